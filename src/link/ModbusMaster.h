@@ -1,0 +1,72 @@
+#pragma once
+#include <QString>
+#include <array>
+
+class SerialLink;
+class MemIniFile;
+class LinkReporter;
+
+constexpr int kRawResponseSize = 1024;
+constexpr int kRecordValues = 512;
+
+// One read the callers keep: the request, the raw answer, the decoded registers and the
+// text of the last failure.
+struct ModbusReadRecord {
+    quint8 slaveAddress = 0;
+    quint16 startRegister = 0;
+    quint16 registerCount = 0;
+    std::array<quint8, kRawResponseSize> rawResponse{};
+    QString errorText;
+    std::array<quint16, kRecordValues> values{};
+    quint8 receivedCount = 0;
+    quint16 moduleErrorCode = 0;
+    // The last attempt failed because the slave answered with an exception: somebody is
+    // there, it just does not know the request.
+    bool exceptionAnswer = false;
+};
+
+struct ModbusWriteRecord {
+    quint8 slaveAddress = 0;
+    std::array<quint16, kRecordValues> values{};
+    quint16 startRegister = 0;
+    quint16 registerCount = 0;
+    std::array<quint8, kRawResponseSize> rawResponse{};
+    QString errorText;
+    quint16 moduleErrorCode = 0;
+};
+
+// Modbus RTU master over the serial link: functions 3, 6 and 16. Timing ([connect] send,
+// receive, sleep) and the slave address ([connect] adr) are read at every call. Every
+// failure is a looked-up text in the record and a false result.
+class ModbusMaster {
+public:
+    ModbusMaster(SerialLink &link, const MemIniFile &settings, LinkReporter &reporter);
+
+    // Up to three attempts; the attempt number goes to status panel 2 after each; after
+    // the third failure the link is reported down.
+    bool ReadRegisters(ModbusReadRecord &record, quint16 startRegister, quint16 count);
+    // Up to three attempts; reported down after the third failure.
+    bool WriteRegister(ModbusWriteRecord &record, quint16 reg, quint16 value);
+    // Up to three attempts; the caller reports the outcome.
+    bool WriteRegisters(ModbusWriteRecord &record, quint16 startRegister, quint16 count,
+                        const quint16 *values);
+
+    bool ReadRegistersOnce(ModbusReadRecord &record);
+    bool WriteRegisterOnce(ModbusWriteRecord &record);
+    bool WriteRegistersOnce(ModbusWriteRecord &record);
+
+private:
+    struct Timing {
+        int send;
+        int receive;
+        int sleep;
+    };
+    Timing timing() const;
+    quint8 slaveAddress() const;
+    bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, quint8 function,
+                      int compareBytes);
+
+    SerialLink &m_link;
+    const MemIniFile &m_settings;
+    LinkReporter &m_reporter;
+};

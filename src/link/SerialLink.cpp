@@ -1,0 +1,244 @@
+#include "SerialLink.h"
+
+#include "LinkReporter.h"
+#include "LookupText.h"
+#include "MemIniFile.h"
+#include "ModbusFrames.h"
+
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcLink, "velmaris.link", QtWarningMsg)
+
+namespace {
+
+const QString kConnect = QStringLiteral("connect");
+
+void armTimer(QTimer &t, int ms)
+{
+    t.setSingleShot(true);
+    t.setTimerType(Qt::PreciseTimer);
+    t.start(qMax(0, ms));
+}
+
+} // namespace
+
+SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObject *parent)
+    : QObject(parent), m_settings(settings), m_reporter(reporter)
+{
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::onError);
+}
+
+SerialLink::~SerialLink() { ClosePort(); }
+
+QString SerialLink::PortPathFromSetting(const QString &port)
+{
+    if (!port.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return port; // a device path such as /dev/ttyUSB0 or a pty link; empty fails to open
+    const QString number = port.mid(3, 2); // the characters after "COM", at most two
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM") + number;
+#else
+    bool ok = false;
+    const int n = number.toInt(&ok);
+    if (!ok || n < 1)
+        return QString(); // no such port; the open fails and is reported
+    return QStringLiteral("/dev/ttyS") + QString::number(n - 1);
+#endif
+}
+
+bool SerialLink::OpenPort(const QString &path)
+{
+    if (m_port.isOpen())
+        return true;
+    const QString failure = LookupText(m_settings, Msg::n87);
+    m_port.setPortName(path);
+    if (path.isEmpty() || !m_port.open(QIODevice::ReadWrite)) {
+        qCDebug(lcLink) << "open" << path << "failed:" << m_port.errorString();
+        if (!m_portErrorShown) {
+            m_reporter.SetLinkDown(failure);
+            m_portErrorShown = true;
+        }
+        return false;
+    }
+    m_portErrorShown = false;
+    m_abandoned = false;
+    return true;
+}
+
+bool SerialLink::ConfigurePort()
+{
+    bool ok = true;
+    switch (m_settings.readInteger(kConnect, QStringLiteral("speed"), 0)) {
+    case 0: ok = m_port.setBaudRate(9600); break;
+    case 1: ok = m_port.setBaudRate(19200); break;
+    case 2: ok = m_port.setBaudRate(38400); break;
+    case 3: ok = m_port.setBaudRate(57600); break;
+    case 4: ok = m_port.setBaudRate(115200); break;
+    default: break; // keeps the rate the port had
+    }
+    switch (m_settings.readInteger(kConnect, QStringLiteral("parity"), 0)) {
+    case 0: ok = ok && m_port.setParity(QSerialPort::NoParity); break;
+    case 1: ok = ok && m_port.setParity(QSerialPort::EvenParity); break;
+    case 2: ok = ok && m_port.setParity(QSerialPort::OddParity); break;
+    default: break;
+    }
+    const bool one = m_settings.readInteger(kConnect, QStringLiteral("stopbits"), 1) == 0;
+    ok = ok && m_port.setStopBits(one ? QSerialPort::OneStop : QSerialPort::TwoStop);
+    ok = ok && m_port.setDataBits(QSerialPort::Data8);
+    if (!ok) {
+        const QString reason = m_port.errorString();
+        m_reporter.SetLinkDown(reason);
+        ClosePort();
+        return false;
+    }
+    ApplyTimeouts();
+    return true;
+}
+
+bool SerialLink::ApplyTimeouts()
+{
+    if (!m_port.isOpen())
+        return false;
+    auto key = [&](const char *name, int def) {
+        return m_settings.readInteger(kConnect, QString::fromLatin1(name), def);
+    };
+    m_timeouts = {key("cto1", 10), key("cto2", 0), key("cto3", 1000), key("cto4", 100),
+                  key("cto5", 1000)};
+    return true;
+}
+
+bool SerialLink::ConnectPort(const QString &path) { return OpenPort(path) && ConfigurePort(); }
+
+void SerialLink::ClosePort()
+{
+    if (m_port.isOpen())
+        m_port.close();
+    m_abandoned = false;
+}
+
+void SerialLink::onError(QSerialPort::SerialPortError error)
+{
+    // A vanished device (USB adapter pulled out): close it; the next connect reopens it.
+    if (error == QSerialPort::ResourceError && m_port.isOpen()) {
+        qCDebug(lcLink) << "port lost:" << m_port.errorString();
+        m_port.close();
+    }
+}
+
+void SerialLink::BeginTransaction(int drainMs)
+{
+    if (!m_port.isOpen())
+        return;
+    if (m_abandoned) {
+        // The slave may still be answering the request we gave up on; let it finish so
+        // its answer is not taken for the next one.
+        QByteArray stale;
+        Read(stale, m_abandonedFunction, 1024, drainMs, true);
+        if (!stale.isEmpty())
+            qCDebug(lcLink) << "drained" << stale.toHex(' ');
+        m_abandoned = false;
+    }
+    if (!m_port.isOpen())
+        return;
+    const QByteArray old = m_port.readAll();
+    if (!old.isEmpty())
+        qCDebug(lcLink) << "discarded" << old.toHex(' ');
+    m_port.clear(QSerialPort::Input);
+}
+
+bool SerialLink::Write(const QByteArray &frame, int ms)
+{
+    if (!m_port.isOpen())
+        return false;
+    qCDebug(lcLink) << "TX" << frame.toHex(' ');
+    if (m_port.write(frame) != frame.size())
+        return false;
+    m_port.flush(); // hands what it can to the driver without blocking
+    if (m_port.bytesToWrite() > 0) {
+        const int portLimit =
+            m_timeouts.writeTotalMultiplier * int(frame.size()) + m_timeouts.writeTotalConstant;
+        QEventLoop loop;
+        QTimer limit;
+        connect(&m_port, &QSerialPort::bytesWritten, &loop, [&] {
+            if (m_port.bytesToWrite() == 0)
+                loop.quit();
+        });
+        connect(&m_port, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        armTimer(limit, portLimit > 0 ? qMin(ms, portLimit) : ms);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!m_port.isOpen())
+        return false;
+    if (m_port.bytesToWrite() > 0) {
+        m_port.clear(QSerialPort::Output);
+        return false;
+    }
+    return true;
+}
+
+bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms, bool letUserIn)
+{
+    answer.clear();
+    if (!m_port.isOpen())
+        return false;
+    bool complete = false;
+    QEventLoop loop;
+    QTimer total, gap, portTotal;
+    auto finish = [&] {
+        complete = true;
+        loop.quit();
+    };
+    auto take = [&] {
+        if (complete || !m_port.isOpen())
+            return;
+        const QByteArray got = m_port.read(capacity - answer.size());
+        if (got.isEmpty())
+            return;
+        answer += got;
+        const int want = ModbusFrame::expectedAnswerLength(function, answer);
+        if ((want > 0 && answer.size() >= want) || answer.size() >= capacity)
+            return finish();
+        if (m_timeouts.readInterval > 0)
+            armTimer(gap, m_timeouts.readInterval);
+    };
+    take();
+    if (!complete && ms > 0) {
+        connect(&m_port, &QSerialPort::readyRead, &loop, take);
+        connect(&m_port, &QSerialPort::errorOccurred, &loop, [&] {
+            if (!m_port.isOpen())
+                loop.quit();
+        });
+        connect(&gap, &QTimer::timeout, &loop, finish);
+        connect(&portTotal, &QTimer::timeout, &loop, [&] {
+            if (!answer.isEmpty())
+                finish();
+        });
+        connect(&total, &QTimer::timeout, &loop, &QEventLoop::quit);
+        armTimer(total, ms);
+        const int portLimit = m_timeouts.readTotalMultiplier * capacity + m_timeouts.readTotalConstant;
+        if (portLimit > 0 && portLimit < ms)
+            armTimer(portTotal, portLimit);
+        loop.exec(letUserIn ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!answer.isEmpty())
+        qCDebug(lcLink) << "RX" << answer.toHex(' ') << (complete ? "" : "(incomplete)");
+    if (!complete) {
+        m_abandoned = true;
+        m_abandonedFunction = function;
+    }
+    return complete;
+}
+
+void SerialLink::Pause(int ms)
+{
+    if (ms <= 0)
+        return;
+    QEventLoop loop;
+    QTimer t;
+    connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
+    armTimer(t, ms);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}

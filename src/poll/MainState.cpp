@@ -1,0 +1,151 @@
+#include "MainState.h"
+
+#include "MainView.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+MainState::MainState(MainView &view)
+    : settingsIni(QStringLiteral("start.ini")), deviceIni(QStringLiteral("default.ini")),
+      link(settingsIni, *this), modbus(link, settingsIni, *this), sensorsData(1, 2),
+      sensorsData2(1, 2), qorRelay(2, 1), sensorSettings(1, 2), sensorSettingsUser(1, 2),
+      tagContr(1, 2), tagUser(1, 2), relaySettings(1, 2), relaySettingsUser(1, 2), m_view(view)
+{
+    deviceIni.updateFile();
+    qorRelay.setFixed(0, 0);
+    tagContr.setFixed(0, 1);
+    tagUser.setFixed(0, 1);
+}
+
+MainState::~MainState() = default;
+
+void MainState::SetLinkDown(const QString &text)
+{
+    m_view.ShowLamp(MainView::Lamp::Offline);
+    m_view.ShowStatus(0, text);
+    linkUp = false;
+}
+
+void MainState::ShowAttemptNumber(int attempt) { m_view.ShowStatus(2, QString::number(attempt)); }
+
+void MainState::HideDeviceViews() { m_view.HideDeviceViews(); }
+
+void MainState::ShowDeviceViews()
+{
+    const DeviceRegisterMap &m = registerMap;
+    sensorSettings.setRowCount(m.MAX_SENSORS + 1);
+    tagContr.setRowCount(m.MAX_SENSORS + 1);
+    sensorsData.setColCount(m.SENSOR_DATA_SIZE + 1);
+    sensorsData2.setColCount(m.SENSOR_DATA_SIZE + 1);
+    relaySettings.setColCount(m.RELAY_SETTINGS_SIZE);
+    relaySettings.setRowCount(m.RELAY_NUMBER + 1);
+    relaySettingsUser.setColCount(m.RELAY_SETTINGS_SIZE);
+    relaySettingsUser.setRowCount(m.RELAY_NUMBER + 1);
+    m_view.ShowDeviceViews();
+}
+
+bool MainState::LoadDeviceConfiguration(quint16 deviceCode, quint16 firmwareWord)
+{
+    if (deviceCode != 3126)
+        return false;
+    firmwareVersion = firmwareWord;
+    const QString path = DeviceConfigPath(QDir::currentPath(), firmwareWord);
+    if (!ReadDeviceConfiguration(path, VersionText(firmwareWord))) {
+        HideDeviceViews();
+        return false;
+    }
+    ShowDeviceViews();
+    ApplyLanguage();
+    deviceChanged = true;
+    return true;
+}
+
+bool MainState::ReadDeviceConfiguration(const QString &path, const QString &firmwareText)
+{
+    const QString caption = Text(Msg::n67);
+    registerMap.MAX_SENSORS = 36;
+    registerMap.RELAY_NUMBER = 3;
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!QFileInfo(path).isFile()) {
+        m_view.ShowMessage(caption,
+                           QStringLiteral("Не найден файл конфигурации устройства:   ") + shown +
+                               QStringLiteral(".      Обновите программу."),
+                           MainView::Icon::Error);
+        return false;
+    }
+    if (path != deviceConfigPath) {
+        deviceIni.rename(path, true);
+        deviceConfigPath = path;
+    }
+    const QString fault = QStringLiteral("Ошибка в файле конфигурации устройства   ") + shown;
+    if (deviceIni.readString(QStringLiteral("hardware"), QStringLiteral("fw"), QString()) !=
+        firmwareText) {
+        m_view.ShowMessage(QStringLiteral("Ошибка"), fault, MainView::Icon::Error);
+        return false;
+    }
+    // A map the program cannot poll (too many sensors, a block too big for one read) is
+    // refused here instead of misbehaving later; the parsed values are not kept then.
+    DeviceRegisterMap parsed = registerMap;
+    if (!ParseRegisterMap(deviceIni, parsed, firmwareVersion)) {
+        registerMap = parsed;
+        m_view.ShowMessage(caption, fault, MainView::Icon::Error);
+        return false;
+    }
+    const QString problem = RegisterMapProblem(parsed, firmwareVersion);
+    if (!problem.isEmpty()) {
+        m_view.ShowMessage(caption, fault + QStringLiteral("\n") + problem, MainView::Icon::Error);
+        return false;
+    }
+    registerMap = parsed;
+    return true;
+}
+
+void MainState::SetGridHeaderTexts(TextGrid &grid, int count, int firstKey)
+{
+    if (grid.colCount() < count)
+        grid.setColCount(count);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray key = "n" + QByteArray::number(firstKey + i);
+        grid.setCell(i, 0, Text(key.constData(), QStringLiteral("Not found")));
+    }
+}
+
+void MainState::ApplyLanguage()
+{
+    const DeviceRegisterMap &m = registerMap;
+    qorRelay.setRowCount(m.RELAY_NUMBER);
+    const QString relay = Text("n9", QStringLiteral("Реле")) + u' ';
+    for (int i = 0; i < m.RELAY_NUMBER; ++i)
+        qorRelay.setCell(0, i, relay + QString::number(i + 1));
+    for (TextGrid *g : {&sensorsData, &sensorsData2}) {
+        g->setColCount(m.SENSOR_DATA_SIZE + 1);
+        SetGridHeaderTexts(*g, m.SENSOR_DATA_SIZE + 1, 12);
+    }
+    m_view.ApplyCaptions();
+    link.ClearPortErrorShown();
+    linkUp = false;
+}
+
+void MainState::SwitchLanguage(int lang)
+{
+    settingsIni.writeInteger(QStringLiteral("language"), QStringLiteral("lang"), lang);
+    SaveSettings();
+    ApplyLanguage();
+}
+
+bool MainState::SaveSettings()
+{
+    QString reason;
+    if (settingsIni.updateFile(&reason))
+        return true;
+    m_view.ShowMessage(Text(Msg::n67),
+                       QDir::toNativeSeparators(QFileInfo(settingsIni.fileName()).absoluteFilePath()) +
+                           QStringLiteral(": ") + reason,
+                       MainView::Icon::Error);
+    return false;
+}
+
+int MainState::PollPeriodMs() const
+{
+    return deviceIni.readInteger(QStringLiteral("measure"), QStringLiteral("period"), 1000);
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QString>
+
+// What the logic shows through the window. The shell implements it with widgets; tests
+// implement it with a recorder. Everything else the window shows is read from the models.
+class MainView {
+public:
+    enum class Icon { None, Error, Warning, Information };
+
+    virtual ~MainView() = default;
+    virtual void ShowStatus(int panel, const QString &text) = 0;
+    enum class Lamp { Offline, Online }; // grey / lime
+    virtual void ShowLamp(Lamp lamp) = 0;
+    virtual void ShowCycleTime(const QString &text) = 0;
+    virtual void ShowPanel10(const QString &text, bool visible) = 0;
+    // Modal, no owner window, one OK button.
+    virtual void ShowMessage(const QString &caption, const QString &text, Icon icon) = 0;
+    // Let the GUI handle what is pending, once.
+    virtual void ProcessMessages() = 0;
+    // The layouts: controller present (grids sized from the register map) or none.
+    virtual void ShowDeviceViews() = 0;
+    virtual void HideDeviceViews() = 0;
+    // Captions, hints and memos of the current language; grid texts are in the models.
+    virtual void ApplyCaptions() = 0;
+    // The controller column of the connection page changed.
+    virtual void ShowControllerConnectSettings() = 0;
+    // The data grids changed their row layout (the group box follows the left grid).
+    virtual void SensorDataLayoutChanged() = 0;
+};

@@ -1,0 +1,240 @@
+#include "PollCycle.h"
+
+#include "MainState.h"
+#include "MainView.h"
+#include "Tick.h"
+
+namespace {
+
+constexpr quint16 kIdentificationRegister = 0x0400;
+constexpr quint16 kQor7070 = 3126;
+
+QString StatusText(const MainState &s, quint16 code)
+{
+    switch (code) {
+    case 0: return s.Text(Msg::n104);
+    case 1: return s.Text(Msg::n105);
+    case 2: return s.Text(Msg::n106);
+    case 10: return s.Text(Msg::n107);
+    case 20: return s.Text(Msg::n108);
+    case 30: return s.Text(Msg::n109);
+    case 40: return s.Text(Msg::n110);
+    default: return QStringLiteral("-------");
+    }
+}
+
+} // namespace
+
+PollCycle::PollCycle(MainState &state) : m_state(state) {}
+
+void PollCycle::PollCycleStep()
+{
+    MainState &s = m_state;
+    if (s.portSettingsChanged) {
+        s.link.ClosePort();
+        s.portSettingsChanged = false;
+        configurationFailed = false;
+    }
+    if (s.linkInterruptedByUser) {
+        configurationFailed = false;
+        if (s.linkUp) {
+            s.link.ClosePort();
+            priority(false);
+            s.SetLinkDown(s.Text(Msg::n100));
+        }
+        return;
+    }
+    const QString port = s.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {});
+    if (!s.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
+        priority(false);
+        configurationFailed = false;
+        return;
+    }
+    if (!s.linkUp) {
+        if (!IdentifyController()) {
+            s.link.ClosePort();
+            priority(false);
+            return;
+        }
+        priority(true);
+        s.linkUp = true;
+        s.view().ShowStatus(0, s.Text(Msg::n101));
+        s.view().ShowLamp(MainView::Lamp::Online);
+        cycleStartTick = TickMs();
+    }
+    if (s.deviceChanged) {
+        SizeRecordArrays();
+        s.deviceChanged = false;
+    }
+    if (!ReadRelayStatus())
+        return;
+    if (s.pollSensorData && !ReadSensorData())
+        return;
+    if (s.pollConnectSettings && !ReadConnectSettings())
+        return;
+    cycleEndTick = TickMs();
+    s.view().ShowCycleTime(QString::number(cycleEndTick - cycleStartTick));
+    cycleStartTick = TickMs();
+}
+
+bool PollCycle::IdentifyController()
+{
+    MainState &s = m_state;
+    const QString firmwareLabel = s.Text(Msg::n22);
+    ModbusReadRecord &r = identificationRecord;
+    quint16 code = 0, firmware = 0, hardware = 0;
+    if (s.modbus.ReadRegisters(r, kIdentificationRegister, 4)) {
+        code = r.values[0];
+        firmware = r.values[1];
+        hardware = r.values[3];
+    } else if (r.exceptionAnswer && s.modbus.ReadRegisters(r, kIdentificationRegister, 2)) {
+        // Only a controller that answered, with an exception, is asked the short way: after
+        // a time-out nobody is there, and a controller coming back meanwhile is no 1.0.
+        code = r.values[0];
+        firmware = 0x0100;
+        hardware = 0;
+    } else {
+        configurationFailed = false;
+        return false;
+    }
+    firmwareVersionText = VersionText(firmware);
+    hardwareVersionText = VersionText(hardware);
+    s.view().ShowStatus(3, firmwareLabel + QStringLiteral("FW  ") + firmwareVersionText +
+                               QStringLiteral("      HW  ") + hardwareVersionText);
+    if (code != kQor7070) {
+        s.view().ShowStatus(2, s.Text(Msg::n103));
+        return false;
+    }
+    s.view().ShowStatus(2, s.Text(Msg::n102));
+    if (configurationFailed && (code != m_failedDeviceCode || firmware != m_failedFirmware))
+        configurationFailed = false;
+    if (configurationFailed)
+        return false;
+    if (!s.LoadDeviceConfiguration(code, firmware)) {
+        configurationFailed = true;
+        m_failedDeviceCode = code;
+        m_failedFirmware = firmware;
+        return false;
+    }
+    configurationFailed = false;
+    return ReadConnectSettings();
+}
+
+bool PollCycle::ReadRelayStatus()
+{
+    MainState &s = m_state;
+    const bool ok = s.modbus.ReadRegisters(relayStateRecord, s.registerMap.RELAY_STATUS_ADDR, 1);
+    s.relayStateWord = ok ? relayStateRecord.values[0] : 0;
+    for (int r = 0; r < s.registerMap.RELAY_NUMBER; ++r)
+        s.qorRelay.setCell(1, r, QString::number(r < 16 ? (s.relayStateWord >> r) & 1 : 0));
+    return ok;
+}
+
+void PollCycle::fillColumn(int col, const QString &text)
+{
+    for (TextGrid *g : {&m_state.sensorsData, &m_state.sensorsData2})
+        for (int row = 1; row < g->rowCountGrid(); ++row)
+            g->setCell(col, row, text);
+}
+
+bool PollCycle::ReadSensorData()
+{
+    MainState &s = m_state;
+    const DeviceRegisterMap &m = s.registerMap;
+    const QString label = s.Text(Msg::n32) + u' ';
+    if (!s.modbus.ReadRegisters(statusRecord, m.QOR_STATUS_ADDR, m.MAX_SENSORS)) {
+        fillColumn(2, QStringLiteral("---"));
+        s.view().ProcessMessages();
+        return false;
+    }
+    std::vector<int> registered; // zero-based sensor indexes, in order
+    for (int i = 0; i < m.MAX_SENSORS; ++i)
+        if (statusRecord.values[i] != 40)
+            registered.push_back(i);
+    const int n = int(registered.size());
+    const int half = m.MAX_SENSORS / 2;
+    TextGrid &left = s.sensorsData;
+    TextGrid &right = s.sensorsData2;
+    if (n == 0) {
+        left.setRowCount(2);
+        right.setRowCount(2);
+        left.clearRow(1);
+        right.clearRow(1);
+        s.view().SensorDataLayoutChanged();
+        return true;
+    }
+    if (n > half) {
+        left.setRowCount(half + 1);
+        right.setRowCount(n - half + 1);
+    } else {
+        left.setRowCount(n + 1);
+        right.setRowCount(2);
+        right.clearRow(1);
+    }
+    s.view().SensorDataLayoutChanged();
+    // Entry k (1-based) sits in the left grid up to half, then in the right one.
+    auto place = [&](int k) -> std::pair<TextGrid *, int> {
+        return k <= half ? std::pair{&left, k} : std::pair{&right, k - half};
+    };
+    for (int k = 1; k <= n; ++k) {
+        auto [g, row] = place(k);
+        const int sensor = registered[k - 1];
+        g->setCell(0, row, label + QString::number(sensor + 1));
+        g->setCell(2, row, StatusText(s, statusRecord.values[sensor]));
+    }
+    if (!s.modbus.ReadRegisters(temperatureRecord, m.QOR_TEMPERATURE_ADDR, m.MAX_SENSORS)) {
+        fillColumn(1, QStringLiteral("---"));
+        return false;
+    }
+    for (int k = 1; k <= n; ++k) {
+        auto [g, row] = place(k);
+        g->setCell(1, row, QString::number(temperatureRecord.values[registered[k - 1]]));
+    }
+    if (!s.modbus.ReadRegisters(timeElapsedRecord, m.QOR_TIMEELAPSED_ADDR, m.MAX_SENSORS)) {
+        fillColumn(3, QStringLiteral("---"));
+        return false;
+    }
+    for (int k = 1; k <= n; ++k) {
+        auto [g, row] = place(k);
+        g->setCell(3, row, QString::number(timeElapsedRecord.values[registered[k - 1]]));
+    }
+    return true;
+}
+
+bool PollCycle::ReadConnectSettings()
+{
+    MainState &s = m_state;
+    connectSettingsReadOk = s.modbus.ReadRegisters(connectSettingsRecord,
+                                                   s.registerMap.CONNECT_SETTINGS_ADDR,
+                                                   s.registerMap.CONNECT_SETTINGS_SIZE);
+    ConnectControls c;
+    if (connectSettingsReadOk) {
+        const auto &w = connectSettingsRecord.values;
+        auto item = [](int word, int items) { return word >= 0 && word < items ? word : -1; };
+        c.addr = QString::number(w[0]);
+        c.baud = item(w[1], 5);
+        c.parity = item(w[2], 3);
+        c.stops = item(int(w[3]) - 1, 2);
+        c.chan = QString::number(w[4]);
+        c.language = item(w[5], 2);
+    } else {
+        c.dashes = true;
+    }
+    s.connectContr = c;
+    s.view().ShowControllerConnectSettings();
+    return connectSettingsReadOk;
+}
+
+void PollCycle::SizeRecordArrays()
+{
+    sensorSettingsRecords.resize(m_state.registerMap.MAX_SENSORS);
+    sensorTagRecords.resize(m_state.registerMap.MAX_SENSORS);
+    relaySettingsRecords.resize(m_state.registerMap.RELAY_NUMBER);
+}
+
+void PollCycle::ReleaseRecordArrays()
+{
+    sensorSettingsRecords = {};
+    sensorTagRecords = {};
+    relaySettingsRecords = {};
+}

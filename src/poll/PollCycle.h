@@ -1,0 +1,62 @@
+#pragma once
+#include "ModbusMaster.h"
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+class MainState;
+
+// One poll-cycle step and the reads it makes, always on the GUI thread. It owns the
+// records of every read and write.
+class PollCycle {
+public:
+    explicit PollCycle(MainState &state);
+
+    // Raised by the step: normal priority while online, idle otherwise.
+    std::function<void(bool normal)> setPriority;
+
+    void PollCycleStep();
+
+    bool IdentifyController();
+    bool ReadRelayStatus();
+    bool ReadSensorData();
+    bool ReadConnectSettings();
+
+    void SizeRecordArrays();
+    void ReleaseRecordArrays();
+
+    QString firmwareVersionText;
+    QString hardwareVersionText;
+    bool configurationFailed = false;
+    bool connectSettingsReadOk = false;
+    quint32 cycleStartTick = 0;
+    quint32 cycleEndTick = 0;
+
+    ModbusReadRecord identificationRecord;
+    ModbusReadRecord relayStateRecord;
+    ModbusReadRecord statusRecord;
+    ModbusReadRecord temperatureRecord;
+    ModbusReadRecord timeElapsedRecord;
+    ModbusReadRecord connectSettingsRecord;
+    std::vector<ModbusReadRecord> sensorSettingsRecords;
+    std::vector<ModbusReadRecord> sensorTagRecords;
+    std::vector<ModbusReadRecord> relaySettingsRecords;
+    ModbusWriteRecord sensorWriteRecord;
+    ModbusWriteRecord tagWriteRecord;
+    ModbusWriteRecord relayWriteRecord;
+    ModbusWriteRecord connectWriteRecord;
+
+private:
+    void priority(bool normal)
+    {
+        if (setPriority)
+            setPriority(normal);
+    }
+    void fillColumn(int col, const QString &text);
+
+    MainState &m_state;
+    // The controller whose configuration failed: another one clears the latch.
+    quint16 m_failedDeviceCode = 0;
+    quint16 m_failedFirmware = 0;
+};

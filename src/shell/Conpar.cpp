@@ -1,0 +1,239 @@
+#include "Conpar.h"
+
+#include "IntText.h"
+#include "LookupText.h"
+#include "MemIniFile.h"
+#include "Message.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QVBoxLayout>
+
+namespace {
+const QString kConnect = QStringLiteral("connect");
+}
+
+QLineEdit *TConparDlg::edit(const QString &name, QLabel *&label, const QString &labelName,
+                            const QString &text, bool editable)
+{
+    auto *e = new QLineEdit(this);
+    e->setObjectName(name);
+    e->setEnabled(editable);
+    label = new QLabel(text, this);
+    label->setObjectName(labelName);
+    label->setBuddy(e);
+    return e;
+}
+
+TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
+    : QDialog(parent), m_settings(settings)
+{
+    setObjectName(QStringLiteral("ConparDlg"));
+    setWindowTitle(QStringLiteral("Настройки связи ПО"));
+    setModal(true);
+
+    EditAdr = edit("EditAdr", Label8, "Label8", "Адрес модуля", true);
+    ComboBox2 = new QComboBox(this);
+    ComboBox2->setObjectName("ComboBox2");
+    ComboBox2->addItems({"9600", "19200", "38400", "57600", "115200"});
+    Label7 = new QLabel("Скорость, бит/с", this);
+    Label7->setObjectName("Label7");
+    ComboBox3 = new QComboBox(this);
+    ComboBox3->setObjectName("ComboBox3");
+    ComboBox3->addItems({"нет / no", "чет / even", "нечет / odd", ""});
+    Label9 = new QLabel("Паритет", this);
+    Label9->setObjectName("Label9");
+    ComboBoxStops = new QComboBox(this);
+    ComboBoxStops->setObjectName("ComboBoxStops");
+    ComboBoxStops->addItems({"1", "2"});
+    Label11 = new QLabel("Кол-во стоп-бит", this);
+    Label11->setObjectName("Label11");
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->setEditable(true); // a device path may be typed
+    for (int i = 1; i <= 20; ++i)
+        ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
+    ComboBox1->setCurrentIndex(-1);
+    Label1 = new QLabel("Порт", this);
+    Label1->setObjectName("Label1");
+
+    EditSend = edit("EditSend", Label2, "Label2", "Send", false);
+    EditSleep = edit("EditSleep", Label3, "Label3", "Sleep", false);
+    EditReceive = edit("EditReceive", Label4, "Label4", "Receive", false);
+    Edit1 = edit("Edit1", Label5, "Label5", "ReadIntervalTimeout", true);
+    Edit2 = edit("Edit2", Label6, "Label6", "ReadTotalTimeoutMultiplier", false);
+    Edit3 = edit("Edit3", Label10, "Label10", "ReadTotalTimeoutConstant", false);
+    Edit5 = edit("Edit5", Label12, "Label12", "WriteTotalTimeoutMultiplier", false);
+    Edit6 = edit("Edit6", Label13, "Label13", "WriteTotalTimeoutConstant", false);
+
+    GroupBox4 = new QGroupBox("Настройки связи  программы", this);
+    GroupBox4->setObjectName("GroupBox4");
+    auto *f4 = new QFormLayout(GroupBox4);
+    f4->addRow(Label8, EditAdr);
+    f4->addRow(Label7, ComboBox2);
+    f4->addRow(Label9, ComboBox3);
+    f4->addRow(Label11, ComboBoxStops);
+    f4->addRow(Label1, ComboBox1);
+
+    GroupBox2 = new QGroupBox("Async Op", this);
+    GroupBox2->setObjectName("GroupBox2");
+    auto *f2 = new QFormLayout(GroupBox2);
+    f2->addRow(Label2, EditSend);
+    f2->addRow(Label3, EditSleep);
+    f2->addRow(Label4, EditReceive);
+    GroupBox3 = new QGroupBox("CTO", this);
+    GroupBox3->setObjectName("GroupBox3");
+    auto *f3 = new QFormLayout(GroupBox3);
+    f3->addRow(Label5, Edit1);
+    f3->addRow(Label6, Edit2);
+    f3->addRow(Label10, Edit3);
+    f3->addRow(Label12, Edit5);
+    f3->addRow(Label13, Edit6);
+    GroupBox1 = new QGroupBox("Задержки", this);
+    GroupBox1->setObjectName("GroupBox1");
+    auto *g1 = new QHBoxLayout(GroupBox1);
+    g1->addWidget(GroupBox2);
+    g1->addWidget(GroupBox3);
+
+    OKBtn = new QPushButton("Сохранить", this);
+    OKBtn->setObjectName("OKBtn");
+    OKBtn->setDefault(true);
+    CancelBtn = new QPushButton("Отмена", this);
+    CancelBtn->setObjectName("CancelBtn");
+    connect(OKBtn, &QPushButton::clicked, this, &TConparDlg::OKBtnClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &TConparDlg::CancelBtnClick);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OKBtn);
+    buttons->addWidget(CancelBtn);
+    auto *top = new QVBoxLayout(this);
+    top->addWidget(GroupBox4);
+    top->addWidget(GroupBox1);
+    top->addLayout(buttons);
+}
+
+void TConparDlg::Fill()
+{
+    auto text = [&](QLineEdit *e, const char *key, const char *def) {
+        e->setText(m_settings.readString(kConnect, QString::fromLatin1(key), QString::fromLatin1(def)));
+    };
+    auto index = [&](QComboBox *c, const char *key, int def) {
+        const int i = m_settings.readInteger(kConnect, QString::fromLatin1(key), def);
+        c->setCurrentIndex(i >= 0 && i < c->count() ? i : -1);
+    };
+    text(EditAdr, "adr", "100");
+    index(ComboBox2, "speed", 0);
+    index(ComboBox3, "parity", 0);
+    index(ComboBoxStops, "stopbits", 1);
+    // COM1..COM20, then the ports the system reports now.
+    const QString shown = ComboBox1->currentText();
+    while (ComboBox1->count() > 20)
+        ComboBox1->removeItem(20);
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        if (ComboBox1->findText(info.systemLocation()) < 0 && ComboBox1->findText(info.portName()) < 0)
+            ComboBox1->addItem(info.systemLocation());
+    ComboBox1->setEditText(shown);
+    const QString port = m_settings.readString(kConnect, QStringLiteral("port"), QString());
+    for (int i = 0; i < ComboBox1->count(); ++i)
+        if (ComboBox1->itemText(i) == port) {
+            ComboBox1->setCurrentIndex(i);
+            break;
+        }
+    if (ComboBox1->currentIndex() < 0 && ComboBox1->currentText().isEmpty() && !port.isEmpty())
+        ComboBox1->setEditText(port); // a device path that is not in the list
+    text(EditSend, "send", "50");
+    text(EditSleep, "sleep", "0");
+    text(EditReceive, "receive", "500");
+    text(Edit1, "cto1", "50");
+    text(Edit2, "cto2", "0");
+    text(Edit3, "cto3", "500");
+    text(Edit5, "cto4", "0");
+    text(Edit6, "cto5", "500");
+}
+
+void TConparDlg::Store()
+{
+    auto text = [&](const char *key, QLineEdit *e) {
+        m_settings.writeString(kConnect, QString::fromLatin1(key), e->text());
+    };
+    text("adr", EditAdr);
+    m_settings.writeInteger(kConnect, "speed", ComboBox2->currentIndex());
+    m_settings.writeInteger(kConnect, "parity", ComboBox3->currentIndex());
+    m_settings.writeInteger(kConnect, "stopbits", ComboBoxStops->currentIndex());
+    m_settings.writeString(kConnect, "port", ComboBox1->currentText());
+    text("send", EditSend);
+    text("sleep", EditSleep);
+    text("receive", EditReceive);
+    text("cto1", Edit1);
+    text("cto2", Edit2);
+    text("cto3", Edit3);
+    text("cto4", Edit5);
+    text("cto5", Edit6);
+}
+
+bool TConparDlg::Edit()
+{
+    Fill();
+    OKBtn->setText(QStringLiteral("OK"));
+    settingsAccepted = false; // the close box is a Cancel, never a repeat of an earlier OK
+    exec();
+    if (!settingsAccepted)
+        return false;
+    Store();
+    return true;
+}
+
+void TConparDlg::OKBtnClick()
+{
+    const QString caption = LookupText(m_settings, Msg::n67);
+    settingsAccepted = false;
+    if (!ParseIntText(EditAdr->text())) {
+        ShowMessageBox(caption, LookupText(m_settings, Msg::n68), MessageIcon::None);
+        reject();
+        return;
+    }
+    if (GroupBox1->isVisible()) {
+        const auto cto1 = ParseIntText(Edit1->text());
+        if (!cto1) {
+            ShowMessageBox(caption, LookupText(m_settings, Msg::n71), MessageIcon::None);
+            reject();
+            return;
+        }
+        if (*cto1 < 1)
+            Edit1->setText(QStringLiteral("1"));
+        else if (*cto1 > 200)
+            Edit1->setText(QStringLiteral("200"));
+    }
+    settingsAccepted = true;
+    accept();
+}
+
+void TConparDlg::CancelBtnClick()
+{
+    settingsAccepted = false;
+    reject();
+}
+
+void TConparDlg::ApplyLanguage()
+{
+    auto t = [&](const char *key, const char *def) {
+        return LookupText(m_settings, key, QString::fromUtf8(def));
+    };
+    setWindowTitle(t("n55", "Настройки связи ПО"));
+    GroupBox4->setTitle(t("n56", "Настройки связи  программы"));
+    Label1->setText(t("n57", "Порт"));
+    GroupBox1->setTitle(t("n58", "Задержки"));
+    OKBtn->setText(t("n59", "Сохранить"));
+    CancelBtn->setText(t("n60", "Отмена"));
+    Label8->setText(t("n43", "Адрес модуля"));
+    Label7->setText(t("n44", "Скорость, бит/с"));
+    Label9->setText(t("n45", "Паритет"));
+    Label11->setText(t("n46", "Кол-во стоп-битов"));
+}

@@ -1,0 +1,38 @@
+#pragma once
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <functional>
+
+class TextGrid;
+
+// A string grid: a table view over a TextGrid, whose fixed header row and column are cells
+// of the model drawn in the button-face colour.
+class GridView : public QTableView {
+    Q_OBJECT
+public:
+    GridView(const QString &name, TextGrid &grid, QWidget *parent = nullptr);
+
+    TextGrid &grid() { return m_grid; }
+    void setDefaultRowHeight(int px);
+    void setDefaultColumnWidth(int px);
+    // Painted over a cell after its text (the relay lamps).
+    using CellPainter = std::function<void(QPainter *, const QRect &, int col, int row)>;
+    void setCellPainter(CellPainter painter) { m_painter = std::move(painter); }
+    const CellPainter &cellPainter() const { return m_painter; }
+    // Number of rows that fit whole into the view.
+    int fullyVisibleRows() const;
+
+private:
+    TextGrid &m_grid;
+    CellPainter m_painter;
+};
+
+class GridDelegate : public QStyledItemDelegate {
+public:
+    explicit GridDelegate(GridView *view) : QStyledItemDelegate(view), m_view(view) {}
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+
+private:
+    GridView *m_view;
+};

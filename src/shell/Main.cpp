@@ -1,0 +1,525 @@
+#include "Main.h"
+
+#include "Conpar.h"
+#include "GridView.h"
+#include "MainState.h"
+#include "Message.h"
+#include "PollCycle.h"
+#include "QorThread.h"
+#include "Shape.h"
+#include "TextGrid.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Velmaris    ") + QStringLiteral("150.724");
+const QColor kGrey(191, 205, 219); // the inactive-caption grey of the desktop
+const QColor kLime(0, 255, 0);
+const QColor kRed(255, 0, 0);
+constexpr int kSensorDataRowHeight = 30;
+
+template <class W> W *named(W *w, const QString &name)
+{
+    w->setObjectName(name);
+    return w;
+}
+
+QComboBox *combo(const QString &name, const QStringList &items, bool controller, QWidget *parent)
+{
+    auto *c = named(new QComboBox(parent), name);
+    c->addItems(items);
+    c->setCurrentIndex(-1);
+    if (controller) {
+        c->setEnabled(false);
+        c->setEditable(true); // so that "---" can be shown
+        c->lineEdit()->setReadOnly(true);
+    } else {
+        c->setEditable(true); // typed text is not a choice; only a list item counts
+    }
+    return c;
+}
+
+const QStringList kBaudItems = {"9600", "19200", "38400", "57600", "115200"};
+const QStringList kParityItems = {"нет / no", "чет / even", "нечет / odd"};
+const QStringList kStopItems = {"1", "2"};
+const QStringList kMenuLanguageItems = {"Русский", "English"};
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kCaption);
+    m_state = std::make_unique<MainState>(*this); // FormCreate: start.ini, default.ini
+    m_cycle = std::make_unique<PollCycle>(*m_state);
+
+    BuildToolBar();
+    auto *bar = named(new QStatusBar(this), "StatusBar1");
+    const int widths[4] = {600, 500, 100, 100};
+    for (int i = 0; i < 4; ++i) {
+        StatusBar1Panel[i] = named(new QLabel(bar), QStringLiteral("StatusBar1Panel%1").arg(i));
+        StatusBar1Panel[i]->setMinimumWidth(i < 2 ? 120 : 60);
+        StatusBar1Panel[i]->setFrameShape(QFrame::StyledPanel);
+        bar->addWidget(StatusBar1Panel[i], widths[i]);
+    }
+    setStatusBar(bar);
+
+    auto *central = new QWidget(this);
+    auto *top = new QVBoxLayout(central);
+    auto *lampRow = new QHBoxLayout;
+    Shape1 = new Shape(QStringLiteral("Shape1"), central);
+    Shape1->setColor(kGrey);
+    Label1 = named(new QLabel(QStringLiteral("Модуль на связи"), central), "Label1");
+    Label12 = named(new QLabel(central), "Label12");
+    Panel10 = named(new QLabel(central), "Panel10");
+    Panel10->setFrameShape(QFrame::Panel);
+    Panel10->setFrameShadow(QFrame::Raised);
+    Panel10->setAlignment(Qt::AlignCenter);
+    Panel10->setMinimumWidth(420);
+    QFont big = Panel10->font();
+    big.setPointSize(14);
+    big.setBold(true);
+    Panel10->setFont(big);
+    Panel10->hide();
+    lampRow->addWidget(Shape1);
+    lampRow->addWidget(Label1);
+    lampRow->addStretch();
+    lampRow->addWidget(Panel10);
+    lampRow->addStretch();
+    lampRow->addWidget(Label12);
+    top->addLayout(lampRow);
+
+    auto *body = new QHBoxLayout;
+    auto *side = new QVBoxLayout;
+    GroupBox26 = named(new QGroupBox(QStringLiteral("Состояние реле "), central), "GroupBox26");
+    StringGridQorRelay = new GridView("StringGridQorRelay", m_state->qorRelay, GroupBox26);
+    QFont relayFont = StringGridQorRelay->font();
+    relayFont.setPixelSize(16);
+    StringGridQorRelay->setFont(relayFont);
+    StringGridQorRelay->setDefaultColumnWidth(80);
+    StringGridQorRelay->setFixedWidth(166);
+    StringGridQorRelay->setSelectionMode(QAbstractItemView::NoSelection);
+    StringGridQorRelay->setCellPainter([this](QPainter *p, const QRect &rect, int col, int row) {
+        // StringGridQorRelayDrawCell: a lamp over the state while the link is up.
+        if (!m_state->linkUp || col == 0)
+            return;
+        const bool on = row < 16 && (m_state->relayStateWord >> row & 1);
+        p->fillRect(rect, on ? kRed : kGrey);
+    });
+    (new QVBoxLayout(GroupBox26))->addWidget(StringGridQorRelay);
+    side->addWidget(GroupBox26);
+    GroupBox4 = named(new QGroupBox(QStringLiteral("Дискретные входы"), central), "GroupBox4");
+    GroupBox5 = named(new QGroupBox(QStringLiteral("Дискретные выходы"), central), "GroupBox5");
+    side->addWidget(GroupBox4);
+    side->addWidget(GroupBox5);
+    side->addStretch();
+    body->addLayout(side);
+
+    PageControlQOR = named(new QTabWidget(central), "PageControlQOR");
+    BuildSensorDataPage();
+    TabSheetSensorSettings = named(new QWidget, "TabSheetSensorSettings");
+    PageControlQOR->addTab(TabSheetSensorSettings, QStringLiteral("Настройки датчиков"));
+    TabSheetRelaySettings = named(new QWidget, "TabSheetRelaySettings");
+    PageControlQOR->addTab(TabSheetRelaySettings, QStringLiteral("Настройки реле"));
+    BuildConnectPage();
+    TabSheetProfiles = named(new QWidget, "TabSheetProfiles");
+    PageControlQOR->addTab(TabSheetProfiles, QStringLiteral("Профили"));
+    connect(PageControlQOR, &QTabWidget::currentChanged, this, &TForm1::PageShown);
+    body->addWidget(PageControlQOR, 1);
+    top->addLayout(body, 1);
+    setCentralWidget(central);
+
+    m_conpar = new TConparDlg(m_state->settingsIni, this);
+}
+
+TForm1::~TForm1()
+{
+    if (m_thread)
+        m_thread->StopAndWait();
+    m_state->link.ClosePort();
+}
+
+void TForm1::BuildToolBar()
+{
+    ToolBar1 = named(addToolBar(QStringLiteral("ToolBar1")), "ToolBar1");
+    ToolBar1->setMovable(false);
+    auto button = [&](const char *name, QStyle::StandardPixmap icon, const QString &text,
+                      const QString &hint) {
+        auto *b = named(new QToolButton(ToolBar1), QString::fromLatin1(name));
+        if (icon != QStyle::SP_CustomBase)
+            b->setIcon(style()->standardIcon(icon));
+        b->setText(text);
+        b->setToolTip(hint);
+        b->setToolButtonStyle(icon == QStyle::SP_CustomBase ? Qt::ToolButtonTextOnly
+                                                              : Qt::ToolButtonIconOnly);
+        ToolBar1->addWidget(b);
+        return b;
+    };
+    ToolButton1 = button("ToolButton1", QStyle::SP_ComputerIcon, "Порт",
+                         QStringLiteral("Настройки связи программы"));
+    ToolBar1->addSeparator();
+    ToolButton3 = button("ToolButton3", QStyle::SP_MediaStop, "Стоп", QStringLiteral("Прервать связь"));
+    ToolButton4 = button("ToolButton4", QStyle::SP_MediaPlay, "Пуск",
+                         QStringLiteral("Восстановить связь"));
+    ToolBar1->addSeparator();
+    ToolButtonQorOpenProfile = button("ToolButtonQorOpenProfile", QStyle::SP_DialogOpenButton, "",
+                                      QStringLiteral("Загрузить настройки из файла профиля"));
+    ToolButtonQorSaveProfile =
+        button("ToolButtonQorSaveProfile", QStyle::SP_DialogSaveButton, "",
+               QStringLiteral("Сохранить текущие настройки пользователя в файл профиля"));
+    ToolButtonQorLoadProfileToController =
+        button("ToolButtonQorLoadProfileToController", QStyle::SP_ArrowDown, "",
+               QStringLiteral("Загрузить текущий профиль из таблиц в контроллер"));
+    ToolBar1->addSeparator();
+    ToolButtonEngLanguage = button("ToolButtonEngLanguage", QStyle::SP_CustomBase, "EN",
+                                   QStringLiteral("English"));
+    ToolButtonRusLanguage = button("ToolButtonRusLanguage", QStyle::SP_CustomBase, "RU",
+                                   QStringLiteral("Русский"));
+    ToolBar1->addSeparator();
+    ToolButtonOpenCfg = button("ToolButtonOpenCfg", QStyle::SP_FileDialogContentsView, "",
+                               QStringLiteral("Открыть файл конфигурации"));
+    connect(ToolButton1, &QToolButton::clicked, this, &TForm1::ToolButton1Click);
+    connect(ToolButton3, &QToolButton::clicked, this, &TForm1::ToolButton3Click);
+    connect(ToolButton4, &QToolButton::clicked, this, &TForm1::ToolButton4Click);
+    connect(ToolButtonEngLanguage, &QToolButton::clicked, this, &TForm1::ToolButtonEngLanguageClick);
+    connect(ToolButtonRusLanguage, &QToolButton::clicked, this, &TForm1::ToolButtonRusLanguageClick);
+}
+
+void TForm1::BuildSensorDataPage()
+{
+    TabSheetSensorData = named(new QWidget, "TabSheetSensorData");
+    auto *page = new QVBoxLayout(TabSheetSensorData);
+    GroupBox22 = named(new QGroupBox(QStringLiteral("Состояние датчиков"), TabSheetSensorData),
+                       "GroupBox22");
+    auto *grids = new QHBoxLayout(GroupBox22);
+    auto make = [&](const char *name, TextGrid &model) {
+        auto *g = new GridView(QString::fromLatin1(name), model, GroupBox22);
+        QFont f = g->font();
+        f.setPixelSize(16);
+        f.setBold(true);
+        g->setFont(f);
+        g->setDefaultRowHeight(kSensorDataRowHeight);
+        g->setSelectionBehavior(QAbstractItemView::SelectRows);
+        g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        g->setMouseTracking(true);
+        g->viewport()->installEventFilter(this);
+        connect(&model, &QAbstractItemModel::modelReset, g, [g] {
+            const int widths[] = {120, 88, 151, 82};
+            for (int c = 0; c < g->model()->columnCount() && c < 4; ++c)
+                g->setColumnWidth(c, widths[c]);
+        });
+        grids->addWidget(g, 0, Qt::AlignTop);
+        return g;
+    };
+    StringGridSensorsData = make("StringGridSensorsData", m_state->sensorsData);
+    StringGridSensorsData2 = make("StringGridSensorsData2", m_state->sensorsData2);
+    grids->addStretch();
+    page->addWidget(GroupBox22);
+    page->addStretch();
+    PageControlQOR->addTab(TabSheetSensorData, QStringLiteral("Данные датчиков"));
+}
+
+void TForm1::BuildConnectPage()
+{
+    TabSheetConnectSettings = named(new QWidget, "TabSheetConnectSettings");
+    auto *page = new QGridLayout(TabSheetConnectSettings);
+    GroupBox29 = named(new QGroupBox(QStringLiteral("Настройки связи контроллер")), "GroupBox29");
+    GroupBox25 = named(new QGroupBox(QStringLiteral("Настройки связи пользователь")), "GroupBox25");
+    auto label = [](const char *name, const char *text) {
+        return named(new QLabel(QString::fromUtf8(text)), QString::fromLatin1(name));
+    };
+    Label43 = label("Label43", "Адрес модуля");
+    Label44 = label("Label44", "Скорость, бит/с");
+    Label45 = label("Label45", "Паритет");
+    Label47 = label("Label47", "Кол-во стоп-битов");
+    Label46 = label("Label46", "Номер канала");
+    Label48 = label("Label48", "Язык меню");
+    Label35 = label("Label35", "Адрес модуля");
+    Label37 = label("Label37", "Скорость, бит/с");
+    Label38 = label("Label38", "Паритет");
+    Label40 = label("Label40", "Кол-во стоп-битов");
+    Label39 = label("Label39", "Номер канала");
+    Label42 = label("Label42", "Язык меню");
+    EditQorAddrContr = named(new QLineEdit, "EditQorAddrContr");
+    EditQorChanContr = named(new QLineEdit, "EditQorChanContr");
+    for (QLineEdit *e : {EditQorAddrContr, EditQorChanContr}) {
+        e->setReadOnly(true);
+        QPalette p = e->palette();
+        p.setColor(QPalette::Base, p.color(QPalette::Button));
+        e->setPalette(p);
+    }
+    ComboBoxQorBaudRateContr = combo("ComboBoxQorBaudRateContr", kBaudItems, true, this);
+    ComboBoxQorParityContr = combo("ComboBoxQorParityContr", kParityItems, true, this);
+    ComboBoxQorStopsContr = combo("ComboBoxQorStopsContr", kStopItems, true, this);
+    ComboBoxQorMenuLanguageContr = combo("ComboBoxQorMenuLanguageContr", kMenuLanguageItems, true, this);
+    EditQorAddr = named(new QLineEdit, "EditQorAddr");
+    EditQorChan = named(new QLineEdit, "EditQorChan");
+    ComboBoxQorBaudRate = combo("ComboBoxQorBaudRate", kBaudItems, false, this);
+    ComboBoxQorParity = combo("ComboBoxQorParity", kParityItems, false, this);
+    ComboBoxQorStops = combo("ComboBoxQorStops", kStopItems, false, this);
+    ComboBoxQorMenuLanguage = combo("ComboBoxQorMenuLanguage", kMenuLanguageItems, false, this);
+
+    auto *fc = new QFormLayout(GroupBox29);
+    fc->addRow(Label43, EditQorAddrContr);
+    fc->addRow(Label44, ComboBoxQorBaudRateContr);
+    fc->addRow(Label45, ComboBoxQorParityContr);
+    fc->addRow(Label47, ComboBoxQorStopsContr);
+    fc->addRow(Label46, EditQorChanContr);
+    fc->addRow(Label48, ComboBoxQorMenuLanguageContr);
+    auto *fu = new QFormLayout(GroupBox25);
+    fu->addRow(Label35, EditQorAddr);
+    fu->addRow(Label37, ComboBoxQorBaudRate);
+    fu->addRow(Label38, ComboBoxQorParity);
+    fu->addRow(Label40, ComboBoxQorStops);
+    fu->addRow(Label39, EditQorChan);
+    fu->addRow(Label42, ComboBoxQorMenuLanguage);
+    for (QGroupBox *g : {GroupBox29, GroupBox25})
+        g->setFixedSize(260, 259);
+    ButtonQorCopyConnectToUser = named(
+        new QPushButton(QStringLiteral("Копировать настройки контроллера в настройки пользователя")),
+        "ButtonQorCopyConnectToUser");
+    ButtonWriteConnectSettingsToQor = named(
+        new QPushButton(QStringLiteral("Загрузить новые данные в контроллер")),
+        "ButtonWriteConnectSettingsToQor");
+    page->addWidget(GroupBox29, 0, 0, Qt::AlignTop);
+    page->addWidget(GroupBox25, 0, 1, Qt::AlignTop);
+    page->addWidget(ButtonWriteConnectSettingsToQor, 0, 2, Qt::AlignTop);
+    page->addWidget(ButtonQorCopyConnectToUser, 1, 0, 1, 2, Qt::AlignLeft | Qt::AlignTop);
+    page->setColumnStretch(3, 1);
+    page->setRowStretch(2, 1);
+    PageControlQOR->addTab(TabSheetConnectSettings, QStringLiteral("Настройки связи и языка устройства"));
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_thread)
+        FormShow();
+}
+
+void TForm1::FormShow()
+{
+    Label12->hide();
+    PrepareMainWindow();
+    m_thread = std::make_unique<QorThread>(*m_state, *m_cycle, this);
+    m_thread->start(QThread::IdlePriority);
+}
+
+void TForm1::PrepareMainWindow()
+{
+    GroupBox4->hide();
+    GroupBox5->hide();
+    PageControlQOR->setCurrentWidget(TabSheetSensorData);
+    PageShown(PageControlQOR->currentIndex());
+    HideDeviceViews();
+    setWindowTitle(kCaption);
+    m_state->sensorSettingsUser.setRowCount(2);
+    m_state->tagUser.setRowCount(2);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // FormCloseQuery/FormClose: stop the poll thread, then close the port. A step that is
+    // running (its read lets this event in) must return first, so the close waits for the
+    // thread's end instead of pumping messages beneath that step.
+    if (m_thread && m_thread->isRunning()) {
+        event->ignore();
+        if (!m_closing) {
+            m_closing = true;
+            connect(m_thread.get(), &QThread::finished, this, &QWidget::close, Qt::QueuedConnection);
+            m_thread->RequestStop();
+        }
+        return;
+    }
+    m_state->link.ClosePort();
+    event->accept();
+}
+
+void TForm1::PageShown(int index)
+{
+    MainState &s = *m_state;
+    QWidget *page = PageControlQOR->widget(index);
+    if (page == TabSheetSensorData) {
+        s.pollSensorData = true;
+        s.pollSensorSettings = s.pollRelaySettings = false;
+    } else if (page == TabSheetSensorSettings) {
+        s.pollSensorSettings = true;
+        s.pollSensorData = s.pollRelaySettings = false;
+    } else if (page == TabSheetRelaySettings) {
+        s.pollRelaySettings = true;
+        s.pollSensorData = s.pollSensorSettings = false;
+    } else if (page == TabSheetConnectSettings) {
+        s.pollConnectSettings = true;
+        s.pollSensorData = s.pollSensorSettings = s.pollRelaySettings = false;
+    } else if (page == TabSheetProfiles) {
+        s.pollSensorData = s.pollSensorSettings = s.pollRelaySettings = false;
+    }
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+            if (watched == g->viewport())
+                SensorsDataMouseMove(g, static_cast<QMouseEvent *>(event)->position().toPoint().x());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::SensorsDataMouseMove(GridView *grid, int x)
+{
+    // The hint explains the time column only.
+    const int timeColumn = grid->columnWidth(3);
+    grid->setToolTip(x > grid->viewport()->width() - timeColumn ? m_state->Text(Msg::n73) : QString());
+}
+
+void TForm1::ToolButton1Click()
+{
+    if (!m_conpar->Edit())
+        return;
+    m_state->SaveSettings();
+    m_state->portSettingsChanged = true;
+}
+
+void TForm1::ToolButton3Click() { m_state->linkInterruptedByUser = true; }
+
+void TForm1::ToolButton4Click() { m_state->linkInterruptedByUser = false; }
+
+void TForm1::ToolButtonEngLanguageClick() { m_state->SwitchLanguage(1); }
+
+void TForm1::ToolButtonRusLanguageClick() { m_state->SwitchLanguage(0); }
+
+void TForm1::ShowStatus(int panel, const QString &text)
+{
+    if (panel >= 0 && panel < 4)
+        StatusBar1Panel[panel]->setText(text);
+}
+
+void TForm1::ShowLamp(Lamp lamp)
+{
+    Shape1->setColor(lamp == Lamp::Online ? kLime : kGrey);
+    StringGridQorRelay->viewport()->update();
+}
+
+void TForm1::ShowCycleTime(const QString &text) { Label12->setText(text); }
+
+void TForm1::ShowPanel10(const QString &text, bool visible)
+{
+    Panel10->setText(text);
+    Panel10->setVisible(visible);
+}
+
+void TForm1::ShowMessage(const QString &caption, const QString &text, Icon icon)
+{
+    ShowMessageBox(caption, text, static_cast<MessageIcon>(icon));
+}
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TForm1::HideDeviceViews()
+{
+    PageControlQOR->hide();
+    GroupBox26->hide();
+    for (QToolButton *b : {ToolButton4, ToolButton3, ToolButtonQorOpenProfile,
+                           ToolButtonQorSaveProfile, ToolButtonQorLoadProfileToController})
+        b->setEnabled(false);
+}
+
+void TForm1::ShowDeviceViews()
+{
+    GroupBox4->hide();
+    GroupBox5->hide();
+    PageControlQOR->show();
+    GroupBox26->show();
+    for (QToolButton *b : {ToolButton4, ToolButton3, ToolButtonQorOpenProfile,
+                           ToolButtonQorSaveProfile, ToolButtonQorLoadProfileToController})
+        b->setEnabled(true);
+}
+
+void TForm1::ApplyCaptions()
+{
+    MainState &s = *m_state;
+    auto t = [&](const char *key, const char *def) { return s.Text(key, QString::fromUtf8(def)); };
+    ToolButton1->setToolTip(t("n1", "Настройки связи программы"));
+    ToolButton3->setToolTip(t("n2", "Прервать связь"));
+    ToolButton4->setToolTip(t("n3", "Восстановить связь"));
+    ToolButtonQorOpenProfile->setToolTip(t("n4", "Загрузить настройки из файла профиля"));
+    ToolButtonQorSaveProfile->setToolTip(t("n5", "Сохранить текущие настройки пользователя в файл профиля"));
+    ToolButtonQorLoadProfileToController->setToolTip(
+        t("n6", "Загрузить текущий профиль из таблиц в контроллер"));
+    Label1->setText(t("n7", "Модуль на связи"));
+    GroupBox26->setTitle(t("n8", "Состояние реле"));
+    PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetSensorData), t("n10", "Данные датчиков"));
+    GroupBox22->setTitle(t("n11", "Состояние датчиков"));
+    PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetSensorSettings),
+                               t("n16", "Настройки датчиков"));
+    PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetRelaySettings), t("n33", "Настройки реле"));
+    PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetConnectSettings),
+                               t("n40", "Настройки связи и языка устройства"));
+    GroupBox29->setTitle(t("n41", "Настройки связи контроллер"));
+    GroupBox25->setTitle(t("n42", "Настройки связи пользователь"));
+    ButtonQorCopyConnectToUser->setText(t("n49", "Копировать настройки контроллера в настройки пользователя"));
+    ButtonWriteConnectSettingsToQor->setText(t("n21", "Загрузить новые данные в контроллер"));
+    Label43->setText(t("n43", "Адрес модуля"));
+    Label44->setText(t("n44", "Скорость, бит/с"));
+    Label45->setText(t("n45", "Паритет"));
+    Label47->setText(t("n46", "Кол-во стоп-битов"));
+    Label46->setText(t("n47", "Номер канала"));
+    Label48->setText(t("n48", "Язык меню"));
+    Label35->setText(Label43->text());
+    Label37->setText(Label44->text());
+    Label38->setText(Label45->text());
+    Label40->setText(Label47->text());
+    Label39->setText(Label46->text());
+    Label42->setText(Label48->text());
+    PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetProfiles), t("n50", "Профили"));
+    m_conpar->ApplyLanguage();
+}
+
+void TForm1::ShowControllerConnectSettings()
+{
+    const ConnectControls &c = m_state->connectContr;
+    auto show = [&](QComboBox *box, int index) {
+        box->setCurrentIndex(c.dashes ? -1 : index);
+        box->setEditText(c.dashes ? QStringLiteral("---") : box->itemText(box->currentIndex()));
+    };
+    EditQorAddrContr->setText(c.dashes ? QStringLiteral("---") : c.addr);
+    EditQorChanContr->setText(c.dashes ? QStringLiteral("---") : c.chan);
+    show(ComboBoxQorBaudRateContr, c.baud);
+    show(ComboBoxQorParityContr, c.parity);
+    show(ComboBoxQorStopsContr, c.stops);
+    show(ComboBoxQorMenuLanguageContr, c.language);
+}
+
+void TForm1::SensorDataLayoutChanged()
+{
+    // Both grids show all their rows; the group box follows the left one.
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
+        g->setFixedHeight(g->grid().rowCountGrid() * kSensorDataRowHeight + 4);
+        int w = 4;
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            w += g->columnWidth(c);
+        g->setFixedWidth(w);
+    }
+    GroupBox22->setFixedHeight(m_state->sensorsData.rowCountGrid() * kSensorDataRowHeight + 40);
+}

@@ -1,0 +1,18 @@
+#include "Message.h"
+
+#include <QMessageBox>
+
+void ShowMessageBox(const QString &caption, const QString &text, MessageIcon icon)
+{
+    QMessageBox box;
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}

@@ -17,6 +17,10 @@ void MemIniFile::rename(const QString &fileName, bool reload)
 
 bool MemIniFile::reload()
 {
+    if (m_fileName.isEmpty()) {
+        clear();
+        return false;
+    }
     QFile f(m_fileName);
     if (!f.open(QIODevice::ReadOnly)) {
         clear();

@@ -1,0 +1,186 @@
+#include "Cp1251.h"
+#include "IntText.h"
+#include "LookupText.h"
+#include "MemIniFile.h"
+#include "TextGrid.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestCommon : public QObject {
+    Q_OBJECT
+private slots:
+    void codecRoundTripsEveryByte()
+    {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        const QString text = Cp1251::decode(all);
+        QCOMPARE(text.size(), 256);
+        bool lossless = false;
+        QCOMPARE(Cp1251::encode(text, &lossless), all);
+        QVERIFY(lossless);
+        QCOMPARE(Cp1251::decode(QByteArray("\xc4\xe0\xf2\xf7\xe8\xea \xb9\xa8\xb8")),
+                 QStringLiteral("Датчик №Ёё"));
+    }
+
+    void codecReplacesWhatItCannotHold()
+    {
+        bool lossless = true;
+        QCOMPARE(Cp1251::encode(QStringLiteral("a€漢b"), &lossless), QByteArray("a\x88?b"));
+        QVERIFY(!lossless);
+        QVERIFY(!Cp1251::canEncode(QStringLiteral("😀")));
+        QVERIFY(Cp1251::canEncode(QStringLiteral("Реле 1 – «ok»")));
+    }
+
+    void intText()
+    {
+        QCOMPARE(ParseIntText(" 42 "), std::optional<int>(42));
+        QCOMPARE(ParseIntText("-5"), std::optional<int>(-5));
+        QCOMPARE(ParseIntText("$1A"), std::optional<int>(26));
+        QCOMPARE(ParseIntText("0x30"), std::optional<int>(48));
+        QCOMPARE(ParseIntText("2147483647"), std::optional<int>(2147483647));
+        QCOMPARE(ParseIntText("-2147483648"), std::optional<int>(-2147483647 - 1));
+        for (const char *bad : {"", " ", "12a", "2147483648", "1 2", "0x", "$", "-", "１"})
+            QVERIFY2(!ParseIntText(QString::fromUtf8(bad)), bad);
+        QCOMPARE(ParseHexPrefix(" 30"), std::optional<quint32>(0x30));
+        QCOMPARE(ParseHexPrefix("0x1F zz"), std::optional<quint32>(0x1F));
+        QCOMPARE(ParseHexPrefix("12g4"), std::optional<quint32>(0x12));
+        QVERIFY(!ParseHexPrefix("zz"));
+        QVERIFY(!ParseHexPrefix("0x"));
+    }
+
+    void iniReadsLikeTheFilesAlwaysDid()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("start.ini");
+        writeAll(path, "; comment\r\n[Connect]\r\nADR=200\r\nport = COM3\r\n; x=1\r\n"
+                       "[lang1]\r\nn83=Parameter \r\nn99=a=b=c\r\nn1=first\r\nn1=second\r\n"
+                       "[lang0]\r\nn32=\xc4\xe0\xf2\xf7\xe8\xea\r\njunk line\r\n");
+        MemIniFile ini(path);
+        QCOMPARE(ini.readInteger("connect", "adr", 100), 200);
+        QCOMPARE(ini.readString("CONNECT", "Port", ""), QStringLiteral(" COM3"));
+        QCOMPARE(ini.readString("connect", "x", "none"), QStringLiteral("none"));
+        QCOMPARE(ini.readString("lang1", "n83", ""), QStringLiteral("Parameter "));
+        QCOMPARE(ini.readString("lang1", "n99", ""), QStringLiteral("a=b=c"));
+        QCOMPARE(ini.readString("lang1", "n1", ""), QStringLiteral("first"));
+        QCOMPARE(ini.readString("lang0", "n32", ""), QStringLiteral("Датчик"));
+        QCOMPARE(ini.readInteger("missing", "key", 7), 7);
+        QCOMPARE(ini.readInteger("lang1", "n83", -1), -1); // not a number: the default
+    }
+
+    void iniRewritesWholeFileAtomicallyAndKeepsComments()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("start.ini");
+        writeAll(path, "; top\n[connect]\nadr=1\n; keep me\n");
+        MemIniFile ini(path);
+        ini.writeString("Connect", "ADR", "5");
+        ini.writeString("connect", "port", "line\r\nbreak");
+        ini.writeString("lang0", "n32", QStringLiteral("Датчик"));
+        QCOMPARE(readAll(path), QByteArray("; top\n[connect]\nadr=1\n; keep me\n")); // memory only
+        QVERIFY(ini.updateFile());
+        QCOMPARE(readAll(path), QByteArray("; top\r\n\r\n[connect]\r\nadr=5\r\n; keep me\r\n"
+                                           "port=line  break\r\n\r\n[lang0]\r\nn32=\xc4\xe0\xf2\xf7\xe8\xea\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"start.ini"});
+        MemIniFile again(path);
+        QCOMPARE(again.readString("connect", "port", ""), QStringLiteral("line  break"));
+    }
+
+    void iniMissingFileAndFailedWrite()
+    {
+        QTemporaryDir dir;
+        MemIniFile ini(dir.filePath("none.ini"));
+        QVERIFY(ini.sections().isEmpty());
+        QVERIFY(ini.updateFile());
+        QCOMPARE(readAll(dir.filePath("none.ini")), QByteArray());
+        MemIniFile bad(dir.filePath("no/such/folder/x.ini"));
+        bad.writeInteger("a", "b", 1);
+        QString reason;
+        QVERIFY(!bad.updateFile(&reason));
+        QVERIFY(!reason.isEmpty());
+    }
+
+    void iniEraseAndDelete()
+    {
+        MemIniFile ini(QString{});
+        ini.writeString("a", "k", "1");
+        ini.writeString("b", "k", "2");
+        ini.writeString("c", "k", "3");
+        ini.eraseSection("B");
+        QCOMPARE(ini.sections(), (QStringList{"a", "c"}));
+        QCOMPARE(ini.readString("c", "k", ""), QStringLiteral("3"));
+        ini.deleteKey("A", "K");
+        QVERIFY(!ini.valueExists("a", "k"));
+    }
+
+    void lookupFollowsTheLanguageSection()
+    {
+        MemIniFile ini(QString{});
+        QCOMPARE(LookupText(ini, Msg::n87), QStringLiteral("Ошибка открытия порта"));
+        ini.writeInteger("language", "lang", 1);
+        QCOMPARE(LookupText(ini, Msg::n87), QStringLiteral("Ошибка открытия порта"));
+        ini.writeString("lang1", "N87", "Port open failed ");
+        QCOMPARE(LookupText(ini, Msg::n87), QStringLiteral("Port open failed "));
+        ini.writeInteger("language", "lang", 5);
+        QCOMPARE(LookupText(ini, Msg::n87), QStringLiteral("Ошибка открытия порта"));
+        ini.writeInteger("language", "lang", 0);
+        ini.writeString("lang0", "n87", "Другой текст");
+        QCOMPARE(LookupText(ini, Msg::n87), QStringLiteral("Другой текст"));
+        QCOMPARE(LookupText(ini, "n12", "Not found"), QStringLiteral("Not found"));
+        // Every message key is distinct and carries a default.
+        QSet<QString> keys;
+        for (const TextKey &k : Msg::all) {
+            QVERIFY(!keys.contains(k.key));
+            keys.insert(k.key);
+            QVERIFY(!QString::fromUtf16(k.russian).isEmpty());
+        }
+    }
+
+    void gridRowsMoveAndEditsGoThroughTheRule()
+    {
+        TextGrid g(3, 3);
+        g.setCell(1, 1, "a");
+        g.setCell(1, 2, "b");
+        g.insertRowAt(2);
+        QCOMPARE(g.rowCountGrid(), 4);
+        QCOMPARE(g.cell(1, 3), QStringLiteral("b"));
+        QCOMPARE(g.cell(1, 2), QString());
+        g.deleteRowAt(1);
+        QCOMPARE(g.cell(1, 2), QStringLiteral("b"));
+        QCOMPARE(g.cell(7, 7), QString()); // outside: empty, no crash
+        g.setCell(9, 9, "x");
+        // As a model: index(row, col) is cell (col, row); header cells are read-only.
+        QCOMPARE(g.data(g.index(2, 1)).toString(), QStringLiteral("b"));
+        g.setEditable(true);
+        QVERIFY(!g.setData(g.index(0, 1), "hdr"));
+        g.setCellEditor([](TextGrid &grid, int col, int row, const QString &text) {
+            grid.setCell(col, row, text.left(2));
+            return true;
+        });
+        QVERIFY(g.setData(g.index(1, 2), "long"));
+        QCOMPARE(g.cell(2, 1), QStringLiteral("lo"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommon)
+#include "tst_common.moc"

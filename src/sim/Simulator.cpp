@@ -1,0 +1,430 @@
+#include "Simulator.h"
+
+#include "ModbusCrc.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t g_stopSignal = 0;
+void onStopSignal(int) { g_stopSignal = 1; }
+
+constexpr qint64 kMs = 1000000;
+// Inter-character silence that ends an incomplete request: 3.5 characters, but never less
+// than this, since a pty or a USB adapter may hand over one frame in pieces.
+constexpr qint64 kMinSilenceNs = 5 * kMs;
+// A due answer closer than this is waited for with an absolute sleep, not through poll.
+constexpr qint64 kSleepWindowNs = 2 * kMs;
+constexpr qint64 kTickNs = 1000 * kMs; // sensors live in whole seconds
+
+qint64 monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void sleepUntil(qint64 ns)
+{
+    timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+} // namespace
+
+Simulator::~Simulator()
+{
+    m_port.close();
+    if (!m_config.linkPath.isEmpty())
+        ::unlink(m_config.linkPath.toLocal8Bit().constData());
+    if (m_ownLog && m_log)
+        fclose(m_log);
+}
+
+qint64 Simulator::nowNs() const { return monotonicNs(); }
+
+qint64 Simulator::charNs() const
+{
+    return 11 * 1000000000LL / std::max(1, BaudOfIndex(m_active.baudIndex));
+}
+
+qint64 Simulator::silenceNs() const { return std::max(kMinSilenceNs, charNs() * 7 / 2); }
+
+void Simulator::log(const char *what, const QString &text)
+{
+    if (!m_log)
+        return;
+    const double ms = double(nowNs() - m_startNs) / 1e6;
+    if (text.isEmpty())
+        fprintf(m_log, "%.3f %s\n", ms, what);
+    else
+        fprintf(m_log, "%.3f %s %s\n", ms, what, text.toUtf8().constData());
+    fflush(m_log);
+}
+
+void Simulator::logBytes(const char *what, const QByteArray &bytes)
+{
+    log(what, QString::fromLatin1(bytes.toHex(' ').toUpper()));
+}
+
+bool Simulator::start(const SimConfig &config, QString *error)
+{
+    m_config = config;
+    m_startNs = nowNs();
+    if (!m_controller.configure(config.map, config.controller, error))
+        return false;
+    m_faultRng.seed(config.controller.seed ^ 0x5EEDu);
+    for (const QString &f : config.faults)
+        if (!m_faults.setFromOption(f, error))
+            return false;
+    if (config.logPath == QLatin1String("-")) {
+        m_log = stderr;
+    } else if (!config.logPath.isEmpty()) {
+        m_log = fopen(config.logPath.toLocal8Bit().constData(), "w");
+        if (!m_log) {
+            *error = config.logPath + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
+            return false;
+        }
+        m_ownLog = true;
+    }
+    const bool opened = config.pty ? m_port.openPty(error)
+                                   : m_port.openDevice(config.devicePath, error);
+    if (!opened)
+        return false;
+    m_active = m_controller.line();
+    QString note;
+    if (!m_port.applyLine(m_active, &note)) {
+        *error = QStringLiteral("line settings refused: ") + note;
+        return false;
+    }
+    printf("%s %s\n", config.pty ? "PTY" : "DEVICE", m_port.path.toLocal8Bit().constData());
+    fflush(stdout);
+    if (!config.linkPath.isEmpty()) {
+        const QByteArray link = config.linkPath.toLocal8Bit();
+        struct stat st{};
+        if (lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            ::unlink(link.constData());
+        if (symlink(m_port.path.toLocal8Bit().constData(), link.constData()) != 0) {
+            *error = config.linkPath + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
+            m_config.linkPath.clear();
+            return false;
+        }
+    }
+    log("START", QStringLiteral("%1 address %2 baud %3 fw %4 hw %5%6")
+                     .arg(m_port.path)
+                     .arg(m_active.address)
+                     .arg(BaudOfIndex(m_active.baudIndex))
+                     .arg(VersionText(config.controller.firmware),
+                          VersionText(config.controller.hardware),
+                          config.pace ? QStringLiteral(" paced") : QString()));
+    if (!note.isEmpty())
+        log("NOTE", note);
+    return true;
+}
+
+int Simulator::run()
+{
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction sa{};
+    sa.sa_handler = onStopSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    // The stop signals are let through only while waiting in ppoll, so none is missed.
+    sigset_t blocked, waitMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+
+    int exitCode = 0;
+    while (!m_quit && !g_stopSignal) {
+        const qint64 now = nowNs();
+        m_controller.advance((now - m_startNs) / kMs);
+        if (m_offline && m_offlineUntilNs && now >= *m_offlineUntilNs) {
+            m_offline = false;
+            log("NOTE", QStringLiteral("online"));
+        }
+        sendDue();
+        if (m_reader.pending() && nowNs() - m_lastByteNs >= silenceNs())
+            takeRequests(true);
+
+        pollfd fds[2] = {{m_port.fd, POLLIN, 0}, {m_stdinOpen ? 0 : -1, POLLIN, 0}};
+        const qint64 waitNs = std::max<qint64>(0, nextWakeNs() - nowNs());
+        timespec timeout{time_t(waitNs / 1000000000), long(waitNs % 1000000000)};
+        const int n = ppoll(fds, 2, &timeout, &waitMask);
+        if (n < 0 && errno != EINTR) {
+            perror("ppoll");
+            exitCode = 1;
+            break;
+        }
+        if (n <= 0)
+            continue;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            log("NOTE", QStringLiteral("line lost: ") + m_port.path);
+            exitCode = 1;
+            break;
+        }
+        if (fds[0].revents & POLLIN)
+            readSerial();
+        if (fds[1].revents & (POLLIN | POLLHUP))
+            readStdin();
+    }
+    log("STOP");
+    return exitCode;
+}
+
+qint64 Simulator::nextWakeNs() const
+{
+    const qint64 now = nowNs();
+    qint64 wake = now + kTickNs;
+    if (!m_outgoing.empty())
+        wake = std::min(wake, m_outgoing.front().startNs - kSleepWindowNs);
+    if (m_reader.pending())
+        wake = std::min(wake, m_lastByteNs + silenceNs());
+    if (m_offline && m_offlineUntilNs)
+        wake = std::min(wake, *m_offlineUntilNs);
+    return wake;
+}
+
+void Simulator::readSerial()
+{
+    char buffer[4096];
+    const ssize_t n = ::read(m_port.fd, buffer, sizeof buffer);
+    if (n <= 0)
+        return;
+    const qint64 now = nowNs();
+    if (!m_reader.pending())
+        m_requestStartNs = now;
+    m_lastByteNs = now;
+    m_reader.feed(QByteArray(buffer, n));
+    takeRequests(false);
+}
+
+void Simulator::takeRequests(bool silence)
+{
+    const qint64 readNs = nowNs();
+    for (const RtuRequestReader::Event &e : m_reader.take(silence)) {
+        logBytes("RX", e.bytes);
+        if (e.frame) {
+            handleRequest(e.bytes, m_requestStartNs, readNs);
+        } else {
+            ++m_stats.ignored;
+            log("IGNORED", e.reason);
+        }
+        // What follows in the buffer went on the line right after this frame.
+        m_requestStartNs += qint64(e.bytes.size()) * charNs();
+    }
+    if (!m_reader.pending())
+        m_requestStartNs = 0;
+}
+
+void Simulator::handleRequest(const QByteArray &frame, qint64 firstNs, qint64 readNs)
+{
+    const quint8 address = quint8(frame[0]);
+    if (address == 0) {
+        // Broadcast: writes are carried out, nobody answers.
+        const quint8 function = quint8(frame[1]);
+        if (function == 6 || function == 16) {
+            const SlaveAnswer a = AnswerRequest(m_controller, frame);
+            log("NOTE", QStringLiteral("broadcast %1").arg(a.exception ? "refused" : "written"));
+            if (a.connectionChanged && !a.exception)
+                applyLine();
+        } else {
+            ++m_stats.ignored;
+            log("IGNORED", QStringLiteral("broadcast"));
+        }
+        return;
+    }
+    if (address != m_active.address) {
+        ++m_stats.ignored;
+        log("IGNORED", QStringLiteral("address"));
+        return;
+    }
+    ++m_stats.requests;
+    if (m_offline) {
+        ++m_stats.faults;
+        log("FAULT", QStringLiteral("offline"));
+        return;
+    }
+    bool struck[kFaultKinds] = {};
+    int values[kFaultKinds] = {};
+    for (int k = 0; k < kFaultKinds; ++k)
+        struck[k] = m_faults.strikes(FaultKind(k), m_faultRng, &values[k]);
+
+    const auto fault = [&](FaultKind k, const QString &detail = {}) {
+        ++m_stats.faults;
+        log("FAULT", detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail);
+    };
+    if (struck[int(FaultKind::Offline)]) {
+        const int ms = values[int(FaultKind::Offline)] < 0 ? 3000 : values[int(FaultKind::Offline)];
+        m_offline = true;
+        m_offlineUntilNs = nowNs() + ms * kMs;
+        fault(FaultKind::Offline, QString::number(ms));
+        return;
+    }
+    if (struck[int(FaultKind::NoAnswer)]) {
+        fault(FaultKind::NoAnswer);
+        return;
+    }
+    SlaveAnswer answer;
+    if (struck[int(FaultKind::Exception)]) {
+        const int code = values[int(FaultKind::Exception)] < 0 ? 4 : values[int(FaultKind::Exception)];
+        answer.frame = ExceptionFrame(address, quint8(frame[1]), quint8(code));
+        fault(FaultKind::Exception, QString::number(code));
+    } else {
+        answer = AnswerRequest(m_controller, frame);
+    }
+    qint64 delayNs = 0;
+    applyFaults(answer.frame, address, delayNs, struck, values);
+
+    Outgoing out;
+    out.bytes = answer.frame;
+    out.readNs = readNs;
+    out.startNs = readNs + delayNs;
+    if (m_config.pace) // the request is on the wire from its first byte, then the gap
+        out.startNs = std::max(firstNs + qint64(frame.size()) * charNs() + charNs() * 7 / 2,
+                               readNs) + delayNs;
+    if (answer.connectionChanged)
+        out.after = [this] { applyLine(); };
+    schedule(std::move(out));
+}
+
+void Simulator::applyFaults(QByteArray &bytes, quint8 address, qint64 &delayNs,
+                            const bool *struck, const int *values)
+{
+    const auto fault = [&](FaultKind k, const QString &detail = {}) {
+        ++m_stats.faults;
+        log("FAULT", detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail);
+    };
+    if (struck[int(FaultKind::WrongAddr)]) {
+        bytes.chop(2);
+        bytes[0] = char(address == 247 ? 1 : address + 1);
+        AppendModbusCrc(bytes);
+        fault(FaultKind::WrongAddr, QString::number(quint8(bytes[0])));
+    }
+    if (struck[int(FaultKind::Truncated)]) {
+        const int v = values[int(FaultKind::Truncated)];
+        const qsizetype keep = std::clamp<qsizetype>(v < 0 ? bytes.size() / 2 : v, 0, bytes.size() - 1);
+        bytes.truncate(keep);
+        fault(FaultKind::Truncated, QString::number(keep));
+    }
+    if (struck[int(FaultKind::BadCrc)] && !bytes.isEmpty()) {
+        bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 0x5A);
+        fault(FaultKind::BadCrc);
+    }
+    if (struck[int(FaultKind::Noise)]) {
+        const int v = values[int(FaultKind::Noise)];
+        const int count = v < 0 ? 3 : v;
+        QByteArray noise;
+        std::uniform_int_distribution<int> byte(0, 255);
+        for (int i = 0; i < count; ++i)
+            noise.append(char(byte(m_faultRng)));
+        bytes.prepend(noise);
+        fault(FaultKind::Noise, QString::number(count));
+    }
+    if (struck[int(FaultKind::Late)]) {
+        const int v = values[int(FaultKind::Late)];
+        const int ms = v < 0 ? 1500 : v;
+        delayNs = ms * kMs;
+        fault(FaultKind::Late, QString::number(ms));
+    }
+}
+
+void Simulator::schedule(Outgoing out)
+{
+    const auto at = std::upper_bound(m_outgoing.begin(), m_outgoing.end(), out.startNs,
+                                     [](qint64 t, const Outgoing &o) { return t < o.startNs; });
+    m_outgoing.insert(at, std::move(out));
+    sendDue();
+}
+
+void Simulator::sendDue()
+{
+    while (!m_outgoing.empty() && m_outgoing.front().startNs - nowNs() <= kSleepWindowNs) {
+        Outgoing out = std::move(m_outgoing.front());
+        m_outgoing.erase(m_outgoing.begin());
+        send(out);
+    }
+}
+
+void Simulator::send(Outgoing &out)
+{
+    if (out.startNs > nowNs())
+        sleepUntil(out.startNs);
+    logBytes("TX", out.bytes);
+    bool complete = true;
+    if (m_config.pace) {
+        // Each byte is handed over when its stop bit would have left the wire.
+        const qint64 c = charNs();
+        for (qsizetype i = 0; i < out.bytes.size() && complete; ++i) {
+            sleepUntil(out.startNs + (i + 1) * c);
+            complete = ::write(m_port.fd, out.bytes.constData() + i, 1) == 1;
+        }
+    } else {
+        complete = ::write(m_port.fd, out.bytes.constData(), size_t(out.bytes.size())) ==
+                   out.bytes.size();
+        const qint64 took = nowNs() - out.readNs;
+        if (out.startNs == out.readNs) {
+            m_stats.maxAnswerNs = std::max(m_stats.maxAnswerNs, took);
+            m_stats.totalAnswerNs += took;
+            ++m_stats.timedAnswers;
+        }
+    }
+    if (!complete)
+        log("NOTE", QStringLiteral("answer not taken by the line: ") +
+                        QString::fromLocal8Bit(strerror(errno)));
+    ++m_stats.answered;
+    if (out.after)
+        out.after();
+}
+
+void Simulator::applyLine()
+{
+    const LineSettings line = m_controller.line();
+    m_active = line;
+    QString note;
+    const bool ok = m_port.applyLine(line, &note);
+    log("NOTE", QStringLiteral("line address %1 baud %2 parity %3 stopbits %4 channel %5 language %6%7")
+                    .arg(line.address)
+                    .arg(BaudOfIndex(line.baudIndex))
+                    .arg(line.parity)
+                    .arg(line.stopBits)
+                    .arg(line.channel)
+                    .arg(line.language)
+                    .arg(note.isEmpty() ? QString() : (ok ? QStringLiteral(" (") : QStringLiteral(" (refused: ")) + note + u')'));
+}
+
+void Simulator::readStdin()
+{
+    char buffer[4096];
+    const ssize_t n = ::read(0, buffer, sizeof buffer);
+    if (n <= 0) {
+        m_stdinOpen = false;
+        if (m_config.quitOnEof)
+            m_quit = true;
+        return;
+    }
+    m_stdinBuffer.append(buffer, n);
+    qsizetype end;
+    while ((end = m_stdinBuffer.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(m_stdinBuffer.left(end)).trimmed();
+        m_stdinBuffer.remove(0, end + 1);
+        if (line.isEmpty())
+            continue;
+        log("CMD", line);
+        const QString reply = command(line);
+        printf("%s\n", reply.toUtf8().constData());
+        fflush(stdout);
+    }
+}

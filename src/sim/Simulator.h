@@ -1,0 +1,96 @@
+#pragma once
+#include "SimController.h"
+#include "SimFaults.h"
+#include "SimPort.h"
+#include "SimRtu.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <random>
+#include <vector>
+
+struct SimConfig {
+    QString cfgPath;
+    SimController::Options controller;
+    DeviceRegisterMap map;
+    bool pty = false;
+    QString linkPath;
+    QString devicePath;
+    bool pace = false;
+    QString logPath;
+    bool quiet = false;
+    bool quitOnEof = false;
+    QStringList faults;
+};
+
+// The slave on the line: reads requests, answers them through the controller, applies
+// faults, paces its answers, logs the traffic and obeys commands on standard input.
+class Simulator {
+public:
+    ~Simulator();
+    bool start(const SimConfig &config, QString *error);
+    int run(); // until "quit", end of input (with quitOnEof) or SIGINT/SIGTERM
+
+    // One command line; the reply line starts with OK or ERR.
+    QString command(const QString &line);
+
+private:
+    struct Outgoing {
+        qint64 startNs; // the first bit goes on the line
+        QByteArray bytes;
+        qint64 readNs;  // when the request was complete, for the answer time
+        std::function<void()> after;
+    };
+
+    qint64 nowNs() const;
+    qint64 charNs() const; // 11 bits at the active baud
+    qint64 silenceNs() const;
+    void log(const char *what, const QString &text = {});
+    void logBytes(const char *what, const QByteArray &bytes);
+
+    void readSerial();
+    void readStdin();
+    void takeRequests(bool silence);
+    void handleRequest(const QByteArray &frame, qint64 firstNs, qint64 readNs);
+    void applyFaults(QByteArray &answer, quint8 address, qint64 &delayNs, const bool *struck,
+                     const int *values);
+    void schedule(Outgoing out);
+    void sendDue();
+    void send(Outgoing &out);
+    void applyLine();
+    int pollTimeoutMs() const;
+    qint64 nextWakeNs() const;
+
+    QString setCommand(const QStringList &words);
+    QString faultCommand(const QStringList &words);
+    QString getCommand(const QStringList &words);
+
+    SimConfig m_config;
+    SimController m_controller;
+    FaultSet m_faults;
+    SimPort m_port;
+    RtuRequestReader m_reader;
+    LineSettings m_active; // the line the slave is on now
+    std::mt19937 m_faultRng;
+    std::vector<Outgoing> m_outgoing; // ordered by startNs
+    FILE *m_log = nullptr;
+    bool m_ownLog = false;
+    qint64 m_startNs = 0;
+    qint64 m_requestStartNs = 0; // first byte of what the reader holds
+    qint64 m_lastByteNs = 0;
+    bool m_offline = false;
+    std::optional<qint64> m_offlineUntilNs; // none while offline until "online"
+    bool m_stdinOpen = true;
+    QByteArray m_stdinBuffer;
+    bool m_quit = false;
+
+    struct Stats {
+        quint64 requests = 0, answered = 0, ignored = 0, faults = 0;
+        qint64 maxAnswerNs = 0, totalAnswerNs = 0;
+        quint64 timedAnswers = 0;
+    } m_stats;
+};

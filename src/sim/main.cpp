@@ -1,0 +1,253 @@
+// qor7070-sim: a Modbus RTU slave that behaves like a QOR7070 temperature controller.
+#include "IntText.h"
+#include "MemIniFile.h"
+#include "Simulator.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+const char kHelp[] = R"(Usage: qor7070-sim (--pty [--link PATH] | --device PATH) [options]
+
+A Modbus RTU slave that behaves like a QOR7070 temperature controller: identification
+registers at 0x0400, sensors whose temperatures drift and whose statuses follow their
+thresholds, relays driven by the sensors, and readable and writable sensor settings, tags,
+relay settings and connection block (functions 3, 6 and 16; exception 1 for any other
+function, exception 2 for a register outside the map or a bad count, exception 3 for a
+connection-block value the controller cannot take).
+
+Line:
+  --pty               create a pseudo-terminal pair; the first line on stdout is
+                      "PTY <path>", the path the program opens
+  --link PATH         with --pty: also make PATH a symlink to it (removed at exit)
+  --device PATH       serve an existing serial device instead (first line "DEVICE <path>")
+  --address N         slave address, 1..247 (default 100)
+  --baud N            9600, 19200, 38400, 57600 or 115200 (default 9600)
+  --parity P          none, even or odd (default none)
+  --stopbits N        1 or 2 (default 1)
+  --channel N         radio channel shown in the connection block, 1..126 (default 1)
+  --pace              send at the byte rate of the baud (11 bits a character) and answer
+                      3.5 characters after the request has left the wire; without it the
+                      answer goes out at once
+  The connection block (words: address, baud index 0..4, parity 0..2, stop bits 1..2,
+  channel, menu language 0..1) starts with these values. After a write to it has been
+  confirmed the slave answers at the new address and paces at the new baud; on a pty
+  parity and stop bits are recorded only.
+
+Controller:
+  --cfg FILE          device-configuration file with the register map ([modbus]); default
+                      Cfg/qor7070__fw_<fw>.ini under the working directory, else the one
+                      shipped in data/
+  --device-code N     identification register 0x0400 (default 3126, a QOR7070)
+  --fw 0xMMmm         firmware word, also "M.m" (default the cfg's [hardware] fw); tags are
+                      served from 1.2 on
+  --hw 0xMMmm         hardware word (default 0x0100)
+  --two-id-registers  answer only 0x0400..0x0401, like firmware 1.0; a read of four
+                      identification registers gets exception 2
+  --sensors N         registered sensors (default 12); the others report status 40. With 8
+                      or more, the last three report 10, 20 and 30
+  --seed N            seed of the drift and of fault rates (default 1)
+
+Faults:
+  --fault KIND[:SPEC] switch a fault on from the start (repeatable). KIND is one of
+      noanswer   no answer; the request is not carried out
+      badcrc     the answer's CRC is damaged
+      wrongaddr  the answer comes from the next address
+      exception  an exception answer (code=N, default 4); not carried out
+      truncated  only the first bytes of the answer (bytes=N, default half)
+      noise      random bytes before the answer (bytes=N, default 3)
+      late       the answer after a delay (ms=N, default 1500)
+      offline    silent for a period from this request on (ms=N, default 3000)
+    SPEC is a comma-separated list: rate=P (probability per request, seeded), nth=N
+    (only the N-th request after switching on), every=N (every N-th request), and the
+    kind's parameter. Without rate/nth/every every request is struck. Requests count
+    when addressed to the slave with a good CRC while it is online. Except for noanswer
+    and exception, a struck request is carried out and only its answer is damaged.
+
+Log and control:
+  --log FILE          traffic log, "-" for stderr; one line per event, flushed:
+                        <ms since start, 3 decimals> RX|TX <hex bytes>
+                        <ms> IGNORED badcrc|truncated|garbage|address|broadcast
+                        <ms> FAULT <kind> [parameter]
+                        <ms> CMD <command>   <ms> NOTE <text>   <ms> START ...   <ms> STOP
+                      every received byte is in exactly one RX line: a request, or bytes
+                      that were ignored (followed by their IGNORED line)
+  --quiet             no notes on stderr
+  --quit-on-eof       end when standard input closes (otherwise keep serving)
+  --help              this text
+
+Commands on standard input, one a line; each is answered by one line on stdout that
+starts with OK or ERR:
+  offline [MS]                 stop answering (for MS ms, else until "online")
+  online                       answer again
+  fault KIND [SPEC]            switch a fault on (as --fault; "fault badcrc nth=2")
+  fault off KIND               switch one fault off
+  faults                       list the faults that are on;  faults off: all off
+  set temp S V                 temperature of sensor S (1-based), whole degrees 0..65535
+  set status S CODE|auto       pin the status code of sensor S (40 unregisters it, any
+                               other code registers it); auto: thresholds decide again
+  set elapsed S SEC            seconds since sensor S last transmitted
+  set relay R 0|1|auto         force relay R off or on, or let its settings decide
+  set tag S TEXT               tag of sensor S (Windows-1251 characters only)
+  set reg REG V...             write registers as functions 6/16 would (0x hex allowed)
+  get REG [COUNT]              read registers: "OK v1 v2 ..." in decimal, or
+                               "ERR exception N"
+  freeze / unfreeze            stop / restart time: temperatures, elapsed seconds and
+                               relay delays stand still
+  address N                    move to slave address N at once
+  line                         the line settings in use
+  stats                        requests, answers, ignored frames, faults, and the
+                               longest and mean time from a complete request to its
+                               answer handed to the line (unpaced answers, in us)
+  quit                         end
+)";
+
+[[noreturn]] void fail(const QString &message)
+{
+    fprintf(stderr, "qor7070-sim: %s\n", message.toLocal8Bit().constData());
+    exit(2);
+}
+
+std::optional<quint16> versionWord(const QString &text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() == 2) {
+        bool okMajor = false, okMinor = false;
+        const int major = parts[0].toInt(&okMajor), minor = parts[1].toInt(&okMinor);
+        if (okMajor && okMinor && major >= 0 && major < 256 && minor >= 0 && minor < 256)
+            return quint16(major << 8 | minor);
+        return std::nullopt;
+    }
+    const auto v = ParseIntText(text);
+    return v && *v >= 0 && *v <= 0xFFFF ? std::optional<quint16>(quint16(*v)) : std::nullopt;
+}
+
+int intOption(const QString &name, const QString &text, int low, int high)
+{
+    const auto v = ParseIntText(text);
+    if (!v || *v < low || *v > high)
+        fail(QStringLiteral("%1 wants a number from %2 to %3, not '%4'").arg(name).arg(low).arg(high).arg(text));
+    return *v;
+}
+
+QString defaultCfg(std::optional<quint16> fw)
+{
+    const quint16 firmware = fw.value_or(0x0102);
+    const QString local = DeviceConfigPath(QDir::currentPath(), firmware);
+    if (QFileInfo::exists(local))
+        return local;
+    return DeviceConfigPath(QStringLiteral(VELMARIS_DATA_DIR), firmware);
+}
+
+void loadMap(SimConfig &c, std::optional<quint16> fw, bool quiet)
+{
+    if (!QFileInfo::exists(c.cfgPath))
+        fail(c.cfgPath + QStringLiteral(": no such file"));
+    const MemIniFile ini(c.cfgPath);
+    const QString fwText = ini.readString(QStringLiteral("hardware"), QStringLiteral("fw"), {});
+    const auto cfgFw = versionWord(fwText);
+    if (!fw && !cfgFw)
+        fail(c.cfgPath + QStringLiteral(": [hardware] fw is not a version; give --fw"));
+    c.controller.firmware = fw.value_or(cfgFw.value_or(0));
+    if (!quiet && cfgFw && *cfgFw != c.controller.firmware)
+        fprintf(stderr, "qor7070-sim: note: firmware %s served with the map of %s\n",
+                qPrintable(VersionText(c.controller.firmware)), qPrintable(fwText));
+    if (ParseRegisterMap(ini, c.map, c.controller.firmware))
+        return;
+    // A map written for firmware before 1.2 has no tags; serve it without them.
+    if (c.controller.firmware >= kFirstTagFirmware && ParseRegisterMap(ini, c.map, 0x0101)) {
+        c.map.QOR_SENSOR_TAG_SIZE = 0;
+        return;
+    }
+    fail(c.cfgPath + QStringLiteral(": [modbus] is incomplete or malformed"));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    SimConfig c;
+    std::optional<quint16> fw;
+    QString cfg;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const auto value = [&]() -> QString {
+            if (i + 1 >= argc)
+                fail(arg + QStringLiteral(" wants a value"));
+            return QString::fromLocal8Bit(argv[++i]);
+        };
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == QLatin1String("--pty")) {
+            c.pty = true;
+        } else if (arg == QLatin1String("--link")) {
+            c.linkPath = value();
+        } else if (arg == QLatin1String("--device")) {
+            c.devicePath = value();
+        } else if (arg == QLatin1String("--cfg")) {
+            cfg = value();
+        } else if (arg == QLatin1String("--device-code")) {
+            c.controller.deviceCode = quint16(intOption(arg, value(), 0, 0xFFFF));
+        } else if (arg == QLatin1String("--fw") || arg == QLatin1String("--hw")) {
+            const QString text = value();
+            const auto v = versionWord(text);
+            if (!v)
+                fail(arg + QStringLiteral(" wants 0xMMmm or M.m, not '") + text + u'\'');
+            (arg == QLatin1String("--fw") ? fw : c.controller.hardware) = *v;
+        } else if (arg == QLatin1String("--two-id-registers")) {
+            c.controller.twoIdRegisters = true;
+        } else if (arg == QLatin1String("--address")) {
+            c.controller.line.address = quint16(intOption(arg, value(), 1, 247));
+        } else if (arg == QLatin1String("--baud")) {
+            const QString text = value();
+            const int index = IndexOfBaud(text.toInt());
+            if (index < 0)
+                fail(QStringLiteral("--baud wants 9600, 19200, 38400, 57600 or 115200"));
+            c.controller.line.baudIndex = quint16(index);
+        } else if (arg == QLatin1String("--parity")) {
+            const QString p = value().toLower();
+            const QStringList names = {QStringLiteral("none"), QStringLiteral("even"), QStringLiteral("odd")};
+            if (!names.contains(p))
+                fail(QStringLiteral("--parity wants none, even or odd"));
+            c.controller.line.parity = quint16(names.indexOf(p));
+        } else if (arg == QLatin1String("--stopbits")) {
+            c.controller.line.stopBits = quint16(intOption(arg, value(), 1, 2));
+        } else if (arg == QLatin1String("--channel")) {
+            c.controller.line.channel = quint16(intOption(arg, value(), 1, 126));
+        } else if (arg == QLatin1String("--sensors")) {
+            c.controller.registeredSensors = intOption(arg, value(), 0, kMaxSensors);
+        } else if (arg == QLatin1String("--pace")) {
+            c.pace = true;
+        } else if (arg == QLatin1String("--seed")) {
+            c.controller.seed = quint32(intOption(arg, value(), 0, 0x7FFFFFFF));
+        } else if (arg == QLatin1String("--fault")) {
+            c.faults << value();
+        } else if (arg == QLatin1String("--log")) {
+            c.logPath = value();
+        } else if (arg == QLatin1String("--quiet")) {
+            c.quiet = true;
+        } else if (arg == QLatin1String("--quit-on-eof")) {
+            c.quitOnEof = true;
+        } else {
+            fail(QStringLiteral("unknown option '%1' (see --help)").arg(arg));
+        }
+    }
+    if (c.pty == !c.devicePath.isEmpty())
+        fail(QStringLiteral("give either --pty or --device PATH (see --help)"));
+    if (!c.linkPath.isEmpty() && !c.pty)
+        fail(QStringLiteral("--link goes with --pty"));
+    c.cfgPath = cfg.isEmpty() ? defaultCfg(fw) : cfg;
+    loadMap(c, fw, c.quiet);
+
+    Simulator sim;
+    QString error;
+    if (!sim.start(c, &error))
+        fail(error);
+    if (!c.quiet)
+        fprintf(stderr, "qor7070-sim: %s serving %s, map %s\n", qPrintable(c.pty ? QStringLiteral("pty") : c.devicePath),
+                qPrintable(VersionText(c.controller.firmware)), qPrintable(c.cfgPath));
+    return sim.run();
+}

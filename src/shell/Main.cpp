@@ -73,12 +73,15 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     BuildToolBar();
     auto *bar = named(new QStatusBar(this), "StatusBar1");
-    const int widths[4] = {600, 500, 100, 100};
+    // Design widths 600, 500, 100, 100; the last panel (the version line) takes the rest
+    // so that it is never cut off.
+    const int stretch[4] = {6, 5, 0, 3};
+    const int minimum[4] = {200, 160, 150, 300};
     for (int i = 0; i < 4; ++i) {
         StatusBar1Panel[i] = named(new QLabel(bar), QStringLiteral("StatusBar1Panel%1").arg(i));
-        StatusBar1Panel[i]->setMinimumWidth(i < 2 ? 120 : 60);
+        StatusBar1Panel[i]->setMinimumWidth(minimum[i]);
         StatusBar1Panel[i]->setFrameShape(QFrame::StyledPanel);
-        bar->addWidget(StatusBar1Panel[i], widths[i]);
+        bar->addWidget(StatusBar1Panel[i], stretch[i]);
     }
     setStatusBar(bar);
 
@@ -223,11 +226,6 @@ void TForm1::BuildSensorDataPage()
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setMouseTracking(true);
         g->viewport()->installEventFilter(this);
-        connect(&model, &QAbstractItemModel::modelReset, g, [g] {
-            const int widths[] = {120, 88, 151, 82};
-            for (int c = 0; c < g->model()->columnCount() && c < 4; ++c)
-                g->setColumnWidth(c, widths[c]);
-        });
         grids->addWidget(g, 0, Qt::AlignTop);
         return g;
     };
@@ -513,7 +511,17 @@ void TForm1::ShowControllerConnectSettings()
 
 void TForm1::SensorDataLayoutChanged()
 {
-    // Both grids show all their rows; the group box follows the left one.
+    // Both grids show all their rows, and columns wide enough for the longest text of
+    // either grid (design widths at least); the group box follows the left grid.
+    const int design[] = {120, 88, 151, 82};
+    const int cols = StringGridSensorsData->model()->columnCount();
+    for (int c = 0; c < cols; ++c) {
+        int width = c < 4 ? design[c] : 88;
+        for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+            width = qMax(width, g->contentWidth(c) + 8);
+        StringGridSensorsData->setColumnWidth(c, width);
+        StringGridSensorsData2->setColumnWidth(c, width);
+    }
     for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
         g->setFixedHeight(g->grid().rowCountGrid() * kSensorDataRowHeight + 4);
         int w = 4;

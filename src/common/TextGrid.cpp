@@ -135,4 +135,10 @@ Qt::ItemFlags TextGrid::flags(const QModelIndex &index) const
     return f;
 }
 
-QVariant TextGrid::headerData(int, Qt::Orientation, int) const { return {}; }
+QVariant TextGrid::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    // The fixed header row, for a view that draws it as its horizontal header.
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && m_fixedRows > 0)
+        return cell(section, 0);
+    return {};
+}

@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
 
 GridView::GridView(const QString &name, TextGrid &grid, QWidget *parent)
     : QTableView(parent), m_grid(grid)
@@ -11,14 +12,36 @@ GridView::GridView(const QString &name, TextGrid &grid, QWidget *parent)
     setObjectName(name);
     setModel(&grid);
     setItemDelegate(new GridDelegate(this));
-    horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setHighlightSections(false);
     setWordWrap(false);
     setDefaultRowHeight(24);
     setDefaultColumnWidth(64);
+    // The fixed header row stays in sight as the view's own header instead of scrolling.
+    auto hideHeaderRow = [this] {
+        const bool header = m_grid.fixedRows() > 0;
+        horizontalHeader()->setVisible(header);
+        if (header)
+            setRowHidden(0, true);
+    };
+    hideHeaderRow();
+    connect(&grid, &QAbstractItemModel::modelReset, this, hideHeaderRow);
+    connect(&grid, &QAbstractItemModel::rowsInserted, this, hideHeaderRow);
+    connect(&grid, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &from) {
+                if (from.row() == 0)
+                    horizontalHeader()->viewport()->update();
+            });
+    // Top visible row, both ways: scroll coupling works on the models.
     connect(&grid, &TextGrid::topRowChanged, this, [this](int row) {
-        scrollTo(model()->index(row, 0), QAbstractItemView::PositionAtTop);
+        if (rowAt(0) != row && row < model()->rowCount())
+            scrollTo(model()->index(row, 0), QAbstractItemView::PositionAtTop);
+    });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (rowAt(0) >= 0)
+            m_grid.setTopRow(rowAt(0));
     });
 }
 
@@ -29,7 +52,7 @@ void GridView::setDefaultColumnWidth(int px) { horizontalHeader()->setDefaultSec
 int GridView::fullyVisibleRows() const
 {
     const int h = verticalHeader()->defaultSectionSize();
-    return h > 0 ? viewport()->height() / h : 0;
+    return h > 0 ? (viewport()->height() + horizontalHeader()->height() * horizontalHeader()->isVisible()) / h : 0;
 }
 
 void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,

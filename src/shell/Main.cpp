@@ -6,10 +6,15 @@
 #include "Message.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+#include "Psw.h"
 #include "Shape.h"
+#include "Unitqorselectdlg.h"
 #include "TextGrid.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
@@ -138,10 +143,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     PageControlQOR = named(new QTabWidget(central), "PageControlQOR");
     BuildSensorDataPage();
-    TabSheetSensorSettings = named(new QWidget, "TabSheetSensorSettings");
-    PageControlQOR->addTab(TabSheetSensorSettings, QStringLiteral("Настройки датчиков"));
-    TabSheetRelaySettings = named(new QWidget, "TabSheetRelaySettings");
-    PageControlQOR->addTab(TabSheetRelaySettings, QStringLiteral("Настройки реле"));
+    BuildSensorSettingsPage();
+    BuildRelaySettingsPage();
     BuildConnectPage();
     TabSheetProfiles = named(new QWidget, "TabSheetProfiles");
     PageControlQOR->addTab(TabSheetProfiles, QStringLiteral("Профили"));
@@ -151,6 +154,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(central);
 
     m_conpar = new TConparDlg(m_state->settingsIni, this);
+    m_password = new TForm3(this);
+    m_select = new TFormQorSelectSensors(this);
 }
 
 TForm1::~TForm1()
@@ -235,6 +240,149 @@ void TForm1::BuildSensorDataPage()
     page->addWidget(GroupBox22);
     page->addStretch();
     PageControlQOR->addTab(TabSheetSensorData, QStringLiteral("Данные датчиков"));
+}
+
+namespace {
+
+QPushButton *button(const char *name, const char *text)
+{
+    return named(new QPushButton(QString::fromUtf8(text)), QString::fromLatin1(name));
+}
+
+QPlainTextEdit *memo(const char *name)
+{
+    auto *m = named(new QPlainTextEdit, QString::fromLatin1(name));
+    m->setReadOnly(true);
+    return m;
+}
+
+// A settings grid: 30-pixel rows, its own font size.
+void settingsLook(GridView *g, int pixelSize, bool bold, int columnWidth)
+{
+    QFont f = g->font();
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    g->setFont(f);
+    g->horizontalHeader()->setFont(f);
+    g->setDefaultRowHeight(30);
+    g->setDefaultColumnWidth(columnWidth);
+}
+
+} // namespace
+
+void TForm1::BuildSensorSettingsPage()
+{
+    MainState &s = *m_state;
+    TabSheetSensorSettings = named(new QWidget, "TabSheetSensorSettings");
+    auto *page = new QVBoxLayout(TabSheetSensorSettings);
+    auto pair = [&](const char *boxName, const char *title, const char *gridName, TextGrid &grid,
+                    const char *tagName, TextGrid &tags, GridView *&gridView, GridView *&tagView) {
+        auto *box = named(new QGroupBox(QString::fromUtf8(title)), QString::fromLatin1(boxName));
+        auto *row = new QHBoxLayout(box);
+        gridView = new GridView(QString::fromLatin1(gridName), grid, box);
+        tagView = new GridView(QString::fromLatin1(tagName), tags, box);
+        settingsLook(gridView, 16, false, 125);
+        settingsLook(tagView, 16, false, 180);
+        tagView->setFixedWidth(211);
+        tagView->horizontalHeader()->setStretchLastSection(true);
+        row->addWidget(gridView, 1);
+        row->addWidget(tagView);
+        row->setSpacing(0);
+        box->setMinimumHeight(241);
+        return box;
+    };
+    GroupBox23 = pair("GroupBox23", "Из контроллера", "StringGridSensorSettings", s.sensorSettings,
+                      "StringGridTagContr", s.tagContr, StringGridSensorSettings, StringGridTagContr);
+    StringGridSensorSettings->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGridSensorSettings->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGridTagContr->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    GroupBox27 = pair("GroupBox27", "Пользователь", "StringGridSensorSettingsUser",
+                      s.sensorSettingsUser, "StringGridTagUser", s.tagUser,
+                      StringGridSensorSettingsUser, StringGridTagUser);
+    for (GridView *g : {StringGridSensorSettingsUser, StringGridTagUser})
+        g->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    ButtonCopySensorSettingsToUser =
+        button("ButtonCopySensorSettingsToUser", "Копировать таблицу контроллера в Таблицу пользователя");
+    ButtonCopySensorSettingsToUser->setEnabled(false);
+    ButtonSelectSensors = button("ButtonSelectSensors", "Выбрать датчики для редактирования");
+    ButtonSetZero = button("ButtonSetZero", "Обнулить все ID  в таблице пользователя");
+    ButtonDownloadSensorSettingtsToQor =
+        button("ButtonDownloadSensorSettingtsToQor", "Загрузить новые данные в контроллер");
+    CheckBoxOverWriteID = named(new QCheckBox(QStringLiteral(
+                                    "Менять ID в таблице по инкременту даже при наличии текущего в ячейке")),
+                                "CheckBoxOverWriteID");
+    Memo2 = memo("Memo2");
+    Memo2->setFixedSize(361, 60);
+    PopupMenuTags = named(new QMenu(StringGridTagUser), "PopupMenuTags");
+    QAction *loadTags = PopupMenuTags->addAction(QStringLiteral("Загрузить из файла..."));
+    loadTags->setObjectName(QStringLiteral("LoadFromFileItem"));
+    StringGridTagUser->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(StringGridTagUser, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        PopupMenuTags->popup(StringGridTagUser->viewport()->mapToGlobal(at));
+    });
+
+    page->addWidget(GroupBox23, 1);
+    auto *copyRow = new QHBoxLayout;
+    copyRow->addStretch();
+    copyRow->addWidget(ButtonCopySensorSettingsToUser);
+    copyRow->addStretch();
+    page->addLayout(copyRow);
+    page->addWidget(GroupBox27, 1);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(Memo2);
+    auto *middle = new QVBoxLayout;
+    middle->addWidget(ButtonSelectSensors);
+    middle->addWidget(ButtonSetZero);
+    bottom->addLayout(middle);
+    bottom->addStretch();
+    bottom->addWidget(ButtonDownloadSensorSettingtsToQor);
+    page->addLayout(bottom);
+    page->addWidget(CheckBoxOverWriteID);
+    PageControlQOR->addTab(TabSheetSensorSettings, QStringLiteral("Настройки датчиков"));
+}
+
+void TForm1::BuildRelaySettingsPage()
+{
+    MainState &s = *m_state;
+    TabSheetRelaySettings = named(new QWidget, "TabSheetRelaySettings");
+    auto *page = new QVBoxLayout(TabSheetRelaySettings);
+    auto table = [&](const char *boxName, const char *title, const char *gridName, TextGrid &grid,
+                     GridView *&view) {
+        auto *box = named(new QGroupBox(QString::fromUtf8(title)), QString::fromLatin1(boxName));
+        view = new GridView(QString::fromLatin1(gridName), grid, box);
+        settingsLook(view, 16, true, 155);
+        (new QVBoxLayout(box))->addWidget(view);
+        box->setMinimumHeight(145);
+        box->setMaximumWidth(900);
+        return box;
+    };
+    GroupBox24 = table("GroupBox24", "Из контроллера", "StringGridRelaySettings", s.relaySettings,
+                       StringGridRelaySettings);
+    StringGridRelaySettings->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGridRelaySettings->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    GroupBox28 = table("GroupBox28", "Пользователь", "StringGridRelaySettingsUser",
+                       s.relaySettingsUser, StringGridRelaySettingsUser);
+    StringGridRelaySettingsUser->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    ButtonCopyRelaySettingsToUser =
+        button("ButtonCopyRelaySettingsToUser", "Копировать таблицу контроллера в Таблицу пользователя");
+    ButtonDownloadRelaySettingsToQor =
+        button("ButtonDownloadRelaySettingsToQor", "Загрузить новые данные в контроллер");
+    Memo1 = memo("Memo1");
+    Memo1->setFixedSize(361, 145);
+    page->addWidget(GroupBox24);
+    auto *copyRow = new QHBoxLayout;
+    copyRow->addSpacing(160);
+    copyRow->addWidget(ButtonCopyRelaySettingsToUser);
+    copyRow->addStretch();
+    page->addLayout(copyRow);
+    page->addWidget(GroupBox28);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(Memo1);
+    bottom->addWidget(ButtonDownloadRelaySettingsToQor, 0, Qt::AlignTop);
+    bottom->addStretch();
+    page->addLayout(bottom);
+    page->addStretch();
+    PageControlQOR->addTab(TabSheetRelaySettings, QStringLiteral("Настройки реле"));
 }
 
 void TForm1::BuildConnectPage()
@@ -327,12 +475,31 @@ void TForm1::PrepareMainWindow()
 {
     GroupBox4->hide();
     GroupBox5->hide();
+    m_password->exec();
+    ApplyAccessMode(m_password->accessLevel == 1 || m_password->accessLevel == 2);
     PageControlQOR->setCurrentWidget(TabSheetSensorData);
     PageShown(PageControlQOR->currentIndex());
     HideDeviceViews();
     setWindowTitle(kCaption);
     m_state->sensorSettingsUser.setRowCount(2);
     m_state->tagUser.setRowCount(2);
+}
+
+void TForm1::ApplyAccessMode(bool full)
+{
+    m_fullAccess = full;
+    if (full)
+        return;
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             GroupBox27, ButtonCopySensorSettingsToUser, ButtonSelectSensors,
+             ButtonDownloadSensorSettingtsToQor, ButtonSetZero, CheckBoxOverWriteID,
+             ButtonCopyRelaySettingsToUser, GroupBox28, ButtonDownloadRelaySettingsToQor, GroupBox25,
+             ButtonQorCopyConnectToUser, ButtonWriteConnectSettingsToQor})
+        w->hide();
+    PageControlQOR->setTabEnabled(PageControlQOR->indexOf(TabSheetProfiles), false);
+    for (QToolButton *b : {ToolButtonQorLoadProfileToController, ToolButtonQorSaveProfile,
+                           ToolButtonQorOpenProfile})
+        b->setEnabled(false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -449,9 +616,15 @@ void TForm1::ShowDeviceViews()
     GroupBox5->hide();
     PageControlQOR->show();
     GroupBox26->show();
-    for (QToolButton *b : {ToolButton4, ToolButton3, ToolButtonQorOpenProfile,
-                           ToolButtonQorSaveProfile, ToolButtonQorLoadProfileToController})
-        b->setEnabled(true);
+    ToolButton4->setEnabled(true);
+    ToolButton3->setEnabled(true);
+    // Without the password the profile buttons stay off: nothing may reach the controller.
+    for (QToolButton *b : {ToolButtonQorOpenProfile, ToolButtonQorSaveProfile,
+                           ToolButtonQorLoadProfileToController})
+        b->setEnabled(m_fullAccess);
+    const bool tags = m_state->firmwareVersion >= kFirstTagFirmware;
+    StringGridTagContr->setVisible(tags);
+    StringGridTagUser->setVisible(tags);
 }
 
 void TForm1::ApplyCaptions()

@@ -4,7 +4,10 @@
 #include <QMainWindow>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
+class QMenu;
+class QPlainTextEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +21,8 @@ class PollCycle;
 class QorThread;
 class Shape;
 class TConparDlg;
+class TForm3;
+class TFormQorSelectSensors;
 
 // The main window: shows MainState and turns the user's actions into its flags.
 class TForm1 : public QMainWindow, public MainView {
@@ -28,6 +33,7 @@ public:
 
     MainState &state() { return *m_state; }
     TConparDlg &conparDlg() { return *m_conpar; }
+    TFormQorSelectSensors &selectDlg() { return *m_select; }
 
     // MainView
     void ShowStatus(int panel, const QString &text) override;
@@ -60,6 +66,9 @@ private:
     void BuildToolBar();
     void BuildSensorDataPage();
     void BuildConnectPage();
+    void BuildSensorSettingsPage();
+    void BuildRelaySettingsPage();
+    void ApplyAccessMode(bool full);
     void PageShown(int index);
     void SensorsDataMouseMove(GridView *grid, int x);
 
@@ -67,6 +76,9 @@ private:
     std::unique_ptr<PollCycle> m_cycle;
     std::unique_ptr<QorThread> m_thread;
     TConparDlg *m_conpar = nullptr;
+    TForm3 *m_password = nullptr;
+    TFormQorSelectSensors *m_select = nullptr;
+    bool m_fullAccess = true;
     bool m_closing = false;
 
     QToolBar *ToolBar1;
@@ -81,6 +93,20 @@ private:
         *TabSheetConnectSettings, *TabSheetProfiles;
     QGroupBox *GroupBox4, *GroupBox5, *GroupBox22, *GroupBox26;
     GridView *StringGridSensorsData, *StringGridSensorsData2, *StringGridQorRelay;
+    // Sensor-settings page
+    QGroupBox *GroupBox23, *GroupBox27;
+    GridView *StringGridSensorSettings, *StringGridTagContr, *StringGridSensorSettingsUser,
+        *StringGridTagUser;
+    QPushButton *ButtonCopySensorSettingsToUser, *ButtonSelectSensors,
+        *ButtonDownloadSensorSettingtsToQor, *ButtonSetZero;
+    QCheckBox *CheckBoxOverWriteID;
+    QPlainTextEdit *Memo2;
+    QMenu *PopupMenuTags;
+    // Relay-settings page
+    QGroupBox *GroupBox24, *GroupBox28;
+    GridView *StringGridRelaySettings, *StringGridRelaySettingsUser;
+    QPushButton *ButtonCopyRelaySettingsToUser, *ButtonDownloadRelaySettingsToQor;
+    QPlainTextEdit *Memo1;
     // Device-connection page
     QGroupBox *GroupBox29, *GroupBox25;
     QLabel *Label43, *Label44, *Label45, *Label46, *Label47, *Label48;

@@ -2,12 +2,41 @@
 #include "Main.h"
 #include "MainState.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+
+namespace {
+
+// Answers the password dialog once it is up: the text is typed and OK (or Cancel) pressed.
+void answerPassword(const QString &password, bool cancel = false)
+{
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal->objectName() != QLatin1String("Form3"))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (cancel) {
+            QTest::mouseClick(modal->findChild<QPushButton *>("ButtonCancel"), Qt::LeftButton);
+            return;
+        }
+        auto *edit = modal->findChild<QLineEdit *>("Edit1");
+        QTest::keyClicks(edit, password);
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    timer->start(10);
+}
+
+} // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -30,6 +59,7 @@ private slots:
     void startsWithNoFilesAndReportsThePortOnce()
     {
         TForm1 form;
+        answerPassword("7593");
         form.show();
         QVERIFY(QFile::exists("default.ini"));
         QCOMPARE(QFile("default.ini").size(), 0);
@@ -58,6 +88,7 @@ private slots:
         auto *form = new TForm1;
         form->setAttribute(Qt::WA_DeleteOnClose);
         QPointer<TForm1> alive(form);
+        answerPassword({}, true);
         form->show();
         QTest::qWait(100); // the thread is asleep between connection attempts now
         QElapsedTimer t;

@@ -1,0 +1,26 @@
+#pragma once
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The password asked for at start-up: it decides between full access and monitoring only.
+class TForm3 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm3(QWidget *parent = nullptr);
+    // 0: no valid password; 1 or 2: one of the two passwords.
+    int accessLevel = 0;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private slots:
+    void ButtonOKClick();
+
+private:
+    QLabel *Label1;
+    QLineEdit *Edit1;
+    QPushButton *ButtonOK, *ButtonCancel;
+};

@@ -1,0 +1,294 @@
+// The poll engine against qor7070-sim on a pty, without a display.
+#include "LookupText.h"
+#include "MainState.h"
+#include "MainView.h"
+#include "PollCycle.h"
+#include "QorThread.h"
+#include "SimProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Recorder : MainView {
+    QString status[4];
+    Lamp lamp = Lamp::Offline;
+    QStringList messages; // caption | text
+    int hides = 0, shows = 0, captions = 0;
+    QString cycleTime;
+    void ShowStatus(int panel, const QString &text) override { status[panel] = text; }
+    void ShowLamp(Lamp l) override { lamp = l; }
+    void ShowCycleTime(const QString &text) override { cycleTime = text; }
+    void ShowPanel10(const QString &, bool) override {}
+    void ShowMessage(const QString &caption, const QString &text, Icon) override
+    {
+        messages.append(caption + " | " + text);
+    }
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+    void ShowDeviceViews() override { ++shows; }
+    void HideDeviceViews() override { ++hides; }
+    void ApplyCaptions() override { ++captions; }
+    void ShowControllerConnectSettings() override {}
+    void SensorDataLayoutChanged() override {}
+};
+
+// The program's parts without the window, polling the simulator in a folder of their own.
+struct Engine {
+    Recorder view;
+    QObject context;
+    MainState state{view};
+    PollCycle cycle{state};
+    QorThread thread{state, cycle, &context};
+    Engine()
+    {
+        state.pollSensorData = true;
+        thread.start();
+    }
+    ~Engine() { thread.StopAndWait(); }
+};
+
+QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }
+
+int identificationRequests(const SimProcess &sim)
+{
+    int n = 0;
+    for (const QString &rx : sim.logEntries("RX"))
+        n += rx.startsWith(QLatin1String("64 03 04 00"));
+    return n;
+}
+
+} // namespace
+
+class TestPoll : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString previous;
+    SimProcess sim;
+
+    // A working folder with the shipped Cfg files (polling period cut to 100 ms) and a
+    // start.ini pointing at the simulator.
+    void prepare(const std::function<void(MemIniFile &)> &editCfg = {})
+    {
+        QDir d(dir.path());
+        d.removeRecursively();
+        QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
+        for (const char *fw : {"1_0", "1_1", "1_2"}) {
+            const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
+            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
+            MemIniFile cfg(dir.filePath(name));
+            cfg.writeInteger("measure", "period", 100);
+            if (editCfg)
+                editCfg(cfg);
+            QVERIFY(cfg.updateFile());
+        }
+        MemIniFile start(dir.filePath("start.ini"));
+        start.writeString("connect", "port", sim.ptyPath());
+        start.writeInteger("connect", "stopbits", 0);
+        start.writeInteger("connect", "receive", 150);
+        QVERIFY(start.updateFile());
+        MemIniFile def(dir.filePath("default.ini"));
+        def.writeInteger("measure", "period", 100);
+        QVERIFY(def.updateFile());
+    }
+
+    void startSim(const QStringList &args = {})
+    {
+        QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
+    }
+
+private slots:
+    void init()
+    {
+        previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+    }
+    void cleanup()
+    {
+        sim.stop();
+        QDir::setCurrent(previous);
+    }
+
+    void identifiesAndShowsLiveData()
+    {
+        startSim({"--sensors", "20"});
+        prepare();
+        QCOMPARE(sim.command("freeze").left(2), QStringLiteral("OK"));
+        QCOMPARE(sim.command("set temp 5 65526").left(2), QStringLiteral("OK"));
+        QCOMPARE(sim.command("set status 3 40").left(2), QStringLiteral("OK"));
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QCOMPARE(e.view.lamp, MainView::Lamp::Online);
+        QCOMPARE(e.view.status[0], text(Msg::n101));
+        QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW  1.2      HW  1.0"));
+        QCOMPARE(e.state.firmwareVersion, quint16(0x0102));
+        QCOMPARE(e.state.registerMap.MAX_SENSORS, quint16(36));
+        QCOMPARE(e.view.shows, 1);
+        QVERIFY(e.view.messages.isEmpty());
+        // 19 registered sensors: 18 in the left grid, one in the right.
+        QTRY_COMPARE_WITH_TIMEOUT(e.state.sensorsData.rowCountGrid(), 19, 3000);
+        QCOMPARE(e.state.sensorsData2.rowCountGrid(), 2);
+        QCOMPARE(e.state.sensorsData.cell(0, 3), QStringLiteral("Датчик 4")); // 3 is not registered
+        QCOMPARE(e.state.sensorsData.cell(1, 4), QStringLiteral("65526"));
+        QCOMPARE(e.state.sensorsData2.cell(0, 1), QStringLiteral("Датчик 20"));
+        QCOMPARE(e.state.qorRelay.rowCountGrid(), 4);
+        QCOMPARE(e.state.qorRelay.cell(0, 3), QStringLiteral("Реле 4"));
+        QVERIFY(!e.view.cycleTime.isEmpty());
+        // Headers come from the language section as soon as the controller is known.
+        QCOMPARE(e.state.sensorsData.cell(1, 0), QStringLiteral("Not found"));
+    }
+
+    void controllerOffAndBackOn()
+    {
+        startSim();
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QVERIFY(sim.command("offline").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 3000);
+        QCOMPARE(e.view.lamp, MainView::Lamp::Offline);
+        QCOMPARE(e.view.status[0], text(Msg::n89));
+        QTRY_COMPARE_WITH_TIMEOUT(e.state.sensorsData.cell(2, 1), QStringLiteral("---"), 3000);
+        QVERIFY(sim.command("online").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 3000);
+        QCOMPARE(e.view.messages, QStringList());
+    }
+
+    void missingConfigurationIsReportedOnce()
+    {
+        startSim({"--fw", "0x0109"});
+        prepare();
+        Engine e;
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.messages.size(), 1, 5000);
+        QVERIFY(e.view.messages[0].startsWith(QStringLiteral("Ошибка | Не найден файл конфигурации устройства:   ")));
+        QVERIFY(e.view.messages[0].endsWith(QStringLiteral("qor7070__fw_1_9.ini.      Обновите программу.")));
+        QTest::qWait(1000); // several more identifications
+        QCOMPARE(e.view.messages.size(), 1);
+        QVERIFY(!e.state.linkUp);
+        QVERIFY(e.view.hides >= 1);
+        QCOMPARE(e.view.status[2], text(Msg::n102));
+        // The user's interrupt clears the latch: the message comes once more.
+        e.state.linkInterruptedByUser = true;
+        QTest::qWait(300);
+        e.state.linkInterruptedByUser = false;
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.messages.size(), 2, 3000);
+    }
+
+    void badConfigurations_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("wrong fw") << "hardware/fw" << "1.3" << "Ошибка";
+        QTest::newRow("bad key") << "modbus/QOR_STATUS_ADDR" << "" << "Ошибка";
+        QTest::newRow("no tag size") << "modbus/QOR_SENSOR_TAG_SIZE" << "-" << "Ошибка";
+        QTest::newRow("too many sensors") << "modbus/MAX_SENSORS" << "40" << "Ошибка";
+        QTest::newRow("block too big") << "modbus/SENSOR_SETTINGS_SIZE_MODBUS" << "200" << "Ошибка";
+    }
+
+    void badConfigurations()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, caption);
+        startSim();
+        prepare([&](MemIniFile &cfg) {
+            const QStringList k = key.split('/');
+            if (value == "-")
+                cfg.deleteKey(k[0], k[1]);
+            else
+                cfg.writeString(k[0], k[1], value);
+        });
+        Engine e;
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.messages.size(), 1, 5000);
+        QVERIFY2(e.view.messages[0].startsWith(caption + " | Ошибка в файле конфигурации устройства   "),
+                 qPrintable(e.view.messages[0]));
+        QTest::qWait(500);
+        QCOMPARE(e.view.messages.size(), 1);
+        QVERIFY(!e.state.linkUp);
+        QCOMPARE(e.view.shows, 0);
+    }
+
+    void unknownDeviceIsNotUsed()
+    {
+        startSim({"--device-code", "1234"});
+        prepare();
+        Engine e;
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.status[2], text(Msg::n103), 5000);
+        QTest::qWait(300);
+        QVERIFY(!e.state.linkUp);
+        QVERIFY(e.view.messages.isEmpty());
+    }
+
+    void firmwareOneZeroAnswersTwoRegisters()
+    {
+        startSim({"--two-id-registers", "--fw", "0x0100", "--cfg",
+                  QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_0.ini")});
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QCOMPARE(e.state.firmwareVersion, quint16(0x0100));
+        QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW  1.0      HW  0.0"));
+    }
+
+    void lateAnswersAreNeverTakenForTheNextRequest()
+    {
+        startSim({"--sensors", "36"});
+        prepare();
+        QVERIFY(sim.command("freeze").startsWith("OK"));
+        for (int s = 1; s <= 36; ++s) {
+            QVERIFY(sim.command(QStringLiteral("set temp %1 5000").arg(s)).startsWith("OK"));
+            QVERIFY(sim.command(QStringLiteral("set elapsed %1 7").arg(s)).startsWith("OK"));
+            QVERIFY(sim.command(QStringLiteral("set status %1 0").arg(s)).startsWith("OK"));
+        }
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QVERIFY(sim.command("fault late rate=0.3,ms=200").startsWith("OK"));
+        QElapsedTimer t;
+        t.start();
+        int checks = 0;
+        while (t.elapsed() < 4000) {
+            QTest::qWait(15);
+            for (TextGrid *g : {&e.state.sensorsData, &e.state.sensorsData2})
+                for (int row = 1; row < g->rowCountGrid(); ++row) {
+                    const QString temp = g->cell(1, row), time = g->cell(3, row);
+                    QVERIFY2(temp == "5000" || temp == "---" || temp.isEmpty(), qPrintable(temp));
+                    QVERIFY2(time == "7" || time == "---" || time.isEmpty(), qPrintable(time));
+                    ++checks;
+                }
+        }
+        QVERIFY(checks > 0);
+        QVERIFY(sim.logEntries("FAULT").size() > 0);
+    }
+
+    void interruptResumeAndNewPortSettings()
+    {
+        startSim();
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        const int identifications = identificationRequests(sim);
+        // Saved connection settings: the port is reopened, no new identification.
+        e.state.portSettingsChanged = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.portSettingsChanged, 2000);
+        QTest::qWait(300);
+        QVERIFY(e.state.linkUp);
+        QCOMPARE(identificationRequests(sim), identifications);
+        // The user interrupts and resumes.
+        e.state.linkInterruptedByUser = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 2000);
+        QCOMPARE(e.view.status[0], text(Msg::n100));
+        QCOMPARE(e.view.lamp, MainView::Lamp::Offline);
+        const int silent = sim.logEntries("RX").size();
+        QTest::qWait(400);
+        QCOMPARE(sim.logEntries("RX").size(), silent); // port closed, nothing sent
+        e.state.linkInterruptedByUser = false;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 3000);
+        QCOMPARE(identificationRequests(sim), identifications + 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPoll)
+#include "tst_poll.moc"

@@ -113,13 +113,15 @@ void SimController::populate()
         Sensor &s = m_sensors[size_t(i)];
         s.settings = QList<quint16>(m.SENSOR_SETTINGS_SIZE_MODBUS, 0);
         s.tag = QList<quint16>(m.QOR_SENSOR_TAG_SIZE, 0);
-        if (i >= registered)
-            continue;
-        const quint32 id = quint32(101 + i) * 1000 + quint32(i * 137 % 1000);
+        // An empty slot has no ID and no relays, but thresholds a joining sensor can use.
+        const quint32 id = i < registered ? quint32(101 + i) * 1000 + quint32(i * 137 % 1000) : 0;
         const quint16 words[] = {quint16(id >> 8), quint16(id & 0xFF), 30, 40, 2,
-                                 quint16(1 + i % 2), 3};
+                                 quint16(i < registered ? 1 + i % 2 : 0),
+                                 quint16(i < registered ? 3 : 0)};
         for (int w = 0; w < s.settings.size() && w < int(std::size(words)); ++w)
             s.settings[w] = words[w];
+        if (i >= registered)
+            continue;
         // Two sensors stand above their thresholds so that a fresh controller shows them.
         s.base = i == 1 ? 33.0 : i == 3 ? 43.0 : 18.0 + 8.0 * unit(m_rng);
         s.temperature = s.base;

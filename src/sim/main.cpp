@@ -196,7 +196,10 @@ int main(int argc, char **argv)
             const auto v = versionWord(text);
             if (!v)
                 fail(arg + QStringLiteral(" wants 0xMMmm or M.m, not '") + text + u'\'');
-            (arg == QLatin1String("--fw") ? fw : c.controller.hardware) = *v;
+            if (arg == QLatin1String("--fw"))
+                fw = *v;
+            else
+                c.controller.hardware = *v;
         } else if (arg == QLatin1String("--two-id-registers")) {
             c.controller.twoIdRegisters = true;
         } else if (arg == QLatin1String("--address")) {

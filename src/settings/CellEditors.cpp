@@ -27,10 +27,9 @@ void Install(TextGrid &grid, const MemIniFile &settingsIni, ShowMessage show, Ru
 
 void InstallUserCellEditor(TextGrid &userTable, const MemIniFile &settingsIni, ShowMessage show)
 {
-    Install(userTable, settingsIni, std::move(show),
-            [](const QString &typed, QString *replaced) {
-                return CellTextForCodePage(typed, replaced);
-            });
+    Install(userTable, settingsIni, std::move(show), [](const QString &typed, QString *replaced) {
+        return CellTextForCodePage(typed, replaced);
+    });
 }
 
 void InstallTagCellEditor(TextGrid &tagTable, const DeviceRegisterMap &registerMap,

@@ -95,15 +95,15 @@ bool LoadTagFile(const QString &path, TextGrid &tagTable, int tagSize,
         return refuse(u"Не удалось открыть файл меток: ", "Cannot open the tag file: ");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return refuse(u"Не удалось открыть файл меток: ", "Cannot open the tag file: ",
-                      file.errorString());
+        return refuse(u"Не удалось открыть файл меток: ",
+                      "Cannot open the tag file: ", file.errorString());
     if (file.size() > kMaxTagFileBytes)
         return tooLarge();
     // One byte over the limit tells a file that grew after its size was taken.
     QByteArray bytes = file.read(kMaxTagFileBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        return refuse(u"Ошибка чтения файла меток: ", "Cannot read the tag file: ",
-                      file.errorString());
+        return refuse(u"Ошибка чтения файла меток: ",
+                      "Cannot read the tag file: ", file.errorString());
     if (bytes.size() > kMaxTagFileBytes)
         return tooLarge();
     const bool utf8 = bytes.startsWith("\xEF\xBB\xBF");

@@ -25,7 +25,7 @@ for _ in $(seq 50); do [ -e "$work/qor7070-port" ] && break; sleep 0.1; done
 # Point [connect] port at the simulator (the file is Windows-1251 with CR LF; ASCII here).
 sed -i "s|^port=.*\r\$|port=$work/qor7070-port\r|" "$work/start.ini"
 echo "Simulator on $(sed -n 's/^PTY //p' "$work/sim.out"), traffic log $work/traffic.log"
-[ -f "$top/data/demo-password.txt" ] && echo "Password: $(cat "$top/data/demo-password.txt")"
+echo "Password: 7593 (full access; Cancel gives monitoring only)"
 
 cd "$work"
 if [ -n "${DISPLAY:-}" ]; then
@@ -33,8 +33,14 @@ if [ -n "${DISPLAY:-}" ]; then
 else
     shot="$work/screenshot.png"
     seconds=${DEMO_SECONDS:-30}
+    # Nobody is there to type the password: xdotool types it into the dialog.
     xvfb-run -a -s "-screen 0 1600x1000x24" sh -c "
         '$top/build/src/app/velmaris' & app=\$!
+        for i in \$(seq 50); do
+            w=\$(xdotool search --name 'Вход с паролем' 2>/dev/null | head -n 1)
+            [ -n \"\$w\" ] && break; sleep 0.2
+        done
+        xdotool windowfocus --sync \"\$w\" type --delay 30 7593 && xdotool key Return
         sleep $seconds
         import -window root '$shot'
         kill \$app; wait \$app 2>/dev/null || true"

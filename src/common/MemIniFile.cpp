@@ -148,6 +148,18 @@ QStringList MemIniFile::sectionKeys(const QString &section) const
     return out;
 }
 
+QStringList MemIniFile::sectionLines(const QString &section) const
+{
+    QStringList out;
+    auto s = m_sectionIndex.constFind(section.toLower());
+    if (s == m_sectionIndex.constEnd())
+        return out;
+    for (const Entry &e : m_sections[*s].entries)
+        if (!e.key.trimmed().startsWith(u';'))
+            out.append(e.plain ? e.key + u'=' + e.value : e.key);
+    return out;
+}
+
 void MemIniFile::writeString(const QString &section, const QString &key, const QString &text)
 {
     // A line break inside a value would split the file into lines nobody wrote.

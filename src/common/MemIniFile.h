@@ -24,6 +24,8 @@ public:
     bool valueExists(const QString &section, const QString &key) const;
     QStringList sections() const;
     QStringList sectionKeys(const QString &section) const;
+    // Every stored line of a section as it stands, "=" or not (memo texts).
+    QStringList sectionLines(const QString &section) const;
 
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInteger(const QString &section, const QString &key, int value);

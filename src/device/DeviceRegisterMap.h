@@ -4,13 +4,14 @@
 
 class MemIniFile;
 
-// The register layout of one firmware, read from its device-configuration file.
+// The register layout of one firmware, read from its device-configuration file; all zero
+// until a controller has been identified.
 struct DeviceRegisterMap {
-    quint16 MAX_SENSORS = 36;
+    quint16 MAX_SENSORS = 0;
     quint16 QOR_TEMPERATURE_ADDR = 0;
     quint16 QOR_STATUS_ADDR = 0;
     quint16 QOR_TIMEELAPSED_ADDR = 0;
-    quint16 SENSOR_DATA_SIZE = 3;
+    quint16 SENSOR_DATA_SIZE = 0;
     quint16 STAT_NOT_DEFINED = 0;
     quint16 CONNECT_SETTINGS_ADDR = 0;
     quint16 CONNECT_SETTINGS_SIZE = 0;
@@ -18,7 +19,7 @@ struct DeviceRegisterMap {
     quint16 SENSOR_SETTINGS_STEP = 0;
     quint16 SENSOR_SETTINGS_SIZE_MODBUS = 0;
     quint16 RELAY_SETTINGS_ADDR = 0;
-    quint16 RELAY_NUMBER = 3;
+    quint16 RELAY_NUMBER = 0;
     quint16 RELAY_SETTINGS_STEP = 0;
     quint16 RELAY_SETTINGS_SIZE = 0;
     quint16 RELAY_STATUS_ADDR = 0;

@@ -1,6 +1,9 @@
 #include "MainState.h"
 
+#include "CellEditors.h"
 #include "MainView.h"
+#include "SensorId.h"
+#include "SensorRows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,6 +18,54 @@ MainState::MainState(MainView &view)
     qorRelay.setFixed(0, 0);
     tagContr.setFixed(0, 1);
     tagUser.setFixed(0, 1);
+    auto show = [this](const QString &caption, const QString &text) { ShowError(caption, text); };
+    InstallUserCellEditor(sensorSettingsUser, settingsIni, show);
+    InstallUserCellEditor(relaySettingsUser, settingsIni, show);
+    InstallTagCellEditor(tagUser, registerMap, settingsIni, show);
+    CoupleTopRows(sensorSettings, tagContr);
+    CoupleTopRows(sensorSettingsUser, tagUser);
+}
+
+void MainState::ShowError(const QString &caption, const QString &text)
+{
+    m_view.ShowMessage(caption, text, MainView::Icon::None);
+}
+
+void MainState::SensorDataShown()
+{
+    pollSensorData = true;
+    pollSensorSettings = pollRelaySettings = false;
+}
+
+void MainState::SensorSettingsShown()
+{
+    pollSensorSettings = true;
+    pollSensorData = pollRelaySettings = false;
+    sensorSettingsReadIndex = 0;
+    EnableSensorSettingsCopy(false);
+    ClearGridCells(sensorSettings, 1, 1);
+    ClearGridCells(tagContr, 0, 1);
+}
+
+void MainState::RelaySettingsShown()
+{
+    pollRelaySettings = true;
+    pollSensorData = pollSensorSettings = false;
+    ClearDataCells(relaySettings, 1, 1);
+}
+
+void MainState::ConnectSettingsShown()
+{
+    pollConnectSettings = true;
+    pollSensorData = pollSensorSettings = pollRelaySettings = false;
+}
+
+void MainState::ProfilesShown() { pollSensorData = pollSensorSettings = pollRelaySettings = false; }
+
+void MainState::EnableSensorSettingsCopy(bool enabled)
+{
+    sensorSettingsCopyEnabled = enabled;
+    m_view.EnableSensorSettingsCopy(enabled);
 }
 
 MainState::~MainState() = default;
@@ -121,9 +172,39 @@ void MainState::ApplyLanguage()
         g->setColCount(m.SENSOR_DATA_SIZE + 1);
         SetGridHeaderTexts(*g, m.SENSOR_DATA_SIZE + 1, 12);
     }
+    LabelSensorGrid(sensorSettings, true);
+    tagContr.setCell(0, 0, Text("n122", QStringLiteral("Not found")));
+    LabelSensorGrid(sensorSettingsUser, false);
+    tagUser.setCell(0, 0, tagContr.cell(0, 0));
+    LabelRelayGrid(relaySettings);
+    LabelRelayGrid(relaySettingsUser);
     m_view.ApplyCaptions();
     link.ClearPortErrorShown();
     linkUp = false;
+}
+
+void MainState::LabelSensorGrid(TextGrid &grid, bool controllerTable)
+{
+    const int size = registerMap.SENSOR_SETTINGS_SIZE_MODBUS;
+    grid.setColCount(size);
+    SetGridHeaderTexts(grid, size, 25);
+    const QString word = Text(Msg::n32);
+    for (int r = 1; r < grid.rowCountGrid(); ++r) {
+        const int n = controllerTable ? r : SensorNumberOfRow(grid, r, registerMap.MAX_SENSORS);
+        if (n != 0)
+            grid.setCell(0, r, SensorRowHeader(word, n));
+    }
+}
+
+void MainState::LabelRelayGrid(TextGrid &grid)
+{
+    const DeviceRegisterMap &m = registerMap;
+    grid.setColCount(m.RELAY_SETTINGS_SIZE + 1);
+    grid.setRowCount(m.RELAY_NUMBER + 1);
+    SetGridHeaderTexts(grid, m.RELAY_SETTINGS_SIZE + 1, 34);
+    const QString relay = Text("n39", QStringLiteral("Реле")) + u' ';
+    for (int k = 1; k <= m.RELAY_NUMBER; ++k)
+        grid.setCell(0, k, relay + QString::number(k));
 }
 
 void MainState::SwitchLanguage(int lang)

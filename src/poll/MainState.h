@@ -87,6 +87,15 @@ public:
 
     quint16 relayStateWord = 0;
     int sensorSettingsReadIndex = 0;
+    bool sensorSettingsCopyEnabled = false; // ButtonCopySensorSettingsToUser
+
+    // The pages' show handlers: what they select for the poll cycle and what they reset.
+    void SensorDataShown();
+    void SensorSettingsShown();
+    void RelaySettingsShown();
+    void ConnectSettingsShown();
+    void ProfilesShown();
+    void EnableSensorSettingsCopy(bool enabled);
 
     TextGrid sensorsData;       // StringGridSensorsData
     TextGrid sensorsData2;      // StringGridSensorsData2
@@ -99,8 +108,13 @@ public:
     TextGrid relaySettingsUser;
     ConnectControls connectContr;
 
+    // Message boxes of the editing rules and checks.
+    void ShowError(const QString &caption, const QString &text);
+
 private:
     void SetGridHeaderTexts(TextGrid &grid, int count, int firstKey);
+    void LabelSensorGrid(TextGrid &grid, bool controllerTable);
+    void LabelRelayGrid(TextGrid &grid);
 
     MainView &m_view;
 };

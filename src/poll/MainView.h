@@ -26,4 +26,8 @@ public:
     virtual void ShowControllerConnectSettings() = 0;
     // The data grids changed their row layout (the group box follows the left grid).
     virtual void SensorDataLayoutChanged() = 0;
+    // Rows of the controller sensor-settings grid that are fully in sight.
+    virtual int SensorSettingsVisibleRows() = 0;
+    // The copy button of the sensor page: offered only after a complete read pass.
+    virtual void EnableSensorSettingsCopy(bool enabled) = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "MainState.h"
 #include "MainView.h"
+#include "SensorId.h"
+#include "SensorTags.h"
 #include "Tick.h"
 
 namespace {
@@ -69,6 +71,14 @@ void PollCycle::PollCycleStep()
     if (!ReadRelayStatus())
         return;
     if (s.pollSensorData && !ReadSensorData())
+        return;
+    if (s.readAllTagsRequested) {
+        ReadAllSensorTags();
+        s.readAllTagsRequested = false;
+    }
+    if (s.pollSensorSettings && !ReadNextSensorSettings())
+        return;
+    if (s.pollRelaySettings && !ReadRelaySettings())
         return;
     if (s.pollConnectSettings && !ReadConnectSettings())
         return;
@@ -223,6 +233,82 @@ bool PollCycle::ReadConnectSettings()
     s.connectContr = c;
     s.view().ShowControllerConnectSettings();
     return connectSettingsReadOk;
+}
+
+bool PollCycle::readTag(int i)
+{
+    const DeviceRegisterMap &m = m_state.registerMap;
+    return m_state.modbus.ReadRegisters(sensorTagRecords[i],
+                                        quint16(m.QOR_SENSOR_TAG_ADDR + i * m.QOR_SENSOR_TAG_STEP),
+                                        m.QOR_SENSOR_TAG_SIZE);
+}
+
+bool PollCycle::ReadNextSensorSettings()
+{
+    MainState &s = m_state;
+    const DeviceRegisterMap &m = s.registerMap;
+    if (s.sensorSettingsReadIndex >= m.MAX_SENSORS)
+        s.sensorSettingsReadIndex = 0;
+    const int i = s.sensorSettingsReadIndex;
+    if (s.writeSensorSettingsRequested || i >= int(sensorSettingsRecords.size()))
+        return true; // the controller table is not refreshed while a write is pending
+    ModbusReadRecord &r = sensorSettingsRecords[i];
+    TextGrid &grid = s.sensorSettings;
+    const bool ok = s.modbus.ReadRegisters(
+        r, quint16(m.SENSOR_SETTINGS_ADDR + i * m.SENSOR_SETTINGS_STEP), m.SENSOR_SETTINGS_SIZE_MODBUS);
+    if (ok) {
+        for (int c = 2; c < m.SENSOR_SETTINGS_SIZE_MODBUS; ++c)
+            grid.setCell(c, i + 1, QString::number(r.values[c]));
+        grid.setCell(1, i + 1, FormatSensorId(qint64(r.values[0]) * 256 + r.values[1]));
+        // First pass: keep the row being filled in sight.
+        if (!s.sensorSettingsCopyEnabled && i >= s.view().SensorSettingsVisibleRows() - 1)
+            grid.setTopRow(grid.topRow() + 1);
+    } else {
+        for (int c = 1; c < grid.colCount(); ++c)
+            grid.setCell(c, i + 1, QStringLiteral("---"));
+    }
+    if (s.firmwareVersion >= kFirstTagFirmware) {
+        const bool tagOk = readTag(i);
+        s.tagContr.setCell(0, i + 1,
+                           tagOk ? SensorTagText(sensorTagRecords[i].values, m.QOR_SENSOR_TAG_SIZE)
+                                 : QStringLiteral("---"));
+    }
+    ++s.sensorSettingsReadIndex;
+    if (!s.sensorSettingsCopyEnabled && s.sensorSettingsReadIndex == m.MAX_SENSORS) {
+        s.EnableSensorSettingsCopy(true);
+        grid.setTopRow(1);
+        s.tagContr.setTopRow(grid.topRow());
+    }
+    return ok;
+}
+
+bool PollCycle::ReadRelaySettings()
+{
+    MainState &s = m_state;
+    const DeviceRegisterMap &m = s.registerMap;
+    TextGrid &grid = s.relaySettings;
+    bool all = true;
+    for (int r = 1; r <= m.RELAY_NUMBER && r <= int(relaySettingsRecords.size()); ++r) {
+        ModbusReadRecord &rec = relaySettingsRecords[r - 1];
+        if (s.modbus.ReadRegisters(rec, quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP),
+                                   m.RELAY_SETTINGS_SIZE)) {
+            for (int c = 1; c <= m.RELAY_SETTINGS_SIZE; ++c)
+                grid.setCell(c, r, QString::number(rec.values[c - 1]));
+        } else {
+            for (int c = 1; c < grid.colCount(); ++c)
+                grid.setCell(c, r, QStringLiteral("---"));
+            all = false;
+        }
+    }
+    return all;
+}
+
+bool PollCycle::ReadAllSensorTags()
+{
+    for (int i = 0; i < int(sensorTagRecords.size()); ++i)
+        if (!readTag(i))
+            return false;
+    return true;
 }
 
 void PollCycle::SizeRecordArrays()

@@ -22,6 +22,9 @@ public:
     bool ReadRelayStatus();
     bool ReadSensorData();
     bool ReadConnectSettings();
+    bool ReadNextSensorSettings();
+    bool ReadRelaySettings();
+    bool ReadAllSensorTags();
 
     void SizeRecordArrays();
     void ReleaseRecordArrays();
@@ -54,6 +57,7 @@ private:
             setPriority(normal);
     }
     void fillColumn(int col, const QString &text);
+    bool readTag(int i);
 
     MainState &m_state;
     // The controller whose configuration failed: another one clears the latch.

@@ -7,6 +7,10 @@
 #include "PollCycle.h"
 #include "QorThread.h"
 #include "Psw.h"
+#include "SensorId.h"
+#include "SensorRows.h"
+#include "SettingsValidation.h"
+#include "SensorTags.h"
 #include "Shape.h"
 #include "Unitqorselectdlg.h"
 #include "TextGrid.h"
@@ -16,6 +20,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -62,10 +68,10 @@ QComboBox *combo(const QString &name, const QStringList &items, bool controller,
     return c;
 }
 
-const QStringList kBaudItems = {"9600", "19200", "38400", "57600", "115200"};
-const QStringList kParityItems = {"нет / no", "чет / even", "нечет / odd"};
-const QStringList kStopItems = {"1", "2"};
-const QStringList kMenuLanguageItems = {"Русский", "English"};
+const QStringList kBaudTexts = {"9600", "19200", "38400", "57600", "115200"};
+const QStringList kParityTexts = {"нет / no", "чет / even", "нечет / odd"};
+const QStringList kStopTexts = {"1", "2"};
+const QStringList kMenuLanguageTexts = {"Русский", "English"};
 
 } // namespace
 
@@ -156,6 +162,48 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     m_conpar = new TConparDlg(m_state->settingsIni, this);
     m_password = new TForm3(this);
     m_select = new TFormQorSelectSensors(this);
+    ConnectButtons();
+}
+
+void TForm1::ConnectButtons()
+{
+    connect(ButtonCopySensorSettingsToUser, &QPushButton::clicked, this,
+            &TForm1::ButtonCopySensorSettingsToUserClick);
+    connect(ButtonSelectSensors, &QPushButton::clicked, this, &TForm1::ButtonSelectSensorsClick);
+    connect(ButtonSetZero, &QPushButton::clicked, this, &TForm1::ButtonSetZeroClick);
+    connect(ButtonDownloadSensorSettingtsToQor, &QPushButton::clicked, this,
+            &TForm1::ButtonDownloadSensorSettingtsToQorClick);
+    connect(ButtonCopyRelaySettingsToUser, &QPushButton::clicked, this,
+            &TForm1::ButtonCopyRelaySettingsToUserClick);
+    connect(ButtonDownloadRelaySettingsToQor, &QPushButton::clicked, this,
+            &TForm1::ButtonDownloadRelaySettingsToQorClick);
+    connect(ButtonQorCopyConnectToUser, &QPushButton::clicked, this,
+            &TForm1::ButtonQorCopyConnectToUserClick);
+    connect(ButtonWriteConnectSettingsToQor, &QPushButton::clicked, this,
+            &TForm1::ButtonWriteConnectSettingsToQorClick);
+    connect(PopupMenuTags->actions().constFirst(), &QAction::triggered, this,
+            &TForm1::LoadFromFileItemClick);
+    // StringGridSensorSettingsUserSelectCell: stepping down the ID column counts up.
+    connect(StringGridSensorSettingsUser->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                IncrementSensorId(m_state->sensorSettingsUser, current.column(), current.row(),
+                                  CheckBoxOverWriteID->isChecked());
+            });
+    // StringGridSensorSettingsUserKeyPress: Enter in an ID cell writes it in the ID form.
+    connect(StringGridSensorSettingsUser->itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget *, QAbstractItemDelegate::EndEditHint hint) {
+                if (hint != QAbstractItemDelegate::SubmitModelCache)
+                    return;
+                const QModelIndex at = StringGridSensorSettingsUser->currentIndex();
+                NormaliseSensorIdCell(m_state->sensorSettingsUser, at.column(), at.row());
+            });
+    // The configuration-file button is not offered (hidden, its click does nothing).
+    ToolButtonOpenCfg->property("toolBarAction").value<QAction *>()->setVisible(false);
+}
+
+void TForm1::ShowMessageNoIcon(const QString &caption, const QString &text)
+{
+    ShowMessageBox(caption, text, MessageIcon::None);
 }
 
 TForm1::~TForm1()
@@ -178,7 +226,7 @@ void TForm1::BuildToolBar()
         b->setToolTip(hint);
         b->setToolButtonStyle(icon == QStyle::SP_CustomBase ? Qt::ToolButtonTextOnly
                                                               : Qt::ToolButtonIconOnly);
-        ToolBar1->addWidget(b);
+        b->setProperty("toolBarAction", QVariant::fromValue(ToolBar1->addWidget(b)));
         return b;
     };
     ToolButton1 = button("ToolButton1", QStyle::SP_ComputerIcon, "Порт",
@@ -224,6 +272,7 @@ void TForm1::BuildSensorDataPage()
         f.setPixelSize(16);
         f.setBold(true);
         g->setFont(f);
+        g->horizontalHeader()->setFont(f);
         g->setDefaultRowHeight(kSensorDataRowHeight);
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -414,16 +463,16 @@ void TForm1::BuildConnectPage()
         p.setColor(QPalette::Base, p.color(QPalette::Button));
         e->setPalette(p);
     }
-    ComboBoxQorBaudRateContr = combo("ComboBoxQorBaudRateContr", kBaudItems, true, this);
-    ComboBoxQorParityContr = combo("ComboBoxQorParityContr", kParityItems, true, this);
-    ComboBoxQorStopsContr = combo("ComboBoxQorStopsContr", kStopItems, true, this);
-    ComboBoxQorMenuLanguageContr = combo("ComboBoxQorMenuLanguageContr", kMenuLanguageItems, true, this);
+    ComboBoxQorBaudRateContr = combo("ComboBoxQorBaudRateContr", kBaudTexts, true, this);
+    ComboBoxQorParityContr = combo("ComboBoxQorParityContr", kParityTexts, true, this);
+    ComboBoxQorStopsContr = combo("ComboBoxQorStopsContr", kStopTexts, true, this);
+    ComboBoxQorMenuLanguageContr = combo("ComboBoxQorMenuLanguageContr", kMenuLanguageTexts, true, this);
     EditQorAddr = named(new QLineEdit, "EditQorAddr");
     EditQorChan = named(new QLineEdit, "EditQorChan");
-    ComboBoxQorBaudRate = combo("ComboBoxQorBaudRate", kBaudItems, false, this);
-    ComboBoxQorParity = combo("ComboBoxQorParity", kParityItems, false, this);
-    ComboBoxQorStops = combo("ComboBoxQorStops", kStopItems, false, this);
-    ComboBoxQorMenuLanguage = combo("ComboBoxQorMenuLanguage", kMenuLanguageItems, false, this);
+    ComboBoxQorBaudRate = combo("ComboBoxQorBaudRate", kBaudTexts, false, this);
+    ComboBoxQorParity = combo("ComboBoxQorParity", kParityTexts, false, this);
+    ComboBoxQorStops = combo("ComboBoxQorStops", kStopTexts, false, this);
+    ComboBoxQorMenuLanguage = combo("ComboBoxQorMenuLanguage", kMenuLanguageTexts, false, this);
 
     auto *fc = new QFormLayout(GroupBox29);
     fc->addRow(Label43, EditQorAddrContr);
@@ -524,21 +573,16 @@ void TForm1::PageShown(int index)
 {
     MainState &s = *m_state;
     QWidget *page = PageControlQOR->widget(index);
-    if (page == TabSheetSensorData) {
-        s.pollSensorData = true;
-        s.pollSensorSettings = s.pollRelaySettings = false;
-    } else if (page == TabSheetSensorSettings) {
-        s.pollSensorSettings = true;
-        s.pollSensorData = s.pollRelaySettings = false;
-    } else if (page == TabSheetRelaySettings) {
-        s.pollRelaySettings = true;
-        s.pollSensorData = s.pollSensorSettings = false;
-    } else if (page == TabSheetConnectSettings) {
-        s.pollConnectSettings = true;
-        s.pollSensorData = s.pollSensorSettings = s.pollRelaySettings = false;
-    } else if (page == TabSheetProfiles) {
-        s.pollSensorData = s.pollSensorSettings = s.pollRelaySettings = false;
-    }
+    if (page == TabSheetSensorData)
+        s.SensorDataShown();
+    else if (page == TabSheetSensorSettings)
+        s.SensorSettingsShown();
+    else if (page == TabSheetRelaySettings)
+        s.RelaySettingsShown();
+    else if (page == TabSheetConnectSettings)
+        s.ConnectSettingsShown();
+    else if (page == TabSheetProfiles)
+        s.ProfilesShown();
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
@@ -644,7 +688,22 @@ void TForm1::ApplyCaptions()
     GroupBox22->setTitle(t("n11", "Состояние датчиков"));
     PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetSensorSettings),
                                t("n16", "Настройки датчиков"));
+    GroupBox23->setTitle(t("n17", "Из контроллера"));
+    GroupBox27->setTitle(t("n18", "Пользователь"));
+    ButtonCopySensorSettingsToUser->setText(t("n19", "Копировать таблицу контроллера в Таблицу пользователя"));
+    ButtonSelectSensors->setText(t("n20", "Выбрать датчики для редактирования"));
+    ButtonDownloadSensorSettingtsToQor->setText(t("n21", "Загрузить новые данные в контроллер"));
+    ButtonSetZero->setText(t("n120", "Обнулить все ID  в таблице пользователя"));
+    CheckBoxOverWriteID->setText(t("n121", "Менять ID в таблице по инкременту даже при наличии текущего в ячейке"));
+    const QString section = QStringLiteral("_lang") +
+                            QString::number(s.settingsIni.readInteger("language", "lang", 0));
+    Memo2->setPlainText(s.settingsIni.sectionLines(QStringLiteral("Memo2") + section).join(u'\n'));
     PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetRelaySettings), t("n33", "Настройки реле"));
+    GroupBox24->setTitle(t("n17", "Из контроллера"));
+    GroupBox28->setTitle(t("n18", "Пользователь"));
+    ButtonCopyRelaySettingsToUser->setText(t("n19", "Копировать таблицу контроллера в Таблицу пользователя"));
+    ButtonDownloadRelaySettingsToQor->setText(t("n21", "Загрузить новые данные в контроллер"));
+    Memo1->setPlainText(s.settingsIni.sectionLines(QStringLiteral("Memo1") + section).join(u'\n'));
     PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetConnectSettings),
                                t("n40", "Настройки связи и языка устройства"));
     GroupBox29->setTitle(t("n41", "Настройки связи контроллер"));
@@ -665,6 +724,7 @@ void TForm1::ApplyCaptions()
     Label42->setText(Label48->text());
     PageControlQOR->setTabText(PageControlQOR->indexOf(TabSheetProfiles), t("n50", "Профили"));
     m_conpar->ApplyLanguage();
+    m_select->ApplyLanguage([&](const char *key, const char *def) { return t(key, def); });
 }
 
 void TForm1::ShowControllerConnectSettings()
@@ -682,6 +742,121 @@ void TForm1::ShowControllerConnectSettings()
     show(ComboBoxQorMenuLanguageContr, c.language);
 }
 
+int TForm1::SensorSettingsVisibleRows() { return StringGridSensorSettings->fullyVisibleRows(); }
+
+void TForm1::EnableSensorSettingsCopy(bool enabled)
+{
+    ButtonCopySensorSettingsToUser->setEnabled(enabled);
+}
+
+void TForm1::ButtonCopySensorSettingsToUserClick()
+{
+    CopyGridToGrid(m_state->sensorSettings, m_state->sensorSettingsUser);
+    CopyGridToGrid(m_state->tagContr, m_state->tagUser);
+}
+
+void TForm1::ButtonSelectSensorsClick()
+{
+    MainState &s = *m_state;
+    const int maxSensors = s.registerMap.MAX_SENSORS;
+    const QString word = s.Text(Msg::n32);
+    m_select->Prepare(word, maxSensors);
+    const QList<bool> ticks = SensorTicks(s.sensorSettingsUser, maxSensors);
+    for (int i = 0; i < maxSensors && i < TFormQorSelectSensors::kBoxes; ++i)
+        m_select->sensorCheckBoxes[i]->setChecked(i < ticks.size() && ticks[i]);
+    m_select->exec();
+    if (!m_select->selectionConfirmed)
+        return;
+    QList<bool> chosen;
+    for (int i = 0; i < maxSensors && i < TFormQorSelectSensors::kBoxes; ++i)
+        chosen.append(m_select->sensorCheckBoxes[i]->isChecked());
+    ApplySensorSelection(s.sensorSettingsUser, s.tagUser, chosen, maxSensors, word);
+}
+
+void TForm1::ButtonSetZeroClick() { SetZero(m_state->sensorSettingsUser); }
+
+void TForm1::ButtonDownloadSensorSettingtsToQorClick()
+{
+    MainState &s = *m_state;
+    if (!s.linkUp)
+        return;
+    int faultRow = 0;
+    if (ValidateSensorSettings(s.sensorSettingsUser, s.sensorSettings, s.deviceIni, s.settingsIni,
+                               s.registerMap.MAX_SENSORS,
+                               [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); },
+                               &faultRow)) {
+        s.writeSensorSettingsRequested = true;
+    } else if (faultRow > 0) {
+        StringGridSensorSettingsUser->setCurrentIndex(s.sensorSettingsUser.index(faultRow, 1));
+    }
+}
+
+void TForm1::ButtonCopyRelaySettingsToUserClick()
+{
+    CopyRelayRows(m_state->relaySettings, m_state->relaySettingsUser);
+}
+
+void TForm1::ButtonDownloadRelaySettingsToQorClick()
+{
+    MainState &s = *m_state;
+    if (s.linkUp &&
+        ValidateRelaySettings(s.relaySettingsUser, s.relaySettings, s.deviceIni, s.settingsIni,
+                              [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); }))
+        s.writeRelaySettingsRequested = true;
+}
+
+void TForm1::ButtonQorCopyConnectToUserClick()
+{
+    EditQorAddr->setText(EditQorAddrContr->text());
+    for (auto [from, to] : {std::pair{ComboBoxQorBaudRateContr, ComboBoxQorBaudRate},
+                            std::pair{ComboBoxQorParityContr, ComboBoxQorParity},
+                            std::pair{ComboBoxQorStopsContr, ComboBoxQorStops}}) {
+        to->setCurrentIndex(from->currentIndex());
+        to->setEditText(to->itemText(to->currentIndex()));
+    }
+    EditQorChan->setText(EditQorChanContr->text());
+    ComboBoxQorMenuLanguage->setCurrentIndex(ComboBoxQorMenuLanguageContr->currentIndex());
+    ComboBoxQorMenuLanguage->setEditText(
+        ComboBoxQorMenuLanguage->itemText(ComboBoxQorMenuLanguage->currentIndex()));
+}
+
+namespace {
+
+// A user-side combo box counts only a chosen list item: typed text is no choice.
+int chosenItem(const QComboBox *box)
+{
+    const int i = box->currentIndex();
+    return i >= 0 && box->currentText() == box->itemText(i) ? i : -1;
+}
+
+} // namespace
+
+void TForm1::ButtonWriteConnectSettingsToQorClick()
+{
+    MainState &s = *m_state;
+    if (!s.linkUp)
+        return;
+    const ConnectUserValues values{EditQorAddr->text(),         chosenItem(ComboBoxQorBaudRate),
+                                   chosenItem(ComboBoxQorParity), chosenItem(ComboBoxQorStops),
+                                   EditQorChan->text(),         chosenItem(ComboBoxQorMenuLanguage)};
+    if (ValidateConnectSettings(values, s.settingsIni,
+                                [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); }))
+        s.writeConnectSettingsRequested = true;
+}
+
+void TForm1::LoadFromFileItemClick()
+{
+    // The file dialog may change the working directory; start.ini, Cfg and Trends rely on it.
+    const QString folder = QDir::currentPath();
+    const QString path = QFileDialog::getOpenFileName(this, QString(), folder);
+    QDir::setCurrent(folder);
+    if (path.isEmpty())
+        return;
+    MainState &s = *m_state;
+    LoadTagFile(path, s.tagUser, s.registerMap.QOR_SENSOR_TAG_SIZE, s.settingsIni,
+                [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); });
+}
+
 void TForm1::SensorDataLayoutChanged()
 {
     // Both grids show all their rows, and columns wide enough for the longest text of
@@ -691,7 +866,7 @@ void TForm1::SensorDataLayoutChanged()
     for (int c = 0; c < cols; ++c) {
         int width = c < 4 ? design[c] : 88;
         for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
-            width = qMax(width, g->contentWidth(c) + 8);
+            width = std::max({width, g->contentWidth(c) + 8, g->horizontalHeader()->sectionSizeHint(c)});
         StringGridSensorsData->setColumnWidth(c, width);
         StringGridSensorsData2->setColumnWidth(c, width);
     }

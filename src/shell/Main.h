@@ -47,6 +47,8 @@ public:
     void ApplyCaptions() override;
     void ShowControllerConnectSettings() override;
     void SensorDataLayoutChanged() override;
+    int SensorSettingsVisibleRows() override;
+    void EnableSensorSettingsCopy(bool enabled) override;
 
 public slots:
     void ToolButton1Click();
@@ -54,6 +56,15 @@ public slots:
     void ToolButton4Click();
     void ToolButtonEngLanguageClick();
     void ToolButtonRusLanguageClick();
+    void ButtonCopySensorSettingsToUserClick();
+    void ButtonSelectSensorsClick();
+    void ButtonSetZeroClick();
+    void ButtonDownloadSensorSettingtsToQorClick();
+    void ButtonCopyRelaySettingsToUserClick();
+    void ButtonDownloadRelaySettingsToQorClick();
+    void ButtonQorCopyConnectToUserClick();
+    void ButtonWriteConnectSettingsToQorClick();
+    void LoadFromFileItemClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -71,6 +82,8 @@ private:
     void ApplyAccessMode(bool full);
     void PageShown(int index);
     void SensorsDataMouseMove(GridView *grid, int x);
+    void ConnectButtons();
+    void ShowMessageNoIcon(const QString &caption, const QString &text);
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;

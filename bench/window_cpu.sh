@@ -17,8 +17,8 @@ wd=$(mktemp -d)
 simpid= xpid= vpid=
 cleanup() {
   # Only the processes started here, by their pids.
-  [ -n "$vpid" ] && kill "$vpid" 2>/dev/null && wait "$vpid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null && wait "$xpid" 2>/dev/null
+  if [ -n "$vpid" ]; then kill "$vpid" 2>/dev/null; wait "$vpid" 2>/dev/null || true; fi
+  if [ -n "$xpid" ]; then kill "$xpid" 2>/dev/null; wait "$xpid" 2>/dev/null || true; fi
   if [ -n "$simpid" ]; then
     echo quit >&7 2>/dev/null || true
     exec 7>&-
@@ -27,8 +27,9 @@ cleanup() {
     wait "$simpid" 2>/dev/null || true
   fi
   rm -rf "$wd"
+  return 0
 }
-trap cleanup EXIT
+trap 'rc=$?; cleanup; exit $rc' EXIT
 
 cp -r "$src/data/Cfg" "$src/data/start.ini" "$src/data/default.ini" "$wd/"
 mkfifo "$wd/sim.in"

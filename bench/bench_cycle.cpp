@@ -1,0 +1,277 @@
+// Poll-cycle time of the engine (MainState, PollCycle, QorThread, no window) on the
+// sensor-data page against qor7070-sim --pace, next to the wire time of the cycle's four
+// reads and to the same four reads made by libmodbus on the same simulator. Optionally the
+// engine's CPU time over a minute online and over a stretch with the controller offline.
+#include "BenchSim.h"
+#include "LibmodbusMaster.h"
+#include "MainState.h"
+#include "MainView.h"
+#include "PollCycle.h"
+#include "QorThread.h"
+#include "Wire.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+constexpr int kSlave = 100;
+// The shipped map (firmware 1.2): relay state, statuses, temperatures, seconds.
+constexpr int kRelayStatus = 0x0300, kStatus = 0x0140, kTemperature = 0x0100, kElapsed = 0x0180;
+constexpr int kSensors = 36;
+
+QElapsedTimer g_clock;
+
+// Notes the moment each cycle ends (the engine shows its cycle time then).
+struct CycleRecorder : MainView {
+    std::vector<qint64> endsNs;
+    std::vector<int> shownMs;
+    void ShowStatus(int, const QString &) override {}
+    void ShowLamp(Lamp) override {}
+    void ShowCycleTime(const QString &text) override
+    {
+        endsNs.push_back(g_clock.nsecsElapsed());
+        shownMs.push_back(text.toInt());
+    }
+    void ShowPanel10(const QString &, bool) override {}
+    void ShowMessage(const QString &caption, const QString &text, Icon) override
+    {
+        fprintf(stderr, "message: %s | %s\n", qPrintable(caption), qPrintable(text));
+    }
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+    void ShowDeviceViews() override {}
+    void HideDeviceViews() override {}
+    void ApplyCaptions() override {}
+    void ShowControllerConnectSettings() override {}
+    void SensorDataLayoutChanged() override {}
+};
+
+struct Engine {
+    CycleRecorder view;
+    QObject context;
+    MainState state{view};
+    PollCycle cycle{state};
+    QorThread thread{state, cycle, &context};
+    Engine()
+    {
+        state.pollSensorData = true; // the sensor-data page is shown
+        thread.start();
+    }
+    ~Engine() { thread.StopAndWait(); }
+};
+
+bool copyFile(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+// A working folder as the program finds it on first start, [connect] aimed at the pty.
+bool prepareFolder(const QTemporaryDir &dir, const QString &pty, int speedIndex)
+{
+    const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
+    if (!QDir().mkpath(dir.filePath("Cfg")))
+        return false;
+    for (const QString &name : QDir(data + "Cfg").entryList({"*.ini"}, QDir::Files))
+        if (!copyFile(data + "Cfg/" + name, dir.filePath("Cfg/" + name)))
+            return false;
+    if (!copyFile(data + "default.ini", dir.filePath("default.ini")) ||
+        !copyFile(data + "start.ini", dir.filePath("start.ini")))
+        return false;
+    MemIniFile start(dir.filePath("start.ini"));
+    start.writeString("connect", "port", pty);
+    start.writeInteger("connect", "speed", speedIndex);
+    start.writeInteger("connect", "parity", 0);   // a pty carries no parity
+    start.writeInteger("connect", "stopbits", 0); // one stop bit
+    start.writeInteger("connect", "sleep", 0);
+    return start.updateFile();
+}
+
+double cycleWireMs(int baud)
+{
+    return WireMs(ReadWireChars(1) + 3 * ReadWireChars(kSensors), baud);
+}
+
+// Mean cycle period over `cycles` cycles after `skip` warm-up cycles, from the ends of
+// consecutive cycles.
+double engineCycles(int skip, int cycles, double *shownMeanMs, bool *ok)
+{
+    Engine e;
+    const int want = skip + cycles + 1;
+    QElapsedTimer limit;
+    limit.start();
+    while (int(e.view.endsNs.size()) < want && limit.elapsed() < 60000)
+        QTest::qWait(5);
+    *ok = int(e.view.endsNs.size()) >= want;
+    if (!*ok)
+        return 0;
+    const auto &t = e.view.endsNs;
+    double shown = 0;
+    for (int i = skip + 1; i <= skip + cycles; ++i)
+        shown += e.view.shownMs[size_t(i)];
+    *shownMeanMs = shown / cycles;
+    return double(t[size_t(skip + cycles)] - t[size_t(skip)]) / 1e6 / cycles;
+}
+
+double libmodbusCycles(const QString &pty, int baud, int cycles, bool *ok)
+{
+    LibmodbusMaster m(pty, baud, kSlave);
+    *ok = m.ok();
+    if (!*ok)
+        return 0;
+    uint16_t relay[1], status[kSensors], temp[kSensors], elapsed[kSensors];
+    auto one = [&] {
+        return m.read(kRelayStatus, 1, relay) && m.read(kStatus, kSensors, status) &&
+               m.read(kTemperature, kSensors, temp) && m.read(kElapsed, kSensors, elapsed);
+    };
+    *ok = one(); // warm-up
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < cycles && *ok; ++i)
+        *ok = one();
+    return double(t.nsecsElapsed()) / 1e6 / cycles;
+}
+
+bool cycleTimes(int baud, int speedIndex, int rounds, int cycles)
+{
+    BenchSim sim;
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)})) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+        return false;
+    }
+    QTemporaryDir dir;
+    if (!prepareFolder(dir, sim.ptyPath(), speedIndex))
+        return false;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const double wire = cycleWireMs(baud);
+    double oursSum = 0, theirsSum = 0, shownSum = 0;
+    bool ok = true;
+    for (int r = 0; r < rounds && ok; ++r) {
+        double shown = 0;
+        oursSum += engineCycles(2, cycles, &shown, &ok);
+        shownSum += shown;
+        if (ok)
+            theirsSum += libmodbusCycles(sim.ptyPath(), baud, cycles, &ok);
+    }
+    QDir::setCurrent(previous);
+    if (!ok) {
+        fprintf(stderr, "cycle benchmark at %d baud failed\n", baud);
+        return false;
+    }
+    const double ours = oursSum / rounds, theirs = theirsSum / rounds;
+    printf("| %d | %d | %.2f | %.2f | %.1f | **%.3f** | %.2f | %.3f | **%.3f** |\n", baud,
+           cycles * rounds, wire, ours, shownSum / rounds, ours / wire, theirs, theirs / wire,
+           ours / theirs);
+    return true;
+}
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU of this process (the engine's two threads) over `onlineS` seconds of polling at 9600
+// baud, then over `offlineS` seconds with the simulator silent.
+bool engineCpu(int onlineS, int offlineS)
+{
+    BenchSim sim;
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", "9600"}))
+        return false;
+    QTemporaryDir dir;
+    if (!prepareFolder(dir, sim.ptyPath(), 0))
+        return false;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    {
+        Engine e;
+        QElapsedTimer t;
+        t.start();
+        while (!e.state.linkUp && t.elapsed() < 10000)
+            QTest::qWait(10);
+        QTest::qWait(1000);
+        double cpu0 = cpuSeconds();
+        size_t cycles0 = e.view.endsNs.size();
+        t.restart();
+        QTest::qWait(onlineS * 1000);
+        double cpu = cpuSeconds() - cpu0;
+        double wall = double(t.nsecsElapsed()) / 1e9;
+        printf("| online, 9600 baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu |\n", wall, cpu,
+               100 * cpu / wall, e.view.endsNs.size() - cycles0);
+        if (offlineS > 0) {
+            sim.command("offline");
+            t.restart();
+            while (e.state.linkUp && t.elapsed() < 10000)
+                QTest::qWait(10);
+            cpu0 = cpuSeconds();
+            t.restart();
+            QTest::qWait(offlineS * 1000);
+            cpu = cpuSeconds() - cpu0;
+            wall = double(t.nsecsElapsed()) / 1e9;
+            printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - |\n", wall,
+                   cpu, 100 * cpu / wall);
+        }
+    }
+    QDir::setCurrent(previous);
+    // The reference: libmodbus making the same four reads for the same time.
+    sim.command("online");
+    LibmodbusMaster m(sim.ptyPath(), 9600, kSlave);
+    if (!m.ok())
+        return false;
+    uint16_t relay[1], status[kSensors], temp[kSensors], elapsed[kSensors];
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    int cycles = 0;
+    while (t.elapsed() < onlineS * 1000)
+        cycles += m.read(kRelayStatus, 1, relay) && m.read(kStatus, kSensors, status) &&
+                  m.read(kTemperature, kSensors, temp) && m.read(kElapsed, kSensors, elapsed);
+    const double cpu = cpuSeconds() - cpu0, wall = double(t.nsecsElapsed()) / 1e9;
+    printf("| libmodbus, same four reads, 9600 baud | %.1f | %.3f | %.3f %% | %d |\n", wall, cpu,
+           100 * cpu / wall, cycles);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    g_clock.start();
+    const QStringList args = app.arguments();
+    const bool quick = args.contains("--quick");
+    const qsizetype cpuAt = args.indexOf("--cpu");
+    printf("# Poll-cycle benchmark (sensor-data page, 36 registered sensors)\n\n");
+    printf("Cycle wire time = 4 reads: relay state (8 + 3.5 + 7 characters) and statuses, "
+           "temperatures, seconds (8 + 3.5 + 77 each) = 284 characters x 11 bits / baud.\n\n");
+    printf("| baud | cycles each | wire ms | engine ms/cycle | engine shown ms | engine / wire "
+           "| libmodbus ms/cycle | libmodbus / wire | engine / libmodbus |\n"
+           "|---|---|---|---|---|---|---|---|---|\n");
+    const struct {
+        int baud, index, cycles;
+    } runs[] = {{9600, 0, 12}, {19200, 1, 24}, {115200, 4, 120}};
+    for (const auto &r : runs)
+        if (!cycleTimes(r.baud, r.index, quick ? 1 : 2, quick ? r.cycles / 3 : r.cycles))
+            return 1;
+    printf("\n");
+    if (cpuAt >= 0) {
+        const int online = cpuAt + 1 < args.size() ? args[cpuAt + 1].toInt() : 60;
+        const int offline = cpuAt + 2 < args.size() ? args[cpuAt + 2].toInt() : 30;
+        printf("## Engine CPU time (no window)\n\n| state | wall s | CPU s | CPU / wall | "
+               "cycles |\n|---|---|---|---|---|\n");
+        if (!engineCpu(online, offline))
+            return 1;
+        printf("\n");
+    }
+    return 0;
+}

@@ -1,0 +1,209 @@
+// Modbus master throughput and latency against qor7070-sim on a pty: ours (ModbusMaster over
+// SerialLink) and libmodbus, alternating on the same simulator in one run.
+#include "BenchSim.h"
+#include "LibmodbusMaster.h"
+#include "LinkReporter.h"
+#include "MemIniFile.h"
+#include "ModbusMaster.h"
+#include "SerialLink.h"
+#include "Wire.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kSlave = 100;
+constexpr int kTemperatures = 0x0100; // QOR_TEMPERATURE_ADDR of the shipped map
+constexpr int kRegisters = 36;
+
+struct QuietReporter : LinkReporter {
+    QString down;
+    void SetLinkDown(const QString &text) override { down = text; }
+    void ShowAttemptNumber(int) override {}
+};
+
+int speedIndex(int baud)
+{
+    const int bauds[] = {9600, 19200, 38400, 57600, 115200};
+    return int(std::find(std::begin(bauds), std::end(bauds), baud) - std::begin(bauds));
+}
+
+// Our master with the shipped [connect] settings, port and speed set in memory only.
+struct Ours {
+    MemIniFile settings{QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini")};
+    QuietReporter reporter;
+    SerialLink link{settings, reporter};
+    ModbusMaster master{link, settings, reporter};
+    ModbusReadRecord record;
+    Ours(const QString &pty, int baud)
+    {
+        settings.writeString("connect", "port", pty);
+        settings.writeInteger("connect", "speed", speedIndex(baud));
+        settings.writeInteger("connect", "parity", 0);
+        settings.writeInteger("connect", "stopbits", 0);
+        settings.writeInteger("connect", "sleep", 0);
+    }
+    bool open() { return link.ConnectPort(settings.readString("connect", "port", {})); }
+    bool read() { return master.ReadRegisters(record, kTemperatures, kRegisters); }
+};
+
+struct Count {
+    qint64 ok = 0, failed = 0, ns = 0;
+    double rate() const { return ns > 0 ? ok * 1e9 / double(ns) : 0; }
+};
+
+// Reads as fast as the master goes for ms milliseconds.
+template <class Read> void runFor(int ms, Count &c, Read read)
+{
+    QElapsedTimer t;
+    t.start();
+    const qint64 end = qint64(ms) * 1000000;
+    qint64 now = 0;
+    while ((now = t.nsecsElapsed()) < end)
+        (read() ? c.ok : c.failed)++;
+    c.ns += t.nsecsElapsed();
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double mean(const std::vector<double> &v)
+{
+    double s = 0;
+    for (double x : v)
+        s += x;
+    return v.empty() ? 0 : s / double(v.size());
+}
+
+bool unpacedRate(int rounds, int ms, const QString &only)
+{
+    BenchSim sim;
+    if (!sim.start({"--sensors", "36"})) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+        return false;
+    }
+    printf("## Unpaced: 36-register reads per second (pty, no pacing)\n\n");
+    Count oursAll, theirsAll;
+    std::vector<double> ratios;
+    for (int r = 0; r < rounds; ++r) {
+        Count ours, theirs;
+        auto runOurs = [&] {
+            Ours o(sim.ptyPath(), 9600);
+            if (!o.open()) {
+                fprintf(stderr, "ours: open failed: %s\n", qPrintable(o.reporter.down));
+                return;
+            }
+            runFor(ms, ours, [&] { return o.read(); });
+        };
+        auto runTheirs = [&] {
+            LibmodbusMaster m(sim.ptyPath(), 9600, kSlave);
+            if (!m.ok()) {
+                fprintf(stderr, "libmodbus: connect failed: %s\n", qPrintable(m.error()));
+                return;
+            }
+            uint16_t v[kRegisters];
+            runFor(ms, theirs, [&] { return m.read(kTemperatures, kRegisters, v); });
+        };
+        // Short rounds, alternating who goes first, so a slow patch of the machine hits both.
+        if (!only.isEmpty()) { // one master alone, for a profiler
+            only == QLatin1String("ours") ? runOurs() : runTheirs();
+        } else if (r % 2 == 0) {
+            runOurs();
+            runTheirs();
+        } else {
+            runTheirs();
+            runOurs();
+        }
+        if (theirs.rate() > 0)
+            ratios.push_back(ours.rate() / theirs.rate());
+        oursAll.ok += ours.ok, oursAll.failed += ours.failed, oursAll.ns += ours.ns;
+        theirsAll.ok += theirs.ok, theirsAll.failed += theirs.failed, theirsAll.ns += theirs.ns;
+    }
+    std::sort(ratios.begin(), ratios.end());
+    printf("| ours tx/s | libmodbus tx/s | ours / libmodbus (pooled) | per-round ratio: min "
+           "| median | max | rounds x ms each |\n|---|---|---|---|---|---|---|\n");
+    printf("| %.0f | %.0f | **%.2f** | %.2f | %.2f | %.2f | %d x %d |\n\n", oursAll.rate(),
+           theirsAll.rate(), theirsAll.rate() > 0 ? oursAll.rate() / theirsAll.rate() : 0,
+           ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : median(ratios),
+           ratios.empty() ? 0 : ratios.back(), rounds, ms);
+    printf("Transactions: ours %lld ok, %lld failed; libmodbus %lld ok, %lld failed.\n\n",
+           oursAll.ok, oursAll.failed, theirsAll.ok, theirsAll.failed);
+    return true;
+}
+
+bool pacedRead(int baud, int rounds, int reads)
+{
+    BenchSim sim;
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)})) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+        return false;
+    }
+    std::vector<double> ours, theirs; // ms per read
+    int failed = 0;
+    QElapsedTimer t;
+    for (int r = 0; r < rounds; ++r) {
+        {
+            Ours o(sim.ptyPath(), baud);
+            if (!o.open())
+                return false;
+            for (int i = 0; i < reads; ++i) {
+                t.start();
+                const bool ok = o.read();
+                const double ms = double(t.nsecsElapsed()) / 1e6;
+                ok ? ours.push_back(ms) : void(++failed);
+            }
+        }
+        {
+            LibmodbusMaster m(sim.ptyPath(), baud, kSlave);
+            if (!m.ok())
+                return false;
+            uint16_t v[kRegisters];
+            for (int i = 0; i < reads; ++i) {
+                t.start();
+                const bool ok = m.read(kTemperatures, kRegisters, v);
+                const double ms = double(t.nsecsElapsed()) / 1e6;
+                ok ? theirs.push_back(ms) : void(++failed);
+            }
+        }
+    }
+    const double wire = WireMs(ReadWireChars(kRegisters), baud);
+    printf("| %d | %.3f | %.3f | %.3f | **%.3f** | %.3f | %.3f | %.3f | %d |\n", baud, wire,
+           median(ours), mean(ours), median(ours) / wire, median(theirs), median(theirs) / wire,
+           median(ours) / median(theirs), failed);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool quick = args.contains("--quick");
+    const qsizetype onlyAt = args.indexOf("--only"); // --only ours|libmodbus: unpaced rate only
+    const QString only = onlyAt >= 0 && onlyAt + 1 < args.size() ? args[onlyAt + 1] : QString();
+    printf("# Link benchmark\n\n");
+    if (!unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only))
+        return 1;
+    if (!only.isEmpty())
+        return 0;
+    printf("## Paced: one 36-register read against its wire time\n\n");
+    printf("Wire time = (8 + 3.5 + 77) characters x 11 bits / baud.\n\n");
+    printf("| baud | wire ms | ours median ms | ours mean ms | ours / wire | libmodbus median ms "
+           "| libmodbus / wire | ours / libmodbus | failed |\n|---|---|---|---|---|---|---|---|---|\n");
+    for (int baud : {9600, 19200, 115200})
+        if (!pacedRead(baud, quick ? 1 : 3, baud == 115200 ? 60 : 15))
+            return 1;
+    printf("\n");
+    return 0;
+}

@@ -51,6 +51,8 @@ struct CycleRecorder : MainView {
     void ApplyCaptions() override {}
     void ShowControllerConnectSettings() override {}
     void SensorDataLayoutChanged() override {}
+    int SensorSettingsVisibleRows() override { return 8; }
+    void EnableSensorSettingsCopy(bool) override {}
 };
 
 struct Engine {

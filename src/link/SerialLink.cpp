@@ -5,9 +5,12 @@
 #include "MemIniFile.h"
 #include "ModbusFrames.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
+
+#include <optional>
 
 Q_LOGGING_CATEGORY(lcLink, "velmaris.link", QtWarningMsg)
 
@@ -69,24 +72,31 @@ bool SerialLink::OpenPort(const QString &path)
 
 bool SerialLink::ConfigurePort()
 {
+    // Applied every step from the settings; a value the port already has is not set again,
+    // which spares a USB adapter four control transfers per cycle.
+    auto baud = [](int index) -> qint32 {
+        static const qint32 rates[] = {9600, 19200, 38400, 57600, 115200};
+        return index >= 0 && index < 5 ? rates[index] : 0; // 0: keep the port's rate
+    };
+    auto parity = [](int index) {
+        static const QSerialPort::Parity kinds[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                                    QSerialPort::OddParity};
+        return index >= 0 && index < 3 ? std::optional(kinds[index]) : std::nullopt;
+    };
+    const qint32 rate = baud(m_settings.readInteger(kConnect, QStringLiteral("speed"), 0));
+    const auto wantParity = parity(m_settings.readInteger(kConnect, QStringLiteral("parity"), 0));
+    const auto stops = m_settings.readInteger(kConnect, QStringLiteral("stopbits"), 1) == 0
+                           ? QSerialPort::OneStop
+                           : QSerialPort::TwoStop;
     bool ok = true;
-    switch (m_settings.readInteger(kConnect, QStringLiteral("speed"), 0)) {
-    case 0: ok = m_port.setBaudRate(9600); break;
-    case 1: ok = m_port.setBaudRate(19200); break;
-    case 2: ok = m_port.setBaudRate(38400); break;
-    case 3: ok = m_port.setBaudRate(57600); break;
-    case 4: ok = m_port.setBaudRate(115200); break;
-    default: break; // keeps the rate the port had
-    }
-    switch (m_settings.readInteger(kConnect, QStringLiteral("parity"), 0)) {
-    case 0: ok = ok && m_port.setParity(QSerialPort::NoParity); break;
-    case 1: ok = ok && m_port.setParity(QSerialPort::EvenParity); break;
-    case 2: ok = ok && m_port.setParity(QSerialPort::OddParity); break;
-    default: break;
-    }
-    const bool one = m_settings.readInteger(kConnect, QStringLiteral("stopbits"), 1) == 0;
-    ok = ok && m_port.setStopBits(one ? QSerialPort::OneStop : QSerialPort::TwoStop);
-    ok = ok && m_port.setDataBits(QSerialPort::Data8);
+    if (rate && m_port.baudRate() != rate)
+        ok = m_port.setBaudRate(rate);
+    if (ok && wantParity && m_port.parity() != *wantParity)
+        ok = m_port.setParity(*wantParity);
+    if (ok && m_port.stopBits() != stops)
+        ok = m_port.setStopBits(stops);
+    if (ok && m_port.dataBits() != QSerialPort::Data8)
+        ok = m_port.setDataBits(QSerialPort::Data8);
     if (!ok) {
         const QString reason = m_port.errorString();
         m_reporter.SetLinkDown(reason);
@@ -187,6 +197,7 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
     bool complete = false;
     QEventLoop loop;
     QTimer total, gap, portTotal;
+    QElapsedTimer sinceLastByte;
     auto finish = [&] {
         complete = true;
         loop.quit();
@@ -201,7 +212,10 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
         const int want = ModbusFrame::expectedAnswerLength(function, answer);
         if ((want > 0 && answer.size() >= want) || answer.size() >= capacity)
             return finish();
-        if (m_timeouts.readInterval > 0)
+        // The interval time-out counts from the last byte; the timer is armed once and
+        // re-armed only when it fires early, not for every byte that arrives.
+        sinceLastByte.start();
+        if (m_timeouts.readInterval > 0 && !gap.isActive())
             armTimer(gap, m_timeouts.readInterval);
     };
     take();
@@ -211,7 +225,13 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
             if (!m_port.isOpen())
                 loop.quit();
         });
-        connect(&gap, &QTimer::timeout, &loop, finish);
+        connect(&gap, &QTimer::timeout, &loop, [&] {
+            const qint64 quiet = sinceLastByte.elapsed();
+            if (quiet >= m_timeouts.readInterval)
+                finish();
+            else
+                armTimer(gap, int(m_timeouts.readInterval - quiet));
+        });
         connect(&portTotal, &QTimer::timeout, &loop, [&] {
             if (!answer.isEmpty())
                 finish();

@@ -78,7 +78,7 @@ QString Simulator::command(const QString &line)
                       .arg(mean / 1000));
     }
     if (verb == QLatin1String("help"))
-        return ok(QStringLiteral("commands: offline [ms] | online | fault <kind> [spec] | fault off <kind> "
+        return ok(QStringLiteral("commands: offline [ms] | online | fault <kind> [rule] | fault off <kind> "
                                  "| faults [off] | set temp|status|elapsed|relay|tag|reg ... | get <reg> [count] "
                                  "| freeze | unfreeze | address <n> | line | stats | quit"));
     return err(QStringLiteral("unknown command '%1'").arg(verb));
@@ -103,7 +103,7 @@ QString Simulator::faultCommand(const QStringList &words)
         return ok();
     }
     if (words.size() < 2)
-        return err(QStringLiteral("fault <kind> [spec] | fault off <kind>"));
+        return err(QStringLiteral("fault <kind> [rule] | fault off <kind>"));
     QString error;
     // "fault badcrc rate=0.5" and "fault badcrc:rate=0.5" mean the same.
     QString option = words.mid(1).join(QLatin1Char(' '));

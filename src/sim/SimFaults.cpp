@@ -44,12 +44,12 @@ QString FaultRule::text(FaultKind kind) const
     return FaultName(kind) + QLatin1Char(':') + parts.join(QLatin1Char(','));
 }
 
-bool FaultSet::set(FaultKind kind, const QString &spec, QString *error)
+bool FaultSet::set(FaultKind kind, const QString &ruleText, QString *error)
 {
     FaultRule rule;
     const QString parameter = parameterName(kind);
     static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
-    for (const QString &item : spec.split(separators, Qt::SkipEmptyParts)) {
+    for (const QString &item : ruleText.split(separators, Qt::SkipEmptyParts)) {
         const QString key = item.section(QLatin1Char('='), 0, 0);
         const QString text = item.section(QLatin1Char('='), 1);
         bool ok = !text.isEmpty();

@@ -25,11 +25,11 @@ struct FaultRule {
 
 class FaultSet {
 public:
-    // spec: "key=value" items separated by commas or blanks: rate=P, nth=N, every=N, and
+    // rule: "key=value" items separated by commas or blanks: rate=P, nth=N, every=N, and
     // the kind's parameter (code= for exception, ms= for late and offline, bytes= for noise
-    // and truncated). An empty spec strikes every request.
-    bool set(FaultKind kind, const QString &spec, QString *error);
-    // "kind" or "kind:spec", as the command line takes it.
+    // and truncated). An empty rule strikes every request.
+    bool set(FaultKind kind, const QString &rule, QString *error);
+    // "kind" or "kind:rule", as the command line takes it.
     bool setFromOption(const QString &option, QString *error);
     void clear(FaultKind kind) { m_rules[size_t(kind)].reset(); }
     void clearAll() { m_rules = {}; }

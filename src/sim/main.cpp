@@ -51,7 +51,7 @@ Controller:
   --seed N            seed of the drift and of fault rates (default 1)
 
 Faults:
-  --fault KIND[:SPEC] switch a fault on from the start (repeatable). KIND is one of
+  --fault KIND[:RULE] switch a fault on from the start (repeatable). KIND is one of
       noanswer   no answer; the request is not carried out
       badcrc     the answer's CRC is damaged
       wrongaddr  the answer comes from the next address
@@ -60,7 +60,7 @@ Faults:
       noise      random bytes before the answer (bytes=N, default 3)
       late       the answer after a delay (ms=N, default 1500)
       offline    silent for a period from this request on (ms=N, default 3000)
-    SPEC is a comma-separated list: rate=P (probability per request, seeded), nth=N
+    RULE is a comma-separated list: rate=P (probability per request, seeded), nth=N
     (only the N-th request after switching on), every=N (every N-th request), and the
     kind's parameter. Without rate/nth/every every request is struck. Requests count
     when addressed to the slave with a good CRC while it is online. Except for noanswer
@@ -82,7 +82,7 @@ Commands on standard input, one a line; each is answered by one line on stdout t
 starts with OK or ERR:
   offline [MS]                 stop answering (for MS ms, else until "online")
   online                       answer again
-  fault KIND [SPEC]            switch a fault on (as --fault; "fault badcrc nth=2")
+  fault KIND [RULE]            switch a fault on (as --fault; "fault badcrc nth=2")
   fault off KIND               switch one fault off
   faults                       list the faults that are on;  faults off: all off
   set temp S V                 temperature of sensor S (1-based), whole degrees 0..65535

@@ -273,6 +273,24 @@ private slots:
         QVERIFY(sim.logEntries("FAULT").size() > 0);
     }
 
+    void portThatVanishesIsReopenedWhenItComesBack()
+    {
+        const QString link = folder->filePath("qor-port");
+        startSim({"--link", link});
+        prepare();
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", link);
+        QVERIFY(start.updateFile());
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        sim.stop(); // the device is gone, as when a USB adapter is pulled out
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.status[0], text(Msg::n87), 3000);
+        startSim({"--link", link});
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QCOMPARE(e.view.status[0], text(Msg::n101));
+    }
+
     void interruptResumeAndNewPortSettings()
     {
         startSim();

@@ -165,12 +165,17 @@ bool PollCycle::ReadSensorData()
     const int half = m.MAX_SENSORS / 2;
     TextGrid &left = s.sensorsData;
     TextGrid &right = s.sensorsData2;
+    const int oldLeft = left.rowCountGrid(), oldRight = right.rowCountGrid();
+    auto layoutDone = [&] {
+        if (left.rowCountGrid() != oldLeft || right.rowCountGrid() != oldRight)
+            s.view().SensorDataLayoutChanged();
+    };
     if (n == 0) {
         left.setRowCount(2);
         right.setRowCount(2);
         left.clearRow(1);
         right.clearRow(1);
-        s.view().SensorDataLayoutChanged();
+        layoutDone();
         return true;
     }
     if (n > half) {
@@ -181,7 +186,7 @@ bool PollCycle::ReadSensorData()
         right.setRowCount(2);
         right.clearRow(1);
     }
-    s.view().SensorDataLayoutChanged();
+    layoutDone();
     // Entry k (1-based) sits in the left grid up to half, then in the right one.
     auto place = [&](int k) -> std::pair<TextGrid *, int> {
         return k <= half ? std::pair{&left, k} : std::pair{&right, k - half};

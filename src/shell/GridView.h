@@ -19,8 +19,6 @@ public:
     using CellPainter = std::function<void(QPainter *, const QRect &, int col, int row)>;
     void setCellPainter(CellPainter painter) { m_painter = std::move(painter); }
     const CellPainter &cellPainter() const { return m_painter; }
-    // Width the texts of a column need.
-    int contentWidth(int col) const { return sizeHintForColumn(col); }
     // Number of rows that fit whole into the view.
     int fullyVisibleRows() const;
 

@@ -285,6 +285,20 @@ void TForm1::BuildSensorDataPage()
     };
     StringGridSensorsData = make("StringGridSensorsData", m_state->sensorsData);
     StringGridSensorsData2 = make("StringGridSensorsData2", m_state->sensorsData2);
+    // A text wider than its column widens the column of both grids; measured per changed
+    // cell, so a cycle that changes nothing costs nothing here.
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+        connect(&g->grid(), &QAbstractItemModel::dataChanged, this,
+                [this, g](const QModelIndex &from, const QModelIndex &to) {
+                    const QFontMetrics metrics(g->font());
+                    for (int row = from.row(); row <= to.row(); ++row)
+                        for (int col = from.column(); col <= to.column(); ++col) {
+                            const int want =
+                                metrics.horizontalAdvance(g->grid().cell(col, row)) + 12;
+                            if (want > g->columnWidth(col))
+                                SensorDataLayoutChanged();
+                        }
+                });
     grids->addStretch();
     page->addWidget(GroupBox22);
     page->addStretch();
@@ -862,11 +876,15 @@ void TForm1::SensorDataLayoutChanged()
     // Both grids show all their rows, and columns wide enough for the longest text of
     // either grid (design widths at least); the group box follows the left grid.
     const int design[] = {120, 88, 151, 82};
+    const QFontMetrics metrics(StringGridSensorsData->font());
     const int cols = StringGridSensorsData->model()->columnCount();
     for (int c = 0; c < cols; ++c) {
         int width = c < 4 ? design[c] : 88;
-        for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
-            width = std::max({width, g->contentWidth(c) + 8, g->horizontalHeader()->sectionSizeHint(c)});
+        for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
+            width = qMax(width, g->horizontalHeader()->sectionSizeHint(c));
+            for (int row = 1; row < g->grid().rowCountGrid(); ++row)
+                width = qMax(width, metrics.horizontalAdvance(g->grid().cell(c, row)) + 12);
+        }
         StringGridSensorsData->setColumnWidth(c, width);
         StringGridSensorsData2->setColumnWidth(c, width);
     }

@@ -289,8 +289,8 @@ void TForm1::BuildSensorDataPage()
     // cell, so a cycle that changes nothing costs nothing here.
     for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
         connect(&g->grid(), &QAbstractItemModel::dataChanged, this,
-                [this, g](const QModelIndex &from, const QModelIndex &to) {
-                    const QFontMetrics metrics(g->font());
+                [this, g, metrics = QFontMetrics(g->font())](const QModelIndex &from,
+                                                              const QModelIndex &to) {
                     for (int row = from.row(); row <= to.row(); ++row)
                         for (int col = from.column(); col <= to.column(); ++col) {
                             const int want =

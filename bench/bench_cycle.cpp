@@ -2,7 +2,7 @@
 // sensor-data page against qor7070-sim --pace, next to the wire time of the cycle's four
 // reads and to the same four reads made by libmodbus on the same simulator. Optionally the
 // engine's CPU time over a minute online and over a stretch with the controller offline.
-#include "BenchSim.h"
+#include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "MainState.h"
 #include "MainView.h"
@@ -143,9 +143,9 @@ double libmodbusCycles(const QString &pty, int baud, int cycles, bool *ok)
 
 bool cycleTimes(int baud, int speedIndex, int rounds, int cycles)
 {
-    BenchSim sim;
-    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)})) {
-        fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+    SimProcess sim;
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)}, 10000, SimProcess::Log::Off)) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorText()));
         return false;
     }
     QTemporaryDir dir;
@@ -187,8 +187,8 @@ double cpuSeconds()
 // baud, then over `offlineS` seconds with the simulator silent.
 bool engineCpu(int onlineS, int offlineS)
 {
-    BenchSim sim;
-    if (!sim.start({"--sensors", "36", "--pace", "--baud", "9600"}))
+    SimProcess sim;
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", "9600"}, 10000, SimProcess::Log::Off))
         return false;
     QTemporaryDir dir;
     if (!prepareFolder(dir, sim.ptyPath(), 0))

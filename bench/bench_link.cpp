@@ -1,6 +1,6 @@
 // Modbus master throughput and latency against qor7070-sim on a pty: ours (ModbusMaster over
 // SerialLink) and libmodbus, alternating on the same simulator in one run.
-#include "BenchSim.h"
+#include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "LinkReporter.h"
 #include "MemIniFile.h"
@@ -87,9 +87,9 @@ double mean(const std::vector<double> &v)
 
 bool unpacedRate(int rounds, int ms, const QString &only)
 {
-    BenchSim sim;
-    if (!sim.start({"--sensors", "36"})) {
-        fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+    SimProcess sim;
+    if (!sim.start({"--sensors", "36"}, 10000, SimProcess::Log::Off)) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorText()));
         return false;
     }
     printf("## Unpaced: 36-register reads per second (pty, no pacing)\n\n");
@@ -143,9 +143,9 @@ bool unpacedRate(int rounds, int ms, const QString &only)
 
 bool pacedRead(int baud, int rounds, int reads)
 {
-    BenchSim sim;
-    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)})) {
-        fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+    SimProcess sim;
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)}, 10000, SimProcess::Log::Off)) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorText()));
         return false;
     }
     std::vector<double> ours, theirs; // ms per read

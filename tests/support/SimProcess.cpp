@@ -13,15 +13,16 @@ SimProcess::~SimProcess() { stop(); }
 
 QString SimProcess::logPath() const { return m_dir.filePath(QStringLiteral("sim.log")); }
 
-bool SimProcess::start(const QStringList &arguments, int timeoutMs)
+bool SimProcess::start(const QStringList &arguments, int timeoutMs, Log log)
 {
     stop();
     m_stdout.clear();
     m_ptyPath.clear();
     m_error.clear();
-    const QStringList args = QStringList{QStringLiteral("--pty"), QStringLiteral("--log"), logPath(),
-                                         QStringLiteral("--quit-on-eof"), QStringLiteral("--quiet")} +
-                             arguments;
+    QStringList args{QStringLiteral("--pty"), QStringLiteral("--quit-on-eof"), QStringLiteral("--quiet")};
+    if (log == Log::On)
+        args << QStringLiteral("--log") << logPath();
+    args += arguments;
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start(simPath(), args);
     if (!m_process.waitForStarted(timeoutMs)) {

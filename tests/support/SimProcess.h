@@ -14,7 +14,9 @@ public:
 
     // Starts the simulator with these arguments (--pty, --log and --quit-on-eof are added)
     // and waits for its PTY line. False, with errorText(), when it did not come up.
-    bool start(const QStringList &arguments = {}, int timeoutMs = 10000);
+    // Benchmarks go without the traffic log: writing it would slow the slave.
+    enum class Log { On, Off };
+    bool start(const QStringList &arguments = {}, int timeoutMs = 10000, Log log = Log::On);
     void stop();
     bool isRunning() const { return m_process.state() == QProcess::Running; }
 

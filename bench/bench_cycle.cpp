@@ -40,7 +40,6 @@ struct CycleRecorder : MainView {
         endsNs.push_back(g_clock.nsecsElapsed());
         shownMs.push_back(text.toInt());
     }
-    void ShowPanel10(const QString &, bool) override {}
     void ShowMessage(const QString &caption, const QString &text, Icon) override
     {
         fprintf(stderr, "message: %s | %s\n", qPrintable(caption), qPrintable(text));

@@ -12,7 +12,6 @@ public:
     enum class Lamp { Offline, Online }; // grey / lime
     virtual void ShowLamp(Lamp lamp) = 0;
     virtual void ShowCycleTime(const QString &text) = 0;
-    virtual void ShowPanel10(const QString &text, bool visible) = 0;
     // Modal, no owner window, one OK button.
     virtual void ShowMessage(const QString &caption, const QString &text, Icon icon) = 0;
     // Let the GUI handle what is pending, once.

@@ -646,12 +646,6 @@ void TForm1::ShowLamp(Lamp lamp)
 
 void TForm1::ShowCycleTime(const QString &text) { Label12->setText(text); }
 
-void TForm1::ShowPanel10(const QString &text, bool visible)
-{
-    Panel10->setText(text);
-    Panel10->setVisible(visible);
-}
-
 void TForm1::ShowMessage(const QString &caption, const QString &text, Icon icon)
 {
     ShowMessageBox(caption, text, static_cast<MessageIcon>(icon));

@@ -39,7 +39,6 @@ public:
     void ShowStatus(int panel, const QString &text) override;
     void ShowLamp(Lamp lamp) override;
     void ShowCycleTime(const QString &text) override;
-    void ShowPanel10(const QString &text, bool visible) override;
     void ShowMessage(const QString &caption, const QString &text, Icon icon) override;
     void ProcessMessages() override;
     void ShowDeviceViews() override;

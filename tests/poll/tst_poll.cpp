@@ -22,7 +22,6 @@ struct Recorder : MainView {
     void ShowStatus(int panel, const QString &text) override { status[panel] = text; }
     void ShowLamp(Lamp l) override { lamp = l; }
     void ShowCycleTime(const QString &text) override { cycleTime = text; }
-    void ShowPanel10(const QString &, bool) override {}
     void ShowMessage(const QString &caption, const QString &text, Icon) override
     {
         messages.append(caption + " | " + text);

@@ -29,10 +29,14 @@ GridView::GridView(const QString &name, TextGrid &grid, QWidget *parent)
     hideHeaderRow();
     connect(&grid, &QAbstractItemModel::modelReset, this, hideHeaderRow);
     connect(&grid, &QAbstractItemModel::rowsInserted, this, hideHeaderRow);
+    // A header text wider than its column widens the column, so no header is cut off.
     connect(&grid, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex &from) {
-                if (from.row() == 0)
-                    horizontalHeader()->viewport()->update();
+            [this](const QModelIndex &from, const QModelIndex &to) {
+                if (from.row() != 0)
+                    return;
+                for (int c = from.column(); c <= to.column(); ++c)
+                    setColumnWidth(c, qMax(columnWidth(c), horizontalHeader()->sectionSizeHint(c)));
+                horizontalHeader()->viewport()->update();
             });
     // Top visible row, both ways: scroll coupling works on the models.
     connect(&grid, &TextGrid::topRowChanged, this, [this](int row) {

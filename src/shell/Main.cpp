@@ -431,7 +431,7 @@ void TForm1::BuildRelaySettingsPage()
     ButtonDownloadRelaySettingsToQor =
         button("ButtonDownloadRelaySettingsToQor", "Загрузить новые данные в контроллер");
     Memo1 = memo("Memo1");
-    Memo1->setFixedSize(361, 145);
+    Memo1->setFixedSize(520, 145);
     page->addWidget(GroupBox24);
     auto *copyRow = new QHBoxLayout;
     copyRow->addSpacing(160);

@@ -202,13 +202,20 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
         complete = true;
         loop.quit();
     };
+    // Bytes go straight into the answer's own storage: no allocation per byte.
+    answer.reserve(capacity);
     auto take = [&] {
         if (complete || !m_port.isOpen())
             return;
-        const QByteArray got = m_port.read(capacity - answer.size());
-        if (got.isEmpty())
+        const qsizetype had = answer.size();
+        const qint64 wanted = qMin<qint64>(capacity - had, m_port.bytesAvailable());
+        if (wanted <= 0)
             return;
-        answer += got;
+        answer.resize(had + wanted);
+        const qint64 got = m_port.read(answer.data() + had, wanted);
+        answer.resize(had + qMax<qint64>(0, got));
+        if (got <= 0)
+            return;
         const int want = ModbusFrame::expectedAnswerLength(function, answer);
         if ((want > 0 && answer.size() >= want) || answer.size() >= capacity)
             return finish();

@@ -11,19 +11,26 @@ namespace {
 constexpr quint16 kIdentificationRegister = 0x0400;
 constexpr quint16 kQor7070 = 3126;
 
-QString StatusText(const MainState &s, quint16 code)
-{
-    switch (code) {
-    case 0: return s.Text(Msg::n104);
-    case 1: return s.Text(Msg::n105);
-    case 2: return s.Text(Msg::n106);
-    case 10: return s.Text(Msg::n107);
-    case 20: return s.Text(Msg::n108);
-    case 30: return s.Text(Msg::n109);
-    case 40: return s.Text(Msg::n110);
-    default: return QStringLiteral("-------");
+// The texts of the sensor status codes, looked up once per read of the block.
+class StatusTexts {
+public:
+    explicit StatusTexts(const MainState &s)
+        : m_texts{s.Text(Msg::n104), s.Text(Msg::n105), s.Text(Msg::n106), s.Text(Msg::n107),
+                  s.Text(Msg::n108), s.Text(Msg::n109), s.Text(Msg::n110)}
+    {
     }
-}
+    QString operator()(quint16 code) const
+    {
+        switch (code) {
+        case 0: case 1: case 2: return m_texts[code];
+        case 10: case 20: case 30: case 40: return m_texts[2 + code / 10];
+        default: return QStringLiteral("-------");
+        }
+    }
+
+private:
+    QString m_texts[7];
+};
 
 } // namespace
 
@@ -191,11 +198,12 @@ bool PollCycle::ReadSensorData()
     auto place = [&](int k) -> std::pair<TextGrid *, int> {
         return k <= half ? std::pair{&left, k} : std::pair{&right, k - half};
     };
+    const StatusTexts statusText(s);
     for (int k = 1; k <= n; ++k) {
         auto [g, row] = place(k);
         const int sensor = registered[k - 1];
         g->setCell(0, row, label + QString::number(sensor + 1));
-        g->setCell(2, row, StatusText(s, statusRecord.values[sensor]));
+        g->setCell(2, row, statusText(statusRecord.values[sensor]));
     }
     if (!s.modbus.ReadRegisters(temperatureRecord, m.QOR_TEMPERATURE_ADDR, m.MAX_SENSORS)) {
         fillColumn(1, QStringLiteral("---"));

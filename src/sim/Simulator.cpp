@@ -417,6 +417,14 @@ void Simulator::readStdin()
     }
     m_stdinBuffer.append(buffer, n);
     qsizetype end;
+    // A command is one short line; endless input without a line break (a pipe from
+    // /dev/zero) is dropped instead of growing without bound.
+    constexpr qsizetype kLongestCommand = 4096;
+    if (m_stdinBuffer.size() > kLongestCommand && m_stdinBuffer.indexOf('\n') < 0) {
+        m_stdinBuffer.clear();
+        log("IGNORED", QStringLiteral("command line longer than %1 bytes").arg(kLongestCommand));
+        return;
+    }
     while ((end = m_stdinBuffer.indexOf('\n')) >= 0) {
         const QString line = QString::fromUtf8(m_stdinBuffer.left(end)).trimmed();
         m_stdinBuffer.remove(0, end + 1);

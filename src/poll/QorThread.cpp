@@ -2,6 +2,7 @@
 
 #include "MainState.h"
 #include "PollCycle.h"
+#include "Tick.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -52,7 +53,7 @@ void QorThread::RunStep()
 
 void QorThread::run()
 {
-    m_cycle.cycleStartTick = 0;
+    m_cycle.cycleStartTick = TickMs();
     while (!m_state.stopPolling) {
         QMetaObject::invokeMethod(m_context, [this] { RunStep(); }, Qt::BlockingQueuedConnection);
         if (m_state.linkUp)

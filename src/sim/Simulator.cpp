@@ -168,6 +168,11 @@ int Simulator::run()
             exitCode = 1;
             break;
         }
+        // ppoll lets a stop signal in only when it is interrupted; with input always ready
+        // (a flood on stdin or the line) that may never happen, so ask for it directly.
+        sigset_t pending;
+        if (sigpending(&pending) == 0 && (sigismember(&pending, SIGTERM) || sigismember(&pending, SIGINT)))
+            break;
         if (n <= 0)
             continue;
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {

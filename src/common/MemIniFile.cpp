@@ -95,12 +95,11 @@ MemIniFile::Section &MemIniFile::sectionFor(const QString &section)
 
 const MemIniFile::Entry *MemIniFile::find(const QString &section, const QString &key) const
 {
-    auto s = m_sectionIndex.constFind(section.toLower());
-    if (s == m_sectionIndex.constEnd())
+    const Section *sec = findSection(section);
+    if (!sec)
         return nullptr;
-    const Section &sec = m_sections[*s];
-    auto e = sec.index.constFind(key.toLower());
-    return e == sec.index.constEnd() ? nullptr : &sec.entries[*e];
+    auto e = sec->index.constFind(key.toLower());
+    return e == sec->index.constEnd() ? nullptr : &sec->entries[*e];
 }
 
 QString MemIniFile::readString(const QString &section, const QString &key,
@@ -136,27 +135,29 @@ QStringList MemIniFile::sections() const
     return out;
 }
 
+const MemIniFile::Section *MemIniFile::findSection(const QString &section) const
+{
+    auto s = m_sectionIndex.constFind(section.toLower());
+    return s == m_sectionIndex.constEnd() ? nullptr : &m_sections[*s];
+}
+
 QStringList MemIniFile::sectionKeys(const QString &section) const
 {
     QStringList out;
-    auto s = m_sectionIndex.constFind(section.toLower());
-    if (s == m_sectionIndex.constEnd())
-        return out;
-    for (const Entry &e : m_sections[*s].entries)
-        if (e.plain)
-            out.append(e.key);
+    if (const Section *s = findSection(section))
+        for (const Entry &e : s->entries)
+            if (e.plain)
+                out.append(e.key);
     return out;
 }
 
 QStringList MemIniFile::sectionLines(const QString &section) const
 {
     QStringList out;
-    auto s = m_sectionIndex.constFind(section.toLower());
-    if (s == m_sectionIndex.constEnd())
-        return out;
-    for (const Entry &e : m_sections[*s].entries)
-        if (!e.key.trimmed().startsWith(u';'))
-            out.append(e.plain ? e.key + u'=' + e.value : e.key);
+    if (const Section *s = findSection(section))
+        for (const Entry &e : s->entries)
+            if (!e.key.trimmed().startsWith(u';'))
+                out.append(e.plain ? e.key + u'=' + e.value : e.key);
     return out;
 }
 

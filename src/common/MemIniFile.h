@@ -52,6 +52,7 @@ private:
         QHash<QString, qsizetype> index; // lower-case key -> first entry
     };
 
+    const Section *findSection(const QString &section) const;
     const Entry *find(const QString &section, const QString &key) const;
     Section &sectionFor(const QString &section);
     void reindex(Section &s);

@@ -205,22 +205,21 @@ bool PollCycle::ReadSensorData()
         g->setCell(0, row, label + QString::number(sensor + 1));
         g->setCell(2, row, statusText(statusRecord.values[sensor]));
     }
-    if (!s.modbus.ReadRegisters(temperatureRecord, m.QOR_TEMPERATURE_ADDR, m.MAX_SENSORS)) {
-        fillColumn(1, QStringLiteral("---"));
+    // Temperatures into column 1, then seconds into column 3: one whole block each.
+    auto readColumn = [&](ModbusReadRecord &record, quint16 start, int col) {
+        if (!s.modbus.ReadRegisters(record, start, m.MAX_SENSORS)) {
+            fillColumn(col, QStringLiteral("---"));
+            return false;
+        }
+        for (int k = 1; k <= n; ++k) {
+            auto [g, row] = place(k);
+            g->setCell(col, row, QString::number(record.values[registered[k - 1]]));
+        }
+        return true;
+    };
+    if (!readColumn(temperatureRecord, m.QOR_TEMPERATURE_ADDR, 1) ||
+        !readColumn(timeElapsedRecord, m.QOR_TIMEELAPSED_ADDR, 3))
         return false;
-    }
-    for (int k = 1; k <= n; ++k) {
-        auto [g, row] = place(k);
-        g->setCell(1, row, QString::number(temperatureRecord.values[registered[k - 1]]));
-    }
-    if (!s.modbus.ReadRegisters(timeElapsedRecord, m.QOR_TIMEELAPSED_ADDR, m.MAX_SENSORS)) {
-        fillColumn(3, QStringLiteral("---"));
-        return false;
-    }
-    for (int k = 1; k <= n; ++k) {
-        auto [g, row] = place(k);
-        g->setCell(3, row, QString::number(timeElapsedRecord.values[registered[k - 1]]));
-    }
     return true;
 }
 

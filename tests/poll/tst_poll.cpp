@@ -5,10 +5,10 @@
 #include "PollCycle.h"
 #include "QorThread.h"
 #include "SimProcess.h"
+#include "WorkingFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -66,15 +66,14 @@ int identificationRequests(const SimProcess &sim)
 
 class TestPoll : public QObject {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> folder; // one per test, the working directory
-    QString previous;
+    std::unique_ptr<WorkingFolder> folder; // one per test
     SimProcess sim;
 
     // A working folder with the shipped Cfg files (polling period cut to 100 ms) and a
     // start.ini pointing at the simulator.
     void prepare(const std::function<void(MemIniFile &)> &editCfg = {})
     {
-        const QTemporaryDir &dir = *folder;
+        const WorkingFolder &dir = *folder;
         QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
         for (const char *fw : {"1_0", "1_1", "1_2"}) {
             const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
@@ -106,14 +105,12 @@ class TestPoll : public QObject {
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(folder->path()));
+        folder = std::make_unique<WorkingFolder>();
+        QVERIFY(folder->isValid());
     }
     void cleanup()
     {
         sim.stop();
-        QDir::setCurrent(previous);
         folder.reset();
     }
 

@@ -7,6 +7,7 @@
 #include "ModalAnswerer.h"
 #include "SensorId.h"
 #include "SimProcess.h"
+#include "WorkingFolder.h"
 #include "Unitqorselectdlg.h"
 
 #include <QCheckBox>
@@ -16,13 +17,11 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QToolButton>
 
 class TestWindow : public QObject {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> folder;
-    QString previous;
+    std::unique_ptr<WorkingFolder> folder; // one per test
     SimProcess sim;
 
     static QString panel(QWidget &w, int i)
@@ -54,14 +53,12 @@ class TestWindow : public QObject {
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(folder->path()));
+        folder = std::make_unique<WorkingFolder>();
+        QVERIFY(folder->isValid());
     }
     void cleanup()
     {
         sim.stop();
-        QDir::setCurrent(previous);
         folder.reset();
     }
 

@@ -29,26 +29,31 @@ constexpr char16_t kRelayWord[] = u"Реле";             // n39, word of the r
 constexpr int kFirstSensorHeaderKey = 25;
 constexpr int kFirstRelayHeaderKey = 34;
 
-QString Caption(const ProfileContext &context) {
+QString Caption(const ProfileContext &context)
+{
     return LookupText(context.settingsIni, Msg::n67);
 }
 
-QString Fixed(const ProfileContext &context, const char16_t *russian, const char *english) {
+QString Fixed(const ProfileContext &context, const char16_t *russian, const char *english)
+{
     return FixedText(context.settingsIni, russian, english);
 }
 
-QString ShownPath(const QString &path) {
+QString ShownPath(const QString &path)
+{
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
 // The INI class matches names without regard to case and reads them without the blanks
 // around them; two names that read alike are one name in the file.
-QString NameAsRead(const QString &name) {
+QString NameAsRead(const QString &name)
+{
     return name.trimmed().toLower();
 }
 
 // The first name of the list that reads like an earlier one.
-std::optional<QString> FirstDoubled(const QStringList &names) {
+std::optional<QString> FirstDoubled(const QStringList &names)
+{
     QSet<QString> seen;
     for (const QString &name : names) {
         const QString read = NameAsRead(name);
@@ -60,14 +65,16 @@ std::optional<QString> FirstDoubled(const QStringList &names) {
 }
 
 // A key that a reader would split at its "=" or take for a comment.
-std::optional<QString> FirstUnusableKey(const QStringList &keys) {
+std::optional<QString> FirstUnusableKey(const QStringList &keys)
+{
     for (const QString &key : keys)
         if (key.contains(u'=') || key.trimmed().startsWith(u';'))
             return key;
     return std::nullopt;
 }
 
-QStringList Cells(const TextGrid &table, int fromCol, int row) {
+QStringList Cells(const TextGrid &table, int fromCol, int row)
+{
     QStringList out;
     for (int c = fromCol; c < table.colCount(); ++c)
         out.append(table.cell(c, row));
@@ -76,7 +83,8 @@ QStringList Cells(const TextGrid &table, int fromCol, int row) {
 
 // Sections and keys of a save, checked before anything is written.
 bool NamesAreStorable(const ProfileUserSide &user, const QList<int> &sensorRows, int startCol,
-                      const ProfileContext &context) {
+                      const ProfileContext &context)
+{
     const TextGrid &relays = user.relaySettingsUser;
     QStringList sections{kHardware, kConnect};
     QStringList keyLists[2];
@@ -118,7 +126,8 @@ bool NamesAreStorable(const ProfileUserSide &user, const QList<int> &sensorRows,
     return true;
 }
 
-int ItemIndex(int index, int items) {
+int ItemIndex(int index, int items)
+{
     return index >= 0 && index < items ? index : -1;
 }
 
@@ -133,7 +142,8 @@ struct HeaderTexts {
     QString sensorSection(int n) const { return SensorRowHeader(sensorWord, n); }
 };
 
-HeaderTexts TableHeaders(const ProfileUserSide &user, const ProfileContext &context) {
+HeaderTexts TableHeaders(const ProfileUserSide &user, const ProfileContext &context)
+{
     HeaderTexts h;
     h.sensorWord = LookupText(context.settingsIni, Msg::n32);
     h.sensorColumns = user.sensorSettingsUser.rowTexts(0);
@@ -145,7 +155,8 @@ HeaderTexts TableHeaders(const ProfileUserSide &user, const ProfileContext &cont
 
 // What the tables would show in language section `lang`, at their present sizes.
 HeaderTexts LanguageHeaders(const MemIniFile &settingsIni, const QString &lang,
-                            const ProfileUserSide &user) {
+                            const ProfileUserSide &user)
+{
     const auto text = [&](int key, const QString &def) {
         return settingsIni.readString(lang, QStringLiteral("n%1").arg(key), def);
     };
@@ -164,7 +175,8 @@ HeaderTexts LanguageHeaders(const MemIniFile &settingsIni, const QString &lang,
 
 // Language sections of start.ini other than the one in use, in number order. [lang0] is
 // always among them: Russian needs no section for its built-in texts.
-QStringList OtherLanguages(const MemIniFile &settingsIni) {
+QStringList OtherLanguages(const MemIniFile &settingsIni)
+{
     const int current =
         settingsIni.readInteger(QStringLiteral("language"), QStringLiteral("lang"), 0);
     static const QRegularExpression langSection(QStringLiteral("^lang(\\d+)$"),
@@ -187,16 +199,19 @@ QStringList OtherLanguages(const MemIniFile &settingsIni) {
     return out;
 }
 
-bool HasLines(const MemIniFile &profile, const QString &section) {
+bool HasLines(const MemIniFile &profile, const QString &section)
+{
     return !profile.sectionLines(section.trimmed()).isEmpty();
 }
 
-QString Value(const MemIniFile &profile, const QString &section, const QString &key) {
+QString Value(const MemIniFile &profile, const QString &section, const QString &key)
+{
     return profile.readString(section.trimmed(), key.trimmed(), QString());
 }
 
 // How many cells the profile holds under these header texts.
-int MatchCount(const MemIniFile &profile, const HeaderTexts &h, int startCol, int maxSensors) {
+int MatchCount(const MemIniFile &profile, const HeaderTexts &h, int startCol, int maxSensors)
+{
     int count = 0;
     const auto countKeys = [&](const QString &section, const QStringList &columns, int from) {
         if (!HasLines(profile, section))
@@ -213,7 +228,8 @@ int MatchCount(const MemIniFile &profile, const HeaderTexts &h, int startCol, in
 }
 
 // Sections beyond the three whose names never change: settings that need header texts.
-bool HoldsTableSections(const MemIniFile &profile) {
+bool HoldsTableSections(const MemIniFile &profile)
+{
     for (const QString &section : profile.sections()) {
         const QString read = NameAsRead(section);
         if (read != kHardware && read != kTags && read != kConnect)
@@ -225,7 +241,8 @@ bool HoldsTableSections(const MemIniFile &profile) {
 // The header texts the profile was saved under: the tables' own when any cell matches,
 // else the other language that matches most cells.
 std::optional<HeaderTexts> ProfileHeaders(const MemIniFile &profile, const ProfileUserSide &user,
-                                          int startCol, const ProfileContext &context) {
+                                          int startCol, const ProfileContext &context)
+{
     HeaderTexts current = TableHeaders(user, context);
     if (MatchCount(profile, current, startCol, context.maxSensors) > 0)
         return current;
@@ -249,7 +266,8 @@ std::optional<HeaderTexts> ProfileHeaders(const MemIniFile &profile, const Profi
 
 // Writes all of bytes. Unbuffered, so that a short write (a full disk) is seen here: a
 // buffered QFileDevice drops the error of its last flush when it closes.
-bool WriteAll(QSaveFile &file, const QByteArray &bytes) {
+bool WriteAll(QSaveFile &file, const QByteArray &bytes)
+{
     qint64 done = 0;
     while (done < bytes.size()) {
         const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
@@ -260,7 +278,8 @@ bool WriteAll(QSaveFile &file, const QByteArray &bytes) {
     return true;
 }
 
-bool HasControlBytes(const QByteArray &bytes) {
+bool HasControlBytes(const QByteArray &bytes)
+{
     return std::any_of(bytes.begin(), bytes.end(), [](char b) {
         return quint8(b) < 0x20 && b != '\t' && b != '\n' && b != '\r';
     });
@@ -270,7 +289,8 @@ bool HasControlBytes(const QByteArray &bytes) {
 
 bool SaveProfile(MemIniFile &profile, const ProfileUserSide &user,
                  const QString &hardwareVersionText, const QString &firmwareVersionText,
-                 bool storeIds, const ProfileContext &context) {
+                 bool storeIds, const ProfileContext &context)
+{
     const TextGrid &sensors = user.sensorSettingsUser;
     const TextGrid &tags = user.tagUser;
     const TextGrid &relays = user.relaySettingsUser;
@@ -317,7 +337,8 @@ bool SaveProfile(MemIniFile &profile, const ProfileUserSide &user,
     return true;
 }
 
-QByteArray ProfileBytes(const MemIniFile &profile) {
+QByteArray ProfileBytes(const MemIniFile &profile)
+{
     QByteArray bytes = profile.toBytes();
     while (bytes.endsWith("\r\n\r\n"))
         bytes.chop(2);
@@ -328,7 +349,8 @@ QByteArray ProfileBytes(const MemIniFile &profile) {
 
 bool SaveProfileFile(const QString &path, const ProfileUserSide &user,
                      const QString &hardwareVersionText, const QString &firmwareVersionText,
-                     bool storeIds, const ProfileContext &context) {
+                     bool storeIds, const ProfileContext &context)
+{
     MemIniFile profile{QString()}; // a new profile starts empty, whatever the file holds now
     profile.rename(path, false);
     if (!SaveProfile(profile, user, hardwareVersionText, firmwareVersionText, storeIds, context))
@@ -345,7 +367,8 @@ bool SaveProfileFile(const QString &path, const ProfileUserSide &user,
     return true;
 }
 
-bool ReadProfileFile(const QString &path, MemIniFile &profile, const ProfileContext &context) {
+bool ReadProfileFile(const QString &path, MemIniFile &profile, const ProfileContext &context)
+{
     const auto refuse = [&](const char16_t *russian, const char *english, const QString &detail) {
         context.show(Caption(context), Fixed(context, russian, english) + ShownPath(path) +
                                            (detail.isEmpty() ? QString() : u'\n' + detail));
@@ -391,7 +414,8 @@ bool ReadProfileFile(const QString &path, MemIniFile &profile, const ProfileCont
     return true;
 }
 
-bool CheckProfileFirmware(const MemIniFile &profile, const ProfileContext &context) {
+bool CheckProfileFirmware(const MemIniFile &profile, const ProfileContext &context)
+{
     const QString configFw =
         context.deviceIni.readString(kHardware, QStringLiteral("fw"), QString());
     const QString profileFw = profile.readString(kHardware, QStringLiteral("fw"), QString());
@@ -408,7 +432,8 @@ bool CheckProfileFirmware(const MemIniFile &profile, const ProfileContext &conte
 }
 
 bool LoadProfile(const MemIniFile &profile, const ProfileUserSide &user, bool loadIds,
-                 const ProfileContext &context) {
+                 const ProfileContext &context)
+{
     TextGrid &sensors = user.sensorSettingsUser;
     TextGrid &tagTable = user.tagUser;
     TextGrid &relays = user.relaySettingsUser;
@@ -481,7 +506,8 @@ bool LoadProfile(const MemIniFile &profile, const ProfileUserSide &user, bool lo
 }
 
 bool LoadProfileFile(const QString &path, const ProfileUserSide &user,
-                     const ProfileContext &context) {
+                     const ProfileContext &context)
+{
     MemIniFile profile{QString()};
     return ReadProfileFile(path, profile, context) && CheckProfileFirmware(profile, context) &&
            LoadProfile(profile, user, true, context);

@@ -37,13 +37,15 @@ struct Window {
     ConnectUserValues connect;
     QList<Message> messages;
 
-    explicit Window(int lang = 0) {
+    explicit Window(int lang = 0)
+    {
         settingsIni.rename(QString(), false); // never written back
         deviceIni.rename(QString(), false);
         setLanguage(lang);
     }
 
-    void setLanguage(int lang) {
+    void setLanguage(int lang)
+    {
         settingsIni.writeInteger(QStringLiteral("language"), QStringLiteral("lang"), lang);
         const auto text = [&](int key) {
             return LookupText(settingsIni, QStringLiteral("n%1").arg(key).toLatin1().constData(),
@@ -65,7 +67,8 @@ struct Window {
     QString sensorWord() const { return LookupText(settingsIni, Msg::n32); }
 
     // Sensors with values of their own: ID 100000 + 111 n, parameter c = 10 n + c; tag "T<n>".
-    void fillSensors(const QList<int> &numbers) {
+    void fillSensors(const QList<int> &numbers)
+    {
         QList<bool> ticks(36, false);
         for (int n : numbers)
             ticks[n - 1] = true;
@@ -79,14 +82,16 @@ struct Window {
         }
     }
 
-    void fillRelays(int base) {
+    void fillRelays(int base)
+    {
         for (int k = 1; k <= 4; ++k)
             for (int c = 1; c < 5; ++c)
                 relays.setCell(c, k, QString::number(base + 10 * k + c));
     }
 
     // The state saved by the golden files: odd texts where the format could lose them.
-    void fillGolden() {
+    void fillGolden()
+    {
         fillSensors({12, 3, 7});
         sensors.setCell(2, 2, QStringLiteral(" -5 ")); // sensor 7: blanks are part of the value
         sensors.setCell(6, 3, QString());              // sensor 12: an empty cell
@@ -98,20 +103,23 @@ struct Window {
     }
 
     ProfileUserSide user() { return {sensors, tags, relays, connect}; }
-    ProfileContext context() {
+    ProfileContext context()
+    {
         return {settingsIni, deviceIni, 36, [this](const QString &caption, const QString &text) {
                     messages.append({caption, text});
                 }};
     }
 
-    bool save(const QString &path, bool ids) {
+    bool save(const QString &path, bool ids)
+    {
         return SaveProfileFile(path, user(), QStringLiteral("2.0"), QStringLiteral("1.2"), ids,
                                context());
     }
     bool load(const QString &path) { return LoadProfileFile(path, user(), context()); }
 
     // Every cell of the three tables and the connection values.
-    QStringList snapshot() const {
+    QStringList snapshot() const
+    {
         QStringList out;
         for (const TextGrid *g : {&sensors, &tags, &relays})
             for (int r = 0; r < g->rowCountGrid(); ++r)
@@ -129,7 +137,8 @@ struct Window {
 };
 
 // A profile written by hand, in the code page of the program.
-QString WriteProfile(const QTemporaryDir &dir, const QString &name, const QString &text) {
+QString WriteProfile(const QTemporaryDir &dir, const QString &name, const QString &text)
+{
     const QString path = dir.filePath(name);
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
@@ -138,7 +147,8 @@ QString WriteProfile(const QTemporaryDir &dir, const QString &name, const QStrin
     return path;
 }
 
-QByteArray FileBytes(const QString &path) {
+QByteArray FileBytes(const QString &path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -173,14 +183,16 @@ private slots:
     void loadRefusesBadFiles();
 };
 
-void TestProfiles::roundTripMatchesGoldenFile_data() {
+void TestProfiles::roundTripMatchesGoldenFile_data()
+{
     QTest::addColumn<bool>("ids");
     QTest::addColumn<QString>("golden");
     QTest::newRow("with IDs") << true << QStringLiteral("profile_ids.txt");
     QTest::newRow("without IDs") << false << QStringLiteral("profile_noids.txt");
 }
 
-void TestProfiles::roundTripMatchesGoldenFile() {
+void TestProfiles::roundTripMatchesGoldenFile()
+{
     QFETCH(bool, ids);
     QFETCH(QString, golden);
     QTemporaryDir dir;
@@ -200,9 +212,10 @@ void TestProfiles::roundTripMatchesGoldenFile() {
         QFAIL(qPrintable(QStringLiteral("differs from the golden file; written: ") + keep));
     }
 
-    // Loaded into a window holding other sensors, relays and connection values.
+    // Loaded into a window holding the same sensors with IDs, others, other relays and
+    // other connection values.
     Window loaded;
-    loaded.fillSensors({1, 5, 30});
+    loaded.fillSensors({1, 3, 7, 12, 30});
     loaded.fillRelays(500);
     loaded.connect = {QStringLiteral("1"), 0, 0, 0, QStringLiteral("1"), 0};
     QVERIFY(loaded.load(path));
@@ -223,7 +236,8 @@ void TestProfiles::roundTripMatchesGoldenFile() {
     QCOMPARE(loaded.snapshot().last(), saved.snapshot().last());
 }
 
-void TestProfiles::loadRebuildsSensorTablesInNumberOrder() {
+void TestProfiles::loadRebuildsSensorTablesInNumberOrder()
+{
     QTemporaryDir dir;
     const QString path =
         WriteProfile(dir, QStringLiteral("order.txt"),
@@ -253,7 +267,8 @@ void TestProfiles::loadRebuildsSensorTablesInNumberOrder() {
     QCOMPARE(w.tags.cell(0, 3), QStringLiteral("twelfth"));
 }
 
-void TestProfiles::loadKeepsRelayRowsWithoutSection() {
+void TestProfiles::loadKeepsRelayRowsWithoutSection()
+{
     QTemporaryDir dir;
     // Only relay 2, one key missing; no sensor section: both sensor tables keep one
     // empty row.
@@ -275,7 +290,8 @@ void TestProfiles::loadKeepsRelayRowsWithoutSection() {
     QCOMPARE(w.tags.cell(0, 1), QString());
 }
 
-void TestProfiles::loadConnectIndexes_data() {
+void TestProfiles::loadConnectIndexes_data()
+{
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("expected");
     QTest::newRow("all missing: defaults") << QString() << QStringLiteral("---|0|0|1|---|0");
@@ -290,7 +306,8 @@ void TestProfiles::loadConnectIndexes_data() {
                                 << QStringLiteral("---|4|2|1|---|1");
 }
 
-void TestProfiles::loadConnectIndexes() {
+void TestProfiles::loadConnectIndexes()
+{
     QFETCH(QString, section);
     QFETCH(QString, expected);
     QTemporaryDir dir;
@@ -302,7 +319,8 @@ void TestProfiles::loadConnectIndexes() {
     QCOMPARE(w.snapshot().last(), expected);
 }
 
-void TestProfiles::firmwareMismatchLoadsNothing_data() {
+void TestProfiles::firmwareMismatchLoadsNothing_data()
+{
     QTest::addColumn<int>("lang");
     QTest::addColumn<QString>("message");
     const QString tail = QStringLiteral(
@@ -318,7 +336,8 @@ void TestProfiles::firmwareMismatchLoadsNothing_data() {
                                     tail;
 }
 
-void TestProfiles::firmwareMismatchLoadsNothing() {
+void TestProfiles::firmwareMismatchLoadsNothing()
+{
     QFETCH(int, lang);
     QFETCH(QString, message);
     QTemporaryDir dir;
@@ -338,7 +357,8 @@ void TestProfiles::firmwareMismatchLoadsNothing() {
     QCOMPARE(w.snapshot(), before);
 }
 
-void TestProfiles::beforeIdentificationOnlyDefaultFirmwareLoads() {
+void TestProfiles::beforeIdentificationOnlyDefaultFirmwareLoads()
+{
     QTemporaryDir dir;
     Window w;
     w.deviceIni = MemIniFile(kSource + QStringLiteral("/data/default.ini"));
@@ -359,7 +379,8 @@ void TestProfiles::beforeIdentificationOnlyDefaultFirmwareLoads() {
     QCOMPARE(w.connect.addr, QStringLiteral("6"));
 }
 
-void TestProfiles::saveIsAtomicAndReportsFailure() {
+void TestProfiles::saveIsAtomicAndReportsFailure()
+{
 #ifndef Q_OS_UNIX
     QSKIP("needs a file-size limit to make the write fail");
 #else
@@ -397,7 +418,8 @@ void TestProfiles::saveIsAtomicAndReportsFailure() {
 #endif
 }
 
-void TestProfiles::txtAppendedOnlyWhenMissing_data() {
+void TestProfiles::txtAppendedOnlyWhenMissing_data()
+{
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("target");
     QTest::newRow("no extension") << "/p/a"
@@ -414,7 +436,8 @@ void TestProfiles::txtAppendedOnlyWhenMissing_data() {
                                        << "/p.txt/a.txt";
 }
 
-void TestProfiles::txtAppendedOnlyWhenMissing() {
+void TestProfiles::txtAppendedOnlyWhenMissing()
+{
     QFETCH(QString, chosen);
     QFETCH(QString, target);
     QCOMPARE(ProfileTargetPath(chosen), target);
@@ -427,7 +450,8 @@ void TestProfiles::txtAppendedOnlyWhenMissing() {
     QCOMPARE(ProfileTargetNeedsOverwritePrompt(name), ProfileTargetPath(name) != name);
 }
 
-void TestProfiles::saveDialogFolder_data() {
+void TestProfiles::saveDialogFolder_data()
+{
     QTest::addColumn<QString>("saved");
     QTest::addColumn<QString>("folder");
     QTest::newRow("never saved") << QString() << "/work/dir";
@@ -441,7 +465,8 @@ void TestProfiles::saveDialogFolder_data() {
                                   << "";
 }
 
-void TestProfiles::saveDialogFolder() {
+void TestProfiles::saveDialogFolder()
+{
     QFETCH(QString, saved);
     QFETCH(QString, folder);
     MemIniFile ini{QString()};
@@ -450,7 +475,8 @@ void TestProfiles::saveDialogFolder() {
     QCOMPARE(ProfileSaveDialogFolder(ini, QStringLiteral("/work/dir")), folder);
 }
 
-void TestProfiles::saveRefusesDoubledHeader_data() {
+void TestProfiles::saveRefusesDoubledHeader_data()
+{
     QTest::addColumn<int>("lang");
     QTest::addColumn<int>("table"); // 0 sensors, 1 relays
     QTest::addColumn<int>("col");
@@ -466,7 +492,8 @@ void TestProfiles::saveRefusesDoubledHeader_data() {
                                                   << "a=b";
 }
 
-void TestProfiles::saveRefusesDoubledHeader() {
+void TestProfiles::saveRefusesDoubledHeader()
+{
     QFETCH(int, lang);
     QFETCH(int, table);
     QFETCH(int, col);
@@ -489,7 +516,8 @@ void TestProfiles::saveRefusesDoubledHeader() {
     QCOMPARE(FileBytes(path), QByteArray("old"));
 }
 
-void TestProfiles::saveReplacesCharactersOutsideCodePage() {
+void TestProfiles::saveReplacesCharactersOutsideCodePage()
+{
     QTemporaryDir dir;
     Window w;
     w.fillGolden();
@@ -501,14 +529,16 @@ void TestProfiles::saveReplacesCharactersOutsideCodePage() {
     QVERIFY(FileBytes(path).contains("\r\naddress=1?7\r\n"));
 }
 
-void TestProfiles::loadMatchesOtherLanguage_data() {
+void TestProfiles::loadMatchesOtherLanguage_data()
+{
     QTest::addColumn<int>("savedIn");
     QTest::addColumn<int>("loadedIn");
     QTest::newRow("Russian profile, English window") << 0 << 1;
     QTest::newRow("English profile, Russian window") << 1 << 0;
 }
 
-void TestProfiles::loadMatchesOtherLanguage() {
+void TestProfiles::loadMatchesOtherLanguage()
+{
     QFETCH(int, savedIn);
     QFETCH(int, loadedIn);
     QTemporaryDir dir;
@@ -534,7 +564,8 @@ void TestProfiles::loadMatchesOtherLanguage() {
     QCOMPARE(loaded.snapshot().last(), saved.snapshot().last());
 }
 
-void TestProfiles::loadRefusesProfileMatchingNoLanguage() {
+void TestProfiles::loadRefusesProfileMatchingNoLanguage()
+{
     QTemporaryDir dir;
     // A device-configuration file passes the firmware check (fw=1.2) but holds no profile.
     const QString cfg = kSource + QStringLiteral("/data/Cfg/qor7070__fw_1_2.ini");
@@ -557,7 +588,8 @@ void TestProfiles::loadRefusesProfileMatchingNoLanguage() {
     }
 }
 
-void TestProfiles::loadRefusesBadFiles_data() {
+void TestProfiles::loadRefusesBadFiles_data()
+{
     QTest::addColumn<int>("kind"); // 0 a file of content, 1 no file, 2 a folder
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("message");
@@ -574,7 +606,8 @@ void TestProfiles::loadRefusesBadFiles_data() {
     QTest::newRow("huge") << 0 << huge << "Файл профиля слишком велик (не более 1 МБ): ";
 }
 
-void TestProfiles::loadRefusesBadFiles() {
+void TestProfiles::loadRefusesBadFiles()
+{
     QFETCH(int, kind);
     QFETCH(QByteArray, content);
     QFETCH(QString, message);

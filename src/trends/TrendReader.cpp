@@ -7,8 +7,7 @@
 namespace {
 
 // Cells of one line: the TAB after the last cell ends it, it does not open another one.
-QStringList cellsOf(QByteArrayView line)
-{
+QStringList cellsOf(QByteArrayView line) {
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.endsWith('\t'))
@@ -27,14 +26,12 @@ QStringList cellsOf(QByteArrayView line)
     }
 }
 
-bool startsAsTrendLine(const QStringList &cells)
-{
+bool startsAsTrendLine(const QStringList &cells) {
     return cells.size() >= 2 && cells[0] == QStringLiteral("Дата") &&
            cells[1] == QStringLiteral("Время");
 }
 
-std::optional<QList<int>> sensorsOf(QByteArrayView line1, QString *error)
-{
+std::optional<QList<int>> sensorsOf(QByteArrayView line1, QString *error) {
     const QStringList cells = cellsOf(line1);
     const auto fail = [&](const QString &why) -> std::optional<QList<int>> {
         if (error)
@@ -49,15 +46,16 @@ std::optional<QList<int>> sensorsOf(QByteArrayView line1, QString *error)
         bool ok = false;
         const int n = cells[i].startsWith(prefix) ? cells[i].mid(prefix.size()).toInt(&ok) : 0;
         if (!ok || n < 1 || cells[i].mid(prefix.size()) != QString::number(n))
-            return fail(QStringLiteral("not a trend file: header cell %1 is \"%2\"").arg(i + 1).arg(cells[i]));
+            return fail(QStringLiteral("not a trend file: header cell %1 is \"%2\"")
+                            .arg(i + 1)
+                            .arg(cells[i]));
         sensors.append(n);
     }
     return sensors;
 }
 
 // "dd.mm.yy" and "hh:nn:ss"; the two-digit year is of this century.
-QDateTime timeOf(const QString &date, const QString &time)
-{
+QDateTime timeOf(const QString &date, const QString &time) {
     if (date.size() != 8 || time.size() != 8)
         return {};
     QDate d = QDate::fromString(date, QStringLiteral("dd.MM.yy"));
@@ -68,8 +66,7 @@ QDateTime timeOf(const QString &date, const QString &time)
     return d.isValid() ? QDateTime(d, t) : QDateTime();
 }
 
-std::optional<quint16> valueOf(const QString &cell)
-{
+std::optional<quint16> valueOf(const QString &cell) {
     bool ok = false;
     const uint v = cell.toUInt(&ok);
     if (!ok || v > 0xFFFF || cell.isEmpty() || !cell[0].isDigit())
@@ -79,8 +76,7 @@ std::optional<quint16> valueOf(const QString &cell)
 
 } // namespace
 
-std::optional<TrendData> ParseTrend(const QByteArray &bytes, QString *error)
-{
+std::optional<TrendData> ParseTrend(const QByteArray &bytes, QString *error) {
     QList<QByteArrayView> lines;
     for (qsizetype from = 0; from < bytes.size();) {
         qsizetype end = bytes.indexOf('\n', from);
@@ -123,8 +119,7 @@ std::optional<TrendData> ParseTrend(const QByteArray &bytes, QString *error)
     return data;
 }
 
-std::optional<TrendData> ReadTrendFile(const QString &path, QString *error)
-{
+std::optional<TrendData> ReadTrendFile(const QString &path, QString *error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -134,8 +129,7 @@ std::optional<TrendData> ReadTrendFile(const QString &path, QString *error)
     return ParseTrend(f.readAll(), error);
 }
 
-std::optional<QList<int>> ReadTrendHeader(const QString &path, QString *error)
-{
+std::optional<QList<int>> ReadTrendHeader(const QString &path, QString *error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -144,5 +138,6 @@ std::optional<QList<int>> ReadTrendHeader(const QString &path, QString *error)
     }
     // A header line holds at most a few hundred sensors; more is not a trend file.
     const QByteArray line = f.readLine(64 * 1024);
-    return sensorsOf(line.endsWith('\n') ? QByteArrayView(line).chopped(1) : QByteArrayView(line), error);
+    return sensorsOf(line.endsWith('\n') ? QByteArrayView(line).chopped(1) : QByteArrayView(line),
+                     error);
 }

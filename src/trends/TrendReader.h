@@ -10,8 +10,8 @@
 // a short row) is a gap.
 
 struct TrendChannel {
-    int sensor = 0; // from "Канал N"
-    QString tag;    // header line 2; empty when none
+    int sensor = 0;                       // from "Канал N"
+    QString tag;                          // header line 2; empty when none
     QList<std::optional<quint16>> values; // one per row
 };
 

@@ -23,7 +23,7 @@ public:
     virtual void RequestAllTags() = 0;
     virtual void ShowPanel10(const QString &caption) = 0; // caption, and the panel shown
     virtual void HidePanel10() = 0;
-    virtual void ShowStatus1(const QString &text) = 0; // status-bar panel 1
+    virtual void ShowStatus1(const QString &text) = 0;  // status-bar panel 1
     virtual void SetTrendHint(const QString &text) = 0; // hint of GroupBox2
     // Rewrites start.ini from the settings; a failure is shown there.
     virtual bool SaveSettings() = 0;

@@ -28,8 +28,7 @@ struct Host : TrendHost {
     int saves = 0;
     bool LinkUp() const override { return link; }
     void RequestAllTags() override { ++tagRequests; }
-    void ShowPanel10(const QString &caption) override
-    {
+    void ShowPanel10(const QString &caption) override {
         panel10 = caption;
         panel10Shown = true;
     }
@@ -44,8 +43,7 @@ struct Readings {
     std::array<quint16, 12> statuses;
     std::array<quint16, 12> temperatures{};
     std::array<QString, 12> tags;
-    Readings()
-    {
+    Readings() {
         statuses.fill(40);
         statuses[1] = 0;
         statuses[4] = 10;
@@ -56,8 +54,7 @@ struct Readings {
         tags[1] = QStringLiteral("Печь");
         tags[8] = QStringLiteral("T9");
     }
-    TrendReadings view() const
-    {
+    TrendReadings view() const {
         return {statuses, temperatures, [this](int i) { return tags[i]; }};
     }
 };
@@ -65,25 +62,29 @@ struct Readings {
 const QDateTime kStart(QDate(2026, 12, 6), QTime(13, 5, 9));
 
 // The Trends folder of the working directory, the way the program names it.
-QString trendsFolder() { return QDir::current().filePath(QStringLiteral("Trends")); }
+QString trendsFolder() {
+    return QDir::current().filePath(QStringLiteral("Trends"));
+}
 
-QByteArray fileBytes(const QString &path)
-{
+QByteArray fileBytes(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
 
-QList<QByteArray> fileLines(const QString &path)
-{
+QList<QByteArray> fileLines(const QString &path) {
     QList<QByteArray> lines = fileBytes(path).split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
 }
 
-int cellCount(const QByteArray &line) { return int(line.count('\t')); }
+int cellCount(const QByteArray &line) {
+    return int(line.count('\t'));
+}
 
-QString russian(const TextKey &k) { return QString::fromUtf16(k.russian); }
+QString russian(const TextKey &k) {
+    return QString::fromUtf16(k.russian);
+}
 
 } // namespace
 
@@ -97,24 +98,21 @@ class TestTrends : public QObject {
     Readings data;
 
     // Start pressed, the cycle reports the tags read: recording runs.
-    void startRecording()
-    {
+    void startRecording() {
         rec->ButtonStartFileClick();
         QVERIFY(rec->preparing());
         rec->AllTagsRead();
         QVERIFY(rec->recording());
     }
     // One good cycle after a tick.
-    void tickAndServe()
-    {
+    void tickAndServe() {
         rec->Timer1Timer();
         now = now.addSecs(3);
         rec->LiveDataRead(data.view());
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         folder = std::make_unique<WorkingFolder>();
         QVERIFY(folder->isValid());
         settings = std::make_unique<MemIniFile>(folder->filePath("start.ini"));
@@ -126,8 +124,7 @@ private slots:
         rec->setClock([this] { return now; });
         data = Readings();
     }
-    void cleanup()
-    {
+    void cleanup() {
         rec.reset();
         host.reset();
         settings.reset();
@@ -135,8 +132,7 @@ private slots:
     }
 
     // The example of three registered sensors out of twelve, sensor 5 without power.
-    void headerAndRowByteForByte()
-    {
+    void headerAndRowByteForByte() {
         startRecording();
         const QString name = QDir::toNativeSeparators(trendsFolder() + "/06_12_26____13_05_09.txt");
         QCOMPARE(rec->trendFileName(), name);
@@ -146,17 +142,30 @@ private slots:
         QVERIFY(!rec->rowRequested());
         const QByteArray expected = QByteArray::fromHex(
             // Дата Время Канал 2 Канал 5 Канал 9
-            "c4e0f2e009" "c2f0e5ecff09" "cae0ede0eb203209" "cae0ede0eb203509" "cae0ede0eb203909" "0d0a"
+            "c4e0f2e009"
+            "c2f0e5ecff09"
+            "cae0ede0eb203209"
+            "cae0ede0eb203509"
+            "cae0ede0eb203909"
+            "0d0a"
             // Дата Время Печь (none) T9
-            "c4e0f2e009" "c2f0e5ecff09" "cfe5f7fc09" "09" "543909" "0d0a"
+            "c4e0f2e009"
+            "c2f0e5ecff09"
+            "cfe5f7fc09"
+            "09"
+            "543909"
+            "0d0a"
             // 06.12.26 13:05:10 102 НЕТ ПИТАНИЯ 65526
-            "30362e31322e323609" "31333a30353a313009" "31303209"
-            "cdc5d220cfc8d2c0cdc8df09" "363535323609" "0d0a");
+            "30362e31322e323609"
+            "31333a30353a313009"
+            "31303209"
+            "cdc5d220cfc8d2c0cdc8df09"
+            "363535323609"
+            "0d0a");
         QCOMPARE(fileBytes(name), expected);
     }
 
-    void statusTextsAndFileName()
-    {
+    void statusTextsAndFileName() {
         QCOMPARE(TrendCellText(0, 7), QStringLiteral("7"));
         QCOMPARE(TrendCellText(1, 65535), QStringLiteral("65535"));
         QCOMPARE(TrendCellText(2, 0), QStringLiteral("0"));
@@ -171,8 +180,7 @@ private slots:
     }
 
     // Statuses change under the recording: every value stays under its own sensor.
-    void cellsStayUnderTheirHeader()
-    {
+    void cellsStayUnderTheirHeader() {
         startRecording();
         rec->LiveDataRead(data.view());
         data.statuses[4] = 40; // sensor 5 is gone
@@ -201,8 +209,7 @@ private slots:
     }
 
     // A tag could hold any byte; a TAB or line break in it must not add a column or line.
-    void tagsCannotSplitTheHeader()
-    {
+    void tagsCannotSplitTheHeader() {
         data.tags[1] = QStringLiteral("a\tb\r\nc");
         TrendFile f(folder->filePath("t.txt"));
         QVERIFY(f.Create(data.view()));
@@ -212,8 +219,7 @@ private slots:
         QVERIFY(lines[1].contains("\ta b  c\t"));
     }
 
-    void periodFromTheEdit_data()
-    {
+    void periodFromTheEdit_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("period"); // 0: refused
         QTest::newRow("3") << "3" << 3;
@@ -226,8 +232,7 @@ private slots:
         QTest::newRow("ms overflow") << "2147484" << 0; // x 1000 is past a timer's int
         QTest::newRow("longest") << "2147483" << 2147483;
     }
-    void periodFromTheEdit()
-    {
+    void periodFromTheEdit() {
         QFETCH(QString, text);
         QFETCH(int, period);
         QCOMPARE(ParseTrendPeriod(text).value_or(0), period);
@@ -238,8 +243,7 @@ private slots:
     }
 
     // The stored period sets Timer1 at Start; a later edit leaves the running one alone.
-    void timerFollowsStoredPeriod()
-    {
+    void timerFollowsStoredPeriod() {
         startRecording();
         QCOMPARE(rec->timer1().interval(), 3000);
         QCOMPARE(rec->timer1().objectName(), QStringLiteral("Timer1"));
@@ -261,8 +265,7 @@ private slots:
 
     // Start asks for the tags and returns; the recording begins when they are read, or
     // when the wait runs out.
-    void startDoesNotWait()
-    {
+    void startDoesNotWait() {
         rec->ButtonStartFileClick();
         QCOMPARE(host->tagRequests, 1);
         QVERIFY(host->panel10Shown);
@@ -301,8 +304,7 @@ private slots:
         QVERIFY(!rec->recording());
     }
 
-    void startNeedsLinkAndFolder()
-    {
+    void startNeedsLinkAndFolder() {
         host->link = false;
         rec->ButtonStartFileClick();
         QCOMPARE(host->tagRequests, 0);
@@ -325,8 +327,7 @@ private slots:
         startRecording();
     }
 
-    void fileDeletedWhileRecording()
-    {
+    void fileDeletedWhileRecording() {
         startRecording();
         rec->LiveDataRead(data.view());
         tickAndServe();
@@ -336,12 +337,12 @@ private slots:
         tickAndServe();
         const QList<QByteArray> lines = fileLines(rec->trendFileName());
         QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].startsWith(Cp1251::encode(QStringLiteral("Дата\tВремя\tКанал 1\tКанал 2\t"))));
+        QVERIFY(
+            lines[0].startsWith(Cp1251::encode(QStringLiteral("Дата\tВремя\tКанал 1\tКанал 2\t"))));
         QCOMPARE(cellCount(lines[2]), 6);
     }
 
-    void tickWhileLinkDownStops()
-    {
+    void tickWhileLinkDownStops() {
         startRecording();
         rec->LiveDataRead(data.view());
         const QString name = rec->trendFileName();
@@ -354,8 +355,7 @@ private slots:
         QCOMPARE(rec->trendFileName(), name);
     }
 
-    void stopWithRowPendingStillWritesIt()
-    {
+    void stopWithRowPendingStillWritesIt() {
         startRecording();
         rec->LiveDataRead(data.view());
         rec->Timer1Timer();
@@ -369,8 +369,7 @@ private slots:
         QCOMPARE(fileLines(rec->trendFileName()).size(), 4);
     }
 
-    void newStartGivesNewFile()
-    {
+    void newStartGivesNewFile() {
         startRecording();
         rec->LiveDataRead(data.view());
         const QString first = rec->trendFileName();
@@ -389,11 +388,21 @@ private slots:
         rec->LiveDataRead(data.view());
         QCOMPARE(fileLines(second).size(), 3);
         QCOMPARE(fileLines(rec->trendFileName()).size(), 3);
+        // A file of that name left by an earlier run is not continued either.
+        now = now.addSecs(60);
+        const QString earlier = trendsFolder() + "/06_12_26____13_07_10.txt";
+        QFile f(earlier);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("earlier");
+        f.close();
+        startRecording();
+        QVERIFY(rec->trendFileName().endsWith("06_12_26____13_07_10_2.txt"));
+        rec->LiveDataRead(data.view());
+        QCOMPARE(fileBytes(earlier), QByteArray("earlier"));
     }
 
     // A row that cannot be written is said in panel 1; the next tick tries again.
-    void rowFailureIsReported()
-    {
+    void rowFailureIsReported() {
         startRecording();
         rec->LiveDataRead(data.view());
         const QString name = rec->trendFileName();
@@ -436,8 +445,7 @@ private slots:
     }
 
     // A full disk: the write fails at the flush.
-    void fullDiskIsReported()
-    {
+    void fullDiskIsReported() {
 #ifdef Q_OS_LINUX
         TrendFile full(QStringLiteral("/dev/full"));
         QString why;
@@ -473,17 +481,16 @@ private slots:
 
     // Rows read back: times of this century, texts and missing cells as gaps, rows of the
     // old shifting kind not taken for more than they hold.
-    void readerTakesFilesBack()
-    {
-        const QByteArray bytes = Cp1251::encode(QStringLiteral(
-            "Дата\tВремя\tКанал 2\tКанал 5\tКанал 9\t\r\n"
-            "Дата\tВремя\tПечь\t\tT9\t\r\n"
-            "06.12.26\t13:05:09\t102\tНЕТ ПИТАНИЯ\t65526\t\r\n"
-            "06.12.26\t13:05:12\t-------\t\tНЕИСПРАВЕН!!\t\r\n"
-            "06.12.26\t13:05:15\t7\t\r\n"
-            "garbage\t\r\n"
-            "31.02.26\t13:05:18\t1\t2\t3\t\r\n"
-            "06.12.26\t13:05:21\t1\t2\t3\t4\t99999\n"));
+    void readerTakesFilesBack() {
+        const QByteArray bytes =
+            Cp1251::encode(QStringLiteral("Дата\tВремя\tКанал 2\tКанал 5\tКанал 9\t\r\n"
+                                          "Дата\tВремя\tПечь\t\tT9\t\r\n"
+                                          "06.12.26\t13:05:09\t102\tНЕТ ПИТАНИЯ\t65526\t\r\n"
+                                          "06.12.26\t13:05:12\t-------\t\tНЕИСПРАВЕН!!\t\r\n"
+                                          "06.12.26\t13:05:15\t7\t\r\n"
+                                          "garbage\t\r\n"
+                                          "31.02.26\t13:05:18\t1\t2\t3\t\r\n"
+                                          "06.12.26\t13:05:21\t1\t2\t3\t4\t99999\n"));
         QString why;
         const auto t = ParseTrend(bytes, &why);
         QVERIFY2(t, qPrintable(why));
@@ -506,14 +513,13 @@ private slots:
             QVERIFY(!why.isEmpty());
         }
         // No sensor registered: a file of dates and times only.
-        const auto empty = ParseTrend(Cp1251::encode(QStringLiteral(
-            "Дата\tВремя\t\r\nДата\tВремя\t\r\n06.12.26\t13:05:09\t\r\n")));
+        const auto empty = ParseTrend(Cp1251::encode(
+            QStringLiteral("Дата\tВремя\t\r\nДата\tВремя\t\r\n06.12.26\t13:05:09\t\r\n")));
         QVERIFY(empty && empty->channels.isEmpty() && empty->times.size() == 1);
     }
 
     // What the recorder writes, the reader gives back, for any mix of statuses.
-    void writtenFilesReadBack()
-    {
+    void writtenFilesReadBack() {
         quint32 seed = 7;
         auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
         const quint16 codes[] = {0, 1, 2, 10, 20, 30, 40, 5};
@@ -530,8 +536,9 @@ private slots:
                 header = f.sensors();
             QList<std::optional<quint16>> values;
             for (int s : header)
-                values.append(data.statuses[s - 1] <= 2 ? std::optional<quint16>(data.temperatures[s - 1])
-                                                        : std::nullopt);
+                values.append(data.statuses[s - 1] <= 2
+                                  ? std::optional<quint16>(data.temperatures[s - 1])
+                                  : std::nullopt);
             expected.append(values);
         }
         const auto t = ReadTrendFile(f.path());

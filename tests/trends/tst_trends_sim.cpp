@@ -57,8 +57,7 @@ struct Engine {
     Host host{state};
     TrendRecorder recorder{state.settingsIni, host};
 
-    TrendReadings readings()
-    {
+    TrendReadings readings() {
         const int n = state.registerMap.MAX_SENSORS;
         return {std::span<const quint16>(cycle.statusRecord.values.data(), size_t(n)),
                 std::span<const quint16>(cycle.temperatureRecord.values.data(), size_t(n)),
@@ -69,8 +68,7 @@ struct Engine {
                                : QString();
                 }};
     }
-    void step()
-    {
+    void step() {
         const bool tagsAsked = state.readAllTagsRequested;
         cycle.PollCycleStep();
         if (state.linkUp)
@@ -79,8 +77,7 @@ struct Engine {
             recorder.AllTagsRead();
         QCoreApplication::processEvents();
     }
-    bool stepUntil(const std::function<bool()> &done, int steps = 50)
-    {
+    bool stepUntil(const std::function<bool()> &done, int steps = 50) {
         for (int i = 0; i < steps && !done(); ++i)
             step();
         return done();
@@ -94,29 +91,29 @@ class TestTrendsSim : public QObject {
     std::unique_ptr<WorkingFolder> folder;
     SimProcess sim;
 
-    void prepare()
-    {
+    void prepare() {
         const WorkingFolder &dir = *folder;
         QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
         const QString name = QStringLiteral("Cfg/qor7070__fw_1_2.ini");
-        QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
+        QVERIFY(
+            QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
         MemIniFile start(dir.filePath("start.ini"));
         start.writeString("connect", "port", sim.ptyPath());
         start.writeInteger("connect", "stopbits", 0);
         start.writeInteger("connect", "receive", 150);
-        start.writeInteger("trends", "time", 1);
+        start.writeInteger("trends", "time", 3600); // the test ticks itself
         QVERIFY(start.updateFile());
     }
-    void command(const QString &line) { QVERIFY2(sim.command(line).startsWith("OK"), qPrintable(line)); }
+    void command(const QString &line) {
+        QVERIFY2(sim.command(line).startsWith("OK"), qPrintable(line));
+    }
 
 private slots:
-    void init()
-    {
+    void init() {
         folder = std::make_unique<WorkingFolder>();
         QVERIFY(folder->isValid());
     }
-    void cleanup()
-    {
+    void cleanup() {
         sim.stop();
         folder.reset();
     }
@@ -124,11 +121,18 @@ private slots:
     // Sensors 1..12 registered, 10..12 without power, faulty, undetermined; every
     // temperature tells its sensor (100 + sensor). Statuses change between rows; every
     // value read back must sit under its own sensor.
-    void statusesChangeUnderTheRecording()
-    {
-        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini",
-                            "--sensors", "12"}),
-                 qPrintable(sim.errorText()));
+    void statusesChangeUnderTheRecording_data() {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("unpaced") << false;
+        QTest::newRow("paced 9600") << true;
+    }
+    void statusesChangeUnderTheRecording() {
+        QFETCH(bool, paced);
+        QStringList args = {"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini",
+                            "--sensors", "12"};
+        if (paced)
+            args << "--pace";
+        QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
         prepare();
         command("freeze");
         for (int s = 1; s <= 12; ++s)
@@ -143,7 +147,7 @@ private slots:
         QVERIFY(e.state.readAllTagsRequested);
         QVERIFY(!e.recorder.recording());
         QVERIFY(e.stepUntil([&] { return e.recorder.recording(); }, 5));
-        QCOMPARE(e.recorder.timer1().interval(), 1000);
+        QCOMPARE(e.recorder.timer1().interval(), 3600000);
         const QString name = e.recorder.trendFileName();
         QCOMPARE(e.view.status[1], QString::fromUtf16(Msg::n128.russian) + name);
 
@@ -188,7 +192,8 @@ private slots:
             for (int row = 0; row < t->times.size(); ++row) {
                 const bool gap = ch.sensor >= 10 || (ch.sensor == 5 && row >= 2 && row <= 4) ||
                                  (ch.sensor == 3 && row >= 4);
-                QCOMPARE(ch.values[row], gap ? std::nullopt : std::optional<quint16>(100 + ch.sensor));
+                QCOMPARE(ch.values[row],
+                         gap ? std::nullopt : std::optional<quint16>(100 + ch.sensor));
             }
         }
         // Each line has one cell per header sensor; the unknown code shows as in the grid.

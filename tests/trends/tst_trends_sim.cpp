@@ -91,10 +91,10 @@ class TestTrendsSim : public QObject {
     std::unique_ptr<WorkingFolder> folder;
     SimProcess sim;
 
-    void prepare() {
+    void prepare(const QString &firmware) {
         const WorkingFolder &dir = *folder;
         QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
-        const QString name = QStringLiteral("Cfg/qor7070__fw_1_2.ini");
+        const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(firmware);
         QVERIFY(
             QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
         MemIniFile start(dir.filePath("start.ini"));
@@ -123,21 +123,27 @@ private slots:
     // value read back must sit under its own sensor.
     void statusesChangeUnderTheRecording_data() {
         QTest::addColumn<bool>("paced");
-        QTest::newRow("unpaced") << false;
-        QTest::newRow("paced 9600") << true;
+        QTest::addColumn<QString>("firmware");
+        QTest::newRow("unpaced") << false << "1_2";
+        QTest::newRow("paced 9600") << true << "1_2";
+        QTest::newRow("firmware 1.0, no tags") << false << "1_0";
     }
     void statusesChangeUnderTheRecording() {
         QFETCH(bool, paced);
-        QStringList args = {"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini",
+        QFETCH(QString, firmware);
+        const bool tags = firmware == "1_2";
+        QStringList args = {"--cfg",
+                            VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_" + firmware + ".ini",
                             "--sensors", "12"};
         if (paced)
             args << "--pace";
         QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
-        prepare();
+        prepare(firmware);
         command("freeze");
         for (int s = 1; s <= 12; ++s)
             command(QStringLiteral("set temp %1 %2").arg(s).arg(100 + s));
-        command("set tag 2 Печь 2");
+        if (tags)
+            command("set tag 2 Печь 2");
         Engine e;
         e.state.pollSensorData = true;
         QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
@@ -146,6 +152,11 @@ private slots:
         e.recorder.ButtonStartFileClick();
         QVERIFY(e.state.readAllTagsRequested);
         QVERIFY(!e.recorder.recording());
+        // Below 1.2 there are no tag registers: asking for them must not drop the link
+        // (and with it the recording at its first tick). The poll cycle does not skip that
+        // read yet.
+        if (!tags)
+            QEXPECT_FAIL("", "the poll cycle reads zero-register tag blocks below 1.2", Abort);
         QVERIFY(e.stepUntil([&] { return e.recorder.recording(); }, 5));
         QCOMPARE(e.recorder.timer1().interval(), 3600000);
         const QString name = e.recorder.trendFileName();
@@ -187,8 +198,9 @@ private slots:
         for (int c = 0; c < 12; ++c) {
             const TrendChannel &ch = t->channels[c];
             QCOMPARE(ch.sensor, c + 1);
-            QCOMPARE(ch.tag, ch.sensor == 2 ? QStringLiteral("Печь 2")
-                                            : QStringLiteral("Камера %1").arg(ch.sensor));
+            QCOMPARE(ch.tag, !tags            ? QString()
+                             : ch.sensor == 2 ? QStringLiteral("Печь 2")
+                                              : QStringLiteral("Камера %1").arg(ch.sensor));
             for (int row = 0; row < t->times.size(); ++row) {
                 const bool gap = ch.sensor >= 10 || (ch.sensor == 5 && row >= 2 && row <= 4) ||
                                  (ch.sensor == 3 && row >= 4);

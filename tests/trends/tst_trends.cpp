@@ -518,6 +518,42 @@ private slots:
         QVERIFY(empty && empty->channels.isEmpty() && empty->times.size() == 1);
     }
 
+    // Damaged files: never a crash, and every channel keeps one value per row read.
+    void readerSurvivesDamage() {
+        TrendFile f(folder->filePath("good.txt"));
+        for (int row = 0; row < 5; ++row)
+            QVERIFY(f.WriteRow(data.view(), now.addSecs(row)));
+        const QByteArray good = fileBytes(f.path());
+        quint32 seed = 11;
+        auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+        const char bytes[] = {'\t', '\r', '\n', '0', '.', ':', '\xC4', '\0'};
+        int parsed = 0;
+        for (int i = 0; i < 3000; ++i) {
+            QByteArray b = good;
+            for (int k = 1 + int(next() % 4); k > 0; --k) {
+                const int at = int(next() % b.size());
+                switch (next() % 3) {
+                case 0:
+                    b[at] = bytes[next() % 8];
+                    break;
+                case 1:
+                    b.insert(at, bytes[next() % 8]);
+                    break;
+                default:
+                    b.truncate(at + 1);
+                    break;
+                }
+            }
+            const auto t = ParseTrend(b);
+            if (!t)
+                continue;
+            ++parsed;
+            for (const TrendChannel &c : t->channels)
+                QCOMPARE(c.values.size(), t->times.size());
+        }
+        QVERIFY(parsed > 0);
+    }
+
     // What the recorder writes, the reader gives back, for any mix of statuses.
     void writtenFilesReadBack() {
         quint32 seed = 7;

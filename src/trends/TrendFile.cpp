@@ -12,7 +12,8 @@ const QByteArray kLineEnd = QByteArrayLiteral("\r\n");
 
 // Appends one cell and its TAB. A TAB or line break inside a text (a tag can hold any
 // byte) would split the cell and shift every later one, so it becomes a blank.
-void addCell(QByteArray &line, QString text) {
+void addCell(QByteArray &line, QString text)
+{
     for (QChar &c : text)
         if (c == u'\t' || c == u'\r' || c == u'\n')
             c = u' ';
@@ -20,13 +21,15 @@ void addCell(QByteArray &line, QString text) {
     line += '\t';
 }
 
-QString fileError(const QFile &f) {
+QString fileError(const QFile &f)
+{
     return f.errorString();
 }
 
 } // namespace
 
-QList<int> RegisteredSensors(std::span<const quint16> statuses) {
+QList<int> RegisteredSensors(std::span<const quint16> statuses)
+{
     QList<int> sensors;
     for (size_t i = 0; i < statuses.size(); ++i)
         if (statuses[i] != kUnregisteredStatus)
@@ -34,7 +37,8 @@ QList<int> RegisteredSensors(std::span<const quint16> statuses) {
     return sensors;
 }
 
-QString TrendCellText(quint16 status, quint16 temperature) {
+QString TrendCellText(quint16 status, quint16 temperature)
+{
     switch (status) {
     case 0:
     case 1:
@@ -53,7 +57,8 @@ QString TrendCellText(quint16 status, quint16 temperature) {
     }
 }
 
-QByteArray TrendHeaderBytes(const QList<int> &sensors, const TrendReadings &r) {
+QByteArray TrendHeaderBytes(const QList<int> &sensors, const TrendReadings &r)
+{
     QByteArray bytes;
     addCell(bytes, QStringLiteral("Дата"));
     addCell(bytes, QStringLiteral("Время"));
@@ -68,7 +73,8 @@ QByteArray TrendHeaderBytes(const QList<int> &sensors, const TrendReadings &r) {
     return bytes;
 }
 
-QByteArray TrendRowBytes(const QList<int> &sensors, const TrendReadings &r, const QDateTime &when) {
+QByteArray TrendRowBytes(const QList<int> &sensors, const TrendReadings &r, const QDateTime &when)
+{
     QByteArray bytes;
     addCell(bytes, when.toString(QStringLiteral("dd.MM.yy")));
     addCell(bytes, when.toString(QStringLiteral("HH:mm:ss")));
@@ -83,11 +89,13 @@ QByteArray TrendRowBytes(const QList<int> &sensors, const TrendReadings &r, cons
     return bytes;
 }
 
-QString TrendFileBaseName(const QDateTime &start) {
+QString TrendFileBaseName(const QDateTime &start)
+{
     return start.toString(QStringLiteral("dd_MM_yy____HH_mm_ss")) + QStringLiteral(".txt");
 }
 
-bool TrendFile::Create(const TrendReadings &r, QString *error) {
+bool TrendFile::Create(const TrendReadings &r, QString *error)
+{
     const QList<int> sensors = RegisteredSensors(r.statuses);
     QFile f(m_path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -109,19 +117,22 @@ bool TrendFile::Create(const TrendReadings &r, QString *error) {
     return true;
 }
 
-bool TrendFile::AppendRow(const TrendReadings &r, const QDateTime &when, QString *error) {
+bool TrendFile::AppendRow(const TrendReadings &r, const QDateTime &when, QString *error)
+{
     if (!m_haveHeader && !adoptHeader(error))
         return false;
     return append(TrendRowBytes(m_sensors, r, when), error);
 }
 
-bool TrendFile::WriteRow(const TrendReadings &r, const QDateTime &when, QString *error) {
+bool TrendFile::WriteRow(const TrendReadings &r, const QDateTime &when, QString *error)
+{
     if (!QFileInfo::exists(m_path) && !Create(r, error))
         return false;
     return AppendRow(r, when, error);
 }
 
-bool TrendFile::append(const QByteArray &bytes, QString *error) {
+bool TrendFile::append(const QByteArray &bytes, QString *error)
+{
     QFile f(m_path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
         if (error)
@@ -144,7 +155,8 @@ bool TrendFile::append(const QByteArray &bytes, QString *error) {
 
 // A file that was there before this object wrote a header (created by someone else under
 // our name): its own header says which sensor each cell belongs to.
-bool TrendFile::adoptHeader(QString *error) {
+bool TrendFile::adoptHeader(QString *error)
+{
     QString why;
     const auto header = ReadTrendHeader(m_path, &why);
     if (!header) {

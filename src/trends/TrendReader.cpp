@@ -7,7 +7,8 @@
 namespace {
 
 // Cells of one line: the TAB after the last cell ends it, it does not open another one.
-QStringList cellsOf(QByteArrayView line) {
+QStringList cellsOf(QByteArrayView line)
+{
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.endsWith('\t'))
@@ -26,12 +27,14 @@ QStringList cellsOf(QByteArrayView line) {
     }
 }
 
-bool startsAsTrendLine(const QStringList &cells) {
+bool startsAsTrendLine(const QStringList &cells)
+{
     return cells.size() >= 2 && cells[0] == QStringLiteral("Дата") &&
            cells[1] == QStringLiteral("Время");
 }
 
-std::optional<QList<int>> sensorsOf(QByteArrayView line1, QString *error) {
+std::optional<QList<int>> sensorsOf(QByteArrayView line1, QString *error)
+{
     const QStringList cells = cellsOf(line1);
     const auto fail = [&](const QString &why) -> std::optional<QList<int>> {
         if (error)
@@ -55,7 +58,8 @@ std::optional<QList<int>> sensorsOf(QByteArrayView line1, QString *error) {
 }
 
 // "dd.mm.yy" and "hh:nn:ss"; the two-digit year is of this century.
-QDateTime timeOf(const QString &date, const QString &time) {
+QDateTime timeOf(const QString &date, const QString &time)
+{
     if (date.size() != 8 || time.size() != 8)
         return {};
     QDate d = QDate::fromString(date, QStringLiteral("dd.MM.yy"));
@@ -66,7 +70,8 @@ QDateTime timeOf(const QString &date, const QString &time) {
     return d.isValid() ? QDateTime(d, t) : QDateTime();
 }
 
-std::optional<quint16> valueOf(const QString &cell) {
+std::optional<quint16> valueOf(const QString &cell)
+{
     bool ok = false;
     const uint v = cell.toUInt(&ok);
     if (!ok || v > 0xFFFF || cell.isEmpty() || !cell[0].isDigit())
@@ -76,7 +81,8 @@ std::optional<quint16> valueOf(const QString &cell) {
 
 } // namespace
 
-std::optional<TrendData> ParseTrend(const QByteArray &bytes, QString *error) {
+std::optional<TrendData> ParseTrend(const QByteArray &bytes, QString *error)
+{
     QList<QByteArrayView> lines;
     for (qsizetype from = 0; from < bytes.size();) {
         qsizetype end = bytes.indexOf('\n', from);
@@ -119,7 +125,8 @@ std::optional<TrendData> ParseTrend(const QByteArray &bytes, QString *error) {
     return data;
 }
 
-std::optional<TrendData> ReadTrendFile(const QString &path, QString *error) {
+std::optional<TrendData> ReadTrendFile(const QString &path, QString *error)
+{
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -129,7 +136,8 @@ std::optional<TrendData> ReadTrendFile(const QString &path, QString *error) {
     return ParseTrend(f.readAll(), error);
 }
 
-std::optional<QList<int>> ReadTrendHeader(const QString &path, QString *error) {
+std::optional<QList<int>> ReadTrendHeader(const QString &path, QString *error)
+{
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)

@@ -13,7 +13,8 @@ constexpr int kTagWaitMs = 25000;
 constexpr int kStartPeriodS = 5; // [trends] time when Start finds none
 } // namespace
 
-std::optional<int> ParseTrendPeriod(const QString &text) {
+std::optional<int> ParseTrendPeriod(const QString &text)
+{
     const auto value = ParseIntText(text);
     if (!value || *value < 1 || *value > kMaxTrendPeriodS)
         return std::nullopt;
@@ -22,7 +23,8 @@ std::optional<int> ParseTrendPeriod(const QString &text) {
 
 TrendRecorder::TrendRecorder(MemIniFile &settingsIni, TrendHost &host, QObject *parent)
     : QObject(parent), m_settings(settingsIni), m_host(host),
-      m_clock([] { return QDateTime::currentDateTime(); }) {
+      m_clock([] { return QDateTime::currentDateTime(); })
+{
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setInterval(5000);
     connect(&m_timer, &QTimer::timeout, this, &TrendRecorder::Timer1Timer);
@@ -31,11 +33,13 @@ TrendRecorder::TrendRecorder(MemIniFile &settingsIni, TrendHost &host, QObject *
     connect(&m_tagWait, &QTimer::timeout, this, &TrendRecorder::beginRecording);
 }
 
-QString TrendRecorder::text(const TextKey &key) const {
+QString TrendRecorder::text(const TextKey &key) const
+{
     return LookupText(m_settings, key);
 }
 
-void TrendRecorder::ButtonStartFileClick() {
+void TrendRecorder::ButtonStartFileClick()
+{
     if (!m_host.LinkUp())
         return;
     m_host.ShowPanel10(text(Msg::n127));
@@ -49,12 +53,14 @@ void TrendRecorder::ButtonStartFileClick() {
     m_tagWait.start(); // a second Start while waiting waits afresh
 }
 
-void TrendRecorder::AllTagsRead() {
+void TrendRecorder::AllTagsRead()
+{
     if (m_tagWait.isActive())
         beginRecording();
 }
 
-void TrendRecorder::beginRecording() {
+void TrendRecorder::beginRecording()
+{
     m_tagWait.stop();
     m_file = TrendFile(QDir::toNativeSeparators(freeFileName(m_folder)));
     m_rowFailed = false;
@@ -70,7 +76,8 @@ void TrendRecorder::beginRecording() {
 
 // The name of the start time; a Start within the same second as the last one gets a
 // number, so an old file is never continued under another recording.
-QString TrendRecorder::freeFileName(const QString &folder) const {
+QString TrendRecorder::freeFileName(const QString &folder) const
+{
     const QString base = TrendFileBaseName(m_clock());
     QString name = QDir(folder).filePath(base);
     for (int n = 2; QFileInfo::exists(name) || QDir::toNativeSeparators(name) == m_file.path(); ++n)
@@ -78,7 +85,8 @@ QString TrendRecorder::freeFileName(const QString &folder) const {
     return name;
 }
 
-void TrendRecorder::ButtonStopFileClick() {
+void TrendRecorder::ButtonStopFileClick()
+{
     if (m_tagWait.isActive()) { // Stop before the recording began cancels the Start
         m_tagWait.stop();
         m_host.HidePanel10();
@@ -88,14 +96,16 @@ void TrendRecorder::ButtonStopFileClick() {
     m_host.SetTrendHint(text(Msg::n129) + m_file.path());
 }
 
-void TrendRecorder::Timer1Timer() {
+void TrendRecorder::Timer1Timer()
+{
     if (m_host.LinkUp())
         m_rowRequested = true;
     else
         ButtonStopFileClick();
 }
 
-bool TrendRecorder::EditTrendTimeChange(const QString &text) {
+bool TrendRecorder::EditTrendTimeChange(const QString &text)
+{
     const auto period = ParseTrendPeriod(text);
     if (!period)
         return false;
@@ -104,7 +114,8 @@ bool TrendRecorder::EditTrendTimeChange(const QString &text) {
     return true;
 }
 
-void TrendRecorder::LiveDataRead(const TrendReadings &readings) {
+void TrendRecorder::LiveDataRead(const TrendReadings &readings)
+{
     if (!m_rowRequested)
         return;
     m_rowRequested = false; // several ticks before one good cycle give one row

@@ -57,7 +57,8 @@ struct Engine {
     Host host{state};
     TrendRecorder recorder{state.settingsIni, host};
 
-    TrendReadings readings() {
+    TrendReadings readings()
+    {
         const int n = state.registerMap.MAX_SENSORS;
         return {std::span<const quint16>(cycle.statusRecord.values.data(), size_t(n)),
                 std::span<const quint16>(cycle.temperatureRecord.values.data(), size_t(n)),
@@ -68,7 +69,8 @@ struct Engine {
                                : QString();
                 }};
     }
-    void step() {
+    void step()
+    {
         const bool tagsAsked = state.readAllTagsRequested;
         cycle.PollCycleStep();
         if (state.linkUp)
@@ -77,7 +79,8 @@ struct Engine {
             recorder.AllTagsRead();
         QCoreApplication::processEvents();
     }
-    bool stepUntil(const std::function<bool()> &done, int steps = 50) {
+    bool stepUntil(const std::function<bool()> &done, int steps = 50)
+    {
         for (int i = 0; i < steps && !done(); ++i)
             step();
         return done();
@@ -91,7 +94,8 @@ class TestTrendsSim : public QObject {
     std::unique_ptr<WorkingFolder> folder;
     SimProcess sim;
 
-    void prepare(const QString &firmware) {
+    void prepare(const QString &firmware)
+    {
         const WorkingFolder &dir = *folder;
         QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
         const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(firmware);
@@ -104,16 +108,19 @@ class TestTrendsSim : public QObject {
         start.writeInteger("trends", "time", 3600); // the test ticks itself
         QVERIFY(start.updateFile());
     }
-    void command(const QString &line) {
+    void command(const QString &line)
+    {
         QVERIFY2(sim.command(line).startsWith("OK"), qPrintable(line));
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         folder = std::make_unique<WorkingFolder>();
         QVERIFY(folder->isValid());
     }
-    void cleanup() {
+    void cleanup()
+    {
         sim.stop();
         folder.reset();
     }
@@ -121,14 +128,16 @@ private slots:
     // Sensors 1..12 registered, 10..12 without power, faulty, undetermined; every
     // temperature tells its sensor (100 + sensor). Statuses change between rows; every
     // value read back must sit under its own sensor.
-    void statusesChangeUnderTheRecording_data() {
+    void statusesChangeUnderTheRecording_data()
+    {
         QTest::addColumn<bool>("paced");
         QTest::addColumn<QString>("firmware");
         QTest::newRow("unpaced") << false << "1_2";
         QTest::newRow("paced 9600") << true << "1_2";
         QTest::newRow("firmware 1.0, no tags") << false << "1_0";
     }
-    void statusesChangeUnderTheRecording() {
+    void statusesChangeUnderTheRecording()
+    {
         QFETCH(bool, paced);
         QFETCH(QString, firmware);
         const bool tags = firmware == "1_2";

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -6,8 +7,13 @@
 
 // An INI file held in memory. Sections and keys match without regard to case; a value is
 // everything after the first "="; changes stay in memory until updateFile() rewrites the
-// whole file (atomically). Windows-1251 and CR LF on disk; ";" lines are comments, kept
-// in place when the file is rewritten.
+// whole file (atomically). Windows-1251 on disk; a file that begins with a UTF-8 byte-order
+// mark is read and written as UTF-8 and keeps its mark.
+//
+// Nothing the file holds is lost on a rewrite: every line read (lines above the first
+// section, comments, blank lines, lines without "=", repeated sections) is written back
+// byte for byte, line breaks included. Only a changed value is written anew, after the
+// unchanged "key=" part of its line; new keys and sections use the file's line break.
 class MemIniFile {
 public:
     explicit MemIniFile(const QString &fileName);
@@ -24,7 +30,8 @@ public:
     bool valueExists(const QString &section, const QString &key) const;
     QStringList sections() const;
     QStringList sectionKeys(const QString &section) const;
-    // Every stored line of a section as it stands, "=" or not (memo texts).
+    // Every stored line of a section exactly as it stands, "=" or not (memo texts); blank
+    // lines and ";" comments are not stored lines.
     QStringList sectionLines(const QString &section) const;
 
     void writeString(const QString &section, const QString &key, const QString &value);
@@ -41,24 +48,46 @@ public:
     void setBytes(const QByteArray &bytes);
 
 private:
-    struct Entry {
-        QString key;   // for a comment or a line without "=", the whole line
-        QString value;
-        bool plain = true;
+    struct Line {
+        enum class Kind { Blank, Comment, Text, Value };
+        Kind kind = Kind::Value;
+        QString key;    // Value: the key without surrounding blanks
+        QString value;  // Value: everything after the first "="
+        QByteArray raw; // the line as read, without its break; empty for a line made here
+        QByteArray eol; // "\r\n", "\n", or empty for a last line without a break
+        bool edited = false; // the value changed since it was read
     };
-    struct Section {
+    // One "[name]" line of the file and the lines under it. A section named twice in a file
+    // is two blocks; reads see them as one section, the first value of a key winning.
+    struct Block {
         QString name;
-        QList<Entry> entries;
-        QHash<QString, qsizetype> index; // lower-case key -> first entry
+        QByteArray rawHeader; // as read; empty for a section made here
+        QByteArray eol;
+        QList<Line> lines;
+    };
+    struct Where {
+        qsizetype block;
+        qsizetype line;
+    };
+    struct SectionIndex {
+        QList<qsizetype> blocks;
+        QHash<QString, Where> keys; // lower-case key -> first occurrence
     };
 
-    const Section *findSection(const QString &section) const;
-    const Entry *find(const QString &section, const QString &key) const;
-    Section &sectionFor(const QString &section);
-    void reindex(Section &s);
+    const Line *find(const QString &section, const QString &key) const;
+    void reindex();
+    void reindexSection(const QString &lower);
+    QString decode(const QByteArray &bytes) const;
+    QByteArray encode(const QString &text) const;
+    QString lineText(const Line &line) const;
+    QByteArray lineBytes(const Line &line) const;
+    Line madeLine(Line::Kind kind, const QString &key, const QString &value) const;
+    static qsizetype insertionPoint(const Block &block);
 
     QString m_fileName;
-    QStringList m_preamble; // comment lines before the first section
-    QList<Section> m_sections;
-    QHash<QString, qsizetype> m_sectionIndex;
+    bool m_utf8 = false;            // the file began with a UTF-8 byte-order mark
+    QByteArray m_eol = "\r\n";      // line break of new lines: the file's first one
+    QList<Line> m_preamble;         // lines above the first section, kept as they are
+    QList<Block> m_blocks;
+    QHash<QString, SectionIndex> m_index; // lower-case section name
 };

@@ -62,22 +62,48 @@ bool ParseRegisterMap(const MemIniFile &ini, DeviceRegisterMap &m, quint16 firmw
 
 QString RegisterMapProblem(const DeviceRegisterMap &m, quint16 firmwareVersion)
 {
-    if (m.MAX_SENSORS > kMaxSensors)
-        return QStringLiteral("MAX_SENSORS > %1").arg(kMaxSensors);
+    const bool tags = firmwareVersion >= kFirstTagFirmware;
+    struct Bound {
+        const char *name;
+        int value, low, high;
+    };
+    const Bound bounds[] = {
+        {"MAX_SENSORS", m.MAX_SENSORS, 1, kMaxSensors},
+        {"SENSOR_DATA_SIZE", m.SENSOR_DATA_SIZE, 0, kMaxSensorDataColumns},
+        {"CONNECT_SETTINGS_SIZE", m.CONNECT_SETTINGS_SIZE, kConnectWordsShown, kMaxRegistersPerRead},
+        {"SENSOR_SETTINGS_SIZE_MODBUS", m.SENSOR_SETTINGS_SIZE_MODBUS, kSensorIdWords,
+         kMaxRegistersPerRead},
+        {"RELAY_NUMBER", m.RELAY_NUMBER, 1, kMaxRelays},
+        {"RELAY_SETTINGS_SIZE", m.RELAY_SETTINGS_SIZE, 1, kMaxRegistersPerRead},
+        {"QOR_SENSOR_TAG_SIZE", tags ? m.QOR_SENSOR_TAG_SIZE : 1, 1, kMaxRegistersPerRead},
+    };
+    for (const Bound &b : bounds)
+        if (b.value < b.low || b.value > b.high)
+            return QStringLiteral("%1=%2 (%3 … %4)")
+                .arg(QLatin1String(b.name))
+                .arg(b.value)
+                .arg(b.low)
+                .arg(b.high);
+    // First register, items, register distance and registers of each block.
     struct Block {
         const char *name;
-        int size;
+        quint32 start, count, step, size;
     };
     const Block blocks[] = {
-        {"MAX_SENSORS", m.MAX_SENSORS},
-        {"CONNECT_SETTINGS_SIZE", m.CONNECT_SETTINGS_SIZE},
-        {"SENSOR_SETTINGS_SIZE_MODBUS", m.SENSOR_SETTINGS_SIZE_MODBUS},
-        {"RELAY_SETTINGS_SIZE", m.RELAY_SETTINGS_SIZE},
-        {"QOR_SENSOR_TAG_SIZE", firmwareVersion >= kFirstTagFirmware ? m.QOR_SENSOR_TAG_SIZE : 0},
+        {"QOR_TEMPERATURE_ADDR", m.QOR_TEMPERATURE_ADDR, 1, 0, m.MAX_SENSORS},
+        {"QOR_STATUS_ADDR", m.QOR_STATUS_ADDR, 1, 0, m.MAX_SENSORS},
+        {"QOR_TIMEELAPSED_ADDR", m.QOR_TIMEELAPSED_ADDR, 1, 0, m.MAX_SENSORS},
+        {"CONNECT_SETTINGS_ADDR", m.CONNECT_SETTINGS_ADDR, 1, 0, m.CONNECT_SETTINGS_SIZE},
+        {"SENSOR_SETTINGS_ADDR", m.SENSOR_SETTINGS_ADDR, m.MAX_SENSORS, m.SENSOR_SETTINGS_STEP,
+         m.SENSOR_SETTINGS_SIZE_MODBUS},
+        {"RELAY_SETTINGS_ADDR", m.RELAY_SETTINGS_ADDR, m.RELAY_NUMBER, m.RELAY_SETTINGS_STEP,
+         m.RELAY_SETTINGS_SIZE},
+        {"QOR_SENSOR_TAG_ADDR", m.QOR_SENSOR_TAG_ADDR, tags ? m.MAX_SENSORS : 0u,
+         m.QOR_SENSOR_TAG_STEP, m.QOR_SENSOR_TAG_SIZE},
     };
     for (const Block &b : blocks)
-        if (b.size > kMaxRegistersPerRead)
-            return QStringLiteral("%1 > %2").arg(QLatin1String(b.name)).arg(kMaxRegistersPerRead);
+        if (b.count > 0 && b.start + (b.count - 1) * b.step + b.size > 0x10000)
+            return QStringLiteral("%1: > 0xFFFF").arg(QLatin1String(b.name));
     return {};
 }
 

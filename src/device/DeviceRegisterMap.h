@@ -30,10 +30,16 @@ struct DeviceRegisterMap {
 
 // Firmware from which the controller has sensor tags (1.2).
 constexpr quint16 kFirstTagFirmware = 0x0102;
-// One read answer carries at most 125 registers (a byte count of 250); the program also
-// lays out at most this many sensors.
+// What the program can poll and show. One read answer carries at most 125 registers (a
+// byte count of 250); the relay state is one register, a bit per relay; the connection
+// page shows the first six words of its block; a sensor's settings begin with its ID in
+// two words; a live-data grid shows at most kMaxSensorDataColumns value columns.
 constexpr int kMaxRegistersPerRead = 125;
 constexpr int kMaxSensors = 36;
+constexpr int kMaxRelays = 16;
+constexpr int kConnectWordsShown = 6;
+constexpr int kSensorIdWords = 2;
+constexpr int kMaxSensorDataColumns = 64;
 
 // Hexadecimal key ("%x" rules); false when empty or without a digit.
 bool ReadHexKey(const MemIniFile &ini, const QString &section, const QString &key, quint16 &out);
@@ -44,8 +50,9 @@ bool ReadIntKey(const MemIniFile &ini, const QString &section, const QString &ke
 // only for firmware 1.2 and later.
 bool ParseRegisterMap(const MemIniFile &ini, DeviceRegisterMap &map, quint16 firmwareVersion);
 
-// Why a parsed map cannot be used (a block that one read cannot carry, too many sensors),
-// or an empty text when it can.
+// Why a parsed map cannot be used, or an empty text when it can: a count or size outside
+// what the bounds above allow (a block of 0 registers is refused by every controller), or
+// a block that runs past register 0xFFFF.
 QString RegisterMapProblem(const DeviceRegisterMap &map, quint16 firmwareVersion);
 
 // "1.2" from 0x0102; "1_2" for file names.

@@ -88,10 +88,12 @@ void MainState::ShowDeviceViews()
     tagContr.setRowCount(m.MAX_SENSORS + 1);
     sensorsData.setColCount(m.SENSOR_DATA_SIZE + 1);
     sensorsData2.setColCount(m.SENSOR_DATA_SIZE + 1);
-    relaySettings.setColCount(m.RELAY_SETTINGS_SIZE);
-    relaySettings.setRowCount(m.RELAY_NUMBER + 1);
-    relaySettingsUser.setColCount(m.RELAY_SETTINGS_SIZE);
-    relaySettingsUser.setRowCount(m.RELAY_NUMBER + 1);
+    // The header column and one per register of the block, as the language pass sizes them:
+    // a column cut here and added back there would come back empty in the user table.
+    for (TextGrid *g : {&relaySettings, &relaySettingsUser}) {
+        g->setColCount(m.RELAY_SETTINGS_SIZE + 1);
+        g->setRowCount(m.RELAY_NUMBER + 1);
+    }
     m_view.ShowDeviceViews();
 }
 

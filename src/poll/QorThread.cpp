@@ -7,12 +7,55 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#ifdef Q_OS_LINUX
+#include <pthread.h>
+#include <sched.h>
+#include <thread>
+#endif
+
+namespace {
+
+#ifdef Q_OS_LINUX
+// SCHED_IDLE where this process may leave it again (root, CAP_SYS_NICE or a high enough
+// RLIMIT_NICE), otherwise SCHED_BATCH, the lowest policy an ordinary user can come back
+// from. Tried once on a thread of its own.
+int IdlePolicy()
+{
+    static const int policy = [] {
+        int result = SCHED_BATCH;
+        std::thread probe([&result] {
+            const sched_param param{};
+            if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0 &&
+                pthread_setschedparam(pthread_self(), SCHED_OTHER, &param) == 0)
+                result = SCHED_IDLE;
+        });
+        probe.join();
+        return result;
+    }();
+    return policy;
+}
+#endif
+
+// Normal or idle scheduling for the calling thread. Qt's setPriority cannot do it on
+// Linux: it maps IdlePriority to SCHED_IDLE, and NormalPriority keeps the policy it finds.
+void SetOwnPriority(bool normal)
+{
+#ifdef Q_OS_LINUX
+    const sched_param param{}; // priority 0: the only one of these policies
+    pthread_setschedparam(pthread_self(), normal ? SCHED_OTHER : IdlePolicy(), &param);
+#else
+    QThread::currentThread()->setPriority(normal ? QThread::NormalPriority : QThread::IdlePriority);
+#endif
+}
+
+} // namespace
+
 QorThread::QorThread(MainState &state, PollCycle &cycle, QObject *stepContext)
     : m_state(state), m_cycle(cycle), m_context(stepContext)
 {
-    m_cycle.setPriority = [this](bool normal) {
-        setPriority(normal ? QThread::NormalPriority : QThread::IdlePriority);
-    };
+    // The step runs on the GUI thread; the poll thread applies the priority to itself once
+    // the step has returned.
+    m_cycle.setPriority = [this](bool normal) { m_normalPriority = normal; };
 }
 
 QorThread::~QorThread()
@@ -46,6 +89,7 @@ void QorThread::RunStep()
     if (m_state.stopPolling)
         return;
     m_stepRunning = true;
+    ++m_steps;
     m_cycle.PollCycleStep();
     m_periodMs = m_state.PollPeriodMs();
     m_stepRunning = false;
@@ -53,13 +97,20 @@ void QorThread::RunStep()
 
 void QorThread::run()
 {
+    m_nativeId = QThread::currentThreadId();
+    bool normal = false;
+    SetOwnPriority(normal);
     m_cycle.cycleStartTick = TickMs();
     while (!m_state.stopPolling) {
         QMetaObject::invokeMethod(m_context, [this] { RunStep(); }, Qt::BlockingQueuedConnection);
+        if (m_normalPriority != normal) {
+            normal = m_normalPriority;
+            SetOwnPriority(normal);
+        }
         if (m_state.linkUp)
             continue;
         std::unique_lock lock(m_mutex);
-        m_wake.wait_for(lock, std::chrono::milliseconds(qMax(0, m_periodMs)),
+        m_wake.wait_for(lock, std::chrono::milliseconds(qMax(kOfflineFloorMs, m_periodMs)),
                         [this] { return m_state.stopPolling.load(); });
     }
     QMetaObject::invokeMethod(m_context, [this] { m_cycle.ReleaseRecordArrays(); },

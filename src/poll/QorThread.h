@@ -1,6 +1,7 @@
 #pragma once
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -17,12 +18,24 @@ public:
     QorThread(MainState &state, PollCycle &cycle, QObject *stepContext);
     ~QorThread() override;
 
+    // Starts the loop. The thread sets its own scheduling (idle until a controller has been
+    // identified), so the priority asked for here is not used: Qt starts an idle thread on
+    // Linux under SCHED_IDLE, which an unprivileged process may never leave again.
+    void start(Priority = InheritPriority) { QThread::start(InheritPriority); }
+
     // Sets stopPolling and wakes the sleep; the loop ends after the current step.
     void RequestStop();
     // Ends the thread from the GUI thread: stops it and lets pending steps through.
     void StopAndWait();
     // True while a step runs on the GUI thread (its reads let events in meanwhile).
     bool StepRunning() const { return m_stepRunning; }
+    // Steps run so far, and the native id of the running thread (to read its scheduling).
+    int StepCount() const { return m_steps; }
+    Qt::HANDLE NativeId() const { return m_nativeId; }
+
+    // Between two steps while offline the thread sleeps at least this long, whatever
+    // [measure] period says: a loop that never waits would take a whole core.
+    static constexpr int kOfflineFloorMs = 50;
 
 protected:
     void run() override;
@@ -36,5 +49,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     int m_periodMs = 1000;     // written by the step, read by the thread after it
+    std::atomic<bool> m_normalPriority{false}; // what the step asked for
     bool m_stepRunning = false; // GUI thread only
+    std::atomic<int> m_steps{0};
+    std::atomic<Qt::HANDLE> m_nativeId{nullptr};
 };

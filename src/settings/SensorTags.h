@@ -21,12 +21,11 @@ QList<quint16> SensorTagWords(const QString &text, int tagSize);
 // first 2 x tagSize characters. tagSize 0 (a firmware without tags) cuts nothing.
 QString TagCellText(const QString &text, int tagSize, QString *replaced = nullptr);
 
-// Largest tag file taken: far more than any tag list (36 tags of 2 x 125 characters).
-inline constexpr qint64 kMaxTagFileBytes = 64 * 1024;
-
 // LoadFromFileItem: line r-1 of the file (Windows-1251, or UTF-8 after a byte-order mark)
-// into tag row r, for as many rows as both have; each line cut like a typed tag. A file
-// that cannot be read, is empty, larger than kMaxTagFileBytes or holds control bytes other
-// than tab and line breaks is refused with one message and leaves the table unchanged.
+// into tag row r, for as many rows as both have; each line cut like a typed tag. Lines end
+// at CR LF, LF or CR. Only the lines the table can take are read, and of each only what a
+// tag can hold, so the size of the file does not matter. An empty file changes nothing.
+// A file that cannot be opened or read is reported with one message and leaves the table
+// unchanged; false then.
 bool LoadTagFile(const QString &path, TextGrid &tagTable, int tagSize,
                  const MemIniFile &settingsIni, const ShowMessage &show);

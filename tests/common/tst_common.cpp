@@ -99,11 +99,84 @@ private slots:
         ini.writeString("lang0", "n32", QStringLiteral("Датчик"));
         QCOMPARE(readAll(path), QByteArray("; top\n[connect]\nadr=1\n; keep me\n")); // memory only
         QVERIFY(ini.updateFile());
-        QCOMPARE(readAll(path), QByteArray("; top\r\n\r\n[connect]\r\nadr=5\r\n; keep me\r\n"
-                                           "port=line  break\r\n\r\n[lang0]\r\nn32=\xc4\xe0\xf2\xf7\xe8\xea\r\n"));
+        // The file's own line breaks; a new key goes after the section's last value.
+        QCOMPARE(readAll(path), QByteArray("; top\n[connect]\nadr=5\nport=line  break\n; keep me\n"
+                                           "\n[lang0]\nn32=\xc4\xe0\xf2\xf7\xe8\xea\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"start.ini"});
         MemIniFile again(path);
         QCOMPARE(again.readString("connect", "port", ""), QStringLiteral("line  break"));
+    }
+
+    void iniRewriteLosesNothing()
+    {
+        // Whatever a file holds comes back byte for byte: lines above the first section
+        // (values too), blank lines, mixed line breaks, a repeated section, bytes of any
+        // value, memo lines with blanks around "=", no break after the last line.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("start.ini");
+        const QByteArray original("top=1\r\n; note\n\n  [connect] \r\nport = COM3\r\n\r\n"
+                                  "[Memo2_lang0]\r\n  Line one = with blanks\r\n\tsecond =x\r\n"
+                                  "plain text\r\n; comment\r\n[connect]\r\nadr=7\r\nport=COM9\r\n"
+                                  "[odd]\r\nk=\x98\x01\xff\r\n\r\n\r\nlast=1");
+        writeAll(path, original);
+        MemIniFile ini(path);
+        QVERIFY(ini.updateFile());
+        QCOMPARE(readAll(path), original);
+
+        QCOMPARE(ini.readString("connect", "port", ""), QStringLiteral(" COM3")); // first wins
+        QCOMPARE(ini.readInteger("connect", "adr", 0), 7);
+        QCOMPARE(ini.readString("", "top", "none"), QStringLiteral("none"));
+        QCOMPARE(ini.sections(), (QStringList{"connect", "Memo2_lang0", "odd"}));
+        QCOMPARE(ini.sectionLines("memo2_LANG0"),
+                 (QStringList{"  Line one = with blanks", "\tsecond =x", "plain text"}));
+
+        // A change rewrites only its own line; the key keeps its spelling.
+        ini.writeString("connect", "port", "COM4");
+        ini.writeString("odd", "new", "v");
+        ini.writeString("added", "a", "b");
+        QVERIFY(ini.updateFile());
+        QByteArray expected = original;
+        expected.replace("port = COM3", "port =COM4");
+        expected.replace("last=1", "last=1\r\nnew=v\r\n\r\n[added]\r\na=b\r\n");
+        QCOMPARE(readAll(path), expected);
+        MemIniFile again(path);
+        QCOMPARE(again.readString("odd", "new", ""), QStringLiteral("v"));
+        QCOMPARE(again.readString("odd", "last", ""), QStringLiteral("1"));
+        QCOMPARE(again.sectionLines("Memo2_lang0"), ini.sectionLines("Memo2_lang0"));
+    }
+
+    void iniWithByteOrderMark()
+    {
+        // A file saved as UTF-8 with a byte-order mark: its first section is read, and a
+        // rewrite keeps the mark, the encoding and every unchanged byte.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("start.ini");
+        const QByteArray original("\xEF\xBB\xBF[connect]\r\nport=/dev/ttyUSB0\r\nadr=17\r\n"
+                                  "\r\n[lang0]\r\nn32=\xD0\x94\xD0\xB0\xD1\x82\xD1\x87\xD0\xB8\xD0\xBA\r\n");
+        writeAll(path, original);
+        MemIniFile ini(path);
+        QCOMPARE(ini.readString("connect", "port", ""), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(ini.readInteger("connect", "adr", 100), 17);
+        QCOMPARE(ini.readString("lang0", "n32", ""), QStringLiteral("Датчик"));
+        QVERIFY(ini.updateFile());
+        QCOMPARE(readAll(path), original);
+        ini.writeInteger("language", "lang", 1);
+        ini.writeString("lang0", "n33", QStringLiteral("Реле"));
+        QVERIFY(ini.updateFile());
+        QCOMPARE(readAll(path),
+                 QByteArray("\xEF\xBB\xBF[connect]\r\nport=/dev/ttyUSB0\r\nadr=17\r\n\r\n[lang0]\r\n"
+                            "n32=\xD0\x94\xD0\xB0\xD1\x82\xD1\x87\xD0\xB8\xD0\xBA\r\n"
+                            "n33=\xD0\xA0\xD0\xB5\xD0\xBB\xD0\xB5\r\n\r\n[language]\r\nlang=1\r\n"));
+
+        // A mark alone, or a mark and one line without a break.
+        writeAll(path, "\xEF\xBB\xBF");
+        ini.reload();
+        QVERIFY(ini.sections().isEmpty());
+        writeAll(path, "\xEF\xBB\xBF[measure]\nperiod=250");
+        ini.reload();
+        QCOMPARE(ini.readInteger("measure", "period", 1000), 250);
+        QVERIFY(ini.updateFile());
+        QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF[measure]\nperiod=250"));
     }
 
     void iniMissingFileAndFailedWrite()

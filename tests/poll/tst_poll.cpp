@@ -11,6 +11,11 @@
 #include <QFile>
 #include <QTest>
 
+#ifdef Q_OS_LINUX
+#include <pthread.h>
+#include <sched.h>
+#endif
+
 namespace {
 
 struct Recorder : MainView {
@@ -19,7 +24,12 @@ struct Recorder : MainView {
     QStringList messages; // caption | text
     int hides = 0, shows = 0, captions = 0;
     QString cycleTime;
-    void ShowStatus(int panel, const QString &text) override { status[panel] = text; }
+    QStringList statusLog; // every text shown in any panel, in order
+    void ShowStatus(int panel, const QString &text) override
+    {
+        status[panel] = text;
+        statusLog.append(text);
+    }
     void ShowLamp(Lamp l) override { lamp = l; }
     void ShowCycleTime(const QString &text) override { cycleTime = text; }
     void ShowMessage(const QString &caption, const QString &text, Icon) override
@@ -53,6 +63,47 @@ struct Engine {
 };
 
 QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+#ifdef Q_OS_LINUX
+int schedulingPolicy(const QorThread &thread)
+{
+    int policy = -1;
+    sched_param param{};
+    if (pthread_getschedparam(pthread_t(thread.NativeId()), &policy, &param) != 0)
+        return -1;
+    return policy;
+}
+#endif
+
+// Fills every data cell of a table with a text naming the cell.
+void fillCells(TextGrid &g, const QString &tag)
+{
+    for (int r = 1; r < g.rowCountGrid(); ++r)
+        for (int c = 0; c < g.colCount(); ++c)
+            if (c > 0 || g.fixedCols() == 0)
+                g.setCell(c, r, QStringLiteral("%1%2.%3").arg(tag).arg(c).arg(r));
+}
+
+QStringList allCells(const TextGrid &g)
+{
+    QStringList out;
+    for (int r = 0; r < g.rowCountGrid(); ++r)
+        out.append(g.rowTexts(r).join(u'|'));
+    return out;
+}
 
 int identificationRequests(const SimProcess &sim)
 {
@@ -192,6 +243,21 @@ private slots:
         QTest::newRow("no tag size") << "modbus/QOR_SENSOR_TAG_SIZE" << "-" << "Ошибка";
         QTest::newRow("too many sensors") << "modbus/MAX_SENSORS" << "40" << "Ошибка";
         QTest::newRow("block too big") << "modbus/SENSOR_SETTINGS_SIZE_MODBUS" << "200" << "Ошибка";
+        // Maps that could never be polled, or not shown in a grid.
+        QTest::newRow("no sensors") << "modbus/MAX_SENSORS" << "0" << "Ошибка";
+        QTest::newRow("empty connection block") << "modbus/CONNECT_SETTINGS_SIZE" << "0" << "Ошибка";
+        QTest::newRow("connection block > one read") << "modbus/CONNECT_SETTINGS_SIZE" << "126" << "Ошибка";
+        QTest::newRow("connection block < six words") << "modbus/CONNECT_SETTINGS_SIZE" << "5" << "Ошибка";
+        QTest::newRow("no relays") << "modbus/RELAY_NUMBER" << "0" << "Ошибка";
+        QTest::newRow("relays beyond the state word") << "modbus/RELAY_NUMBER" << "17" << "Ошибка";
+        QTest::newRow("empty relay block") << "modbus/RELAY_SETTINGS_SIZE" << "0" << "Ошибка";
+        QTest::newRow("relay block > one read") << "modbus/RELAY_SETTINGS_SIZE" << "126" << "Ошибка";
+        QTest::newRow("sensor block without ID") << "modbus/SENSOR_SETTINGS_SIZE_MODBUS" << "1" << "Ошибка";
+        QTest::newRow("empty tag block") << "modbus/QOR_SENSOR_TAG_SIZE" << "0" << "Ошибка";
+        QTest::newRow("65 live columns") << "modbus/SENSOR_DATA_SIZE" << "65" << "Ошибка";
+        QTest::newRow("4000 live columns") << "modbus/SENSOR_DATA_SIZE" << "4000" << "Ошибка";
+        QTest::newRow("block past 0xFFFF") << "modbus/QOR_STATUS_ADDR" << "FFF0" << "Ошибка";
+        QTest::newRow("sensor blocks past 0xFFFF") << "modbus/SENSOR_SETTINGS_STEP" << "2000" << "Ошибка";
     }
 
     void badConfigurations()
@@ -215,6 +281,110 @@ private slots:
         QCOMPARE(e.view.messages.size(), 1);
         QVERIFY(!e.state.linkUp);
         QCOMPARE(e.view.shows, 0);
+        // Nothing was polled with the map: no controller error in any panel.
+        for (const QString &t : e.view.statusLog)
+            QVERIFY2(!t.startsWith(text(Msg::n91)), qPrintable(t));
+    }
+
+    void userTablesKeepTheirContentsAcrossIdentifications()
+    {
+        startSim();
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        const int columns = e.state.registerMap.RELAY_SETTINGS_SIZE + 1;
+        QCOMPARE(e.state.relaySettingsUser.colCount(), columns);
+        fillCells(e.state.relaySettingsUser, "r");
+        fillCells(e.state.sensorSettingsUser, "s");
+        fillCells(e.state.tagUser, "t");
+        const auto values = [&] {
+            QStringList all;
+            for (const TextGrid *g : {&e.state.relaySettingsUser, &e.state.sensorSettingsUser,
+                                      &e.state.tagUser}) {
+                const QStringList cells = allCells(*g);
+                all += cells.mid(1); // the header row follows the language
+            }
+            return all;
+        };
+        const QStringList before = values();
+        int shows = e.view.shows;
+        const auto identifiedAgain = [&](const char *how) {
+            QTRY_COMPARE_WITH_TIMEOUT(e.view.shows, shows + 1, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 3000);
+            ++shows;
+            QCOMPARE(e.state.relaySettingsUser.colCount(), columns);
+            QVERIFY2(values() == before, how);
+        };
+        e.state.SwitchLanguage(1);
+        identifiedAgain("language switch");
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(sim.command("offline").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 3000);
+        QVERIFY(sim.command("online").startsWith("OK"));
+        identifiedAgain("link lost and back");
+        if (QTest::currentTestFailed())
+            return;
+        e.state.linkInterruptedByUser = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 2000);
+        e.state.linkInterruptedByUser = false;
+        identifiedAgain("stop and start");
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+#ifdef Q_OS_LINUX
+    void pollThreadRunsAtNormalSchedulingWhileOnline()
+    {
+        startSim();
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(schedulingPolicy(e.thread), SCHED_OTHER, 1000);
+        QVERIFY(sim.command("offline").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 3000);
+        // Identification fails from now on: idle again (SCHED_BATCH where SCHED_IDLE could
+        // not be left).
+        QTRY_VERIFY_WITH_TIMEOUT(schedulingPolicy(e.thread) == SCHED_IDLE ||
+                                     schedulingPolicy(e.thread) == SCHED_BATCH,
+                                 3000);
+        QVERIFY(sim.command("online").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(schedulingPolicy(e.thread), SCHED_OTHER, 1000);
+    }
+#endif
+
+    void offlineStepsAreSpacedWhateverThePeriod()
+    {
+        prepare(); // no simulator: the port name is empty and cannot be opened
+        MemIniFile def("default.ini");
+        def.writeInteger("measure", "period", 0);
+        QVERIFY(def.updateFile());
+        Engine e;
+        QTest::qWait(1000);
+        const int steps = e.thread.StepCount();
+        QVERIFY2(steps >= 2 && steps < 30, qPrintable(QString::number(steps)));
+        QVERIFY(!e.state.linkUp);
+    }
+
+    void settingsFilesLoseNothingOnRewrite()
+    {
+        // default.ini is written back at every start; start.ini at a language switch.
+        // Both begin with a byte-order mark and hold lines above their first section.
+        const QByteArray def("\xEF\xBB\xBF; kept\r\nstray line\r\n[measure]\r\nperiod=250\r\n");
+        const QByteArray start("\xEF\xBB\xBF[connect]\r\nport=/dev/null\r\nadr=17\r\n"
+                               "[Memo2_lang0]\r\n  a = b\r\n");
+        writeAll("default.ini", def);
+        writeAll("start.ini", start);
+        Recorder view;
+        MainState state(view);
+        QCOMPARE(readAll("default.ini"), def);
+        QCOMPARE(state.PollPeriodMs(), 250);
+        QCOMPARE(state.settingsIni.readInteger("connect", "adr", 100), 17);
+        state.SwitchLanguage(1);
+        QCOMPARE(readAll("start.ini"), start + "\r\n[language]\r\nlang=1\r\n");
+        QCOMPARE(state.settingsIni.sectionLines("Memo2_lang0"), QStringList{"  a = b"});
+        QVERIFY(view.messages.isEmpty());
     }
 
     void unknownDeviceIsNotUsed()

@@ -3,7 +3,6 @@
 #include "LinkReporter.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
-#include "ModbusCrc.h"
 #include "ModbusFrames.h"
 #include "SerialLink.h"
 
@@ -51,92 +50,107 @@ quint8 ModbusMaster::slaveAddress() const
     return quint8(m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100));
 }
 
-bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r)
+bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r) { return readOnce(r, false); }
+
+bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
 {
+    using ModbusFrame::Verdict;
     const Timing t = timing();
     r.rawResponse.fill(0);
     r.exceptionAnswer = false;
-    const QByteArray request = ModbusFrame::readRequest(r.slaveAddress, r.startRegister, r.registerCount);
-    m_link.BeginTransaction(t.receive);
-    if (!m_link.Write(request, t.send))
+    const QByteArray request =
+        ModbusFrame::readRequest(r.slaveAddress, r.startRegister, r.registerCount);
+    if (!m_link.BeginTransaction(request, t.receive, retry) || !m_link.Write(request, t.send))
         return fail(r, LookupText(m_settings, Msg::n88));
     QByteArray answer;
-    if (!m_link.Read(answer, ModbusFrame::ReadHolding, kRawResponseSize, t.receive, true))
+    if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
+                     true))
         return fail(r, LookupText(m_settings, Msg::n89));
     keepAnswer(r, answer);
-    const auto &b = r.rawResponse;
-    if (b[0] != r.slaveAddress)
-        return fail(r, LookupText(m_settings, Msg::n90));
-    if (b[1] != ModbusFrame::ReadHolding) {
-        r.moduleErrorCode = b[2];
+    quint8 code = 0;
+    const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
+    if (verdict != Verdict::Good)
+        m_link.AnswerRefused();
+    switch (verdict) {
+    case Verdict::Good: break;
+    case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n89));
+    case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n90));
+    case Verdict::Exception:
+        r.moduleErrorCode = code;
         r.exceptionAnswer = true;
-        return fail(r, withCode(LookupText(m_settings, Msg::n91), r.moduleErrorCode));
+        return fail(r, withCode(LookupText(m_settings, Msg::n91), code));
+    case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n92));
+    // Another byte count than asked for: the data of some other request. The closest text
+    // the table has.
+    case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n93));
     }
-    const int n = b[2];
-    const quint16 crc = ModbusCrc16(b.data(), n + 3);
-    if (b[n + 3] != (crc & 0xFF) || b[n + 4] != (crc >> 8))
-        return fail(r, LookupText(m_settings, Msg::n92));
-    if (n / 2 > kRecordValues)
-        return fail(r, LookupText(m_settings, Msg::n93));
-    r.receivedCount = quint8(n / 2);
-    for (int i = 0; i < r.receivedCount; ++i)
-        r.values[i] = quint16(b[3 + 2 * i] << 8 | b[4 + 2 * i]);
-    SerialLink::Pause(t.sleep);
+    const auto &b = r.rawResponse;
+    r.receivedCount = quint8(r.registerCount);
+    for (int i = 0; i < r.registerCount; ++i)
+        r.values[size_t(i)] = quint16(b[size_t(3 + 2 * i)] << 8 | b[size_t(4 + 2 * i)]);
+    m_link.Pause(t.sleep);
     return true;
 }
 
-bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, quint8 function,
-                                int compareBytes)
+bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, bool retry)
 {
+    using ModbusFrame::Verdict;
     const Timing t = timing();
-    m_link.BeginTransaction(t.receive);
-    if (!m_link.Write(request, t.send))
+    if (!m_link.BeginTransaction(request, t.receive, retry) || !m_link.Write(request, t.send))
         return fail(r, LookupText(m_settings, Msg::n94));
     QByteArray answer;
     // Judged on this attempt's bytes only: a short confirmation is no confirmation.
-    if (!m_link.Read(answer, function, 8, t.receive, false) ||
-        (answer.size() < 8 && (answer.size() < 2 || quint8(answer[1]) == function)))
+    if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
+                     false))
         return fail(r, LookupText(m_settings, Msg::n95));
-    answer.append(QByteArray(qMax<qsizetype>(0, 8 - answer.size()), '\0'));
     keepAnswer(r, answer);
-    const auto &b = r.rawResponse;
-    if (b[0] != r.slaveAddress)
-        return fail(r, LookupText(m_settings, Msg::n96));
-    if (b[1] != function) {
-        r.moduleErrorCode = b[2];
-        return fail(r, withCode(LookupText(m_settings, Msg::n97), r.moduleErrorCode));
+    quint8 code = 0;
+    const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
+    if (verdict != Verdict::Good)
+        m_link.AnswerRefused();
+    switch (verdict) {
+    case Verdict::Good: break;
+    case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n95));
+    case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n96));
+    case Verdict::Exception:
+        r.moduleErrorCode = code;
+        return fail(r, withCode(LookupText(m_settings, Msg::n97), code));
+    case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n98));
+    case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n99));
     }
-    const quint16 crc = ModbusCrc16(b.data(), 6);
-    if (b[6] != (crc & 0xFF) || b[7] != (crc >> 8))
-        return fail(r, LookupText(m_settings, Msg::n98));
-    if (!std::equal(b.begin() + 2, b.begin() + 2 + compareBytes,
-                    reinterpret_cast<const quint8 *>(request.constData()) + 2))
-        return fail(r, LookupText(m_settings, Msg::n99));
-    SerialLink::Pause(t.sleep);
+    m_link.Pause(t.sleep);
     return true;
 }
 
-bool ModbusMaster::WriteRegistersOnce(ModbusWriteRecord &r)
+bool ModbusMaster::writeOnce(ModbusWriteRecord &r, bool retry)
+{
+    const QByteArray request = ModbusFrame::writeSingleRequest(r.slaveAddress, r.startRegister,
+                                                               r.values[0]);
+    return confirmWrite(r, request, retry);
+}
+
+bool ModbusMaster::writeManyOnce(ModbusWriteRecord &r, bool retry)
 {
     const QByteArray request = ModbusFrame::writeMultipleRequest(
         r.slaveAddress, r.startRegister, r.registerCount, r.values.data());
-    return confirmWrite(r, request, ModbusFrame::WriteMultiple, 4);
+    return confirmWrite(r, request, retry);
 }
 
-bool ModbusMaster::WriteRegisterOnce(ModbusWriteRecord &r)
-{
-    const QByteArray request =
-        ModbusFrame::writeSingleRequest(r.slaveAddress, r.startRegister, r.values[0]);
-    return confirmWrite(r, request, ModbusFrame::WriteSingle, 2);
-}
+bool ModbusMaster::WriteRegistersOnce(ModbusWriteRecord &r) { return writeManyOnce(r, false); }
 
+bool ModbusMaster::WriteRegisterOnce(ModbusWriteRecord &r) { return writeOnce(r, false); }
+
+// After an abort nothing more is sent and nothing is reported: the link was not lost, the
+// transaction was called off.
 bool ModbusMaster::ReadRegisters(ModbusReadRecord &r, quint16 startRegister, quint16 count)
 {
     r.slaveAddress = slaveAddress();
     r.startRegister = startRegister;
     r.registerCount = count;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const bool ok = ReadRegistersOnce(r);
+        const bool ok = readOnce(r, attempt > 1);
+        if (m_link.Aborted())
+            return ok;
         m_reporter.ShowAttemptNumber(attempt);
         if (ok)
             return true;
@@ -150,9 +164,11 @@ bool ModbusMaster::WriteRegister(ModbusWriteRecord &r, quint16 reg, quint16 valu
     r.slaveAddress = slaveAddress();
     r.startRegister = reg;
     r.values[0] = value;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt)
-        if (WriteRegisterOnce(r))
-            return true;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        const bool ok = writeOnce(r, attempt > 1);
+        if (ok || m_link.Aborted())
+            return ok;
+    }
     m_reporter.SetLinkDown(r.errorText);
     return false;
 }
@@ -164,8 +180,10 @@ bool ModbusMaster::WriteRegisters(ModbusWriteRecord &r, quint16 startRegister, q
     r.startRegister = startRegister;
     r.registerCount = count;
     std::copy_n(values, std::min<int>(count, kRecordValues), r.values.begin());
-    for (int attempt = 1; attempt <= kAttempts; ++attempt)
-        if (WriteRegistersOnce(r))
-            return true;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        const bool ok = writeManyOnce(r, attempt > 1);
+        if (ok || m_link.Aborted())
+            return ok;
+    }
     return false;
 }

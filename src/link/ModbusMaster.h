@@ -43,7 +43,8 @@ public:
     ModbusMaster(SerialLink &link, const MemIniFile &settings, LinkReporter &reporter);
 
     // Up to three attempts; the attempt number goes to status panel 2 after each; after
-    // the third failure the link is reported down.
+    // the third failure the link is reported down. The wrappers stop at once, sending
+    // nothing more and reporting nothing, when the link has been aborted.
     bool ReadRegisters(ModbusReadRecord &record, quint16 startRegister, quint16 count);
     // Up to three attempts; reported down after the third failure.
     bool WriteRegister(ModbusWriteRecord &record, quint16 reg, quint16 value);
@@ -63,8 +64,11 @@ private:
     };
     Timing timing() const;
     quint8 slaveAddress() const;
-    bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, quint8 function,
-                      int compareBytes);
+    // One attempt; a retry of the same request takes a late answer to the one before.
+    bool readOnce(ModbusReadRecord &record, bool retry);
+    bool writeOnce(ModbusWriteRecord &record, bool retry);
+    bool writeManyOnce(ModbusWriteRecord &record, bool retry);
+    bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, bool retry);
 
     SerialLink &m_link;
     const MemIniFile &m_settings;

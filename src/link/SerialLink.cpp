@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <climits>
 #include <optional>
 
 Q_LOGGING_CATEGORY(lcLink, "velmaris.link", QtWarningMsg)
@@ -66,7 +67,9 @@ bool SerialLink::OpenPort(const QString &path)
         return false;
     }
     m_portErrorShown = false;
+    m_aborted = false;
     m_abandoned = false;
+    m_mustSettle = false;
     return true;
 }
 
@@ -112,11 +115,27 @@ bool SerialLink::ApplyTimeouts()
     if (!m_port.isOpen())
         return false;
     auto key = [&](const char *name, int def) {
-        return m_settings.readInteger(kConnect, QString::fromLatin1(name), def);
+        return qMax(0, m_settings.readInteger(kConnect, QString::fromLatin1(name), def));
     };
     m_timeouts = {key("cto1", 10), key("cto2", 0), key("cto3", 1000), key("cto4", 100),
                   key("cto5", 1000)};
     return true;
+}
+
+int SerialLink::TotalTimeoutMs(int multiplier, qint64 bytes, int constant)
+{
+    // Each factor fits in 32 bits, so the product fits in 64.
+    const qint64 ms = qint64(qMax(0, multiplier)) * qBound(qint64(0), bytes, qint64(INT_MAX)) +
+                      qint64(qMax(0, constant));
+    return int(qMin<qint64>(ms, INT_MAX));
+}
+
+int SerialLink::SilenceMs() const
+{
+    if (m_timeouts.readInterval > 0)
+        return m_timeouts.readInterval;
+    const qint32 baud = m_port.baudRate() > 0 ? m_port.baudRate() : 9600;
+    return qMax(5, int((35 * 11 * 1000 / 10 + baud - 1) / baud)); // 3.5 characters of 11 bits
 }
 
 bool SerialLink::ConnectPort(const QString &path) { return OpenPort(path) && ConfigurePort(); }
@@ -126,6 +145,16 @@ void SerialLink::ClosePort()
     if (m_port.isOpen())
         m_port.close();
     m_abandoned = false;
+    m_mustSettle = false;
+}
+
+void SerialLink::Abort()
+{
+    m_aborted = true;
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Output); // nothing more goes on the line
+    if (m_wait)
+        m_wait->exit(1);
 }
 
 void SerialLink::onError(QSerialPort::SerialPortError error)
@@ -137,38 +166,83 @@ void SerialLink::onError(QSerialPort::SerialPortError error)
     }
 }
 
-void SerialLink::BeginTransaction(int drainMs)
+int SerialLink::runWait(QEventLoop &loop, bool letUserIn)
 {
-    if (!m_port.isOpen())
-        return;
-    if (m_abandoned) {
-        // The slave may still be answering the request we gave up on; let it finish so
-        // its answer is not taken for the next one.
-        QByteArray stale;
-        Read(stale, m_abandonedFunction, 1024, drainMs, true);
-        if (!stale.isEmpty())
-            qCDebug(lcLink) << "drained" << stale.toHex(' ');
-        m_abandoned = false;
-    }
-    if (!m_port.isOpen())
-        return;
+    if (m_aborted)
+        return 1;
+    QEventLoop *const outer = m_wait;
+    m_wait = &loop;
+    const int result =
+        loop.exec(letUserIn ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    m_wait = outer;
+    return result;
+}
+
+void SerialLink::discardInput()
+{
     const QByteArray old = m_port.readAll();
     if (!old.isEmpty())
         qCDebug(lcLink) << "discarded" << old.toHex(' ');
     m_port.clear(QSerialPort::Input);
 }
 
+bool SerialLink::waitForSilence(int maxMs)
+{
+    const int silence = SilenceMs();
+    QEventLoop loop;
+    QTimer gap, limit;
+    connect(&m_port, &QSerialPort::readyRead, &loop, [&] {
+        discardInput();
+        armTimer(gap, silence); // counts again from the last byte
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, &loop, [&] {
+        if (!m_port.isOpen())
+            loop.quit();
+    });
+    connect(&gap, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    discardInput();
+    armTimer(gap, silence);
+    armTimer(limit, qMax(maxMs, silence));
+    runWait(loop, true);
+    return !m_aborted && m_port.isOpen();
+}
+
+bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool retry)
+{
+    if (m_aborted || !m_port.isOpen())
+        return false;
+    if (m_abandoned && !(retry && request == m_abandonedRequest)) {
+        // The slave may still be answering the request we gave up on; let that answer pass
+        // so it is not taken for this one.
+        QByteArray stale;
+        Read(stale, ModbusFrame::expectedAnswer(m_abandonedRequest), 1024, drainMs, true);
+        if (!stale.isEmpty())
+            qCDebug(lcLink) << "drained" << stale.toHex(' ');
+        m_abandoned = false;
+    }
+    if (m_mustSettle && !m_aborted && m_port.isOpen()) {
+        waitForSilence(drainMs);
+        m_mustSettle = false;
+    }
+    if (m_aborted || !m_port.isOpen())
+        return false;
+    discardInput();
+    m_request = request;
+    return true;
+}
+
 bool SerialLink::Write(const QByteArray &frame, int ms)
 {
-    if (!m_port.isOpen())
+    if (m_aborted || !m_port.isOpen())
         return false;
     qCDebug(lcLink) << "TX" << frame.toHex(' ');
     if (m_port.write(frame) != frame.size())
         return false;
     m_port.flush(); // hands what it can to the driver without blocking
     if (m_port.bytesToWrite() > 0) {
-        const int portLimit =
-            m_timeouts.writeTotalMultiplier * int(frame.size()) + m_timeouts.writeTotalConstant;
+        const int portLimit = TotalTimeoutMs(m_timeouts.writeTotalMultiplier, frame.size(),
+                                             m_timeouts.writeTotalConstant);
         QEventLoop loop;
         QTimer limit;
         connect(&m_port, &QSerialPort::bytesWritten, &loop, [&] {
@@ -178,26 +252,28 @@ bool SerialLink::Write(const QByteArray &frame, int ms)
         connect(&m_port, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
         connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
         armTimer(limit, portLimit > 0 ? qMin(ms, portLimit) : ms);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        runWait(loop, false);
     }
     if (!m_port.isOpen())
         return false;
-    if (m_port.bytesToWrite() > 0) {
+    if (m_aborted || m_port.bytesToWrite() > 0) {
         m_port.clear(QSerialPort::Output);
         return false;
     }
     return true;
 }
 
-bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms, bool letUserIn)
+bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected, int capacity,
+                      int ms, bool letUserIn)
 {
     answer.clear();
-    if (!m_port.isOpen())
+    if (m_aborted || !m_port.isOpen())
         return false;
     bool complete = false;
     QEventLoop loop;
     QTimer total, gap, portTotal;
     QElapsedTimer sinceLastByte;
+    int silenceMs = 0; // 0: no silence ends this answer
     auto finish = [&] {
         complete = true;
         loop.quit();
@@ -216,14 +292,17 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
         answer.resize(had + qMax<qint64>(0, got));
         if (got <= 0)
             return;
-        const int want = ModbusFrame::expectedAnswerLength(function, answer);
+        const int want = ModbusFrame::answerLength(expected, answer);
         if ((want > 0 && answer.size() >= want) || answer.size() >= capacity)
             return finish();
-        // The interval time-out counts from the last byte; the timer is armed once and
-        // re-armed only when it fires early, not for every byte that arrives.
+        // Bytes that cannot begin the answer say nothing about where it ends: only silence
+        // does, even when the read-interval time-out is off.
+        silenceMs = want == ModbusFrame::NotTheAnswer ? SilenceMs() : m_timeouts.readInterval;
+        // The silence counts from the last byte; the timer is armed once and re-armed only
+        // when it fires early, not for every byte that arrives.
         sinceLastByte.start();
-        if (m_timeouts.readInterval > 0 && !gap.isActive())
-            armTimer(gap, m_timeouts.readInterval);
+        if (silenceMs > 0 && !gap.isActive())
+            armTimer(gap, silenceMs);
     };
     take();
     if (!complete && ms > 0) {
@@ -234,10 +313,10 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
         });
         connect(&gap, &QTimer::timeout, &loop, [&] {
             const qint64 quiet = sinceLastByte.elapsed();
-            if (quiet >= m_timeouts.readInterval)
+            if (quiet >= silenceMs)
                 finish();
             else
-                armTimer(gap, int(m_timeouts.readInterval - quiet));
+                armTimer(gap, int(silenceMs - quiet));
         });
         connect(&portTotal, &QTimer::timeout, &loop, [&] {
             if (!answer.isEmpty())
@@ -245,27 +324,33 @@ bool SerialLink::Read(QByteArray &answer, quint8 function, int capacity, int ms,
         });
         connect(&total, &QTimer::timeout, &loop, &QEventLoop::quit);
         armTimer(total, ms);
-        const int portLimit = m_timeouts.readTotalMultiplier * capacity + m_timeouts.readTotalConstant;
+        const int portLimit = TotalTimeoutMs(m_timeouts.readTotalMultiplier, capacity,
+                                             m_timeouts.readTotalConstant);
         if (portLimit > 0 && portLimit < ms)
             armTimer(portTotal, portLimit);
-        loop.exec(letUserIn ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        runWait(loop, letUserIn);
     }
     if (!answer.isEmpty())
         qCDebug(lcLink) << "RX" << answer.toHex(' ') << (complete ? "" : "(incomplete)");
+    if (m_aborted)
+        complete = false;
     if (!complete) {
         m_abandoned = true;
-        m_abandonedFunction = function;
+        m_abandonedRequest = m_request;
     }
     return complete;
 }
 
-void SerialLink::Pause(int ms)
+bool SerialLink::Pause(int ms)
 {
+    if (m_aborted)
+        return false;
     if (ms <= 0)
-        return;
+        return true;
     QEventLoop loop;
     QTimer t;
     connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
     armTimer(t, ms);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    runWait(loop, false);
+    return !m_aborted;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "ModbusFrames.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
@@ -6,6 +8,7 @@
 
 class MemIniFile;
 class LinkReporter;
+class QEventLoop;
 
 // The one serial port to the controller. Line settings and time-outs come from [connect]
 // of the program settings each time the port is configured. Transfers wait in a local event
@@ -31,42 +34,72 @@ public:
     bool portErrorShown() const { return m_portErrorShown; }
     void ClearPortErrorShown() { m_portErrorShown = false; }
 
-    // Port time-outs in ms, as last applied.
+    // Port time-outs in ms, as last applied; negative settings count as 0.
     struct Timeouts {
-        int readInterval = 10;        // cto1
-        int readTotalMultiplier = 0;  // cto2, per byte
-        int readTotalConstant = 1000; // cto3
+        int readInterval = 10;          // cto1
+        int readTotalMultiplier = 0;    // cto2, per byte
+        int readTotalConstant = 1000;   // cto3
         int writeTotalMultiplier = 100; // cto4, per byte
         int writeTotalConstant = 1000;  // cto5
     };
     const Timeouts &timeouts() const { return m_timeouts; }
+    // multiplier × bytes + constant in ms, computed without overflow and kept within an int
+    // (hand-edited settings may hold anything).
+    static int TotalTimeoutMs(int multiplier, qint64 bytes, int constant);
 
-    // Before a transaction: if the last one was abandoned, wait up to drainMs for its late
-    // answer to pass, then discard every byte received since the previous transaction.
-    void BeginTransaction(int drainMs);
+    // Ends any running wait (write, read, pause, drain) at once with failure, and refuses
+    // every transfer until Resume() or until the port is closed and opened again. For
+    // closing the window while a transaction runs.
+    void Abort();
+    void Resume() { m_aborted = false; }
+    bool Aborted() const { return m_aborted; }
+
+    // Before a transaction with this request. A transfer abandoned on a time-out is waited
+    // for (up to drainMs) unless this is a retry of that same request, which takes a late
+    // answer as its own. After a refused answer the line must first fall silent. Then
+    // every byte received since the previous transaction is discarded.
+    // False when the link is aborted or closed.
+    bool BeginTransaction(const QByteArray &request, int drainMs, bool retry);
 
     // Sends frame; true when it has left the port within ms. User input waits meanwhile.
     bool Write(const QByteArray &frame, int ms);
 
-    // Receives the answer to a request with this function: complete as soon as the whole
-    // frame has arrived, or when bytes arrived and then none for the read-interval time-out,
-    // or when bytes arrived and the port's total read time-out ended. False when nothing
-    // completed within ms; the transfer then counts as abandoned. With letUserIn the GUI
+    // Receives the answer to a request of this shape. It is complete as soon as as many
+    // bytes as its first bytes announce have arrived; or, when bytes have arrived, once the
+    // line has been silent for the read-interval time-out (bytes that cannot begin the
+    // answer always end this way, so a noisy answer is heard to its end), or when the
+    // port's total read time-out ends. False when nothing completed within ms (the
+    // transfer then counts as abandoned) or the link was aborted. With letUserIn the GUI
     // handles user input while waiting.
-    bool Read(QByteArray &answer, quint8 function, int capacity, int ms, bool letUserIn);
+    bool Read(QByteArray &answer, const ModbusFrame::Expected &expected, int capacity, int ms,
+              bool letUserIn);
 
-    // Waits ms without spinning; user input waits.
-    static void Pause(int ms);
+    // The answer just read was refused: whatever the slave is still sending must end before
+    // the next request goes out (a half-duplex line).
+    void AnswerRefused() { m_mustSettle = true; }
+
+    // Waits ms without spinning; user input waits. False when aborted.
+    bool Pause(int ms);
+
+    // Silence on the line that ends a frame whose length is unknown: the read-interval
+    // time-out, or 3.5 characters (at least 5 ms) when that is off.
+    int SilenceMs() const;
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    void discardInput();
+    bool waitForSilence(int maxMs);
+    int runWait(QEventLoop &loop, bool letUserIn);
 
     const MemIniFile &m_settings;
     LinkReporter &m_reporter;
     QSerialPort m_port;
     Timeouts m_timeouts;
     bool m_portErrorShown = false;
-    bool m_openFailed = false;
+    bool m_aborted = false;
+    bool m_mustSettle = false;
     bool m_abandoned = false;
-    quint8 m_abandonedFunction = 0;
+    QByteArray m_request;          // of the transaction under way
+    QByteArray m_abandonedRequest; // whose answer may still come
+    QEventLoop *m_wait = nullptr; // the running wait, ended by Abort()
 };

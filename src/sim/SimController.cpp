@@ -48,6 +48,7 @@ bool SimController::configure(const DeviceRegisterMap &map, const Options &optio
     }
     if (!buildRegions(error))
         return false;
+    m_written.assign(options.namedValues ? 0x10000 : 0, false);
     populate();
     return true;
 }
@@ -182,6 +183,10 @@ bool SimController::wordOf(quint32 reg, quint16 &value) const
     const Region *r = regionOf(reg);
     if (!r)
         return false;
+    if (m_options.namedValues && r->block != Block::Identification && !m_written[reg]) {
+        value = quint16(reg);
+        return true;
+    }
     const int offset = int(reg - r->start);
     switch (r->block) {
     case Block::Identification: {
@@ -273,6 +278,8 @@ quint8 SimController::write(quint16 start, const QList<quint16> &values, bool *t
         const quint32 reg = quint32(start) + quint32(i);
         const Region *r = regionOf(reg);
         const int offset = int(reg - r->start);
+        if (m_options.namedValues)
+            m_written[reg] = true;
         switch (r->block) {
         case Block::Connection: m_connection[offset] = values[i]; break;
         case Block::SensorSettings: m_sensors[size_t(r->item)].settings[offset] = values[i]; break;

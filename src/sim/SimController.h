@@ -54,6 +54,9 @@ public:
         quint16 firmware = 0x0102;
         quint16 hardware = 0x0100;
         bool twoIdRegisters = false;
+        // Every register but the identification reads as its own address until a master
+        // writes it, so a value shows which register it came from.
+        bool namedValues = false;
         int registeredSensors = 12;
         quint32 seed = 1;
         LineSettings line;
@@ -140,4 +143,5 @@ private:
     qint64 m_simMs = 0;
     std::optional<qint64> m_lastRealMs;
     bool m_frozen = false;
+    std::vector<bool> m_written; // with named values: registers that hold a written value
 };

@@ -46,6 +46,10 @@ Controller:
   --hw 0xMMmm         hardware word (default 0x0100)
   --two-id-registers  answer only 0x0400..0x0401, like firmware 1.0; a read of four
                       identification registers gets exception 2
+  --named-values      every register except the identification (0x0400..) reads as
+                      its own address (register 0x0141 holds 0x0141) until a master
+                      writes it; sensors and relays still live underneath. For telling
+                      which register a shown value came from
   --sensors N         registered sensors (default 12); the others report status 40. With 8
                       or more, the last three report 10, 20 and 30
   --seed N            seed of the drift and of fault rates (default 1)
@@ -202,6 +206,8 @@ int main(int argc, char **argv)
                 c.controller.hardware = *v;
         } else if (arg == QLatin1String("--two-id-registers")) {
             c.controller.twoIdRegisters = true;
+        } else if (arg == QLatin1String("--named-values")) {
+            c.controller.namedValues = true;
         } else if (arg == QLatin1String("--address")) {
             c.controller.line.address = quint16(intOption(arg, value(), 1, 247));
         } else if (arg == QLatin1String("--baud")) {

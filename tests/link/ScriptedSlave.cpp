@@ -8,6 +8,7 @@
 
 ScriptedSlave::ScriptedSlave()
 {
+    m_clock.start();
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         return;
@@ -32,8 +33,11 @@ ScriptedSlave::~ScriptedSlave()
 
 void ScriptedSlave::send(const QByteArray &bytes)
 {
-    if (!bytes.isEmpty() && ::write(m_master, bytes.constData(), bytes.size()) < 0)
+    if (bytes.isEmpty())
+        return;
+    if (::write(m_master, bytes.constData(), bytes.size()) < 0)
         qWarning("pty write failed");
+    lastSendTime = m_clock.elapsed();
 }
 
 void ScriptedSlave::readable()
@@ -56,11 +60,18 @@ void ScriptedSlave::readable()
         const QByteArray request = m_pending.left(len);
         m_pending.remove(0, len);
         requests.append(request);
+        requestTimes.append(m_clock.elapsed());
         if (!m_script)
             continue;
         const Answer a = m_script(request, int(requests.size()));
         auto deliver = [this, a] {
-            if (a.splitAt > 0 && a.splitAt < a.bytes.size()) {
+            if (a.pieceBytes > 0) {
+                for (qsizetype at = 0, i = 0; at < a.bytes.size(); at += a.pieceBytes, ++i) {
+                    const QByteArray piece = a.bytes.mid(at, a.pieceBytes);
+                    QTimer::singleShot(int(i) * a.pieceDelayMs, Qt::PreciseTimer, this,
+                                       [this, piece] { send(piece); });
+                }
+            } else if (a.splitAt > 0 && a.splitAt < a.bytes.size()) {
                 send(a.bytes.left(a.splitAt));
                 const QByteArray rest = a.bytes.mid(a.splitAt);
                 QTimer::singleShot(a.splitDelayMs, this, [this, rest] { send(rest); });

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSocketNotifier>
@@ -16,6 +17,8 @@ public:
         int delayMs = 0;
         int splitAt = 0; // send the first splitAt bytes, the rest splitDelayMs later
         int splitDelayMs = 0;
+        int pieceBytes = 0; // else: send in pieces of this many bytes, pieceDelayMs apart
+        int pieceDelayMs = 0;
     };
     using Script = std::function<Answer(const QByteArray &request, int number)>;
 
@@ -26,6 +29,8 @@ public:
     void setScript(Script script) { m_script = std::move(script); }
     void send(const QByteArray &bytes);
     QList<QByteArray> requests;
+    QList<qint64> requestTimes; // ms since the slave was made, when each request was complete
+    qint64 lastSendTime = -1;   // ms, when the last bytes were handed to the line
 
 private:
     void readable();
@@ -33,6 +38,7 @@ private:
     int m_slave = -1;
     QString m_path;
     QByteArray m_pending;
+    QElapsedTimer m_clock;
     Script m_script;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };

@@ -8,7 +8,11 @@
 #include "SerialLink.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QTest>
+#include <climits>
+
+Q_DECLARE_METATYPE(ModbusFrame::Verdict)
 
 namespace {
 
@@ -39,6 +43,10 @@ QByteArray readAnswer(const QByteArray &request, quint16 base, quint8 address = 
     AppendModbusCrc(f);
     return f;
 }
+
+QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+
+const quint16 kOne[] = {1};
 
 QByteArray echo(const QByteArray &request)
 {
@@ -80,15 +88,106 @@ private slots:
                  withCrc("11100001000204000a0102"));
     }
 
+    void answerLengths_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<int>("length");
+        const QByteArray read4 = ModbusFrame::readRequest(100, 0x400, 4);
+        const QByteArray write16 = ModbusFrame::writeMultipleRequest(100, 5, 1, kOne);
+        const QByteArray write6 = ModbusFrame::writeSingleRequest(100, 5, 1);
+        QTest::newRow("nothing yet") << read4 << QByteArray() << 0;
+        QTest::newRow("address only") << read4 << hex("64") << 0;
+        QTest::newRow("no count yet") << read4 << hex("6403") << 0;
+        QTest::newRow("count as asked") << read4 << hex("640308") << 13;
+        QTest::newRow("exception") << read4 << hex("6483") << 5;
+        QTest::newRow("other count") << read4 << hex("640302") << -1;
+        QTest::newRow("odd count") << read4 << hex("640307") << -1;
+        QTest::newRow("other address") << read4 << hex("65") << -1;
+        QTest::newRow("noise, then address") << read4 << hex("ff64") << -1;
+        QTest::newRow("address twice") << read4 << hex("6464") << -1;
+        QTest::newRow("other function") << read4 << hex("6406") << -1;
+        QTest::newRow("exception of another function") << read4 << hex("6486") << -1;
+        QTest::newRow("write 16") << write16 << hex("6410") << 8;
+        QTest::newRow("write 6 exception") << write6 << hex("6486") << 5;
+        QTest::newRow("write 6 answered as 16") << write6 << hex("6410") << -1;
+    }
     void answerLengths()
     {
-        using ModbusFrame::expectedAnswerLength;
-        QCOMPARE(expectedAnswerLength(3, QByteArray::fromHex("64")), 0);
-        QCOMPARE(expectedAnswerLength(3, QByteArray::fromHex("6403")), 0);
-        QCOMPARE(expectedAnswerLength(3, QByteArray::fromHex("640308")), 13);
-        QCOMPARE(expectedAnswerLength(3, QByteArray::fromHex("6483")), 5);
-        QCOMPARE(expectedAnswerLength(16, QByteArray::fromHex("6410")), 8);
-        QCOMPARE(expectedAnswerLength(6, QByteArray::fromHex("6486")), 5);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, received);
+        QFETCH(int, length);
+        QCOMPARE(ModbusFrame::answerLength(ModbusFrame::expectedAnswer(request), received), length);
+    }
+
+    // Every answer that is not the one asked for is refused, judged on the bytes that
+    // arrived and nothing else.
+    void answerJudgement_data()
+    {
+        using V = ModbusFrame::Verdict;
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<V>("verdict");
+        QTest::addColumn<int>("code");
+        const QByteArray read1 = ModbusFrame::readRequest(100, 0x300, 1);
+        const QByteArray read3 = ModbusFrame::readRequest(100, 0x100, 3);
+        const QByteArray read4 = ModbusFrame::readRequest(100, 0x400, 4);
+        const QByteArray good1 = withCrc("6403020007");
+        QTest::newRow("good") << read1 << good1 << V::Good << 0;
+        QTest::newRow("nothing") << read1 << QByteArray() << V::Missing << 0;
+        QTest::newRow("address only") << read1 << hex("64") << V::Missing << 0;
+        QTest::newRow("header only") << read1 << hex("640302") << V::Missing << 0;
+        QTest::newRow("short: no data, CRC of the header") << read1 << hex("640302b12e") << V::Missing << 0;
+        QTest::newRow("short: CRC missing") << read1 << good1.left(6) << V::Missing << 0;
+        QTest::newRow("over-long") << read1 << good1 + hex("00") << V::WrongData << 0;
+        QTest::newRow("two answers") << read1 << good1 + good1 << V::WrongData << 0;
+        QTest::newRow("fewer registers than asked") << read4 << hex("640302b12e") << V::WrongData << 0;
+        QTest::newRow("more registers than asked") << read1 << withCrc("64030400070008") << V::WrongData << 0;
+        QTest::newRow("odd byte count") << read3 << withCrc("640305000100020a") << V::WrongData << 0;
+        QTest::newRow("wrong address") << read1 << withCrc("6503020007") << V::WrongAddress << 0;
+        QTest::newRow("exception") << read1 << withCrc("648302") << V::Exception << 2;
+        QTest::newRow("exception, bad CRC") << read1 << hex("6483020000") << V::BadCrc << 0;
+        QTest::newRow("exception of another function") << read1 << withCrc("648604") << V::Exception << 4;
+        QTest::newRow("bad CRC") << read1 << hex("64030200070000") << V::BadCrc << 0;
+        QTest::newRow("noise before the frame") << read1 << hex("ff") + good1 << V::BadCrc << 0;
+        QTest::newRow("address as noise") << read1 << hex("64") + good1 << V::BadCrc << 0;
+        QTest::newRow("noise only") << read1 << hex("13f0a1") << V::BadCrc << 0;
+        QTest::newRow("answer to a write") << read1 << withCrc("640600050007") << V::WrongData << 0;
+
+        const QByteArray write6 = ModbusFrame::writeSingleRequest(100, 5, 7);
+        const QByteArray write16 = ModbusFrame::writeMultipleRequest(100, 5, 1, kOne);
+        QTest::newRow("write echo") << write6 << write6 << V::Good << 0;
+        QTest::newRow("write other value") << write6 << withCrc("640600050008") << V::Good << 0;
+        QTest::newRow("write other register") << write6 << withCrc("640600060007") << V::WrongData << 0;
+        QTest::newRow("write short") << write6 << write6.left(7) << V::Missing << 0;
+        QTest::newRow("write over-long") << write6 << write6 + hex("00") << V::WrongData << 0;
+        QTest::newRow("write bad CRC") << write6 << hex("6406000500070000") << V::BadCrc << 0;
+        QTest::newRow("write exception") << write6 << withCrc("648603") << V::Exception << 3;
+        QTest::newRow("write wrong address") << write6 << withCrc("630600050007") << V::WrongAddress << 0;
+        QTest::newRow("write noise before") << write6 << hex("00") + write6 << V::BadCrc << 0;
+        QTest::newRow("write 16 confirmed") << write16 << withCrc("641000050001") << V::Good << 0;
+        QTest::newRow("write 16 other count") << write16 << withCrc("641000050002") << V::WrongData << 0;
+        QTest::newRow("write 16 answered by a read") << write16 << good1 << V::WrongData << 0;
+    }
+    void answerJudgement()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, received);
+        QFETCH(ModbusFrame::Verdict, verdict);
+        QFETCH(int, code);
+        quint8 exceptionCode = 0;
+        QCOMPARE(ModbusFrame::judgeAnswer(request, received, &exceptionCode), verdict);
+        QCOMPARE(int(exceptionCode), code);
+    }
+
+    // Hand-edited time-outs may be huge; nothing may overflow.
+    void portTimeoutArithmetic()
+    {
+        QCOMPARE(SerialLink::TotalTimeoutMs(100, 8, 1000), 1800);
+        QCOMPARE(SerialLink::TotalTimeoutMs(0, 1024, 0), 0);
+        QCOMPARE(SerialLink::TotalTimeoutMs(2097152, 1024, 1000), INT_MAX);
+        QCOMPARE(SerialLink::TotalTimeoutMs(INT_MAX, INT_MAX, INT_MAX), INT_MAX);
+        QCOMPARE(SerialLink::TotalTimeoutMs(-5, 1024, 30), 30);
     }
 
     void portNames()
@@ -154,7 +253,13 @@ private slots:
         QTest::newRow("wrong address") << withCrc("6503020001") << text(Msg::n90) << 0;
         QTest::newRow("bad crc") << QByteArray::fromHex("64030200010000") << text(Msg::n92) << 0;
         QTest::newRow("no answer") << QByteArray() << text(Msg::n89) << 0;
-        QTest::newRow("truncated") << QByteArray::fromHex("640304000100") << text(Msg::n92) << 0;
+        QTest::newRow("truncated") << QByteArray::fromHex("64030200") << text(Msg::n89) << 0;
+        QTest::newRow("other count, truncated") << QByteArray::fromHex("640304000100") << text(Msg::n92) << 0;
+        QTest::newRow("short") << QByteArray::fromHex("640302b12e") << text(Msg::n89) << 0;
+        QTest::newRow("over-long") << withCrc("6403020001") + '\0' << text(Msg::n93) << 0;
+        QTest::newRow("more registers") << withCrc("64030400010002") << text(Msg::n93) << 0;
+        QTest::newRow("odd count") << withCrc("640303000100") << text(Msg::n93) << 0;
+        QTest::newRow("noise before") << QByteArray::fromHex("00") + withCrc("6403020001") << text(Msg::n92) << 0;
     }
 
     void readFailureTable()
@@ -172,15 +277,151 @@ private slots:
         QCOMPARE(reporter->linkDown, QStringList{failure});
     }
 
-    void oddByteCountKeepsTheCrcAfterAllBytes()
+    // The frames of the faults on a line, delivered as a line delivers them: in pieces.
+    void noiseEndsOnSilenceAndTheRetryWaitsForIt()
     {
-        slave->setScript([](const QByteArray &, int) {
-            return ScriptedSlave::Answer{withCrc("640305000100020a")};
+        // A stray byte, then a whole answer of 4 registers arriving in pieces faster than
+        // the 10 ms inter-frame gap; the second request gets a clean answer.
+        slave->setScript([](const QByteArray &r, int n) {
+            ScriptedSlave::Answer a{readAnswer(r, 0x0140)};
+            if (n == 1) {
+                a.bytes.prepend(char(0xFF));
+                a.pieceBytes = 3;
+                a.pieceDelayMs = 4;
+            }
+            return a;
         });
         ModbusReadRecord rec;
-        QVERIFY(master->ReadRegisters(rec, 0, 3));
-        QCOMPARE(rec.receivedCount, quint8(2));
-        QCOMPARE(rec.values[1], quint16(2));
+        QVERIFY(master->ReadRegisters(rec, 0x0140, 4));
+        QCOMPARE(reporter->attempts, (QList<int>{1, 2}));
+        QCOMPARE(rec.errorText, text(Msg::n92));
+        QCOMPARE(rec.values[3], quint16(0x0143));
+        QCOMPARE(slave->requests.size(), 2);
+        // The retry went out only after the noisy answer had ended and the line was quiet.
+        QVERIFY2(slave->requestTimes[1] - slave->requestTimes[0] >= 4 * 4 + 8,
+                 qPrintable(QString::number(slave->requestTimes[1] - slave->requestTimes[0])));
+        QVERIFY(reporter->linkDown.isEmpty());
+    }
+
+    void shortAnswerIsNeverReadFromTheClearedBuffer()
+    {
+        // Byte count 2, then the CRC of the header: no data at all.
+        slave->setScript([](const QByteArray &r, int n) {
+            return ScriptedSlave::Answer{n == 1 ? hex("640302b12e") : readAnswer(r, 0)};
+        });
+        ModbusReadRecord rec;
+        rec.values.fill(0xBEEF);
+        QVERIFY(master->ReadRegisters(rec, 0x0300, 1));
+        QCOMPARE(reporter->attempts, (QList<int>{1, 2}));
+        QCOMPARE(rec.errorText, text(Msg::n89));
+        QCOMPARE(rec.values[0], quint16(0));
+        // Asked for four registers, the same frame is somebody else's data.
+        QVERIFY(master->ReadRegisters(rec, 0x0400, 4));
+        slave->setScript([](const QByteArray &, int) { return ScriptedSlave::Answer{hex("640302b12e")}; });
+        rec.values.fill(0xBEEF);
+        QVERIFY(!master->ReadRegisters(rec, 0x0400, 4));
+        QCOMPARE(rec.errorText, text(Msg::n93));
+        QCOMPARE(rec.values[0], quint16(0xBEEF));
+    }
+
+    void retryTakesALateAnswerToTheSameRequest()
+    {
+        // The first answer comes after the time-out, the second request gets none: only a
+        // retry that does not drain can use the late answer.
+        slave->setScript([](const QByteArray &r, int n) {
+            return n == 1 ? ScriptedSlave::Answer{readAnswer(r, 100), 220} : ScriptedSlave::Answer{};
+        });
+        ModbusReadRecord rec;
+        QVERIFY(master->ReadRegisters(rec, 0, 2));
+        QCOMPARE(reporter->attempts, (QList<int>{1, 2}));
+        QCOMPARE(rec.values[1], quint16(101));
+        QCOMPARE(slave->requests.size(), 2);
+    }
+
+    void silentSlaveIsLostAfterThreeWaits()
+    {
+        ModbusReadRecord rec;
+        QVERIFY(!master->ReadRegisters(rec, 0, 2));
+        QCOMPARE(slave->requests.size(), 3);
+        QCOMPARE(reporter->linkDown, QStringList{text(Msg::n89)});
+        // A retry does not wait for the answer it gave up on: the requests are one
+        // receive time-out apart (150 ms), not two.
+        for (int i = 1; i < 3; ++i)
+            QVERIFY2(slave->requestTimes[i] - slave->requestTimes[i - 1] < 270,
+                     qPrintable(QString::number(slave->requestTimes[i] - slave->requestTimes[i - 1])));
+    }
+
+    void abortEndsTheWaitAndStopsTheRetries()
+    {
+        settings->writeInteger("connect", "receive", 3000);
+        ModbusReadRecord rec;
+        QTimer::singleShot(40, link.get(), [this] { link->Abort(); });
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!master->ReadRegisters(rec, 0, 2));
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(link->Aborted());
+        QTest::qWait(30);
+        QCOMPARE(slave->requests.size(), 1);
+        QVERIFY(reporter->linkDown.isEmpty());
+        QVERIFY(reporter->attempts.isEmpty());
+        // Refused until resumed: nothing goes out.
+        ModbusWriteRecord w;
+        QVERIFY(!master->WriteRegister(w, 5, 1));
+        QVERIFY(!master->ReadRegisters(rec, 0, 2));
+        QVERIFY(!link->Pause(10));
+        QTest::qWait(30);
+        QCOMPARE(slave->requests.size(), 1);
+        slave->setScript([](const QByteArray &r, int) { return ScriptedSlave::Answer{readAnswer(r, 9)}; });
+        link->Resume();
+        settings->writeInteger("connect", "receive", 150);
+        QVERIFY(master->ReadRegisters(rec, 0, 2));
+        QCOMPARE(rec.values[0], quint16(9));
+    }
+
+    void abortEndsPausesAndDrains()
+    {
+        slave->setScript([](const QByteArray &r, int) { return ScriptedSlave::Answer{readAnswer(r, 9)}; });
+        settings->writeInteger("connect", "sleep", 5000);
+        ModbusReadRecord rec;
+        QTimer::singleShot(40, link.get(), [this] { link->Abort(); });
+        QElapsedTimer t;
+        t.start();
+        master->ReadRegisters(rec, 0, 2); // the pause after the answer is cut short
+        QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(slave->requests.size(), 1);
+
+        // A drain before a different request: abandoned, then aborted while draining.
+        settings->writeInteger("connect", "sleep", 0);
+        settings->writeInteger("connect", "receive", 2000);
+        link->ClosePort(); // a reopened port takes transfers again
+        QVERIFY(link->ConnectPort(slave->path()));
+        QVERIFY(!link->Aborted());
+        slave->setScript([](const QByteArray &, int) { return ScriptedSlave::Answer{}; });
+        QVERIFY(link->BeginTransaction(ModbusFrame::readRequest(100, 0, 1), 2000, false));
+        QVERIFY(link->Write(ModbusFrame::readRequest(100, 0, 1), 50));
+        QByteArray answer;
+        QVERIFY(!link->Read(answer, ModbusFrame::expectedAnswer(ModbusFrame::readRequest(100, 0, 1)),
+                            1024, 20, true));
+        QTimer::singleShot(40, link.get(), [this] { link->Abort(); });
+        t.start();
+        QVERIFY(!link->BeginTransaction(ModbusFrame::readRequest(100, 1, 1), 2000, false));
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void hugePortTimeoutsStillRead()
+    {
+        settings->writeInteger("connect", "cto2", 2097152);
+        settings->writeInteger("connect", "cto3", 2147483647);
+        settings->writeInteger("connect", "cto4", 2097152);
+        QVERIFY(link->ConnectPort(slave->path()));
+        slave->setScript([](const QByteArray &r, int) { return ScriptedSlave::Answer{readAnswer(r, 3)}; });
+        ModbusReadRecord rec;
+        QVERIFY(master->ReadRegisters(rec, 0, 2));
+        QCOMPARE(rec.values[1], quint16(4));
+        ModbusWriteRecord w;
+        slave->setScript([](const QByteArray &r, int) { return ScriptedSlave::Answer{echo(r)}; });
+        QVERIFY(master->WriteRegister(w, 5, 1));
     }
 
     void lateAnswerIsNeverTakenForTheNextRequest()

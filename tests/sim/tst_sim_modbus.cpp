@@ -1,4 +1,5 @@
 // qor7070-sim as any Modbus master sees it: libmodbus and mbpoll on its pty.
+#include "ModbusCrc.h"
 #include "ModbusFrames.h"
 #include "SimProcess.h"
 
@@ -322,6 +323,79 @@ private slots:
         for (const char *c : {"set temp 99 1", "set status 1", "set relay 9 1", "get 0x3000",
                               "fault meteor", "address 0", "jump"})
             QVERIFY2(sim.command(QString::fromLatin1(c)).startsWith(QLatin1String("ERR")), c);
+    }
+
+    void namedValuesTellTheirRegister()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--named-values")}), qPrintable(sim.errorText()));
+        Master m(sim.ptyPath());
+        QVERIFY(m.ok());
+        // The identification stays real, so the program still knows the controller.
+        QCOMPARE(m.read(0x400, 4), (QList<quint16>{3126, 0x0102, 0, 0x0100}));
+        QCOMPARE(m.read(0x141, 3), (QList<quint16>{0x141, 0x142, 0x143}));
+        QCOMPARE(m.read(0x300, 1), QList<quint16>{0x300});
+        QCOMPARE(m.read(0x500, 6), (QList<quint16>{0x500, 0x501, 0x502, 0x503, 0x504, 0x505}));
+        QCOMPARE(m.read(0x2116, 4), (QList<quint16>{0x2116, 0x2117, 0x2118, 0x2119}));
+        // A written register holds what was written; its neighbours keep their names.
+        QCOMPARE(modbus_write_register(m.ctx(), 0x0212, 42), 1);
+        QCOMPARE(m.read(0x0210, 4), (QList<quint16>{0x210, 0x211, 42, 0x213}));
+        QCOMPARE(sim.command(QStringLiteral("get 0x1010 2")), QStringLiteral("OK 4112 4113"));
+        // Still the same map: outside it, exception 2.
+        QVERIFY(m.read(0x1007, 1).isEmpty());
+        QCOMPARE(errno, EMBXILADD);
+    }
+
+    // The damaged answers at line speed: noise goes out before the whole answer, a
+    // truncated answer stops, a wrong address comes with a good CRC; all paced.
+    void pacedFaultsAsDocumented_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("size");
+        QTest::newRow("noise") << "noise:nth=2,bytes=2" << 15;
+        QTest::newRow("truncated") << "truncated:nth=2,bytes=5" << 5;
+        QTest::newRow("wrongaddr") << "wrongaddr:nth=2" << 13;
+        QTest::newRow("badcrc") << "badcrc:nth=2" << 13;
+    }
+    void pacedFaultsAsDocumented()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, size);
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--pace"), QStringLiteral("--fault"), fault}),
+                 qPrintable(sim.errorText()));
+        RawLine line(sim.ptyPath());
+        const QByteArray request = ModbusFrame::readRequest(100, 0x400, 4);
+        QVERIFY(line.send(request));
+        const QByteArray clean = line.receive(500, 13);
+        QCOMPARE(clean.size(), 13);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(line.send(request));
+        QByteArray got = line.receive(500, size);
+        const double took = t.nsecsElapsed() / 1e6;
+        got += line.receive(60); // nothing more follows
+        const double charMs = 11 * 1000.0 / 9600;
+        const QString kind = fault.section(u':', 0, 0);
+        if (kind == QLatin1String("noise")) {
+            QCOMPARE(got.size(), 15);
+            QCOMPARE(got.mid(2), clean);
+        } else if (kind == QLatin1String("truncated")) {
+            QCOMPARE(got, clean.left(5));
+        } else if (kind == QLatin1String("wrongaddr")) {
+            QCOMPARE(quint8(got[0]), quint8(101));
+            QCOMPARE(got.mid(1, 10), clean.mid(1, 10));
+            QVERIFY(ModbusCrcMatches(got));
+        } else {
+            QCOMPARE(got.left(12), clean.left(12));
+            QVERIFY(got[12] != clean[12]);
+        }
+        // The request, the gap and every byte of the answer took their time on the wire.
+        QVERIFY2(took >= (8 + 3.5 + size) * charMs * 0.97, qPrintable(QString::number(took)));
+        const QStringList tx = sim.logEntries(QStringLiteral("TX"));
+        QCOMPARE(tx.size(), 2);
+        QCOMPARE(tx[1], QString::fromLatin1(got.toHex(' ').toUpper()));
+        QCOMPARE(sim.logEntries(QStringLiteral("FAULT")).size(), 1);
     }
 
     void pacedAnswersTakeTheWireTime_data()

@@ -356,7 +356,10 @@ private slots:
 
     void offlineStepsAreSpacedWhateverThePeriod()
     {
-        prepare(); // no simulator: the port name is empty and cannot be opened
+        prepare();
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", QString()); // no port: nothing can answer
+        QVERIFY(start.updateFile());
         MemIniFile def("default.ini");
         def.writeInteger("measure", "period", 0);
         QVERIFY(def.updateFile());

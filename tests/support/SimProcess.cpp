@@ -92,6 +92,8 @@ QStringList SimProcess::logEntries(const QString &kind) const
 
 void SimProcess::stop()
 {
+    // The pty's name is free for the next pty of any process: never hand out a stale one.
+    m_ptyPath.clear();
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.write("quit\n");

@@ -25,6 +25,7 @@ QComboBox *combo(const QString &name, const QStringList &items, bool controller,
     auto *c = named(new QComboBox(parent), name);
     c->addItems(items);
     c->setCurrentIndex(-1);
+    c->setInsertPolicy(QComboBox::NoInsert); // Enter never turns typed text into an item
     if (controller) {
         c->setEnabled(false);
         c->setEditable(true); // so that "---" can be shown

@@ -121,6 +121,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(central);
 
     m_conpar = new TConparDlg(m_state->settingsIni, this);
+    connect(m_conpar, &TConparDlg::SettingsStored, this, &TForm1::ConparSettingsStored);
     m_password = new TForm3(this);
 }
 
@@ -266,13 +267,15 @@ void TForm1::PageShown(int index)
         page->Shown();
 }
 
-void TForm1::ToolButton1Click()
+void TForm1::ToolButton1Click() { m_conpar->Edit(); }
+
+void TForm1::ConparSettingsStored()
 {
-    if (!m_conpar->Edit())
-        return;
     m_state->SaveSettings();
     m_state->portSettingsChanged = true;
 }
+
+bool TForm1::PollStepRunning() const { return m_thread && m_thread->StepRunning(); }
 
 void TForm1::ToolButton3Click()
 {

@@ -35,6 +35,8 @@ public:
     MainState &state() { return *m_state; }
     TConparDlg &conparDlg() { return *m_conpar; }
     TFormQorSelectSensors &selectDlg() { return *m_select; }
+    // True while a poll step runs on the GUI thread (its link waits let events in).
+    bool PollStepRunning() const;
 
     // MainView
     void ShowStatus(int panel, const QString &text) override;
@@ -68,6 +70,7 @@ private:
     void BuildPages();
     void ApplyAccessMode(bool full);
     void PageShown(int index);
+    void ConparSettingsStored();
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;

@@ -64,6 +64,9 @@ SensorSettingsPage::SensorSettingsPage(MainState &state, TFormQorSelectSensors &
              "StringGridTagUser", s.tagUser, StringGridSensorSettingsUser, StringGridTagUser);
     for (GridView *g : {StringGridSensorSettingsUser, StringGridTagUser})
         g->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    // A tag is cut to its limit while it is typed, not only when the cell is left.
+    StringGridTagUser->setEditorMaxLength(
+        [this] { return 2 * int(m_state.registerMap.QOR_SENSOR_TAG_SIZE); });
     ButtonCopySensorSettingsToUser = namedButton(
         "ButtonCopySensorSettingsToUser", "Копировать таблицу контроллера в Таблицу пользователя");
     ButtonCopySensorSettingsToUser->setEnabled(false);
@@ -117,6 +120,7 @@ void SensorSettingsPage::ConnectHandlers()
             &SensorSettingsPage::ButtonDownloadSensorSettingtsToQorClick);
     connect(PopupMenuTags->actions().constFirst(), &QAction::triggered, this,
             &SensorSettingsPage::LoadFromFileItemClick);
+    connect(&m_select, &QDialog::finished, this, &SensorSettingsPage::SensorsSelected);
     // StringGridSensorSettingsUserSelectCell: stepping down the ID column counts up.
     connect(StringGridSensorSettingsUser->selectionModel(), &QItemSelectionModel::currentChanged,
             this, [this](const QModelIndex &current) {
@@ -193,20 +197,28 @@ void SensorSettingsPage::ButtonCopySensorSettingsToUserClick()
 
 void SensorSettingsPage::ButtonSelectSensorsClick()
 {
+    if (m_select.isVisible())
+        return;
     MainState &s = m_state;
     const int maxSensors = s.registerMap.MAX_SENSORS;
-    const QString word = s.Text(Msg::n32);
-    m_select.Prepare(word, maxSensors);
+    m_select.Prepare(s.Text(Msg::n32), maxSensors);
     const QList<bool> ticks = SensorTicks(s.sensorSettingsUser, maxSensors);
     for (int i = 0; i < maxSensors && i < TFormQorSelectSensors::kBoxes; ++i)
         m_select.sensorCheckBoxes[i]->setChecked(i < ticks.size() && ticks[i]);
-    m_select.exec();
-    if (!m_select.selectionConfirmed)
+    m_select.open();
+}
+
+void SensorSettingsPage::SensorsSelected(int result)
+{
+    if (result != QDialog::Accepted || !m_select.selectionConfirmed)
         return;
+    // The map as it is now: a poll step may have identified the controller meanwhile.
+    MainState &s = m_state;
+    const int maxSensors = s.registerMap.MAX_SENSORS;
     QList<bool> chosen;
     for (int i = 0; i < maxSensors && i < TFormQorSelectSensors::kBoxes; ++i)
         chosen.append(m_select.sensorCheckBoxes[i]->isChecked());
-    ApplySensorSelection(s.sensorSettingsUser, s.tagUser, chosen, maxSensors, word);
+    ApplySensorSelection(s.sensorSettingsUser, s.tagUser, chosen, maxSensors, s.Text(Msg::n32));
 }
 
 void SensorSettingsPage::ButtonSetZeroClick()
@@ -230,13 +242,26 @@ void SensorSettingsPage::ButtonDownloadSensorSettingtsToQorClick()
 
 void SensorSettingsPage::LoadFromFileItemClick()
 {
+    if (!OpenDialogTags) { // made at first use: a file dialog costs its start-up time
+        OpenDialogTags = named(new QFileDialog(this), "OpenDialogTags");
+        OpenDialogTags->setFileMode(QFileDialog::ExistingFile);
+        connect(OpenDialogTags, &QDialog::finished, this, &SensorSettingsPage::TagFileChosen);
+    }
+    if (OpenDialogTags->isVisible())
+        return;
     // The file dialog may change the working directory; start.ini, Cfg and Trends rely on it.
-    const QString folder = QDir::currentPath();
-    const QString path = QFileDialog::getOpenFileName(this, QString(), folder);
-    QDir::setCurrent(folder);
-    if (path.isEmpty())
+    m_folderBeforeDialog = QDir::currentPath();
+    OpenDialogTags->setDirectory(m_folderBeforeDialog);
+    OpenDialogTags->open();
+}
+
+void SensorSettingsPage::TagFileChosen(int result)
+{
+    QDir::setCurrent(m_folderBeforeDialog);
+    const QStringList files = OpenDialogTags->selectedFiles();
+    if (result != QDialog::Accepted || files.isEmpty())
         return;
     MainState &s = m_state;
-    LoadTagFile(path, s.tagUser, s.registerMap.QOR_SENSOR_TAG_SIZE, s.settingsIni,
+    LoadTagFile(files.constFirst(), s.tagUser, s.registerMap.QOR_SENSOR_TAG_SIZE, s.settingsIni,
                 ShowMessageNoIcon);
 }

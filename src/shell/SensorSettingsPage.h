@@ -3,6 +3,7 @@
 
 class GridView;
 class QCheckBox;
+class QFileDialog;
 class QGroupBox;
 class QMenu;
 class QPlainTextEdit;
@@ -37,6 +38,9 @@ public slots:
 
 private:
     void ConnectHandlers();
+    // The finished handlers of the two dialogs the page opens.
+    void SensorsSelected(int result);
+    void TagFileChosen(int result);
 
     TFormQorSelectSensors &m_select;
     QGroupBox *GroupBox23, *GroupBox27;
@@ -47,4 +51,6 @@ private:
     QCheckBox *CheckBoxOverWriteID;
     QPlainTextEdit *Memo2;
     QMenu *PopupMenuTags;
+    QFileDialog *OpenDialogTags = nullptr;
+    QString m_folderBeforeDialog; // the working directory, put back when the dialog ends
 };

@@ -4,6 +4,7 @@
 #include "LookupText.h"
 #include "MemIniFile.h"
 #include "Message.h"
+#include "SettingsMessage.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -57,6 +58,7 @@ TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setEditable(true); // a device path may be typed
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert); // typed text is shown, never listed
     for (int i = 1; i <= 20; ++i)
         ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
     ComboBox1->setCurrentIndex(-1);
@@ -80,6 +82,13 @@ TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
     f4->addRow(Label9, ComboBox3);
     f4->addRow(Label11, ComboBoxStops);
     f4->addRow(Label1, ComboBox1);
+    LabelPortCharset = new QLabel(this);
+    LabelPortCharset->setObjectName("LabelPortCharset");
+    LabelPortCharset->setWordWrap(true);
+    LabelPortCharset->setStyleSheet(QStringLiteral("color: red"));
+    LabelPortCharset->hide();
+    f4->addRow(LabelPortCharset);
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TConparDlg::ShowPortNameFit);
 
     GroupBox2 = new QGroupBox("Async Op", this);
     GroupBox2->setObjectName("GroupBox2");
@@ -108,6 +117,7 @@ TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
     CancelBtn->setObjectName("CancelBtn");
     connect(OKBtn, &QPushButton::clicked, this, &TConparDlg::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &TConparDlg::CancelBtnClick);
+    connect(this, &QDialog::finished, this, &TConparDlg::DialogFinished);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -144,6 +154,7 @@ void TConparDlg::Fill()
     for (int i = 0; i < ComboBox1->count(); ++i)
         if (ComboBox1->itemText(i) == port) {
             ComboBox1->setCurrentIndex(i);
+            ComboBox1->setEditText(port); // also when that item was current under typed text
             break;
         }
     if (ComboBox1->currentIndex() < 0 && ComboBox1->currentText().isEmpty() && !port.isEmpty())
@@ -178,16 +189,47 @@ void TConparDlg::Store()
     text("cto5", Edit6);
 }
 
-bool TConparDlg::Edit()
+void TConparDlg::Edit()
 {
+    if (isVisible()) { // already open: keep what the user is typing
+        raise();
+        activateWindow();
+        return;
+    }
     Fill();
     OKBtn->setText(QStringLiteral("OK"));
     settingsAccepted = false; // the close box is a Cancel, never a repeat of an earlier OK
-    exec();
+    open();
+}
+
+void TConparDlg::DialogFinished()
+{
     if (!settingsAccepted)
-        return false;
+        return;
     Store();
-    return true;
+    emit SettingsStored();
+}
+
+QString TConparDlg::PortNameUnfit() const
+{
+    QString unfit;
+    CellTextForCodePage(ComboBox1->currentText(), &unfit);
+    return unfit;
+}
+
+QString TConparDlg::PortNameMessage(const QString &unfit) const
+{
+    return FixedText(m_settings,
+                     u"В имени порта есть символы, которых нет в кодировке Windows-1251: ",
+                     "The port name holds characters that Windows-1251 cannot hold: ") +
+           unfit;
+}
+
+void TConparDlg::ShowPortNameFit()
+{
+    const QString unfit = PortNameUnfit();
+    LabelPortCharset->setText(unfit.isEmpty() ? QString() : PortNameMessage(unfit));
+    LabelPortCharset->setVisible(!unfit.isEmpty());
 }
 
 void TConparDlg::OKBtnClick()
@@ -210,6 +252,13 @@ void TConparDlg::OKBtnClick()
             Edit1->setText(QStringLiteral("1"));
         else if (*cto1 > 200)
             Edit1->setText(QStringLiteral("200"));
+    }
+    // start.ini holds Windows-1251: such a name would be stored as '?' and name another port.
+    const QString unfit = PortNameUnfit();
+    if (!unfit.isEmpty()) {
+        ShowMessageBox(caption, PortNameMessage(unfit), MessageIcon::None);
+        reject();
+        return;
     }
     settingsAccepted = true;
     accept();

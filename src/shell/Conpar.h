@@ -14,12 +14,16 @@ class TConparDlg : public QDialog {
 public:
     explicit TConparDlg(MemIniFile &settings, QWidget *parent = nullptr);
 
-    // Fills the controls from [connect], shows the dialog modally and, after OK, writes the
-    // thirteen keys back. True when they were written (the caller saves and reopens).
-    bool Edit();
+    // Fills the controls from [connect] and opens the dialog; it returns at once. After a
+    // successful OK the thirteen keys are written back and SettingsStored is emitted (the
+    // opener saves start.ini and reopens the port).
+    void Edit();
     void ApplyLanguage();
 
     bool settingsAccepted = false;
+
+signals:
+    void SettingsStored();
 
 private slots:
     void OKBtnClick();
@@ -28,6 +32,11 @@ private slots:
 private:
     void Fill();
     void Store();
+    void DialogFinished();
+    // The characters of the port name Windows-1251 cannot hold; empty when it can hold all.
+    QString PortNameUnfit() const;
+    QString PortNameMessage(const QString &unfit) const;
+    void ShowPortNameFit();
     QLineEdit *edit(const QString &name, QLabel *&label, const QString &labelName,
                     const QString &text, bool editable);
 
@@ -37,6 +46,7 @@ private:
     QComboBox *ComboBox1, *ComboBox2, *ComboBox3, *ComboBoxStops;
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9,
         *Label10, *Label11, *Label12, *Label13;
+    QLabel *LabelPortCharset; // says so while the typed port name cannot be stored
     QGroupBox *GroupBox1, *GroupBox2, *GroupBox3, *GroupBox4;
     QPushButton *OKBtn, *CancelBtn;
 };

@@ -3,6 +3,7 @@
 #include "TextGrid.h"
 
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -32,7 +33,7 @@ GridView::GridView(const QString &name, TextGrid &grid, QWidget *parent)
     // A header text wider than its column widens the column, so no header is cut off.
     connect(&grid, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &from, const QModelIndex &to) {
-                if (from.row() != 0)
+                if (from.row() != 0 || !m_widenToHeaders)
                     return;
                 for (int c = from.column(); c <= to.column(); ++c)
                     setColumnWidth(c, qMax(columnWidth(c), horizontalHeader()->sectionSizeHint(c)));
@@ -74,4 +75,13 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     QStyledItemDelegate::paint(painter, opt, index);
     if (m_view->cellPainter())
         m_view->cellPainter()(painter, opt.rect, index.column(), index.row());
+}
+
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const
+{
+    QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto *line = qobject_cast<QLineEdit *>(editor); line && m_view->editorMaxLength() > 0)
+        line->setMaxLength(m_view->editorMaxLength());
+    return editor;
 }

@@ -19,12 +19,20 @@ public:
     using CellPainter = std::function<void(QPainter *, const QRect &, int col, int row)>;
     void setCellPainter(CellPainter painter) { m_painter = std::move(painter); }
     const CellPainter &cellPainter() const { return m_painter; }
+    // A header text wider than its column widens the column (on by default).
+    void setWidenToHeaders(bool on) { m_widenToHeaders = on; }
     // Number of rows that fit whole into the view.
     int fullyVisibleRows() const;
+    // Longest text the cell editor takes while typing (0: no limit); asked each time an
+    // editor opens, so that it follows the register map.
+    void setEditorMaxLength(std::function<int()> limit) { m_maxLength = std::move(limit); }
+    int editorMaxLength() const { return m_maxLength ? m_maxLength() : 0; }
 
 private:
     TextGrid &m_grid;
     CellPainter m_painter;
+    std::function<int()> m_maxLength;
+    bool m_widenToHeaders = true;
 };
 
 class GridDelegate : public QStyledItemDelegate {
@@ -32,6 +40,8 @@ public:
     explicit GridDelegate(GridView *view) : QStyledItemDelegate(view), m_view(view) {}
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override;
 
 private:
     GridView *m_view;

@@ -4,27 +4,28 @@
 #include <QMainWindow>
 #include <memory>
 
-class QCheckBox;
-class QComboBox;
-class QMenu;
-class QPlainTextEdit;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QPushButton;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class ConnectSettingsPage;
 class GridView;
 class MainState;
 class PollCycle;
+class ProfilesPage;
+class QorPage;
 class QorThread;
+class RelaySettingsPage;
+class SensorDataPage;
+class SensorSettingsPage;
 class Shape;
 class TConparDlg;
 class TForm3;
 class TFormQorSelectSensors;
 
-// The main window: shows MainState and turns the user's actions into its flags.
+// The main window: the tool bar, the status bar, the link lamp, the relay states and the
+// pages of PageControlQOR. It shows MainState and turns the user's actions into its flags.
 class TForm1 : public QMainWindow, public MainView {
     Q_OBJECT
 public:
@@ -34,6 +35,8 @@ public:
     MainState &state() { return *m_state; }
     TConparDlg &conparDlg() { return *m_conpar; }
     TFormQorSelectSensors &selectDlg() { return *m_select; }
+    // True while a poll step runs on the GUI thread (its link waits let events in).
+    bool PollStepRunning() const;
 
     // MainView
     void ShowStatus(int panel, const QString &text) override;
@@ -55,34 +58,19 @@ public slots:
     void ToolButton4Click();
     void ToolButtonEngLanguageClick();
     void ToolButtonRusLanguageClick();
-    void ButtonCopySensorSettingsToUserClick();
-    void ButtonSelectSensorsClick();
-    void ButtonSetZeroClick();
-    void ButtonDownloadSensorSettingtsToQorClick();
-    void ButtonCopyRelaySettingsToUserClick();
-    void ButtonDownloadRelaySettingsToQorClick();
-    void ButtonQorCopyConnectToUserClick();
-    void ButtonWriteConnectSettingsToQorClick();
-    void LoadFromFileItemClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FormShow();
     void PrepareMainWindow();
     void BuildToolBar();
-    void BuildSensorDataPage();
-    void BuildConnectPage();
-    void BuildSensorSettingsPage();
-    void BuildRelaySettingsPage();
+    void BuildPages();
     void ApplyAccessMode(bool full);
     void PageShown(int index);
-    void SensorsDataMouseMove(GridView *grid, int x);
-    void ConnectButtons();
-    void ShowMessageNoIcon(const QString &caption, const QString &text);
+    void ConparSettingsStored();
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
@@ -100,33 +88,12 @@ private:
     QLabel *StatusBar1Panel[4];
     Shape *Shape1;
     QLabel *Label1, *Label12, *Panel10;
+    QGroupBox *GroupBox4, *GroupBox5, *GroupBox26;
+    GridView *StringGridQorRelay;
     QTabWidget *PageControlQOR;
-    QWidget *TabSheetSensorData, *TabSheetSensorSettings, *TabSheetRelaySettings,
-        *TabSheetConnectSettings, *TabSheetProfiles;
-    QGroupBox *GroupBox4, *GroupBox5, *GroupBox22, *GroupBox26;
-    GridView *StringGridSensorsData, *StringGridSensorsData2, *StringGridQorRelay;
-    // Sensor-settings page
-    QGroupBox *GroupBox23, *GroupBox27;
-    GridView *StringGridSensorSettings, *StringGridTagContr, *StringGridSensorSettingsUser,
-        *StringGridTagUser;
-    QPushButton *ButtonCopySensorSettingsToUser, *ButtonSelectSensors,
-        *ButtonDownloadSensorSettingtsToQor, *ButtonSetZero;
-    QCheckBox *CheckBoxOverWriteID;
-    QPlainTextEdit *Memo2;
-    QMenu *PopupMenuTags;
-    // Relay-settings page
-    QGroupBox *GroupBox24, *GroupBox28;
-    GridView *StringGridRelaySettings, *StringGridRelaySettingsUser;
-    QPushButton *ButtonCopyRelaySettingsToUser, *ButtonDownloadRelaySettingsToQor;
-    QPlainTextEdit *Memo1;
-    // Device-connection page
-    QGroupBox *GroupBox29, *GroupBox25;
-    QLabel *Label43, *Label44, *Label45, *Label46, *Label47, *Label48;
-    QLabel *Label35, *Label37, *Label38, *Label39, *Label40, *Label42;
-    QLineEdit *EditQorAddrContr, *EditQorChanContr, *EditQorAddr, *EditQorChan;
-    QComboBox *ComboBoxQorBaudRateContr, *ComboBoxQorParityContr, *ComboBoxQorStopsContr,
-        *ComboBoxQorMenuLanguageContr;
-    QComboBox *ComboBoxQorBaudRate, *ComboBoxQorParity, *ComboBoxQorStops,
-        *ComboBoxQorMenuLanguage;
-    QPushButton *ButtonQorCopyConnectToUser, *ButtonWriteConnectSettingsToQor;
+    SensorDataPage *TabSheetSensorData;
+    SensorSettingsPage *TabSheetSensorSettings;
+    RelaySettingsPage *TabSheetRelaySettings;
+    ConnectSettingsPage *TabSheetConnectSettings;
+    ProfilesPage *TabSheetProfiles;
 };

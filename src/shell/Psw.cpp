@@ -24,7 +24,8 @@ TForm3::TForm3(QWidget *parent) : QDialog(parent)
     ButtonCancel = new QPushButton(QStringLiteral("Отмена"), this);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
     connect(ButtonOK, &QPushButton::clicked, this, &TForm3::ButtonOKClick);
-    connect(Edit1, &QLineEdit::returnPressed, this, &TForm3::ButtonOKClick);
+    // Enter in Edit1 reaches the dialog, which clicks its default button ButtonOK; a second
+    // path from returnPressed would check the password twice.
     connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto *top = new QVBoxLayout(this);

@@ -1,10 +1,12 @@
 // The main window offscreen, found by object names, clicked and read back.
 #include "Conpar.h"
+#include "DeviceRegisterMap.h"
 #include "LookupText.h"
 #include "Main.h"
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
+#include "SensorDataPage.h"
 #include "SensorId.h"
 #include "SimProcess.h"
 #include "WorkingFolder.h"
@@ -13,6 +15,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QGroupBox>
 #include <QLabel>
 #include <QTabWidget>
@@ -34,6 +38,17 @@ class TestWindow : public QObject {
         if (!c)
             qWarning("no child %s", name);
         return c;
+    }
+
+    // Types text into a widget one character at a time (QTest::keyClicks takes ASCII only);
+    // a surrogate pair is one key.
+    static void typeText(QWidget *w, const QString &text)
+    {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
+            i += n - 1;
+        }
     }
 
     // The shipped data files and the simulator on a pty, as a user would set it up.
@@ -145,16 +160,25 @@ private slots:
         });
         QTest::mouseClick(child<QPushButton>(form, "ButtonSelectSensors"), Qt::LeftButton);
         QAbstractItemModel *user = child<QTableView>(form, "StringGridSensorSettingsUser")->model();
-        QCOMPARE(user->rowCount(), 3);
+        QTRY_COMPARE(user->rowCount(), 3);
         QCOMPARE(user->index(1, 0).data().toString(), QStringLiteral("Датчик 3"));
         QCOMPARE(user->index(2, 0).data().toString(), QStringLiteral("Датчик 5"));
-        // Typing into the tag cell cuts it to 16 characters.
-        QAbstractItemModel *tags = child<QTableView>(form, "StringGridTagUser")->model();
+        // A tag set through the model is cut to 16 characters; typed, it never gets longer.
+        auto *tagView = child<QTableView>(form, "StringGridTagUser");
+        QAbstractItemModel *tags = tagView->model();
         QVERIFY(tags->setData(tags->index(1, 0), QStringLiteral("Морозильная камера №3"), Qt::EditRole));
         QCOMPARE(tags->index(1, 0).data().toString(), QStringLiteral("Морозильная каме"));
+        tagView->setCurrentIndex(tags->index(2, 0)); // the cell editor is always shown
+        auto *editor = tagView->viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->clear();
+        typeText(editor, QStringLiteral("Холодильник номер 5"));
+        QCOMPARE(editor->text(), QStringLiteral("Холодильник номе")); // while typing
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(tags->index(2, 0).data().toString(), QStringLiteral("Холодильник номе"));
         // An empty parameter is refused by the check; nothing is requested.
         QTest::mouseClick(child<QPushButton>(form, "ButtonDownloadSensorSettingtsToQor"), Qt::LeftButton);
-        QCOMPARE(modal.messages.size(), 1);
+        QTRY_COMPARE(modal.messages.size(), 1);
         QVERIFY2(modal.messages[0].startsWith("Ошибка | Параметр ID датчика  Датчик 3"),
                  qPrintable(modal.messages[0]));
         QVERIFY(!form.state().writeSensorSettingsRequested);
@@ -187,10 +211,15 @@ private slots:
         QCOMPARE(child<QComboBox>(form, "ComboBoxQorBaudRateContr")->currentText(), QStringLiteral("9600"));
         QTest::mouseClick(child<QPushButton>(form, "ButtonQorCopyConnectToUser"), Qt::LeftButton);
         QCOMPARE(child<QLineEdit>(form, "EditQorChan")->text(), QStringLiteral("17"));
-        // Text typed into a combo box is no choice.
-        child<QComboBox>(form, "ComboBoxQorBaudRate")->setEditText("12345");
+        // Text typed into a combo box is no choice, and Enter does not make it an item.
+        auto *baud = child<QComboBox>(form, "ComboBoxQorBaudRate");
+        baud->lineEdit()->clear();
+        QTest::keyClicks(baud->lineEdit(), "12345");
+        QTest::keyClick(baud->lineEdit(), Qt::Key_Return);
+        QCOMPARE(baud->count(), 5);
+        QCOMPARE(baud->currentText(), QStringLiteral("12345"));
         QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);
-        QCOMPARE(modal.messages, QStringList{"Error | Параметр связи    Скорость  не выбран"});
+        QTRY_COMPARE(modal.messages, QStringList{"Error | Параметр связи    Скорость  не выбран"});
         QVERIFY(!form.state().writeConnectSettingsRequested);
         child<QComboBox>(form, "ComboBoxQorBaudRate")->setCurrentIndex(1);
         QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);
@@ -257,22 +286,27 @@ private slots:
         modal.password("7593");
         TForm1 form;
         form.show();
-        auto fill = [&](const QString &adr, const QString &cto1, bool ok) {
-            modal.onDialog("ConparDlg", [=](QWidget *d) {
+        // Opens the dialog, lets the handler fill it and waits until it has closed.
+        auto fill = [&](const QString &adr, const QString &cto1, const QString &port, bool ok) {
+            bool done = false;
+            modal.onDialog("ConparDlg", [=, &done](QWidget *d) {
                 d->findChild<QLineEdit *>("EditAdr")->setText(adr);
                 d->findChild<QLineEdit *>("Edit1")->setText(cto1);
                 d->findChild<QComboBox *>("ComboBox3")->setCurrentIndex(3); // the empty parity item
-                d->findChild<QComboBox *>("ComboBox1")->setEditText("/dev/ttyUSB7");
+                d->findChild<QComboBox *>("ComboBox1")->setEditText(port);
                 QTest::mouseClick(d->findChild<QPushButton *>(ok ? "OKBtn" : "CancelBtn"), Qt::LeftButton);
+                done = true;
             });
             QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+            QTRY_VERIFY(done);
+            QVERIFY(!form.conparDlg().isVisible());
         };
-        fill("", "10", true);
-        QCOMPARE(modal.messages, QStringList{"Ошибка | Некорректное значение адреса модуля"});
+        fill("", "10", "/dev/ttyUSB7", true);
+        QTRY_COMPARE(modal.messages, QStringList{"Ошибка | Некорректное значение адреса модуля"});
         QVERIFY(!QFile::exists("start.ini"));
-        fill("300", "5000", false); // Cancel
+        fill("300", "5000", "/dev/ttyUSB7", false); // Cancel
         QVERIFY(!QFile::exists("start.ini"));
-        fill("300", "5000", true);
+        fill("300", "5000", "/dev/ttyUSB7", true);
         MemIniFile saved("start.ini");
         QCOMPARE(saved.sectionKeys("connect").size(), 13);
         QCOMPARE(saved.readString("connect", "adr", ""), QStringLiteral("300"));
@@ -281,12 +315,256 @@ private slots:
         QCOMPARE(saved.readString("connect", "stopbits", ""), QStringLiteral("1"));
         QCOMPARE(saved.readString("connect", "cto5", ""), QStringLiteral("500"));
         QCOMPARE(saved.readString("connect", "port", ""), QStringLiteral("/dev/ttyUSB7"));
-        QVERIFY(form.state().portSettingsChanged || true); // the step may have served it already
         // The close box is a Cancel: the earlier OK is not repeated.
         QFile::remove("start.ini");
-        modal.onDialog("ConparDlg", [](QWidget *d) { d->close(); });
+        bool closed = false;
+        modal.onDialog("ConparDlg", [&closed](QWidget *d) {
+            d->close();
+            closed = true;
+        });
         QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+        QTRY_VERIFY(closed);
         QVERIFY(!QFile::exists("start.ini"));
+    }
+
+    void connectionDialogRefusesAPortNameTheFileCannotHold()
+    {
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", "COM3");
+        start.writeString("connect", "adr", "100");
+        QVERIFY(start.updateFile());
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        const QByteArray before = [] {
+            QFile f("start.ini");
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        const std::pair<QString, QString> cases[] = {{QStringLiteral("COM😀"), QStringLiteral("😀")},
+                                                     {QStringLiteral("端口1"), QStringLiteral("端口")}};
+        for (const auto &[port, unfit] : cases) {
+            bool done = false;
+            modal.onDialog("ConparDlg", [&, port = port, unfit = unfit](QWidget *d) {
+                auto *box = d->findChild<QComboBox *>("ComboBox1");
+                auto *hint = d->findChild<QLabel *>("LabelPortCharset");
+                QVERIFY(hint->isHidden());
+                box->lineEdit()->clear();
+                typeText(box->lineEdit(), port);
+                // Said as it is typed, and Enter does not put it into the list.
+                QVERIFY(!hint->isHidden());
+                QVERIFY2(hint->text().endsWith(unfit), qPrintable(hint->text()));
+                const int items = box->count();
+                d->findChild<QLineEdit *>("EditAdr")->setText("42");
+                QTest::keyClick(box->lineEdit(), Qt::Key_Return); // the default button: OK
+                QCOMPARE(box->count(), items);
+                QVERIFY(!d->isVisible());
+                done = true;
+            });
+            QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+            QTRY_VERIFY(done);
+            QTRY_COMPARE(modal.messages.size(), 1);
+            QVERIFY2(modal.messages[0].startsWith(
+                         "Ошибка | В имени порта есть символы, которых нет в кодировке Windows-1251"),
+                     qPrintable(modal.messages[0]));
+            modal.messages.clear();
+            QFile f("start.ini"); // nothing of that OK was saved, the address neither
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+            QVERIFY(!form.state().portSettingsChanged);
+        }
+    }
+
+    void wrongPasswordByEnterIsToldOnce()
+    {
+        ModalAnswerer modal;
+        modal.onDialog("Form3", [](QWidget *d) {
+            auto *edit = d->findChild<QLineEdit *>("Edit1");
+            QTest::keyClicks(edit, "1234");
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        // After the message the dialog is still there and takes the right one by Enter too.
+        modal.onDialog("Form3", [](QWidget *d) {
+            auto *edit = d->findChild<QLineEdit *>("Edit1");
+            QCOMPARE(edit->text(), QStringLiteral("1234")); // the entry keeps its text
+            edit->clear();
+            QTest::keyClicks(edit, "5729");
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        TForm1 form;
+        form.show();
+        QCOMPARE(modal.messages, QStringList{"Ошибка | Неверный пароль"});
+        QVERIFY(!child(form, "GroupBox27")->isHidden()); // full access
+        QTest::qWait(100); // no second message comes late
+        QCOMPARE(modal.messages.size(), 1);
+    }
+
+    // A poll step sits in a link wait while the controller is silent; a dialog opened before
+    // it and confirmed during it must keep its OK, and must open again at once.
+    void connectionDialogOkDuringAPollStepIsKept()
+    {
+        withController();
+        QCOMPARE(sim.command("offline"), QStringLiteral("OK"));
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        // Steps run inside the event loop this test waits in: between two of its checks
+        // none is left running, so the dialog opens between steps.
+        QTRY_VERIFY_WITH_TIMEOUT(!sim.logEntries("FAULT").isEmpty(), 5000);
+        QVERIFY(!form.PollStepRunning());
+        QTimer duringStep;
+        bool reopened = false;
+        modal.onDialog("ConparDlg", [&](QWidget *d) {
+            // OK only once a step runs (and waits for the silent controller) above the dialog.
+            QObject::connect(&duringStep, &QTimer::timeout, d, [&, d] {
+                if (!form.PollStepRunning())
+                    return;
+                duringStep.stop();
+                d->findChild<QLineEdit *>("EditAdr")->setText("42");
+                QTest::mouseClick(d->findChild<QPushButton *>("OKBtn"), Qt::LeftButton);
+                QVERIFY(form.state().portSettingsChanged); // before the step ends
+                QVERIFY(form.PollStepRunning());
+                QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+            });
+            duringStep.start(5);
+        });
+        modal.onDialog("ConparDlg", [&](QWidget *d) {
+            reopened = true;
+            QCOMPARE(d->findChild<QLineEdit *>("EditAdr")->text(), QStringLiteral("42"));
+            QTest::mouseClick(d->findChild<QPushButton *>("CancelBtn"), Qt::LeftButton);
+        });
+        QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(reopened, 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(MemIniFile("start.ini").readString("connect", "adr", ""),
+                                  QStringLiteral("42"), 5000);
+        QTRY_VERIFY(!form.conparDlg().isVisible());
+        QVERIFY(modal.messages.isEmpty());
+    }
+
+    void sensorSelectionOkDuringAPollStepIsKept()
+    {
+        withController();
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        child<QTabWidget>(form, "PageControlQOR")->setCurrentWidget(child(form, "TabSheetSensorSettings"));
+        QCOMPARE(sim.command("offline"), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!form.state().linkUp, 5000);
+        QVERIFY(!form.PollStepRunning());
+        auto *select = &form.selectDlg();
+        QTimer duringStep;
+        bool reopened = false;
+        modal.onDialog("FormQorSelectSensors", [&](QWidget *) {
+            QObject::connect(&duringStep, &QTimer::timeout, select, [&] {
+                if (!form.PollStepRunning())
+                    return;
+                duringStep.stop();
+                select->sensorCheckBoxes[4]->setChecked(true);
+                select->sensorCheckBoxes[2]->setChecked(true);
+                QTest::mouseClick(select->findChild<QPushButton *>("ButtonConfirmSelection"),
+                                  Qt::LeftButton);
+                QVERIFY(form.PollStepRunning());
+                QTest::mouseClick(child<QPushButton>(form, "ButtonSelectSensors"), Qt::LeftButton);
+            });
+            duringStep.start(5);
+        });
+        modal.onDialog("FormQorSelectSensors", [&](QWidget *) {
+            reopened = true;
+            // Shown with the ticks of the table as it is now.
+            QVERIFY(select->sensorCheckBoxes[2]->isChecked());
+            QVERIFY(select->sensorCheckBoxes[4]->isChecked());
+            QVERIFY(!select->sensorCheckBoxes[0]->isChecked());
+            QTest::mouseClick(select->findChild<QPushButton *>("ButtonCancelSelection"), Qt::LeftButton);
+        });
+        QTest::mouseClick(child<QPushButton>(form, "ButtonSelectSensors"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(reopened, 8000);
+        QAbstractItemModel *user = child<QTableView>(form, "StringGridSensorSettingsUser")->model();
+        QTRY_COMPARE(user->rowCount(), 3);
+        QCOMPARE(user->index(1, 0).data().toString(), QStringLiteral("Датчик 3"));
+        QCOMPARE(user->index(2, 0).data().toString(), QStringLiteral("Датчик 5"));
+        QTRY_VERIFY(!select->isVisible());
+    }
+
+    void tagFileDialogLoadsAndKeepsTheWorkingFolder()
+    {
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        const QString folder = QDir::currentPath();
+        QFile file("tags.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("First\r\nSecond\r\n");
+        file.close();
+        QAbstractItemModel *tags = child<QTableView>(form, "StringGridTagUser")->model();
+        QCOMPARE(tags->rowCount(), 2);
+        auto *load = form.findChild<QAction *>("LoadFromFileItem");
+        QVERIFY(load);
+        // Cancel changes nothing; a dialog that moved the working folder is undone.
+        bool done = false;
+        modal.onDialog("OpenDialogTags", [&](QWidget *d) {
+            QDir::setCurrent(QDir::tempPath());
+            static_cast<QDialog *>(d)->reject();
+            done = true;
+        });
+        load->trigger();
+        QTRY_VERIFY(done);
+        QTRY_COMPARE(QDir::currentPath(), folder);
+        QCOMPARE(tags->index(1, 0).data().toString(), QString());
+        done = false;
+        modal.onDialog("OpenDialogTags", [&](QWidget *d) {
+            QDir::setCurrent(QDir::tempPath());
+            auto *dialog = static_cast<QFileDialog *>(d);
+            QCOMPARE(dialog->directory().absolutePath(), folder); // starts in the working folder
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText("tags.txt");
+            static_cast<QDialog *>(dialog)->accept();
+            done = true;
+        });
+        load->trigger();
+        QTRY_VERIFY(done);
+        QTRY_COMPARE(modal.messages, QStringList());
+        QTRY_COMPARE(tags->index(1, 0).data().toString(), QStringLiteral("First"));
+        QCOMPARE(QDir::currentPath(), folder);
+        QVERIFY(modal.messages.isEmpty());
+    }
+
+    // Every header cell of a new register map used to lay out every column again.
+    void sensorDataGridsAreLaidOutOncePerChange()
+    {
+        TForm1 form; // not shown: no password, no polling
+        MainState &s = form.state();
+        MemIniFile cfg(QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"));
+        QVERIFY(ParseRegisterMap(cfg, s.registerMap, 0x0102));
+        s.registerMap.SENSOR_DATA_SIZE = 300;
+        auto *page = form.findChild<SensorDataPage *>("TabSheetSensorData");
+        QVERIFY(page);
+        const int before = page->layoutPasses();
+        s.ShowDeviceViews();
+        s.ApplyLanguage();
+        QCoreApplication::processEvents();
+        QCOMPARE(page->layoutPasses() - before, 1);
+        auto *left = child<QTableView>(form, "StringGridSensorsData");
+        auto *right = child<QTableView>(form, "StringGridSensorsData2");
+        QCOMPARE(left->model()->columnCount(), 301);
+        for (int c = 0; c <= 300; ++c) {
+            QVERIFY(left->columnWidth(c) >= left->horizontalHeader()->sectionSizeHint(c));
+            QCOMPARE(right->columnWidth(c), left->columnWidth(c));
+        }
+        // A longer text in one cell widens its column in both grids, in one pass.
+        const int wide = left->columnWidth(250);
+        s.sensorsData2.setCell(250, 1, QString(60, u'W'));
+        s.sensorsData.setCell(3, 1, QStringLiteral("1"));
+        QCoreApplication::processEvents();
+        QCOMPARE(page->layoutPasses() - before, 2);
+        QVERIFY(left->columnWidth(250) > wide);
+        QCOMPARE(right->columnWidth(250), left->columnWidth(250));
+        // A text that fits asks for nothing.
+        s.sensorsData.setCell(2, 1, QStringLiteral("2"));
+        QCoreApplication::processEvents();
+        QCOMPARE(page->layoutPasses() - before, 2);
     }
 };
 

@@ -1,0 +1,213 @@
+#include "SensorDataPage.h"
+
+#include "GridView.h"
+#include "MainState.h"
+#include "TextGrid.h"
+#include "Widgets.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kSensorDataRowHeight = 30;
+}
+
+SensorDataPage::SensorDataPage(MainState &state, QWidget *parent)
+    : QorPage(QStringLiteral("TabSheetSensorData"), state, parent)
+{
+    auto *page = new QVBoxLayout(this);
+    GroupBox22 = named(new QGroupBox(QStringLiteral("Состояние датчиков"), this), "GroupBox22");
+    auto *grids = new QHBoxLayout(GroupBox22);
+    auto make = [&](const char *name, TextGrid &model) {
+        auto *g = new GridView(QString::fromLatin1(name), model, GroupBox22);
+        QFont f = g->font();
+        f.setPixelSize(16);
+        f.setBold(true);
+        g->setFont(f);
+        g->horizontalHeader()->setFont(f);
+        g->setDefaultRowHeight(kSensorDataRowHeight);
+        g->setSelectionBehavior(QAbstractItemView::SelectRows);
+        g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        g->setMouseTracking(true);
+        g->viewport()->installEventFilter(this);
+        grids->addWidget(g, 0, Qt::AlignTop);
+        return g;
+    };
+    StringGridSensorsData = make("StringGridSensorsData", m_state.sensorsData);
+    StringGridSensorsData2 = make("StringGridSensorsData2", m_state.sensorsData2);
+    // The page sizes these columns itself, once per turn of the event loop: a new register
+    // map sets every header cell, and laying out per cell would cost columns squared.
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
+        g->setWidenToHeaders(false);
+        TextGrid *model = &g->grid();
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this, g](const QModelIndex &from, const QModelIndex &to) {
+                    CellsChanged(g, from, to);
+                });
+        connect(model, &QAbstractItemModel::modelReset, this, &SensorDataPage::LayoutChanged);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &SensorDataPage::LayoutChanged);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &SensorDataPage::LayoutChanged);
+    }
+    grids->addStretch();
+    page->addWidget(GroupBox22);
+    page->addStretch();
+}
+
+QString SensorDataPage::Caption() const
+{
+    return Text("n10", "Данные датчиков");
+}
+
+void SensorDataPage::ApplyCaptions()
+{
+    GroupBox22->setTitle(Text("n11", "Состояние датчиков"));
+}
+
+void SensorDataPage::Shown()
+{
+    m_state.SensorDataShown();
+}
+
+bool SensorDataPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+            if (watched == g->viewport())
+                SensorsDataMouseMove(g,
+                                     static_cast<QMouseEvent *>(event)->position().toPoint().x());
+    }
+    return QorPage::eventFilter(watched, event);
+}
+
+void SensorDataPage::SensorsDataMouseMove(GridView *grid, int x)
+{
+    // The hint explains the time column only.
+    const int timeColumn = grid->columnWidth(3);
+    grid->setToolTip(x > grid->viewport()->width() - timeColumn ? m_state.Text(Msg::n73)
+                                                                : QString());
+}
+
+namespace {
+
+int DesignWidth(int col)
+{
+    static const int design[] = {120, 88, 151, 82};
+    return col < 4 ? design[col] : 88;
+}
+
+} // namespace
+
+void SensorDataPage::LayoutChanged()
+{
+    m_fullPassPending = true;
+    SchedulePass();
+}
+
+void SensorDataPage::CellsChanged(GridView *grid, const QModelIndex &from, const QModelIndex &to)
+{
+    if (m_fullPassPending)
+        return; // everything is measured then anyway
+    // Only the changed cells are measured here; a wider text asks for its column.
+    const QFontMetrics metrics(grid->font());
+    for (int row = from.row(); row <= to.row(); ++row)
+        for (int col = from.column(); col <= to.column(); ++col) {
+            const int want = row == 0 ? grid->horizontalHeader()->sectionSizeHint(col)
+                                      : metrics.horizontalAdvance(grid->grid().cell(col, row)) + 12;
+            if (want <= m_widths.value(col, 0) || want <= m_widen.value(col, 0))
+                continue;
+            m_widen[col] = want;
+            SchedulePass();
+        }
+}
+
+void SensorDataPage::SchedulePass()
+{
+    if (m_passQueued)
+        return;
+    m_passQueued = true;
+    QMetaObject::invokeMethod(this, &SensorDataPage::RunPass, Qt::QueuedConnection);
+}
+
+void SensorDataPage::RunPass()
+{
+    m_passQueued = false;
+    ++m_layoutPasses;
+    if (m_fullPassPending)
+        LayOutAll();
+    else
+        WidenColumns();
+    m_fullPassPending = false;
+    m_widen.clear();
+}
+
+void SensorDataPage::LayOutAll()
+{
+    // Columns are at least their design widths, and as wide as the longest text of either
+    // grid; the group box follows the left grid.
+    const int cols = qMax(m_state.sensorsData.colCount(), m_state.sensorsData2.colCount());
+    const QFontMetrics metrics(StringGridSensorsData->font());
+    m_widths.resize(cols);
+    QList<int> all(cols);
+    for (int c = 0; c < cols; ++c) {
+        int width = DesignWidth(c);
+        for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
+            if (c >= g->grid().colCount())
+                continue;
+            width = qMax(width, g->horizontalHeader()->sectionSizeHint(c));
+            for (int row = 1; row < g->grid().rowCountGrid(); ++row)
+                width = qMax(width, metrics.horizontalAdvance(g->grid().cell(c, row)) + 12);
+        }
+        m_widths[c] = width;
+        all[c] = c;
+    }
+    SetColumnWidths(all);
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+        g->setFixedHeight(g->grid().rowCountGrid() * kSensorDataRowHeight + 4);
+    GroupBox22->setFixedHeight(m_state.sensorsData.rowCountGrid() * kSensorDataRowHeight + 40);
+    FitGridWidths();
+}
+
+void SensorDataPage::WidenColumns()
+{
+    QList<int> columns;
+    for (auto it = m_widen.cbegin(); it != m_widen.cend(); ++it) {
+        if (it.key() >= m_widths.size())
+            m_widths.resize(it.key() + 1, 0);
+        if (it.value() > m_widths[it.key()]) {
+            m_widths[it.key()] = qMax(it.value(), DesignWidth(it.key()));
+            columns.append(it.key());
+        }
+    }
+    if (columns.isEmpty())
+        return;
+    SetColumnWidths(columns);
+    FitGridWidths();
+}
+
+void SensorDataPage::SetColumnWidths(const QList<int> &columns)
+{
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
+        // With its updates off the header does not work out every section's place anew
+        // after each resize; it does once when they come back on.
+        QHeaderView *header = g->horizontalHeader();
+        header->setUpdatesEnabled(false);
+        for (int c : columns)
+            g->setColumnWidth(c, m_widths[c]);
+        header->setUpdatesEnabled(true);
+    }
+}
+
+void SensorDataPage::FitGridWidths()
+{
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
+        int w = 4;
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            w += g->columnWidth(c);
+        g->setFixedWidth(w);
+    }
+}

@@ -1,0 +1,47 @@
+#pragma once
+#include "QorPage.h"
+
+#include <QHash>
+#include <QList>
+
+class GridView;
+class QGroupBox;
+
+// TabSheetSensorData: the live values of the registered sensors in two grids side by side.
+class SensorDataPage : public QorPage {
+    Q_OBJECT
+public:
+    explicit SensorDataPage(MainState &state, QWidget *parent = nullptr);
+
+    QString Caption() const override;
+    void ApplyCaptions() override;
+    void Shown() override;
+    // Rows or columns changed: the grids are laid out anew at the next turn of the event
+    // loop, once however many changes come before it.
+    void LayoutChanged();
+    // Layout passes run so far (each costs at most one walk over the cells).
+    int layoutPasses() const { return m_layoutPasses; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void SensorsDataMouseMove(GridView *grid, int x);
+    void CellsChanged(GridView *grid, const QModelIndex &from, const QModelIndex &to);
+    void SchedulePass();
+    void RunPass();
+    // Every column measured over every cell of both grids.
+    void LayOutAll();
+    // Only the columns a changed cell asked to widen.
+    void WidenColumns();
+    void SetColumnWidths(const QList<int> &columns);
+    void FitGridWidths();
+
+    QGroupBox *GroupBox22;
+    GridView *StringGridSensorsData, *StringGridSensorsData2;
+    QList<int> m_widths;     // column widths of both grids as last laid out
+    QHash<int, int> m_widen; // column -> width a changed cell needs
+    bool m_fullPassPending = false;
+    bool m_passQueued = false;
+    int m_layoutPasses = 0;
+};

@@ -212,7 +212,7 @@ void TForm1::FormShow()
     Label12->hide();
     PrepareMainWindow();
     m_thread = std::make_unique<QorThread>(*m_state, *m_cycle, this);
-    m_thread->start(QThread::IdlePriority);
+    m_thread->start(); // it lowers its own priority until a controller answers
 }
 
 void TForm1::PrepareMainWindow()
@@ -245,8 +245,9 @@ void TForm1::ApplyAccessMode(bool full)
 void TForm1::closeEvent(QCloseEvent *event)
 {
     // FormCloseQuery/FormClose: stop the poll thread, then close the port. A step that is
-    // running (its read lets this event in) must return first, so the close waits for the
-    // thread's end instead of pumping messages beneath that step.
+    // running (its wait lets this event in) must return first: aborting the link ends its
+    // wait at once and refuses every further transfer, so the step runs out without
+    // sending anything more, and the close follows the thread's end.
     if (m_thread && m_thread->isRunning()) {
         event->ignore();
         if (!m_closing) {
@@ -254,6 +255,7 @@ void TForm1::closeEvent(QCloseEvent *event)
             connect(m_thread.get(), &QThread::finished, this, &QWidget::close,
                     Qt::QueuedConnection);
             m_thread->RequestStop();
+            m_state->link.Abort();
         }
         return;
     }

@@ -119,6 +119,37 @@ private slots:
         QVERIFY(t.elapsed() < 900); // did not sit out the period
     }
 
+    // A silent controller with a long answer time: without the abort the close would sit
+    // out three waits of 4 s; nothing more may be sent once the window is closing.
+    void closesPromptlyWhileAReadWaitsForASilentController()
+    {
+        withController();
+        MemIniFile start("start.ini");
+        start.writeInteger("connect", "receive", 4000);
+        QVERIFY(start.updateFile());
+        ModalAnswerer modal;
+        modal.password(QString());
+        auto *form = new TForm1;
+        form->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<TForm1> alive(form);
+        form->show();
+        QTRY_VERIFY_WITH_TIMEOUT(form->state().linkUp, 5000);
+        QVERIFY(sim.command("offline").startsWith("OK"));
+        // The test's own code runs between steps; the close must come from within a
+        // step's wait, as a click does.
+        QElapsedTimer t;
+        qsizetype sent = 0;
+        QTimer::singleShot(1000, form, [&] {
+            sent = sim.logEntries("RX").size();
+            t.start();
+            form->close();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), 6000);
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        QTest::qWait(100);
+        QCOMPARE(sim.logEntries("RX").size(), sent);
+    }
+
     void sensorSettingsFillAndCopyIsOfferedAfterAFullPass()
     {
         withController();

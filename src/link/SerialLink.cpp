@@ -68,7 +68,7 @@ bool SerialLink::OpenPort(const QString &path)
     }
     m_portErrorShown = false;
     m_aborted = false;
-    m_abandoned = false;
+    m_owed = 0;
     m_mustSettle = false;
     return true;
 }
@@ -144,7 +144,7 @@ void SerialLink::ClosePort()
 {
     if (m_port.isOpen())
         m_port.close();
-    m_abandoned = false;
+    m_owed = 0;
     m_mustSettle = false;
 }
 
@@ -212,14 +212,23 @@ bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool r
 {
     if (m_aborted || !m_port.isOpen())
         return false;
-    if (m_abandoned && !(retry && request == m_abandonedRequest)) {
-        // The slave may still be answering the request we gave up on; let that answer pass
-        // so it is not taken for this one.
-        QByteArray stale;
-        Read(stale, ModbusFrame::expectedAnswer(m_abandonedRequest), 1024, drainMs, true);
-        if (!stale.isEmpty())
+    if (m_owed > 0 && !(retry && request == m_abandonedRequest)) {
+        // The slave may still be answering requests we gave up on, the retries' own as well
+        // as the first (a retry that took a late answer leaves its own answer to come); let
+        // those answers pass so none is taken for this request. A slave keeping to the
+        // time-out answers within drainMs of the last of them; twice that covers one that
+        // is late by as much again.
+        const qint64 left = 2 * qint64(drainMs) - m_sinceOwedRequest.elapsed();
+        const qint64 deadline = m_sinceOwedRequest.elapsed() + qMax<qint64>(0, left);
+        const ModbusFrame::Expected shape = ModbusFrame::expectedAnswer(m_abandonedRequest);
+        while (m_owed > 0 && !m_aborted && m_port.isOpen()) {
+            const qint64 wait = deadline - m_sinceOwedRequest.elapsed();
+            QByteArray stale;
+            if (wait <= 0 || !Read(stale, shape, 1024, int(wait), true))
+                break;
             qCDebug(lcLink) << "drained" << stale.toHex(' ');
-        m_abandoned = false;
+        }
+        m_owed = 0;
     }
     if (m_mustSettle && !m_aborted && m_port.isOpen()) {
         waitForSilence(drainMs);
@@ -260,6 +269,8 @@ bool SerialLink::Write(const QByteArray &frame, int ms)
         m_port.clear(QSerialPort::Output);
         return false;
     }
+    ++m_owed; // the slave owes an answer to every request that left the port
+    m_sinceOwedRequest.start();
     return true;
 }
 
@@ -334,10 +345,10 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
         qCDebug(lcLink) << "RX" << answer.toHex(' ') << (complete ? "" : "(incomplete)");
     if (m_aborted)
         complete = false;
-    if (!complete) {
-        m_abandoned = true;
-        m_abandonedRequest = m_request;
-    }
+    if (complete)
+        m_owed = qMax(0, m_owed - 1);
+    else
+        m_abandonedRequest = m_request; // its answer is still owed
     return complete;
 }
 

@@ -2,6 +2,7 @@
 #include "ModbusFrames.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -98,7 +99,8 @@ private:
     bool m_portErrorShown = false;
     bool m_aborted = false;
     bool m_mustSettle = false;
-    bool m_abandoned = false;
+    int m_owed = 0;                // requests sent whose answers have not arrived
+    QElapsedTimer m_sinceOwedRequest; // since the last of them left the port
     QByteArray m_request;          // of the transaction under way
     QByteArray m_abandonedRequest; // whose answer may still come
     QEventLoop *m_wait = nullptr; // the running wait, ended by Abort()

@@ -5,6 +5,7 @@
 #include "MemIniFile.h"
 #include "ModbusMaster.h"
 #include "SerialLink.h"
+#include "SettingsValidation.h"
 #include "TextGrid.h"
 
 #include <atomic>
@@ -107,6 +108,9 @@ public:
     TextGrid relaySettings;     // StringGridRelaySettings
     TextGrid relaySettingsUser;
     ConnectControls connectContr;
+    // The user column of the connection page as last checked by its write button: what a
+    // connection write sends.
+    ConnectUserValues connectUser;
 
     // Message boxes of the editing rules and checks.
     void ShowError(const QString &caption, const QString &text);

@@ -5,6 +5,7 @@
 #include "SensorId.h"
 #include "SensorTags.h"
 #include "Tick.h"
+#include "WriteBack.h"
 
 namespace {
 
@@ -92,6 +93,31 @@ void PollCycle::PollCycleStep()
     cycleEndTick = TickMs();
     s.view().ShowCycleTime(QString::number(cycleEndTick - cycleStartTick));
     cycleStartTick = TickMs();
+    ServeWriteRequests();
+}
+
+void PollCycle::ServeWriteRequests()
+{
+    MainState &s = m_state;
+    WriteBack writes(s, *this);
+    // Each request is served once, whatever the result; closing the window ends the step.
+    struct Request {
+        bool &flag;
+        bool (WriteBack::*write)();
+    };
+    const Request requests[] = {{s.writeSensorSettingsRequested, &WriteBack::WriteSensorSettings},
+                                {s.writeRelaySettingsRequested, &WriteBack::WriteRelaySettings},
+                                {s.writeConnectSettingsRequested, &WriteBack::WriteConnectSettings}};
+    for (const Request &r : requests) {
+        if (!r.flag)
+            continue;
+        if (s.stopPolling)
+            return;
+        s.lastWriteSucceeded = (writes.*r.write)();
+        r.flag = false;
+        if (!s.lastWriteSucceeded)
+            return;
+    }
 }
 
 bool PollCycle::IdentifyController()

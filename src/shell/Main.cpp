@@ -754,7 +754,47 @@ int TForm1::SensorSettingsVisibleRows() { return StringGridSensorSettings->fully
 
 void TForm1::EnableSensorSettingsCopy(bool enabled)
 {
-    ButtonCopySensorSettingsToUser->setEnabled(enabled);
+    // A write-back running keeps it off; it comes back from the state when that ends.
+    ButtonCopySensorSettingsToUser->setEnabled(enabled && !m_writeBackRunning);
+}
+
+void TForm1::ShowProgress(const QString &text)
+{
+    Panel10->setText(text);
+    Panel10->show();
+}
+
+void TForm1::HideProgress() { Panel10->hide(); }
+
+void TForm1::SetWriteBackRunning(bool running)
+{
+    if (running == m_writeBackRunning)
+        return;
+    m_writeBackRunning = running;
+    if (!running) {
+        for (const QPointer<QWidget> &w : std::as_const(m_writeBackBlocked))
+            if (w)
+                w->setEnabled(true);
+        m_writeBackBlocked.clear();
+        EnableSensorSettingsCopy(m_state->sensorSettingsCopyEnabled);
+        return;
+    }
+    // Found by name, so that it holds whichever page class owns the widget.
+    static const char *const kFeeding[] = {
+        "StringGridSensorSettingsUser", "StringGridTagUser", "ButtonCopySensorSettingsToUser",
+        "ButtonSelectSensors", "ButtonSetZero", "ButtonDownloadSensorSettingtsToQor",
+        "StringGridRelaySettingsUser", "ButtonCopyRelaySettingsToUser",
+        "ButtonDownloadRelaySettingsToQor", "EditQorAddr", "ComboBoxQorBaudRate",
+        "ComboBoxQorParity", "ComboBoxQorStops", "EditQorChan", "ComboBoxQorMenuLanguage",
+        "ButtonQorCopyConnectToUser", "ButtonWriteConnectSettingsToQor",
+        "ToolButtonQorOpenProfile", "ToolButtonQorLoadProfileToController"};
+    for (const char *name : kFeeding) {
+        QWidget *w = findChild<QWidget *>(QString::fromLatin1(name));
+        if (w && !w->testAttribute(Qt::WA_ForceDisabled)) {
+            w->setEnabled(false);
+            m_writeBackBlocked.append(w);
+        }
+    }
 }
 
 void TForm1::ButtonCopySensorSettingsToUserClick()
@@ -848,8 +888,10 @@ void TForm1::ButtonWriteConnectSettingsToQorClick()
                                    chosenItem(ComboBoxQorParity), chosenItem(ComboBoxQorStops),
                                    EditQorChan->text(),         chosenItem(ComboBoxQorMenuLanguage)};
     if (ValidateConnectSettings(values, s.settingsIni,
-                                [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); }))
+                                [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); })) {
+        s.connectUser = values; // what the write sends
         s.writeConnectSettingsRequested = true;
+    }
 }
 
 void TForm1::LoadFromFileItemClick()

@@ -34,6 +34,9 @@ struct Recorder : MainView {
     void SensorDataLayoutChanged() override {}
     int SensorSettingsVisibleRows() override { return 8; }
     void EnableSensorSettingsCopy(bool enabled) override { copyEnabled = enabled; }
+    void ShowProgress(const QString &) override {}
+    void HideProgress() override {}
+    void SetWriteBackRunning(bool) override {}
     bool copyEnabled = false;
 };
 

@@ -4,6 +4,7 @@
 #include "MainView.h"
 #include "PollCycle.h"
 #include "SensorId.h"
+#include "SensorRows.h"
 #include "SensorTags.h"
 #include "TextGrid.h"
 
@@ -16,6 +17,19 @@ constexpr int kSensorPauseMs = 500;
 constexpr int kPauseMs = 1000;
 // How often a pause looks whether polling stops: the window must close within 0.5 s.
 constexpr int kStopCheckMs = 20;
+
+// A table as it stands now. The controller tables are taken when an operation starts:
+// showing a page during a pause empties the live ones, and that is no change the user
+// asked to send. The user tables are taken when sending starts: whatever a handler does
+// to them later (a dialog's result arriving in a wait) never makes a write send a mix.
+class Snapshot {
+public:
+    explicit Snapshot(const TextGrid &grid) { CopyGridToGrid(grid, m_grid); }
+    operator const TextGrid &() const { return m_grid; }
+
+private:
+    TextGrid m_grid;
+};
 
 } // namespace
 
@@ -36,19 +50,6 @@ std::optional<std::pair<quint16, quint16>> SensorIdWords(const QString &text)
 }
 
 WriteBack::WriteBack(MainState &state, PollCycle &cycle) : m_state(state), m_cycle(cycle) {}
-
-WriteBack::Snapshot WriteBack::snapshot(const TextGrid &grid)
-{
-    Snapshot rows;
-    for (int r = 0; r < grid.rowCountGrid(); ++r)
-        rows.append(grid.rowTexts(r));
-    return rows;
-}
-
-QString WriteBack::cellOf(const Snapshot &rows, int col, int row)
-{
-    return row >= 0 && row < rows.size() ? rows[row].value(col) : QString();
-}
 
 bool WriteBack::pause(int ms)
 {
@@ -97,8 +98,7 @@ bool WriteBack::finish(bool ok)
 bool WriteBack::WriteSensorSettings()
 {
     MainState &s = m_state;
-    const Snapshot settings = snapshot(s.sensorSettings);
-    const Snapshot tags = snapshot(s.tagContr);
+    const Snapshot settings(s.sensorSettings), tags(s.tagContr);
     start(Msg::n111);
     const bool ok = pause(kSensorPauseMs) && sendSensorRows(settings, tags);
     finish(ok);
@@ -108,18 +108,17 @@ bool WriteBack::WriteSensorSettings()
     return ok;
 }
 
-bool WriteBack::sensorWords(int userRow, QList<quint16> &words) const
+bool WriteBack::sensorWords(const TextGrid &user, int row, QList<quint16> &words) const
 {
-    const TextGrid &user = m_state.sensorSettingsUser;
     const int size = m_state.registerMap.SENSOR_SETTINGS_SIZE_MODBUS;
     words = QList<quint16>(qMax(size, 2), 0);
-    const auto id = SensorIdWords(user.cell(1, userRow));
+    const auto id = SensorIdWords(user.cell(1, row));
     if (!id)
         return false;
     words[0] = id->first;
     words[1] = id->second;
     for (int c = 2; c < size; ++c) {
-        const auto v = RegisterWordOfCell(user.cell(c, userRow));
+        const auto v = RegisterWordOfCell(user.cell(c, row));
         if (!v)
             return false;
         words[c] = *v;
@@ -128,33 +127,31 @@ bool WriteBack::sensorWords(int userRow, QList<quint16> &words) const
     return true;
 }
 
-bool WriteBack::sendSensorRows(const Snapshot &settings, const Snapshot &tags)
+bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
 {
     MainState &s = m_state;
-    const TextGrid &user = s.sensorSettingsUser;
-    // Sizes and the map are read afresh on every pass: each transaction's wait lets
-    // handlers run (a language switch relabels and reshapes the tables).
+    const Snapshot userSnapshot(s.sensorSettingsUser), userTagSnapshot(s.tagUser);
+    const TextGrid &user = userSnapshot, &userTags = userTagSnapshot;
+    const DeviceRegisterMap &m = s.registerMap; // changes only when a step identifies
+    const bool withTags = s.firmwareVersion >= kFirstTagFirmware && m.QOR_SENSOR_TAG_SIZE > 0;
     for (int i = 1; i < user.rowCountGrid(); ++i) {
-        const DeviceRegisterMap &m = s.registerMap;
         const int n = SensorNumberOfRow(user, i, m.MAX_SENSORS);
         if (n == 0)
             continue;
         bool changed = false;
         for (int c = 1; c < user.colCount() && !changed; ++c)
-            changed = user.cell(c, i) != cellOf(settings, c, n);
+            changed = user.cell(c, i) != settings.cell(c, n);
         if (changed) {
             QList<quint16> words;
-            if (!sensorWords(i, words) || s.stopPolling)
+            if (!sensorWords(user, i, words) || s.stopPolling)
                 return false;
             const quint16 start = quint16(m.SENSOR_SETTINGS_ADDR + (n - 1) * m.SENSOR_SETTINGS_STEP);
             if (!s.modbus.WriteRegisters(m_cycle.sensorWriteRecord, start, quint16(words.size()),
                                          words.constData()))
                 return false;
         }
-        if (s.firmwareVersion < kFirstTagFirmware || m.QOR_SENSOR_TAG_SIZE == 0)
-            continue;
-        const QString tag = s.tagUser.cell(0, i);
-        if (tag == cellOf(tags, 0, n))
+        const QString tag = userTags.cell(0, i);
+        if (!withTags || tag == tags.cell(0, n))
             continue;
         const QList<quint16> words = SensorTagWords(tag, m.QOR_SENSOR_TAG_SIZE);
         const quint16 start = quint16(m.QOR_SENSOR_TAG_ADDR + (n - 1) * m.QOR_SENSOR_TAG_STEP);
@@ -167,23 +164,24 @@ bool WriteBack::sendSensorRows(const Snapshot &settings, const Snapshot &tags)
 
 bool WriteBack::WriteRelaySettings()
 {
-    const Snapshot settings = snapshot(m_state.relaySettings);
+    const Snapshot settings(m_state.relaySettings);
     start(Msg::n112);
     return finish(pause(kPauseMs) && sendRelayCells(settings));
 }
 
-bool WriteBack::sendRelayCells(const Snapshot &settings)
+bool WriteBack::sendRelayCells(const TextGrid &settings)
 {
     MainState &s = m_state;
-    const TextGrid &user = s.relaySettingsUser;
-    for (int r = 1; r < user.rowCountGrid(); ++r) {
-        for (int c = 1; c < user.colCount(); ++c) {
-            const DeviceRegisterMap &m = s.registerMap;
-            // Cells outside the map have no register of their own.
-            if (r > m.RELAY_NUMBER || c > m.RELAY_SETTINGS_SIZE)
-                break;
+    const Snapshot userSnapshot(s.relaySettingsUser);
+    const TextGrid &user = userSnapshot;
+    const DeviceRegisterMap &m = s.registerMap;
+    // Cells outside the map have no register of their own.
+    const int rows = qMin(user.rowCountGrid() - 1, int(m.RELAY_NUMBER));
+    const int cols = qMin(user.colCount() - 1, int(m.RELAY_SETTINGS_SIZE));
+    for (int r = 1; r <= rows; ++r) {
+        for (int c = 1; c <= cols; ++c) {
             const QString text = user.cell(c, r);
-            if (text == cellOf(settings, c, r))
+            if (text == settings.cell(c, r))
                 continue;
             const auto value = RegisterWordOfCell(text);
             if (!value || s.stopPolling)

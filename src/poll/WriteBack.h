@@ -1,7 +1,6 @@
 #pragma once
 #include <QList>
 #include <QString>
-#include <QStringList>
 #include <optional>
 
 class MainState;
@@ -40,16 +39,10 @@ public:
     void ShowWriteResult(bool ok);
 
 private:
-    // A controller table as it was when the operation started: showing a page during a
-    // pause empties the live table, and that is no change the user asked to send.
-    using Snapshot = QList<QStringList>;
-    static Snapshot snapshot(const TextGrid &grid);
-    static QString cellOf(const Snapshot &rows, int col, int row);
-
-    bool sendSensorRows(const Snapshot &settings, const Snapshot &tags);
-    bool sendRelayCells(const Snapshot &settings);
+    bool sendSensorRows(const TextGrid &settings, const TextGrid &tags);
+    bool sendRelayCells(const TextGrid &settings);
     bool sendConnectBlock(const QList<quint16> &words);
-    bool sensorWords(int userRow, QList<quint16> &words) const;
+    bool sensorWords(const TextGrid &user, int row, QList<quint16> &words) const;
     bool connectWords(QList<quint16> &words) const;
     void start(const TextKey &text);
     bool finish(bool ok);

@@ -172,10 +172,11 @@ class TestWriteBack : public QObject {
         QVERIFY(def.updateFile());
     }
 
-    void startSim(const QString &fw = "1_2")
+    void startSim(const QString &fw = "1_2", const QStringList &more = {})
     {
         QStringList args{"--sensors", "12", "--cfg",
                          QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_%1.ini").arg(fw)};
+        args << more;
         QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
         prepare();
     }
@@ -386,9 +387,11 @@ private slots:
     // A profile loaded into the controller raises all three; the sensor write fails, so
     // relays and connection wait for the next cycle. The connection write moves address,
     // speed and stop bits, and the program follows without a restart.
+    void allThreeWithAFailingSensorWrite_data() { lostConfirmationIsJudgedByTheReadBack_data(); }
     void allThreeWithAFailingSensorWrite()
     {
-        startSim();
+        QFETCH(bool, paced);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
         Engine e;
         MainState &s = e.state;
         readRelayTable(e);
@@ -446,10 +449,18 @@ private slots:
     }
 
     // The controller acts on the connection write but its confirmation is lost: the
-    // read-back at the new settings says it worked.
+    // read-back at the new settings says it worked. Paced, the retries at the old speed
+    // reach a line already at the new one.
+    void lostConfirmationIsJudgedByTheReadBack_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("unpaced") << false;
+        QTest::newRow("paced") << true;
+    }
     void lostConfirmationIsJudgedByTheReadBack()
     {
-        startSim();
+        QFETCH(bool, paced);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
         Engine e;
         MainState &s = e.state;
         QTRY_VERIFY_WITH_TIMEOUT(s.linkUp, 5000);

@@ -130,7 +130,9 @@ bool writeTimes(int baud, int speedIndex, int rounds)
         return false;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
-    const double wire = WireMs(kSensors * (WriteWireChars(kBlockRegisters) + WriteWireChars(kTagRegisters)), baud);
+    const double chars =
+        kSensors * (WriteWireChars(kBlockRegisters) + WriteWireChars(kTagRegisters));
+    const double wire = WireMs(chars, baud);
     double sum = 0, best = 1e9, worst = 0;
     bool ok = true;
     {

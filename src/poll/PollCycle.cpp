@@ -105,9 +105,10 @@ void PollCycle::ServeWriteRequests()
         bool &flag;
         bool (WriteBack::*write)();
     };
-    const Request requests[] = {{s.writeSensorSettingsRequested, &WriteBack::WriteSensorSettings},
-                                {s.writeRelaySettingsRequested, &WriteBack::WriteRelaySettings},
-                                {s.writeConnectSettingsRequested, &WriteBack::WriteConnectSettings}};
+    const Request requests[] = {
+        {s.writeSensorSettingsRequested, &WriteBack::WriteSensorSettings},
+        {s.writeRelaySettingsRequested, &WriteBack::WriteRelaySettings},
+        {s.writeConnectSettingsRequested, &WriteBack::WriteConnectSettings}};
     for (const Request &r : requests) {
         if (!r.flag)
             continue;

@@ -145,7 +145,8 @@ bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
             QList<quint16> words;
             if (!sensorWords(user, i, words) || s.stopPolling)
                 return false;
-            const quint16 start = quint16(m.SENSOR_SETTINGS_ADDR + (n - 1) * m.SENSOR_SETTINGS_STEP);
+            const quint16 start =
+                quint16(m.SENSOR_SETTINGS_ADDR + (n - 1) * m.SENSOR_SETTINGS_STEP);
             if (!s.modbus.WriteRegisters(m_cycle.sensorWriteRecord, start, quint16(words.size()),
                                          words.constData()))
                 return false;

@@ -887,8 +887,8 @@ void TForm1::ButtonWriteConnectSettingsToQorClick()
     const ConnectUserValues values{EditQorAddr->text(),         chosenItem(ComboBoxQorBaudRate),
                                    chosenItem(ComboBoxQorParity), chosenItem(ComboBoxQorStops),
                                    EditQorChan->text(),         chosenItem(ComboBoxQorMenuLanguage)};
-    if (ValidateConnectSettings(values, s.settingsIni,
-                                [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); })) {
+    const auto show = [this](const QString &c, const QString &t) { ShowMessageNoIcon(c, t); };
+    if (ValidateConnectSettings(values, s.settingsIni, show)) {
         s.connectUser = values; // what the write sends
         s.writeConnectSettingsRequested = true;
     }

@@ -157,7 +157,8 @@ class TestWriteBack : public QObject {
         QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
         for (const char *fw : {"1_0", "1_1", "1_2"}) {
             const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
+            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name,
+                                dir.filePath(name)));
             MemIniFile cfg(dir.filePath(name));
             cfg.writeInteger("measure", "period", 100);
             QVERIFY(cfg.updateFile());
@@ -174,8 +175,8 @@ class TestWriteBack : public QObject {
 
     void startSim(const QString &fw = "1_2", const QStringList &more = {})
     {
-        QStringList args{"--sensors", "12", "--cfg",
-                         QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_%1.ini").arg(fw)};
+        const QString cfg = QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_%1.ini");
+        QStringList args{"--sensors", "12", "--cfg", cfg.arg(fw)};
         args << more;
         QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
         prepare();
@@ -193,7 +194,8 @@ class TestWriteBack : public QObject {
     {
         QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
         e.state.RelaySettingsShown();
-        QTRY_VERIFY_WITH_TIMEOUT(!e.state.relaySettings.cell(1, e.state.registerMap.RELAY_NUMBER).isEmpty(), 5000);
+        const int last = e.state.registerMap.RELAY_NUMBER;
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.relaySettings.cell(1, last).isEmpty(), 5000);
     }
 
     // The user table holds these sensors, with the controller's values and tags.
@@ -317,7 +319,8 @@ private slots:
         const TextGrid &user = e.state.sensorSettingsUser;
         const int id = 102 * 1000 + 137; // the simulator's ID of sensor 2
         QCOMPARE(user.cell(1, 1), QStringLiteral("102 137"));
-        QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, rowWords(user, 1, id >> 8, id & 0xFF))});
+        const QList<quint16> sensor2 = rowWords(user, 1, id >> 8, id & 0xFF);
+        QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, sensor2)});
         QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide);
     }
 
@@ -407,7 +410,9 @@ private slots:
             else if (t == text(Msg::n114))
                 QVERIFY(sim.command("fault off exception").startsWith("OK"));
         };
-        s.writeSensorSettingsRequested = s.writeRelaySettingsRequested = s.writeConnectSettingsRequested = true;
+        s.writeSensorSettingsRequested = true;
+        s.writeRelaySettingsRequested = true;
+        s.writeConnectSettingsRequested = true;
         QTRY_COMPARE_WITH_TIMEOUT(e.view.panel.count(kHide), 1, 10000);
         QVERIFY(!s.writeSensorSettingsRequested);
         QVERIFY(s.writeRelaySettingsRequested && s.writeConnectSettingsRequested);

@@ -88,6 +88,7 @@ public:
 
     quint16 relayStateWord = 0;
     int sensorSettingsReadIndex = 0;
+    int sensorSettingsPass = 0; // counts the page's shows: each restarts the read pass
     bool sensorSettingsCopyEnabled = false; // ButtonCopySensorSettingsToUser
 
     // The pages' show handlers: what they select for the poll cycle and what they reset.

@@ -289,6 +289,7 @@ bool PollCycle::ReadNextSensorSettings()
     if (s.sensorSettingsReadIndex >= m.MAX_SENSORS)
         s.sensorSettingsReadIndex = 0;
     const int i = s.sensorSettingsReadIndex;
+    const int pass = s.sensorSettingsPass;
     if (s.writeSensorSettingsRequested || i >= int(sensorSettingsRecords.size()))
         return true; // the controller table is not refreshed while a write is pending
     ModbusReadRecord &r = sensorSettingsRecords[i];
@@ -312,7 +313,11 @@ bool PollCycle::ReadNextSensorSettings()
                            tagOk ? SensorTagText(sensorTagRecords[i].values, m.QOR_SENSOR_TAG_SIZE)
                                  : QStringLiteral("---"));
     }
-    ++s.sensorSettingsReadIndex;
+    // Showing the page again during one of the waits above restarted the pass at sensor 1
+    // and emptied the table: the restart stands, or a sensor would be missing from the
+    // pass and the copy offered without it.
+    if (s.sensorSettingsPass == pass)
+        ++s.sensorSettingsReadIndex;
     if (!s.sensorSettingsCopyEnabled && s.sensorSettingsReadIndex == m.MAX_SENSORS) {
         s.EnableSensorSettingsCopy(true);
         grid.setTopRow(1);

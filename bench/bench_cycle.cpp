@@ -52,6 +52,9 @@ struct CycleRecorder : MainView {
     void SensorDataLayoutChanged() override {}
     int SensorSettingsVisibleRows() override { return 8; }
     void EnableSensorSettingsCopy(bool) override {}
+    void ShowProgress(const QString &) override {}
+    void HideProgress() override {}
+    void SetWriteBackRunning(bool) override {}
 };
 
 struct Engine {

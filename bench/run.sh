@@ -6,12 +6,13 @@ set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
 cmake -S "$src" -B "$build" -DVELMARIS_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target velmaris qor7070-sim bench_link bench_cycle >/dev/null
+cmake --build "$build" -j2 --target velmaris qor7070-sim bench_link bench_cycle bench_writeback >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(date -u +%Y-%m-%dT%H:%MZ)"
 echo
 "$build/bench/bench_link"
 "$build/bench/bench_cycle" --cpu 60 30
+"$build/bench/bench_writeback"
 echo "## Window process CPU time (velmaris under Xvfb)"
 echo
 echo "| state | wall s | CPU s | CPU / wall | cycles seen by the simulator |"

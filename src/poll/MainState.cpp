@@ -42,6 +42,7 @@ void MainState::SensorSettingsShown()
     pollSensorSettings = true;
     pollSensorData = pollRelaySettings = false;
     sensorSettingsReadIndex = 0;
+    ++sensorSettingsPass;
     EnableSensorSettingsCopy(false);
     ClearGridCells(sensorSettings, 1, 1);
     ClearGridCells(tagContr, 0, 1);

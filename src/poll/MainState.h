@@ -5,6 +5,7 @@
 #include "MemIniFile.h"
 #include "ModbusMaster.h"
 #include "SerialLink.h"
+#include "SettingsValidation.h"
 #include "TextGrid.h"
 
 #include <atomic>
@@ -87,6 +88,7 @@ public:
 
     quint16 relayStateWord = 0;
     int sensorSettingsReadIndex = 0;
+    int sensorSettingsPass = 0; // counts the page's shows: each restarts the read pass
     bool sensorSettingsCopyEnabled = false; // ButtonCopySensorSettingsToUser
 
     // The pages' show handlers: what they select for the poll cycle and what they reset.
@@ -107,6 +109,9 @@ public:
     TextGrid relaySettings;     // StringGridRelaySettings
     TextGrid relaySettingsUser;
     ConnectControls connectContr;
+    // The user column of the connection page as last checked by its write button: what a
+    // connection write sends.
+    ConnectUserValues connectUser;
 
     // Message boxes of the editing rules and checks.
     void ShowError(const QString &caption, const QString &text);

@@ -29,4 +29,12 @@ public:
     virtual int SensorSettingsVisibleRows() = 0;
     // The copy button of the sensor page: offered only after a complete read pass.
     virtual void EnableSensorSettingsCopy(bool enabled) = 0;
+    // Panel10: shows the text (a write-back's progress or result); hidden again after.
+    virtual void ShowProgress(const QString &text) = 0;
+    virtual void HideProgress() = 0;
+    // While a write-back runs, the user sides of the settings pages (tables, connection
+    // controls, their copy, select and write buttons) and the profile actions that load
+    // or write cannot be used: there is no cancel, and a table edited half-way through a
+    // write would be sent as a mix.
+    virtual void SetWriteBackRunning(bool running) = 0;
 };

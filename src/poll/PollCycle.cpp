@@ -5,6 +5,7 @@
 #include "SensorId.h"
 #include "SensorTags.h"
 #include "Tick.h"
+#include "WriteBack.h"
 
 namespace {
 
@@ -92,6 +93,32 @@ void PollCycle::PollCycleStep()
     cycleEndTick = TickMs();
     s.view().ShowCycleTime(QString::number(cycleEndTick - cycleStartTick));
     cycleStartTick = TickMs();
+    ServeWriteRequests();
+}
+
+void PollCycle::ServeWriteRequests()
+{
+    MainState &s = m_state;
+    WriteBack writes(s, *this);
+    // Each request is served once, whatever the result; closing the window ends the step.
+    struct Request {
+        bool &flag;
+        bool (WriteBack::*write)();
+    };
+    const Request requests[] = {
+        {s.writeSensorSettingsRequested, &WriteBack::WriteSensorSettings},
+        {s.writeRelaySettingsRequested, &WriteBack::WriteRelaySettings},
+        {s.writeConnectSettingsRequested, &WriteBack::WriteConnectSettings}};
+    for (const Request &r : requests) {
+        if (!r.flag)
+            continue;
+        if (s.stopPolling)
+            return;
+        s.lastWriteSucceeded = (writes.*r.write)();
+        r.flag = false;
+        if (!s.lastWriteSucceeded)
+            return;
+    }
 }
 
 bool PollCycle::IdentifyController()
@@ -262,6 +289,7 @@ bool PollCycle::ReadNextSensorSettings()
     if (s.sensorSettingsReadIndex >= m.MAX_SENSORS)
         s.sensorSettingsReadIndex = 0;
     const int i = s.sensorSettingsReadIndex;
+    const int pass = s.sensorSettingsPass;
     if (s.writeSensorSettingsRequested || i >= int(sensorSettingsRecords.size()))
         return true; // the controller table is not refreshed while a write is pending
     ModbusReadRecord &r = sensorSettingsRecords[i];
@@ -285,7 +313,11 @@ bool PollCycle::ReadNextSensorSettings()
                            tagOk ? SensorTagText(sensorTagRecords[i].values, m.QOR_SENSOR_TAG_SIZE)
                                  : QStringLiteral("---"));
     }
-    ++s.sensorSettingsReadIndex;
+    // Showing the page again during one of the waits above restarted the pass at sensor 1
+    // and emptied the table: the restart stands, or a sensor would be missing from the
+    // pass and the copy offered without it.
+    if (s.sensorSettingsPass == pass)
+        ++s.sensorSettingsReadIndex;
     if (!s.sensorSettingsCopyEnabled && s.sensorSettingsReadIndex == m.MAX_SENSORS) {
         s.EnableSensorSettingsCopy(true);
         grid.setTopRow(1);

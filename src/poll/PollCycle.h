@@ -25,6 +25,9 @@ public:
     bool ReadNextSensorSettings();
     bool ReadRelaySettings();
     bool ReadAllSensorTags();
+    // The pending write requests, sensors, relays, connection in that order; a failed one
+    // ends the step and leaves the later ones for a later step.
+    void ServeWriteRequests();
 
     void SizeRecordArrays();
     void ReleaseRecordArrays();

@@ -202,6 +202,8 @@ void ConnectSettingsPage::ButtonWriteConnectSettingsToQorClick()
         EditQorChan->text(),           chosenItem(ComboBoxQorMenuLanguage)};
     if (ValidateConnectSettings(values, s.settingsIni, [](const QString &c, const QString &t) {
             ShowMessageBox(c, t, MessageIcon::None);
-        }))
+        })) {
+        s.connectUser = values; // what the write sends
         s.writeConnectSettingsRequested = true;
+    }
 }

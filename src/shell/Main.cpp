@@ -390,5 +390,46 @@ int TForm1::SensorSettingsVisibleRows()
 
 void TForm1::EnableSensorSettingsCopy(bool enabled)
 {
-    TabSheetSensorSettings->EnableCopy(enabled);
+    // A write-back running keeps it off; it comes back from the state when that ends.
+    TabSheetSensorSettings->EnableCopy(enabled && !m_writeBackRunning);
+}
+
+void TForm1::ShowProgress(const QString &text)
+{
+    Panel10->setText(text);
+    Panel10->show();
+}
+
+void TForm1::HideProgress() { Panel10->hide(); }
+
+void TForm1::SetWriteBackRunning(bool running)
+{
+    if (running == m_writeBackRunning)
+        return;
+    m_writeBackRunning = running;
+    if (!running) {
+        for (const QPointer<QWidget> &w : std::as_const(m_writeBackBlocked))
+            if (w)
+                w->setEnabled(true);
+        m_writeBackBlocked.clear();
+        EnableSensorSettingsCopy(m_state->sensorSettingsCopyEnabled);
+        return;
+    }
+    // Everything that feeds a write: the user sides of the settings pages and the profile
+    // actions. Found by name, whichever page owns the widget.
+    static const char *const kFeeding[] = {
+        "StringGridSensorSettingsUser", "StringGridTagUser", "ButtonCopySensorSettingsToUser",
+        "ButtonSelectSensors", "ButtonSetZero", "ButtonDownloadSensorSettingtsToQor",
+        "StringGridRelaySettingsUser", "ButtonCopyRelaySettingsToUser",
+        "ButtonDownloadRelaySettingsToQor", "EditQorAddr", "ComboBoxQorBaudRate",
+        "ComboBoxQorParity", "ComboBoxQorStops", "EditQorChan", "ComboBoxQorMenuLanguage",
+        "ButtonQorCopyConnectToUser", "ButtonWriteConnectSettingsToQor",
+        "ToolButtonQorOpenProfile", "ToolButtonQorLoadProfileToController"};
+    for (const char *name : kFeeding) {
+        QWidget *w = findChild<QWidget *>(QString::fromLatin1(name));
+        if (w && !w->testAttribute(Qt::WA_ForceDisabled)) {
+            w->setEnabled(false);
+            m_writeBackBlocked.append(w);
+        }
+    }
 }

@@ -2,6 +2,7 @@
 #include "MainView.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class QGroupBox;
@@ -51,6 +52,9 @@ public:
     void SensorDataLayoutChanged() override;
     int SensorSettingsVisibleRows() override;
     void EnableSensorSettingsCopy(bool enabled) override;
+    void ShowProgress(const QString &text) override;
+    void HideProgress() override;
+    void SetWriteBackRunning(bool running) override;
 
 public slots:
     void ToolButton1Click();
@@ -80,6 +84,9 @@ private:
     TFormQorSelectSensors *m_select = nullptr;
     bool m_fullAccess = true;
     bool m_closing = false;
+    // What a running write-back switched off, to be switched on again after it.
+    QList<QPointer<QWidget>> m_writeBackBlocked;
+    bool m_writeBackRunning = false;
 
     QToolBar *ToolBar1;
     QToolButton *ToolButton1, *ToolButton3, *ToolButton4, *ToolButtonQorOpenProfile,

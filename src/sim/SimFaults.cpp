@@ -5,7 +5,7 @@
 
 namespace {
 const char *const kNames[kFaultKinds] = {"offline", "noanswer", "exception", "wrongaddr",
-                                         "truncated", "badcrc", "noise", "late"};
+                                         "truncated", "badcrc", "noise", "late", "lost"};
 }
 
 QString FaultName(FaultKind kind) { return QString::fromLatin1(kNames[int(kind)]); }

@@ -290,6 +290,14 @@ void Simulator::handleRequest(const QByteArray &frame, qint64 firstNs, qint64 re
     } else {
         answer = AnswerRequest(m_controller, frame);
     }
+    if (struck[int(FaultKind::Lost)] && !struck[int(FaultKind::Exception)]) {
+        // Carried out, confirmation gone: the master cannot tell it from a request lost on
+        // the way, but the controller has acted on it.
+        fault(FaultKind::Lost);
+        if (answer.connectionChanged)
+            applyLine();
+        return;
+    }
     qint64 delayNs = 0;
     applyFaults(answer.frame, address, delayNs, struck, values);
 

@@ -64,6 +64,8 @@ Faults:
       noise      random bytes before the answer (bytes=N, default 3)
       late       the answer after a delay (ms=N, default 1500)
       offline    silent for a period from this request on (ms=N, default 3000)
+      lost       the request is carried out but its answer never leaves (a connection
+                 block write still moves the slave to its new line settings)
     RULE is a comma-separated list: rate=P (probability per request, seeded), nth=N
     (only the N-th request after switching on), every=N (every N-th request), and the
     kind's parameter. Without rate/nth/every every request is struck. Requests count

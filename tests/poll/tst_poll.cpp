@@ -25,10 +25,13 @@ struct Recorder : MainView {
     int hides = 0, shows = 0, captions = 0;
     QString cycleTime;
     QStringList statusLog; // every text shown in any panel, in order
+    std::function<void(int, const QString &)> onStatus;
     void ShowStatus(int panel, const QString &text) override
     {
         status[panel] = text;
         statusLog.append(text);
+        if (onStatus)
+            onStatus(panel, text);
     }
     void ShowLamp(Lamp l) override { lamp = l; }
     void ShowCycleTime(const QString &text) override { cycleTime = text; }
@@ -43,7 +46,16 @@ struct Recorder : MainView {
     void ShowControllerConnectSettings() override {}
     void SensorDataLayoutChanged() override {}
     int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool enabled) override { copyEnabled = enabled; }
+    std::function<void(bool)> onCopyEnabled;
+    void EnableSensorSettingsCopy(bool enabled) override
+    {
+        copyEnabled = enabled;
+        if (onCopyEnabled)
+            onCopyEnabled(enabled);
+    }
+    void ShowProgress(const QString &) override {}
+    void HideProgress() override {}
+    void SetWriteBackRunning(bool) override {}
     bool copyEnabled = false;
 };
 
@@ -484,6 +496,48 @@ private slots:
         e.state.linkInterruptedByUser = false;
         QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 3000);
         QCOMPARE(identificationRequests(sim), identifications + 1);
+    }
+
+    // The user leaves the sensor-settings page and comes back while one of its reads waits:
+    // the new pass starts at sensor 1 and the copy is offered only after a complete one.
+    void pageShownAgainDuringASettingsReadRestartsThePass_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("attempt");
+        // Attempts of one step: relay state, settings of sensor index + 1, its tag.
+        QTest::newRow("settings read of sensor 6") << 5 << 2;
+        QTest::newRow("tag read of sensor 1") << 0 << 3;
+    }
+    void pageShownAgainDuringASettingsReadRestartsThePass()
+    {
+        QFETCH(int, index);
+        QFETCH(int, attempt);
+        startSim();
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        e.state.pollSensorData = false;
+        int attempts = 0;
+        e.view.onStatus = [&](int panel, const QString &) {
+            if (panel == 2 && e.state.sensorSettingsReadIndex == index && ++attempts == attempt) {
+                e.state.RelaySettingsShown();
+                e.state.SensorSettingsShown();
+            }
+        };
+        // The rows without an ID at the moment the copy is offered.
+        QStringList unread{"none offered"};
+        e.view.onCopyEnabled = [&](bool enabled) {
+            if (!enabled || !unread.contains("none offered"))
+                return;
+            unread.clear();
+            for (int row = 1; row <= 36; ++row)
+                if (e.state.sensorSettings.cell(1, row).isEmpty())
+                    unread << e.state.sensorSettings.cell(0, row);
+        };
+        e.state.SensorSettingsShown();
+        QTRY_VERIFY_WITH_TIMEOUT(attempts >= attempt, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.sensorSettingsCopyEnabled, 10000);
+        QCOMPARE(unread, QStringList());
     }
 };
 

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 class TestWindow : public QObject {
@@ -596,6 +597,62 @@ private slots:
         s.sensorsData.setCell(2, 1, QStringLiteral("2"));
         QCoreApplication::processEvents();
         QCOMPARE(page->layoutPasses() - before, 2);
+    }
+
+    // A connection write from its page: Panel10 shows it, the user sides are locked while
+    // it runs and come back after; the program follows the controller to its new address.
+    void connectionWriteShowsPanel10AndLocksTheUserSides()
+    {
+        withController();
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        auto *pages = child<QTabWidget>(form, "PageControlQOR");
+        pages->setCurrentWidget(child(form, "TabSheetConnectSettings"));
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>(form, "EditQorAddrContr")->text(), QStringLiteral("100"), 3000);
+        QTest::mouseClick(child<QPushButton>(form, "ButtonQorCopyConnectToUser"), Qt::LeftButton);
+        child<QLineEdit>(form, "EditQorAddr")->setText("21");
+        child<QComboBox>(form, "ComboBoxQorBaudRate")->setCurrentIndex(2);
+        auto *panel10 = child<QLabel>(form, "Panel10");
+        const char *locked[] = {"EditQorAddr", "ComboBoxQorStops", "ButtonWriteConnectSettingsToQor",
+                                "StringGridSensorSettingsUser", "StringGridTagUser", "ButtonSelectSensors",
+                                "StringGridRelaySettingsUser", "ButtonDownloadRelaySettingsToQor",
+                                "ToolButtonQorLoadProfileToController"};
+        // The write runs inside a poll step: look at the window from a timer in its pauses.
+        QStringList shown;
+        int samples = 0, unlocked = 0;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, this, [&] {
+            if (!panel10->isVisible())
+                return;
+            ++samples;
+            if (shown.isEmpty() || shown.last() != panel10->text())
+                shown << panel10->text();
+            for (const char *name : locked)
+                unlocked += child(form, name)->isEnabled();
+            unlocked += !child(form, "StringGridSensorSettings")->isEnabled(); // controller side stays
+        });
+        probe.start(50);
+        QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);
+        QCOMPARE(form.state().connectUser.addr, QStringLiteral("21"));
+        const QStringList expected{form.state().Text(Msg::n113), form.state().Text(Msg::n115)};
+        QTRY_COMPARE_WITH_TIMEOUT(shown, expected, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel10->isVisible(), 3000);
+        probe.stop();
+        QVERIFY(samples > 20); // two seconds of pauses, the window answering through them
+        QCOMPARE(unlocked, 0);
+        for (const char *name : locked)
+            QVERIFY2(child(form, name)->isEnabled(), name);
+        // The copy button is offered only after a full read pass, which never ran here.
+        QVERIFY(!child(form, "ButtonCopySensorSettingsToUser")->isEnabled());
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "adr", 0), 21);
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "speed", 0), 2);
+        QCOMPARE(sim.command("line").section(' ', 1, 2), QStringLiteral("address=21 baud=38400"));
+        QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>(form, "EditQorAddrContr")->text(), QStringLiteral("21"), 3000);
+        QVERIFY(form.state().linkUp);
+        QCOMPARE(modal.messages, QStringList());
     }
 };
 

@@ -203,6 +203,26 @@ private slots:
         QVERIFY(!Master(sim.ptyPath(), 100, 115200).read(0x400, 2).isEmpty());
     }
 
+    // A lost confirmation: the write is carried out all the same, and a connection-block
+    // write moves the slave as a confirmed one does.
+    void lostConfirmationStillCarriesOutTheWrite()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--fault"), QStringLiteral("lost:nth=1")}), qPrintable(sim.errorText()));
+        {
+            Master m(sim.ptyPath(), 100, 9600, 300);
+            const uint16_t words[6] = {9, 1, 0, 2, 3, 0};
+            QCOMPARE(modbus_write_registers(m.ctx(), 0x500, 6, words), -1);
+            QCOMPARE(errno, ETIMEDOUT);
+        }
+        QCOMPARE(sim.logEntries(QStringLiteral("FAULT")), QStringList{QStringLiteral("lost")});
+        QCOMPARE(sim.logEntries(QStringLiteral("TX")), QStringList());
+        QCOMPARE(sim.command(QStringLiteral("line")),
+                 QStringLiteral("OK address=9 baud=19200 parity=0 stopbits=2 channel=3 language=0"));
+        Master moved(sim.ptyPath(), 9, 19200);
+        QCOMPARE(moved.read(0x500, 6), (QList<quint16>{9, 1, 0, 2, 3, 0}));
+    }
+
     void badRequestsAreIgnored()
     {
         SimProcess sim;
@@ -256,6 +276,7 @@ private slots:
         QTest::newRow("noise") << "fault noise bytes=2" << 0 << "noise 2";
         QTest::newRow("late") << "fault late ms=700" << ETIMEDOUT << "late 700";
         QTest::newRow("offline") << "fault offline ms=60000" << ETIMEDOUT << "offline";
+        QTest::newRow("lost") << "fault lost" << ETIMEDOUT << "lost";
     }
     void faultsSwitchOnAndOff()
     {

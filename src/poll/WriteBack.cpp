@@ -1,0 +1,249 @@
+#include "WriteBack.h"
+
+#include "MainState.h"
+#include "MainView.h"
+#include "PollCycle.h"
+#include "SensorId.h"
+#include "SensorRows.h"
+#include "SensorTags.h"
+#include "TextGrid.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+constexpr int kSensorPauseMs = 500;
+constexpr int kPauseMs = 1000;
+// How often a pause looks whether polling stops: the window must close within 0.5 s.
+constexpr int kStopCheckMs = 20;
+
+// A table as it stands now. The controller tables are taken when an operation starts:
+// showing a page during a pause empties the live ones, and that is no change the user
+// asked to send. The user tables are taken when sending starts: whatever a handler does
+// to them later (a dialog's result arriving in a wait) never makes a write send a mix.
+class Snapshot {
+public:
+    explicit Snapshot(const TextGrid &grid) { CopyGridToGrid(grid, m_grid); }
+    operator const TextGrid &() const { return m_grid; }
+
+private:
+    TextGrid m_grid;
+};
+
+} // namespace
+
+std::optional<quint16> RegisterWordOfCell(const QString &text)
+{
+    const std::optional<int> v = ParseCellInteger(text);
+    if (!v || *v < -32768 || *v > 65535)
+        return std::nullopt;
+    return quint16(*v & 0xFFFF);
+}
+
+std::optional<std::pair<quint16, quint16>> SensorIdWords(const QString &text)
+{
+    const int id = ParseSensorId(text);
+    if (id < 0 || id > 0xFFFFFF)
+        return std::nullopt;
+    return std::pair{quint16(id >> 8), quint16(id & 0xFF)};
+}
+
+WriteBack::WriteBack(MainState &state, PollCycle &cycle) : m_state(state), m_cycle(cycle) {}
+
+bool WriteBack::pause(int ms)
+{
+    if (m_state.stopPolling)
+        return false;
+    // The user's input is let in: the pages that feed the write are not editable meanwhile,
+    // and a window that stores clicks for seconds and replays them later is worse.
+    QEventLoop loop;
+    QTimer done;
+    done.setSingleShot(true);
+    done.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&done, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer stopCheck;
+    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&] {
+        if (m_state.stopPolling)
+            loop.quit();
+    });
+    done.start(ms);
+    stopCheck.start(kStopCheckMs);
+    loop.exec();
+    return !m_state.stopPolling;
+}
+
+void WriteBack::start(const TextKey &text)
+{
+    m_state.view().SetWriteBackRunning(true);
+    m_state.view().ShowProgress(m_state.Text(text));
+    m_state.view().ProcessMessages();
+}
+
+void WriteBack::ShowWriteResult(bool ok)
+{
+    m_state.view().ShowProgress(m_state.Text(ok ? Msg::n115 : Msg::n114));
+    m_state.view().ProcessMessages();
+    pause(kPauseMs);
+    m_state.view().HideProgress();
+}
+
+bool WriteBack::finish(bool ok)
+{
+    ShowWriteResult(ok);
+    m_state.view().SetWriteBackRunning(false);
+    return ok;
+}
+
+bool WriteBack::WriteSensorSettings()
+{
+    MainState &s = m_state;
+    const Snapshot settings(s.sensorSettings), tags(s.tagContr);
+    start(Msg::n111);
+    const bool ok = pause(kSensorPauseMs) && sendSensorRows(settings, tags);
+    finish(ok);
+    // The sensor page shown: its controller table is read again from sensor 1.
+    if (ok && s.pollSensorSettings)
+        s.SensorSettingsShown();
+    return ok;
+}
+
+bool WriteBack::sensorWords(const TextGrid &user, int row, QList<quint16> &words) const
+{
+    const int size = m_state.registerMap.SENSOR_SETTINGS_SIZE_MODBUS;
+    words = QList<quint16>(qMax(size, 2), 0);
+    const auto id = SensorIdWords(user.cell(1, row));
+    if (!id)
+        return false;
+    words[0] = id->first;
+    words[1] = id->second;
+    for (int c = 2; c < size; ++c) {
+        const auto v = RegisterWordOfCell(user.cell(c, row));
+        if (!v)
+            return false;
+        words[c] = *v;
+    }
+    words.resize(size);
+    return true;
+}
+
+bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
+{
+    MainState &s = m_state;
+    const Snapshot userSnapshot(s.sensorSettingsUser), userTagSnapshot(s.tagUser);
+    const TextGrid &user = userSnapshot, &userTags = userTagSnapshot;
+    const DeviceRegisterMap &m = s.registerMap; // changes only when a step identifies
+    const bool withTags = s.firmwareVersion >= kFirstTagFirmware && m.QOR_SENSOR_TAG_SIZE > 0;
+    for (int i = 1; i < user.rowCountGrid(); ++i) {
+        const int n = SensorNumberOfRow(user, i, m.MAX_SENSORS);
+        if (n == 0)
+            continue;
+        bool changed = false;
+        for (int c = 1; c < user.colCount() && !changed; ++c)
+            changed = user.cell(c, i) != settings.cell(c, n);
+        if (changed) {
+            QList<quint16> words;
+            if (!sensorWords(user, i, words) || s.stopPolling)
+                return false;
+            const quint16 start =
+                quint16(m.SENSOR_SETTINGS_ADDR + (n - 1) * m.SENSOR_SETTINGS_STEP);
+            if (!s.modbus.WriteRegisters(m_cycle.sensorWriteRecord, start, quint16(words.size()),
+                                         words.constData()))
+                return false;
+        }
+        const QString tag = userTags.cell(0, i);
+        if (!withTags || tag == tags.cell(0, n))
+            continue;
+        const QList<quint16> words = SensorTagWords(tag, m.QOR_SENSOR_TAG_SIZE);
+        const quint16 start = quint16(m.QOR_SENSOR_TAG_ADDR + (n - 1) * m.QOR_SENSOR_TAG_STEP);
+        if (s.stopPolling || !s.modbus.WriteRegisters(m_cycle.tagWriteRecord, start,
+                                                      quint16(words.size()), words.constData()))
+            return false;
+    }
+    return true;
+}
+
+bool WriteBack::WriteRelaySettings()
+{
+    const Snapshot settings(m_state.relaySettings);
+    start(Msg::n112);
+    return finish(pause(kPauseMs) && sendRelayCells(settings));
+}
+
+bool WriteBack::sendRelayCells(const TextGrid &settings)
+{
+    MainState &s = m_state;
+    const Snapshot userSnapshot(s.relaySettingsUser);
+    const TextGrid &user = userSnapshot;
+    const DeviceRegisterMap &m = s.registerMap;
+    // Cells outside the map have no register of their own.
+    const int rows = qMin(user.rowCountGrid() - 1, int(m.RELAY_NUMBER));
+    const int cols = qMin(user.colCount() - 1, int(m.RELAY_SETTINGS_SIZE));
+    for (int r = 1; r <= rows; ++r) {
+        for (int c = 1; c <= cols; ++c) {
+            const QString text = user.cell(c, r);
+            if (text == settings.cell(c, r))
+                continue;
+            const auto value = RegisterWordOfCell(text);
+            if (!value || s.stopPolling)
+                return false;
+            const quint16 reg =
+                quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP + (c - 1));
+            if (!s.modbus.WriteRegister(m_cycle.relayWriteRecord, reg, *value))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool WriteBack::connectWords(QList<quint16> &words) const
+{
+    const ConnectUserValues &u = m_state.connectUser;
+    const int size = m_state.registerMap.CONNECT_SETTINGS_SIZE;
+    const auto addr = RegisterWordOfCell(u.addr);
+    const auto chan = RegisterWordOfCell(u.chan);
+    auto chosen = [](int index, int items) { return index >= 0 && index < items; };
+    if (size < 6 || !addr || !chan || !chosen(u.baud, kBaudRateItems) ||
+        !chosen(u.parity, kParityItems) || !chosen(u.stops, kStopsItems) ||
+        !chosen(u.language, kMenuLanguageItems))
+        return false;
+    words = QList<quint16>(size, 0);
+    // Words past the six the program knows keep what the controller holds.
+    const ModbusReadRecord &read = m_cycle.connectSettingsRecord;
+    if (m_cycle.connectSettingsReadOk)
+        for (int k = 6; k < size && k < read.receivedCount; ++k)
+            words[k] = read.values[size_t(k)];
+    words[0] = *addr;
+    words[1] = quint16(u.baud);
+    words[2] = quint16(u.parity);
+    words[3] = quint16(u.stops + 1); // the number of stop bits
+    words[4] = *chan;
+    words[5] = quint16(u.language);
+    return true;
+}
+
+bool WriteBack::WriteConnectSettings()
+{
+    QList<quint16> words;
+    const bool built = connectWords(words);
+    start(Msg::n113);
+    return finish(pause(kPauseMs) && built && sendConnectBlock(words));
+}
+
+bool WriteBack::sendConnectBlock(const QList<quint16> &words)
+{
+    MainState &s = m_state;
+    if (s.stopPolling)
+        return false;
+    // Its confirmation may come at the old speed or not at all: the read-back judges.
+    s.modbus.WriteRegisters(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR,
+                            quint16(words.size()), words.constData());
+    // The program follows the controller to its new address and line settings.
+    const QString connect = QStringLiteral("connect");
+    s.settingsIni.writeInteger(connect, QStringLiteral("adr"), words[0]);
+    s.settingsIni.writeInteger(connect, QStringLiteral("speed"), words[1]);
+    s.settingsIni.writeInteger(connect, QStringLiteral("parity"), words[2]);
+    s.settingsIni.writeInteger(connect, QStringLiteral("stopbits"), s.connectUser.stops);
+    s.SaveSettings();
+    return s.link.ConfigurePort() && m_cycle.ReadConnectSettings();
+}

@@ -1,0 +1,517 @@
+// The write-back against qor7070-sim on a pty: the exact frames the simulator received,
+// Panel10's texts in order, and what the program and the controller hold afterwards.
+#include "Cp1251.h"
+#include "LookupText.h"
+#include "MainState.h"
+#include "MainView.h"
+#include "ModbusCrc.h"
+#include "PollCycle.h"
+#include "QorThread.h"
+#include "SensorRows.h"
+#include "SimProcess.h"
+#include "WorkingFolder.h"
+#include "WriteBack.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }
+
+const QString kHide = QStringLiteral("(hidden)");
+
+struct Recorder : MainView {
+    QStringList panel; // Panel10 texts in order, kHide when it was hidden
+    QList<bool> running;
+    std::function<void(const QString &)> onProgress;
+    void ShowStatus(int, const QString &) override {}
+    void ShowLamp(Lamp) override {}
+    void ShowCycleTime(const QString &) override {}
+    void ShowMessage(const QString &caption, const QString &text, Icon) override
+    {
+        messages.append(caption + " | " + text);
+    }
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+    void ShowDeviceViews() override {}
+    void HideDeviceViews() override {}
+    void ApplyCaptions() override {}
+    void ShowControllerConnectSettings() override {}
+    void SensorDataLayoutChanged() override {}
+    int SensorSettingsVisibleRows() override { return 8; }
+    void EnableSensorSettingsCopy(bool) override {}
+    void ShowProgress(const QString &t) override
+    {
+        panel << t;
+        if (onProgress)
+            onProgress(t);
+    }
+    void HideProgress() override { panel << kHide; }
+    void SetWriteBackRunning(bool r) override { running << r; }
+    QStringList messages;
+};
+
+struct Engine {
+    Recorder view;
+    QObject context;
+    MainState state{view};
+    PollCycle cycle{state};
+    QorThread thread{state, cycle, &context};
+    Engine() { thread.start(); }
+    ~Engine() { thread.StopAndWait(); }
+};
+
+QString hex(const QByteArray &frame) { return QString::fromLatin1(frame.toHex(' ').toUpper()); }
+
+// The request frames a master must send, built here byte by byte.
+QString writeMultiple(quint8 slave, quint16 start, const QList<quint16> &words)
+{
+    QByteArray f;
+    f += char(slave);
+    f += char(0x10);
+    f += char(start >> 8);
+    f += char(start & 0xFF);
+    f += char(words.size() >> 8);
+    f += char(words.size() & 0xFF);
+    f += char(2 * words.size());
+    for (quint16 w : words) {
+        f += char(w >> 8);
+        f += char(w & 0xFF);
+    }
+    AppendModbusCrc(f);
+    return hex(f);
+}
+
+QString writeSingle(quint8 slave, quint16 reg, quint16 value)
+{
+    QByteArray f;
+    f += char(slave);
+    f += char(0x06);
+    f += char(reg >> 8);
+    f += char(reg & 0xFF);
+    f += char(value >> 8);
+    f += char(value & 0xFF);
+    AppendModbusCrc(f);
+    return hex(f);
+}
+
+QString readRequest(quint8 slave, quint16 start, quint16 count)
+{
+    QByteArray f;
+    f += char(slave);
+    f += char(0x03);
+    f += char(start >> 8);
+    f += char(start & 0xFF);
+    f += char(count >> 8);
+    f += char(count & 0xFF);
+    AppendModbusCrc(f);
+    return hex(f);
+}
+
+// Function 6 and 16 requests the simulator received, in order.
+QStringList writes(const SimProcess &sim)
+{
+    QStringList out;
+    for (const QString &rx : sim.logEntries("RX"))
+        if (rx.mid(3, 2) == "06" || rx.mid(3, 2) == "10")
+            out << rx;
+    return out;
+}
+
+QList<quint16> numbers(const QString &reply)
+{
+    QList<quint16> out;
+    for (const QString &w : reply.mid(3).split(u' ', Qt::SkipEmptyParts))
+        out << quint16(w.toUInt());
+    return out;
+}
+
+// The words of a row of a controller-table copy, as the write must send them.
+QList<quint16> rowWords(const TextGrid &g, int row, quint16 id0, quint16 id1)
+{
+    QList<quint16> w{id0, id1};
+    for (int c = 2; c < g.colCount(); ++c)
+        w << quint16(g.cell(c, row).toUInt());
+    return w;
+}
+
+QStringList panelOf(std::initializer_list<TextKey> results)
+{
+    QStringList out;
+    for (const TextKey &k : results)
+        out << text(k);
+    return out;
+}
+
+} // namespace
+
+class TestWriteBack : public QObject {
+    Q_OBJECT
+    std::unique_ptr<WorkingFolder> folder;
+    SimProcess sim;
+
+    void prepare()
+    {
+        const WorkingFolder &dir = *folder;
+        QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
+        for (const char *fw : {"1_0", "1_1", "1_2"}) {
+            const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
+            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name,
+                                dir.filePath(name)));
+            MemIniFile cfg(dir.filePath(name));
+            cfg.writeInteger("measure", "period", 100);
+            QVERIFY(cfg.updateFile());
+        }
+        MemIniFile start(dir.filePath("start.ini"));
+        start.writeString("connect", "port", sim.ptyPath());
+        start.writeInteger("connect", "stopbits", 0);
+        start.writeInteger("connect", "receive", 150);
+        QVERIFY(start.updateFile());
+        MemIniFile def(dir.filePath("default.ini"));
+        def.writeInteger("measure", "period", 100);
+        QVERIFY(def.updateFile());
+    }
+
+    void startSim(const QString &fw = "1_2", const QStringList &more = {})
+    {
+        const QString cfg = QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_%1.ini");
+        QStringList args{"--sensors", "12", "--cfg", cfg.arg(fw)};
+        args << more;
+        QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
+        prepare();
+    }
+
+    // The sensor page shown until every sensor has been read once.
+    static void readSensorTable(Engine &e)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        e.state.SensorSettingsShown();
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.sensorSettingsCopyEnabled, 15000);
+    }
+
+    static void readRelayTable(Engine &e)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        e.state.RelaySettingsShown();
+        const int last = e.state.registerMap.RELAY_NUMBER;
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.relaySettings.cell(1, last).isEmpty(), 5000);
+    }
+
+    // The user table holds these sensors, with the controller's values and tags.
+    static void chooseSensors(Engine &e, QList<int> sensors)
+    {
+        MainState &s = e.state;
+        CopyGridToGrid(s.sensorSettings, s.sensorSettingsUser);
+        CopyGridToGrid(s.tagContr, s.tagUser);
+        QList<bool> ticks(s.registerMap.MAX_SENSORS, false);
+        for (int n : sensors)
+            ticks[n - 1] = true;
+        ApplySensorSelection(s.sensorSettingsUser, s.tagUser, ticks, s.registerMap.MAX_SENSORS,
+                             text(Msg::n32));
+        QCOMPARE(s.sensorSettingsUser.rowCountGrid(), int(sensors.size()) + 1);
+    }
+
+    static void waitForWrites(Engine &e, int count)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.panel.count(kHide), count, 15000);
+    }
+
+private slots:
+    void init()
+    {
+        folder = std::make_unique<WorkingFolder>();
+        QVERIFY(folder->isValid());
+    }
+    void cleanup()
+    {
+        sim.stop();
+        folder.reset();
+    }
+
+    void cellTextsAsRegisterWords()
+    {
+        QCOMPARE(RegisterWordOfCell("-1"), std::optional<quint16>(0xFFFF));
+        QCOMPARE(RegisterWordOfCell("-32768"), std::optional<quint16>(0x8000));
+        QCOMPARE(RegisterWordOfCell("65535"), std::optional<quint16>(0xFFFF));
+        QCOMPARE(RegisterWordOfCell(" 7 "), std::optional<quint16>(7));
+        for (const char *none : {"65536", "-32769", "---", "", "12a", "3,5", "0x10", "99999999999"})
+            QVERIFY2(!RegisterWordOfCell(none), none);
+        using Id = std::pair<quint16, quint16>;
+        QCOMPARE(SensorIdWords("123 456"), std::optional<Id>(Id(482, 64)));
+        QCOMPARE(SensorIdWords("000 000"), std::optional<Id>(Id(0, 0)));
+        QCOMPARE(SensorIdWords("16777215"), std::optional<Id>(Id(0xFFFF, 0xFF)));
+        QVERIFY(!SensorIdWords("16777216")); // would lose its top bits
+        QVERIFY(!SensorIdWords("---"));
+        QVERIFY(!SensorIdWords("-5"));
+    }
+
+    // Unchanged tables cost no transaction and still end in success, sensors first.
+    void identicalTablesSendNothing()
+    {
+        startSim();
+        Engine e;
+        readRelayTable(e);
+        CopyRelayRows(e.state.relaySettings, e.state.relaySettingsUser);
+        readSensorTable(e);
+        chooseSensors(e, {1, 2, 5});
+        e.state.writeRelaySettingsRequested = true;
+        e.state.writeSensorSettingsRequested = true;
+        waitForWrites(e, 2);
+        QCOMPARE(writes(sim), QStringList());
+        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide
+                                   << panelOf({Msg::n112, Msg::n115}) << kHide);
+        QCOMPARE(e.view.running, (QList<bool>{true, false, true, false}));
+        QVERIFY(e.state.lastWriteSucceeded);
+        QVERIFY(!e.state.writeSensorSettingsRequested && !e.state.writeRelaySettingsRequested);
+    }
+
+    // Sensors 3 and 7 in user rows 1 and 2 go to their own blocks: a changed row as its
+    // settings block (the ID split into 482 and 64), a changed tag alone as its tag block.
+    // Pages shown during the pause empty the controller table; that is no change to send.
+    void sensorRowsGoToTheirOwnBlocks()
+    {
+        startSim();
+        Engine e;
+        readSensorTable(e);
+        MainState &s = e.state;
+        chooseSensors(e, {3, 7});
+        s.sensorSettingsUser.setCell(1, 1, "123 456");
+        s.sensorSettingsUser.setCell(2, 1, "55");
+        s.tagUser.setCell(0, 2, QStringLiteral("Печь 7"));
+        const QList<quint16> sensor3 = [&] {
+            QList<quint16> w = rowWords(s.sensorSettingsUser, 1, 482, 64);
+            w[2] = 55;
+            return w;
+        }();
+        e.view.onProgress = [&](const QString &t) {
+            if (t == text(Msg::n111)) { // the user looks at another page and comes back
+                s.RelaySettingsShown();
+                s.SensorSettingsShown();
+            }
+        };
+        s.writeSensorSettingsRequested = true;
+        waitForWrites(e, 1);
+        const QList<quint16> tag7{0xCFE5, 0xF7FC, 0x2037, 0, 0, 0, 0, 0}; // "Печь 7", zero-ended
+        QCOMPARE(writes(sim), (QStringList{writeMultiple(100, 0x1020, sensor3),
+                                           writeMultiple(100, 0x2030, tag7)}));
+        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide);
+        QCOMPARE(numbers(sim.command("get 0x1020 7")), sensor3);
+        QCOMPARE(numbers(sim.command("get 0x2030 8")), tag7);
+        // The page is shown: its controller table is read again from sensor 1.
+        QVERIFY(!s.sensorSettingsCopyEnabled);
+        QTRY_COMPARE_WITH_TIMEOUT(s.sensorSettings.cell(1, 3), QStringLiteral("123 456"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.tagContr.cell(0, 7), QStringLiteral("Печь 7"), 5000);
+    }
+
+    void firmwareOneOneNeverWritesTags()
+    {
+        startSim("1_1");
+        Engine e;
+        readSensorTable(e);
+        QCOMPARE(e.state.firmwareVersion, quint16(0x0101));
+        chooseSensors(e, {2, 4});
+        e.state.sensorSettingsUser.setCell(3, 1, "33");
+        e.state.tagUser.setCell(0, 1, "tag");
+        e.state.tagUser.setCell(0, 2, "tag");
+        e.state.writeSensorSettingsRequested = true;
+        waitForWrites(e, 1);
+        const TextGrid &user = e.state.sensorSettingsUser;
+        const int id = 102 * 1000 + 137; // the simulator's ID of sensor 2
+        QCOMPARE(user.cell(1, 1), QStringLiteral("102 137"));
+        const QList<quint16> sensor2 = rowWords(user, 1, id >> 8, id & 0xFF);
+        QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, sensor2)});
+        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide);
+    }
+
+    // Changed cells only, one function-6 write each, row by row; cell (3, 2) goes to
+    // RELAY_SETTINGS_ADDR + step + 2.
+    void relayCellsGoOneByOneWithFunction6()
+    {
+        startSim();
+        Engine e;
+        readRelayTable(e);
+        MainState &s = e.state;
+        CopyRelayRows(s.relaySettings, s.relaySettingsUser);
+        s.relaySettingsUser.setCell(1, 3, "0");
+        s.relaySettingsUser.setCell(3, 2, "17");
+        s.relaySettingsUser.setCell(4, 1, "-1");
+        const bool relay3Changed = s.relaySettings.cell(1, 3) != "0";
+        s.writeRelaySettingsRequested = true;
+        waitForWrites(e, 1);
+        QStringList expected{writeSingle(100, 0x0203, 0xFFFF), writeSingle(100, 0x0212, 17)};
+        if (relay3Changed)
+            expected << writeSingle(100, 0x0220, 0);
+        QCOMPARE(writes(sim), expected);
+        QCOMPARE(e.view.panel, panelOf({Msg::n112, Msg::n115}) << kHide);
+        QCOMPARE(sim.command("get 0x0212"), QStringLiteral("OK 17"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.relaySettings.cell(3, 2), QStringLiteral("17"), 3000);
+    }
+
+    // A cell that is no number by the time it is sent (a profile or a copy can hold one)
+    // fails that write; nothing after it goes out.
+    void notANumberEndsTheWrite_data()
+    {
+        QTest::addColumn<int>("col");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("dashes") << 3 << "---";
+        QTest::newRow("beyond 16 bits") << 4 << "70000";
+        QTest::newRow("ID") << 1 << "---";
+    }
+    void notANumberEndsTheWrite()
+    {
+        QFETCH(int, col);
+        QFETCH(QString, cell);
+        startSim();
+        Engine e;
+        readSensorTable(e);
+        MainState &s = e.state;
+        chooseSensors(e, {2, 5, 9});
+        for (int row = 1; row <= 3; ++row)
+            s.sensorSettingsUser.setCell(2, row, QString::number(60 + row));
+        s.sensorSettingsUser.setCell(col, 2, cell);
+        s.tagUser.setCell(0, 2, "not sent");
+        const QList<quint16> sensor2 = [&] {
+            QList<quint16> w = rowWords(s.sensorSettingsUser, 1, 0, 0);
+            const int id = 102 * 1000 + 137;
+            w[0] = quint16(id >> 8);
+            w[1] = quint16(id & 0xFF);
+            return w;
+        }();
+        s.writeSensorSettingsRequested = true;
+        waitForWrites(e, 1);
+        QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, sensor2)});
+        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n114}) << kHide);
+        QVERIFY(!s.lastWriteSucceeded);
+        QVERIFY(!s.writeSensorSettingsRequested);
+        QVERIFY(s.linkUp);
+    }
+
+    // A profile loaded into the controller raises all three; the sensor write fails, so
+    // relays and connection wait for the next cycle. The connection write moves address,
+    // speed and stop bits, and the program follows without a restart.
+    void allThreeWithAFailingSensorWrite_data() { lostConfirmationIsJudgedByTheReadBack_data(); }
+    void allThreeWithAFailingSensorWrite()
+    {
+        QFETCH(bool, paced);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
+        Engine e;
+        MainState &s = e.state;
+        readRelayTable(e);
+        CopyRelayRows(s.relaySettings, s.relaySettingsUser);
+        s.relaySettingsUser.setCell(3, 2, "18");
+        readSensorTable(e);
+        chooseSensors(e, {4});
+        s.sensorSettingsUser.setCell(2, 1, "44");
+        s.connectUser = {"17", 1, 0, 1, "5", 1}; // 19200 baud, two stop bits
+        e.view.onProgress = [&](const QString &t) {
+            if (t == text(Msg::n111))
+                QVERIFY(sim.command("fault exception").startsWith("OK"));
+            else if (t == text(Msg::n114))
+                QVERIFY(sim.command("fault off exception").startsWith("OK"));
+        };
+        s.writeSensorSettingsRequested = true;
+        s.writeRelaySettingsRequested = true;
+        s.writeConnectSettingsRequested = true;
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.panel.count(kHide), 1, 10000);
+        QVERIFY(!s.writeSensorSettingsRequested);
+        QVERIFY(s.writeRelaySettingsRequested && s.writeConnectSettingsRequested);
+        waitForWrites(e, 3);
+        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n114}) << kHide
+                                   << panelOf({Msg::n112, Msg::n115}) << kHide
+                                   << panelOf({Msg::n113, Msg::n115}) << kHide);
+        QVERIFY(!s.writeRelaySettingsRequested && !s.writeConnectSettingsRequested);
+
+        const QList<quint16> connect{17, 1, 0, 2, 5, 1};
+        const QStringList w = writes(sim);
+        QCOMPARE(w.size(), 5);
+        QCOMPARE(w.mid(0, 3).removeDuplicates(), 2); // three attempts of one frame
+        QVERIFY(w[0].startsWith("64 10 10 30 00 07 0E"));
+        QCOMPARE(w[3], writeSingle(100, 0x0212, 18));
+        QCOMPARE(w[4], writeMultiple(100, 0x0500, connect));
+        // Between the failed sensor write and the relay write a new cycle began.
+        const QStringList rx = sim.logEntries("RX");
+        const qsizetype failed = rx.lastIndexOf(w[2]), relay = rx.indexOf(w[3]);
+        QVERIFY(failed >= 0 && relay > failed);
+        QVERIFY(rx.mid(failed, relay - failed).contains(readRequest(100, 0x0300, 1)));
+
+        // The program follows: start.ini rewritten, line re-set, read back at address 17.
+        const MemIniFile start("start.ini");
+        QCOMPARE(start.readInteger("connect", "adr", 0), 17);
+        QCOMPARE(start.readInteger("connect", "speed", 0), 1);
+        QCOMPARE(start.readInteger("connect", "parity", -1), 0);
+        QCOMPARE(start.readInteger("connect", "stopbits", 0), 1);
+        QCOMPARE(sim.command("line"),
+                 QStringLiteral("OK address=17 baud=19200 parity=0 stopbits=2 channel=5 language=1"));
+        QVERIFY(rx.contains(readRequest(17, 0x0500, 6)));
+        QCOMPARE(s.connectContr.addr, QStringLiteral("17"));
+        QCOMPARE(s.connectContr.stops, 1);
+        QVERIFY(s.linkUp);
+        const qsizetype before = sim.logEntries("RX").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() > before + 3, 3000);
+        QVERIFY(sim.logEntries("RX").last().startsWith("11 03"));
+        QVERIFY(s.linkUp);
+    }
+
+    // The controller acts on the connection write but its confirmation is lost: the
+    // read-back at the new settings says it worked. Paced, the retries at the old speed
+    // reach a line already at the new one.
+    void lostConfirmationIsJudgedByTheReadBack_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("unpaced") << false;
+        QTest::newRow("paced") << true;
+    }
+    void lostConfirmationIsJudgedByTheReadBack()
+    {
+        QFETCH(bool, paced);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
+        Engine e;
+        MainState &s = e.state;
+        QTRY_VERIFY_WITH_TIMEOUT(s.linkUp, 5000);
+        s.connectUser = {"33", 2, 0, 0, "9", 0}; // 38400 baud
+        e.view.onProgress = [&](const QString &t) {
+            if (t == text(Msg::n113))
+                QVERIFY(sim.command("fault lost nth=1").startsWith("OK"));
+        };
+        s.writeConnectSettingsRequested = true;
+        waitForWrites(e, 1);
+        QCOMPARE(e.view.panel, panelOf({Msg::n113, Msg::n115}) << kHide);
+        QVERIFY(s.lastWriteSucceeded);
+        QCOMPARE(sim.logEntries("FAULT"), QStringList{"lost"});
+        const QString frame = writeMultiple(100, 0x0500, {33, 2, 0, 1, 9, 0});
+        QCOMPARE(writes(sim), QStringList(3, frame)); // the retries reach nobody at 100
+        QCOMPARE(sim.command("line"),
+                 QStringLiteral("OK address=33 baud=38400 parity=0 stopbits=1 channel=9 language=0"));
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "adr", 0), 33);
+        QCOMPARE(s.connectContr.addr, QStringLiteral("33"));
+        QVERIFY(s.linkUp);
+        const qsizetype before = sim.logEntries("RX").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() > before + 3, 3000);
+        QVERIFY(sim.logEntries("RX").last().startsWith("21 03"));
+    }
+
+    // Closing the window during a write-back's pause: the step returns and nothing more
+    // is sent.
+    void closingDuringThePauseSendsNothing()
+    {
+        startSim();
+        Engine e;
+        readSensorTable(e);
+        chooseSensors(e, {1, 2});
+        e.state.sensorSettingsUser.setCell(2, 1, "71");
+        e.state.sensorSettingsUser.setCell(2, 2, "72");
+        e.view.onProgress = [&](const QString &t) {
+            if (t == text(Msg::n111))
+                e.thread.RequestStop();
+        };
+        e.state.writeSensorSettingsRequested = true;
+        QTRY_VERIFY_WITH_TIMEOUT(e.thread.isFinished(), 3000);
+        QCOMPARE(writes(sim), QStringList());
+        QCOMPARE(e.view.panel.last(), kHide);
+        QCOMPARE(e.view.running.last(), false);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWriteBack)
+#include "tst_writeback.moc"

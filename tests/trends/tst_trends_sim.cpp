@@ -30,6 +30,9 @@ struct Recorder : MainView {
     void SensorDataLayoutChanged() override {}
     int SensorSettingsVisibleRows() override { return 8; }
     void EnableSensorSettingsCopy(bool) override {}
+    void ShowProgress(const QString &) override {}
+    void HideProgress() override {}
+    void SetWriteBackRunning(bool) override {}
 };
 
 // The window's side of the recorder, as the shell wires it to the program's state.

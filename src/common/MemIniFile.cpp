@@ -1,10 +1,10 @@
 #include "MemIniFile.h"
 
+#include "AtomicFile.h"
 #include "Cp1251.h"
 #include "IntText.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -328,11 +328,5 @@ QByteArray MemIniFile::toBytes() const
 
 bool MemIniFile::updateFile(QString *error) const
 {
-    QSaveFile f(m_fileName);
-    if (!f.open(QIODevice::WriteOnly) || f.write(toBytes()) < 0 || !f.commit()) {
-        if (error)
-            *error = f.errorString();
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(m_fileName, toBytes(), error);
 }

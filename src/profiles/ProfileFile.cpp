@@ -1,5 +1,6 @@
 #include "ProfileFile.h"
 
+#include "AtomicFile.h"
 #include "Cp1251.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -264,20 +264,6 @@ std::optional<HeaderTexts> ProfileHeaders(const MemIniFile &profile, const Profi
     return std::nullopt;
 }
 
-// Writes all of bytes. Unbuffered, so that a short write (a full disk) is seen here: a
-// buffered QFileDevice drops the error of its last flush when it closes.
-bool WriteAll(QSaveFile &file, const QByteArray &bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 bool HasControlBytes(const QByteArray &bytes)
 {
     return std::any_of(bytes.begin(), bytes.end(), [](char b) {
@@ -356,12 +342,11 @@ bool SaveProfileFile(const QString &path, const ProfileUserSide &user,
     if (!SaveProfile(profile, user, hardwareVersionText, firmwareVersionText, storeIds, context))
         return false;
     const QByteArray bytes = ProfileBytes(profile);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !WriteAll(file, bytes) ||
-        !file.commit()) {
+    QString reason;
+    if (!WriteFileAtomically(path, bytes, &reason)) {
         context.show(Caption(context), Fixed(context, u"Не удалось сохранить файл профиля: ",
                                              "Cannot save the profile file: ") +
-                                           ShownPath(path) + u'\n' + file.errorString());
+                                           ShownPath(path) + u'\n' + reason);
         return false;
     }
     return true;

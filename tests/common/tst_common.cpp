@@ -4,9 +4,15 @@
 #include "MemIniFile.h"
 #include "TextGrid.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -191,6 +197,39 @@ private slots:
         QString reason;
         QVERIFY(!bad.updateFile(&reason));
         QVERIFY(!reason.isEmpty());
+    }
+
+    // A write cut short (a full disk; here a file-size limit) is a failure, and the old file
+    // stays as it was. A buffered save file once took such a write for a success.
+    void iniShortWriteIsAFailure()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs a file-size limit to make the write fail");
+#else
+        QTemporaryDir dir;
+        const QString path = dir.filePath("start.ini");
+        writeAll(path, "[connect]\r\nadr=100\r\n");
+        MemIniFile ini(path);
+        ini.writeString("lang1", "n73", QString(1000, u'x')); // beyond the limit, within a buffer
+
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        QString reason;
+        const bool ok = ini.updateFile(&reason);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!ok);
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(readAll(path), QByteArray("[connect]\r\nadr=100\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"start.ini"});
+        QVERIFY(ini.updateFile(&reason));
+        QCOMPARE(MemIniFile(path).readString("lang1", "n73", ""), QString(1000, u'x'));
+#endif
     }
 
     void iniEraseAndDelete()

@@ -65,6 +65,10 @@ public:
 
     DeviceRegisterMap registerMap;
     quint16 firmwareVersion = 0;
+    // The controller's versions as "major.minor", set at each identification (empty until
+    // the first): what a profile records.
+    QString firmwareVersionText;
+    QString hardwareVersionText;
     QString deviceConfigPath;
     QString trendFileName;
 

@@ -141,10 +141,10 @@ bool PollCycle::IdentifyController()
         configurationFailed = false;
         return false;
     }
-    firmwareVersionText = VersionText(firmware);
-    hardwareVersionText = VersionText(hardware);
-    s.view().ShowStatus(3, firmwareLabel + QStringLiteral("FW  ") + firmwareVersionText +
-                               QStringLiteral("      HW  ") + hardwareVersionText);
+    s.firmwareVersionText = VersionText(firmware);
+    s.hardwareVersionText = VersionText(hardware);
+    s.view().ShowStatus(3, firmwareLabel + QStringLiteral("FW  ") + s.firmwareVersionText +
+                               QStringLiteral("      HW  ") + s.hardwareVersionText);
     if (code != kQor7070) {
         s.view().ShowStatus(2, s.Text(Msg::n103));
         return false;

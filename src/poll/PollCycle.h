@@ -32,8 +32,6 @@ public:
     void SizeRecordArrays();
     void ReleaseRecordArrays();
 
-    QString firmwareVersionText;
-    QString hardwareVersionText;
     bool configurationFailed = false;
     bool connectSettingsReadOk = false;
     quint32 cycleStartTick = 0;

@@ -191,15 +191,33 @@ void ConnectSettingsPage::ButtonQorCopyConnectToUserClick()
         ComboBoxQorMenuLanguage->itemText(ComboBoxQorMenuLanguage->currentIndex()));
 }
 
+ConnectUserValues ConnectSettingsPage::UserConnectValues() const
+{
+    return {EditQorAddr->text(),           chosenItem(ComboBoxQorBaudRate),
+            chosenItem(ComboBoxQorParity), chosenItem(ComboBoxQorStops),
+            EditQorChan->text(),           chosenItem(ComboBoxQorMenuLanguage)};
+}
+
+void ConnectSettingsPage::ShowUserConnectValues(const ConnectUserValues &values)
+{
+    auto show = [](QComboBox *box, int index) {
+        box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+        box->setEditText(box->itemText(box->currentIndex())); // empty when none
+    };
+    EditQorAddr->setText(values.addr);
+    show(ComboBoxQorBaudRate, values.baud);
+    show(ComboBoxQorParity, values.parity);
+    show(ComboBoxQorStops, values.stops);
+    EditQorChan->setText(values.chan);
+    show(ComboBoxQorMenuLanguage, values.language);
+}
+
 void ConnectSettingsPage::ButtonWriteConnectSettingsToQorClick()
 {
     MainState &s = m_state;
     if (!s.linkUp)
         return;
-    const ConnectUserValues values{
-        EditQorAddr->text(),           chosenItem(ComboBoxQorBaudRate),
-        chosenItem(ComboBoxQorParity), chosenItem(ComboBoxQorStops),
-        EditQorChan->text(),           chosenItem(ComboBoxQorMenuLanguage)};
+    const ConnectUserValues values = UserConnectValues();
     if (ValidateConnectSettings(values, s.settingsIni, [](const QString &c, const QString &t) {
             ShowMessageBox(c, t, MessageIcon::None);
         })) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "QorPage.h"
+#include "SettingsValidation.h"
 
 class QComboBox;
 class QGroupBox;
@@ -21,6 +22,10 @@ public:
 
     // The controller column from MainState::connectContr.
     void ShowControllerConnectSettings();
+    // The user column as it stands, unchecked (a combo box counts only a chosen item).
+    ConnectUserValues UserConnectValues() const;
+    // Puts values into the user column; an item index outside the list shows no item.
+    void ShowUserConnectValues(const ConnectUserValues &values);
 
 public slots:
     void ButtonQorCopyConnectToUserClick();

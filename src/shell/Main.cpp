@@ -132,7 +132,8 @@ void TForm1::BuildPages()
     TabSheetSensorSettings = new SensorSettingsPage(s, *m_select);
     TabSheetRelaySettings = new RelaySettingsPage(s);
     TabSheetConnectSettings = new ConnectSettingsPage(s);
-    TabSheetProfiles = new ProfilesPage(s);
+    TabSheetProfiles = new ProfilesPage(s, *TabSheetSensorSettings, *TabSheetRelaySettings,
+                                        *TabSheetConnectSettings);
     PageControlQOR->addTab(TabSheetSensorData, QStringLiteral("Данные датчиков"));
     PageControlQOR->addTab(TabSheetSensorSettings, QStringLiteral("Настройки датчиков"));
     PageControlQOR->addTab(TabSheetRelaySettings, QStringLiteral("Настройки реле"));
@@ -140,6 +141,13 @@ void TForm1::BuildPages()
                            QStringLiteral("Настройки связи и языка устройства"));
     PageControlQOR->addTab(TabSheetProfiles, QStringLiteral("Профили"));
     connect(PageControlQOR, &QTabWidget::currentChanged, this, &TForm1::PageShown);
+    connect(ToolButtonQorOpenProfile, &QToolButton::clicked, TabSheetProfiles,
+            &ProfilesPage::ToolButtonQorOpenProfileClick);
+    connect(ToolButtonQorSaveProfile, &QToolButton::clicked, TabSheetProfiles,
+            &ProfilesPage::ToolButtonQorSaveProfileClick);
+    // ToolButtonQorLoadProfileToControllerClick only runs the page button's action.
+    connect(ToolButtonQorLoadProfileToController, &QToolButton::clicked, TabSheetProfiles,
+            &ProfilesPage::ButtonQorLoadControllerFromProfileClick);
 }
 
 TForm1::~TForm1()
@@ -424,7 +432,8 @@ void TForm1::SetWriteBackRunning(bool running)
         "ButtonDownloadRelaySettingsToQor", "EditQorAddr", "ComboBoxQorBaudRate",
         "ComboBoxQorParity", "ComboBoxQorStops", "EditQorChan", "ComboBoxQorMenuLanguage",
         "ButtonQorCopyConnectToUser", "ButtonWriteConnectSettingsToQor",
-        "ToolButtonQorOpenProfile", "ToolButtonQorLoadProfileToController"};
+        "ToolButtonQorOpenProfile", "ToolButtonQorLoadProfileToController",
+        "ButtonQorLoadUserFromProfile", "ButtonQorLoadControllerFromProfile"};
     for (const char *name : kFeeding) {
         QWidget *w = findChild<QWidget *>(QString::fromLatin1(name));
         if (w && !w->testAttribute(Qt::WA_ForceDisabled)) {

@@ -46,20 +46,21 @@ private:
             m_busy = nullptr;
         if (!modal || modal == m_busy)
             return;
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            messages.append(box->windowTitle() + " | " + box->text());
-            busy(box);
-            QMetaObject::invokeMethod(box, [box] { box->accept(); }, Qt::QueuedConnection);
-            return;
-        }
+        // A registered handler first: a named message box (a question) gets its own answer.
         for (qsizetype i = 0; i < m_handlers.size(); ++i)
-            if (m_handlers[i].first == modal->objectName()) {
+            if (!modal->objectName().isEmpty() && m_handlers[i].first == modal->objectName()) {
                 auto handler = m_handlers.takeAt(i).second;
                 busy(modal);
                 // Outside this timer's slot, so that boxes the handler opens are answered too.
                 QTimer::singleShot(0, modal, [handler, modal] { handler(modal); });
                 return;
             }
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            messages.append(box->windowTitle() + " | " + box->text());
+            busy(box);
+            QMetaObject::invokeMethod(box, [box] { box->accept(); }, Qt::QueuedConnection);
+            return;
+        }
     }
     // Until it closes; a dialog shown again is a new case.
     void busy(QWidget *modal)

@@ -127,7 +127,9 @@ QFileDialog *ProfilesPage::FileDialog(QFileDialog *&dialog, const char *name)
     } else {
         dialog->setWindowTitle(FixedText(settings, u"Открыть профиль", "Open profile"));
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
-        dialog->setFileMode(QFileDialog::ExistingFile);
+        // Any name is taken, so that the dialog never runs a box of its own (a nested event
+        // loop) for a missing file; loading one says so.
+        dialog->setFileMode(QFileDialog::AnyFile);
         dialog->setNameFilters({kTextFiles, kConfigurationFiles});
         connect(dialog, &QDialog::finished, this, &ProfilesPage::ProfileFileChosen);
     }
@@ -197,11 +199,14 @@ void ProfilesPage::ChooseProfileFile(bool loadAfter)
         return;
     m_loadAfterChoice = loadAfter;
     m_folderBeforeDialog = QDir::currentPath();
-    const QString folder = ProfileFolderOf(
-        m_state.settingsIni.readString(ProfileKeys::section, ProfileKeys::open, QString()));
+    const QString current =
+        m_state.settingsIni.readString(ProfileKeys::section, ProfileKeys::open, QString());
+    const QString folder = ProfileFolderOf(current);
     dialog->setDirectory(folder.isEmpty() ? m_folderBeforeDialog
                                           : QDir::fromNativeSeparators(folder));
     dialog->selectNameFilter(kTextFiles);
+    // The current profile file is offered; a name typed last time does not stay.
+    dialog->selectFile(folder.isEmpty() ? QString() : QFileInfo(current).fileName());
     dialog->open();
 }
 

@@ -394,6 +394,12 @@ private slots:
         QTest::mouseClick(load, Qt::LeftButton);
         QTRY_COMPARE(modal.messages.size(), 2);
         QCOMPARE(modal.messages[1], QStringLiteral("Ошибка | Текущий файл профиля не найден!"));
+        // A name chosen in the open dialog that names no file: the same message, from the
+        // load, never a box of the dialog's own.
+        chooseInDialog(form, modal, "ToolButtonQorOpenProfile", "OpenDialog1", "missing.txt", &seen);
+        QTRY_COMPARE(modal.messages.size(), 3);
+        QCOMPARE(modal.messages[2], QStringLiteral("Ошибка | Текущий файл профиля не найден!"));
+        QCOMPARE(edit->text(), native(QDir::currentPath() + "/missing.txt"));
         QCOMPARE(userSide(form), before);
         modal.messages.clear();
 

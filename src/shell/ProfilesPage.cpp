@@ -52,8 +52,8 @@ ProfilesPage::ProfilesPage(MainState &state, SensorSettingsPage &sensors,
     page->addWidget(Label41, 1, 0, 1, 3);
     page->addWidget(EditQorProfileFile, 2, 0, 1, 2);
     page->addWidget(ButtonQorChangeProfileFile, 2, 2);
-    page->addWidget(ButtonQorLoadUserFromProfile, 3, 0, Qt::AlignLeft);
-    page->addWidget(ButtonQorLoadControllerFromProfile, 4, 0, Qt::AlignLeft);
+    page->addWidget(ButtonQorLoadUserFromProfile, 3, 0); // both as wide as the wider
+    page->addWidget(ButtonQorLoadControllerFromProfile, 4, 0);
     page->setColumnStretch(1, 1);
     page->setColumnStretch(3, 1);
     page->setRowStretch(5, 1);
@@ -113,10 +113,8 @@ QFileDialog *ProfilesPage::FileDialog(QFileDialog *&dialog, const char *name)
 {
     if (dialog)
         return dialog;
-    const MemIniFile &settings = m_state.settingsIni;
     dialog = named(new QFileDialog(this), QString::fromLatin1(name));
     if (&dialog == &SaveDialog1) {
-        dialog->setWindowTitle(FixedText(settings, u"Сохранить профиль", "Save profile"));
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
         dialog->setNameFilter(kTextFiles);
@@ -125,7 +123,6 @@ QFileDialog *ProfilesPage::FileDialog(QFileDialog *&dialog, const char *name)
         dialog->setOption(QFileDialog::DontConfirmOverwrite);
         connect(dialog, &QDialog::finished, this, &ProfilesPage::SaveTargetChosen);
     } else {
-        dialog->setWindowTitle(FixedText(settings, u"Открыть профиль", "Open profile"));
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         // Any name is taken, so that the dialog never runs a box of its own (a nested event
         // loop) for a missing file; loading one says so.
@@ -142,6 +139,7 @@ void ProfilesPage::ToolButtonQorSaveProfileClick()
     if (dialog->isVisible())
         return;
     // The file dialog may change the working directory; start.ini, Cfg and Trends rely on it.
+    dialog->setWindowTitle(FixedText(m_state.settingsIni, u"Сохранить профиль", "Save profile"));
     m_folderBeforeDialog = QDir::currentPath();
     const QString folder = ProfileSaveDialogFolder(
         m_state.settingsIni, QDir::toNativeSeparators(m_folderBeforeDialog));
@@ -197,6 +195,7 @@ void ProfilesPage::ChooseProfileFile(bool loadAfter)
     QFileDialog *dialog = FileDialog(OpenDialog1, "OpenDialog1");
     if (dialog->isVisible())
         return;
+    dialog->setWindowTitle(FixedText(m_state.settingsIni, u"Открыть профиль", "Open profile"));
     m_loadAfterChoice = loadAfter;
     m_folderBeforeDialog = QDir::currentPath();
     const QString current =

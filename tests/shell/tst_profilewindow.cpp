@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -471,6 +472,19 @@ private slots:
         chooseInDialog(form, modal, "ToolButtonQorOpenProfile", "OpenDialog1", "p.txt", &seen);
         QCOMPARE(userSide(form), saved);
 
+        // While it runs (inside a poll step: seen from a timer) the profile loads are locked
+        // with the tables they would change.
+        int samples = 0, unlocked = 0;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, this, [&] {
+            if (!child(form, "Panel10")->isVisible())
+                return;
+            ++samples;
+            for (const char *name : {"ButtonQorLoadUserFromProfile", "ButtonQorLoadControllerFromProfile",
+                                     "ToolButtonQorOpenProfile", "ToolButtonQorLoadProfileToController"})
+                unlocked += child(form, name)->isEnabled();
+        });
+        probe.start(50);
         QVERIFY(s.pollSensorData);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonQorLoadProfileToController"), Qt::LeftButton);
         QVERIFY(s.writeSensorSettingsRequested && s.writeRelaySettingsRequested &&
@@ -491,7 +505,11 @@ private slots:
         QCOMPARE(writes(other), expected);
         QTRY_VERIFY_WITH_TIMEOUT(!child(form, "Panel10")->isVisible() && !s.writeConnectSettingsRequested,
                                  5000);
+        probe.stop();
+        QVERIFY(samples > 20);
+        QCOMPARE(unlocked, 0);
         QVERIFY(s.lastWriteSucceeded);
+        QVERIFY(child(form, "ButtonQorLoadUserFromProfile")->isEnabled());
         QCOMPARE(other.command("line"),
                  QStringLiteral("OK address=17 baud=19200 parity=0 stopbits=2 channel=5 language=1"));
         QCOMPARE(numbers(other.command("get 0x1060 7")), (QList<quint16>{27, 95, 30, 60, 5, 0, 3}));

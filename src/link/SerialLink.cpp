@@ -199,7 +199,12 @@ bool SerialLink::waitForSilence(int maxMs)
         if (!m_port.isOpen())
             loop.quit();
     });
-    connect(&gap, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&gap, &QTimer::timeout, &loop, [&] {
+        // Unread bytes in the driver are no silence (see Read).
+        if (m_port.isOpen() && m_port.waitForReadyRead(0))
+            return; // readyRead discarded them and armed the gap again
+        loop.quit();
+    });
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     discardInput();
     armTimer(gap, silence);
@@ -323,6 +328,12 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
                 loop.quit();
         });
         connect(&gap, &QTimer::timeout, &loop, [&] {
+            // Bytes the driver holds but we have not been told of yet are no silence: on a
+            // busy machine the timer can come before the port's notification.
+            if (m_port.isOpen() && m_port.waitForReadyRead(0))
+                take();
+            if (complete)
+                return;
             const qint64 quiet = sinceLastByte.elapsed();
             if (quiet >= silenceMs)
                 finish();

@@ -45,7 +45,7 @@ qint64 ModbusMaster::logTime() const
 }
 
 void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, qint64 txMs,
-                                QByteArray &answer, AttemptOutcome outcome, int exceptionCode,
+                                const QByteArray &answer, AttemptOutcome outcome, int exceptionCode,
                                 const QString &failure, bool retry)
 {
     if (m_link.Aborted())
@@ -54,9 +54,11 @@ void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, qint64 txM
                               int(answer.size()), m_link.BaudRate(), retry);
     if (!m_frameLog.enabled())
         return;
-    answer.squeeze(); // the log keeps it: without the read's spare room
-    m_frameLog.RecordAttempt(txMs, request, sent, QDateTime::currentMSecsSinceEpoch(), answer,
-                             outcome, outcome == AttemptOutcome::Good ? QString() : failure);
+    // The log keeps a copy of its own size: the read's buffer has room for any answer, and
+    // trimming it in place costs more than the copy.
+    m_frameLog.RecordAttempt(txMs, request, sent, QDateTime::currentMSecsSinceEpoch(),
+                             QByteArray(answer.constData(), answer.size()), outcome,
+                             outcome == AttemptOutcome::Good ? QString() : failure);
 }
 
 ModbusMaster::Timing ModbusMaster::timing() const

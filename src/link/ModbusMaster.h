@@ -82,7 +82,7 @@ private:
     // The attempt has ended: count it and log its frames. sent: the request left the port.
     bool readVerdict(ModbusReadRecord &record, ModbusFrame::Verdict verdict, quint8 code);
     bool writeVerdict(ModbusWriteRecord &record, ModbusFrame::Verdict verdict, quint8 code);
-    void attemptEnded(const QByteArray &request, bool sent, qint64 txMs, QByteArray &answer,
+    void attemptEnded(const QByteArray &request, bool sent, qint64 txMs, const QByteArray &answer,
                       AttemptOutcome outcome, int exceptionCode, const QString &failure,
                       bool retry);
     qint64 logTime() const;

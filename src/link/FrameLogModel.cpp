@@ -141,6 +141,9 @@ QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withD
     case Failure: return f.failure;
     default: break;
     }
+    // Noise makes no frame: its bytes would read as a made-up function.
+    if (!request && f.outcome == AttemptOutcome::Noise)
+        return QString();
     const DecodedFrame d = request ? DecodeRequest(f.bytes) : DecodeAnswer(f.bytes, f.request);
     switch (column) {
     case Function:
@@ -166,6 +169,10 @@ QVariant FrameLogModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole: return cellText(f, index.column(), false);
     case FailureRole: return f.outcome != AttemptOutcome::Good;
+    case Qt::ToolTipRole: // a long frame or text does not fit its cell
+        if (index.column() == Bytes || index.column() == Failure)
+            return cellText(f, index.column(), false);
+        return QVariant();
     case Qt::TextAlignmentRole:
         if (index.column() == Count)
             return int(Qt::AlignRight | Qt::AlignVCenter);

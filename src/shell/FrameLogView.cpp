@@ -72,12 +72,8 @@ FrameLogView::FrameLogView(MainState &state, QWidget *parent)
     TableFrameLog->verticalHeader()->hide();
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     TableFrameLog->setFont(mono);
-    QHeaderView *h = TableFrameLog->horizontalHeader();
-    const int digit = TableFrameLog->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {14, 9, 22, 8, 7, 60};
-    for (int c = 0; c < FrameLogModel::Failure; ++c)
-        h->resizeSection(c, widths[c] * digit);
-    h->setStretchLastSection(true);
+    TableFrameLog->setAlternatingRowColors(true);
+    TableFrameLog->horizontalHeader()->setStretchLastSection(true);
 
     auto *top = new QVBoxLayout(this);
     top->addLayout(bar);
@@ -94,7 +90,7 @@ FrameLogView::FrameLogView(MainState &state, QWidget *parent)
     m_refresh.setInterval(kRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &FrameLogView::Refresh);
     ApplyCaptions();
-    resize(1100, 520);
+    resize(1380, 560);
 }
 
 void FrameLogView::ApplyCaptions()
@@ -102,12 +98,21 @@ void FrameLogView::ApplyCaptions()
     auto t = [&](const char *key, const char16_t *russian) {
         return m_state.Text(key, QString::fromUtf16(russian));
     };
+    m_model->ApplyTexts();
     setWindowTitle(t("n301", u"Журнал кадров"));
+    // Wide enough for the widest cell a column usually holds and for its header text.
+    QHeaderView *h = TableFrameLog->horizontalHeader();
+    const int digit = TableFrameLog->fontMetrics().horizontalAdvance(u'0');
+    const int widths[] = {13, 7, 21, 7, 4, 48}; // characters of the cells
+    for (int c = 0; c < FrameLogModel::Failure; ++c) {
+        const int header = h->fontMetrics().horizontalAdvance(
+                               m_model->headerData(c, Qt::Horizontal).toString()) + 20;
+        h->resizeSection(c, qMax(widths[c] * digit + 12, header));
+    }
     ButtonFrameLogPause->setText(t("n326", u"Пауза"));
     CheckBoxFrameLogFailuresOnly->setText(t("n327", u"Только ошибки"));
     ButtonFrameLogCopy->setText(t("n328", u"Копировать"));
     ButtonFrameLogSave->setText(t("n329", u"Сохранить..."));
-    m_model->ApplyTexts();
 }
 
 void FrameLogView::Refresh()

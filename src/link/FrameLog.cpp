@@ -5,8 +5,7 @@
 FrameLog::FrameLog(int capacity) : m_ring(size_t(qMax(1, capacity))) {}
 
 void FrameLog::append(qint64 timeMs, Direction direction, const QByteArray &bytes,
-                      const QByteArray &request, AttemptOutcome outcome, const QString &failure)
-{
+                      const QByteArray &request, AttemptOutcome outcome, const QString &failure) {
     Frame &f = m_ring[size_t(m_next % m_ring.size())];
     f.seq = m_next++;
     f.timeMs = timeMs;
@@ -19,8 +18,7 @@ void FrameLog::append(qint64 timeMs, Direction direction, const QByteArray &byte
 
 void FrameLog::RecordAttempt(qint64 txMs, const QByteArray &request, bool sent, qint64 rxMs,
                              const QByteArray &answer, AttemptOutcome outcome,
-                             const QString &failure)
-{
+                             const QString &failure) {
     if (!m_enabled)
         return;
     append(txMs, Direction::Request, request, request, outcome, failure);
@@ -28,15 +26,13 @@ void FrameLog::RecordAttempt(qint64 txMs, const QByteArray &request, bool sent, 
         append(rxMs, Direction::Answer, answer, request, outcome, failure);
 }
 
-void FrameLog::Clear()
-{
+void FrameLog::Clear() {
     for (Frame &f : m_ring)
         f = Frame();
     m_next = 0;
 }
 
-DecodedFrame DecodeRequest(const QByteArray &r)
-{
+DecodedFrame DecodeRequest(const QByteArray &r) {
     DecodedFrame d;
     if (r.size() < 2)
         return d;
@@ -51,8 +47,7 @@ DecodedFrame DecodeRequest(const QByteArray &r)
     return d;
 }
 
-DecodedFrame DecodeAnswer(const QByteArray &a, const QByteArray &request)
-{
+DecodedFrame DecodeAnswer(const QByteArray &a, const QByteArray &request) {
     const DecodedFrame asked = DecodeRequest(request);
     DecodedFrame d;
     if (a.size() < 2)

@@ -16,7 +16,7 @@ public:
         qint64 timeMs = 0; // ms since the epoch: sent, or the answer's read ended
         Direction direction = Direction::Request;
         AttemptOutcome outcome = AttemptOutcome::Good; // of the attempt, on both frames
-        QByteArray bytes;   // empty: no answer came
+        QByteArray bytes;                              // empty: no answer came
         QByteArray request; // the request of the attempt (the frame itself for a request)
         QString failure;    // the failure text of the attempt, empty when it succeeded
     };
@@ -32,8 +32,7 @@ public:
     // One attempt: its request as sent at txMs and, when the request left the port, the
     // answer (empty when none came) at rxMs.
     void RecordAttempt(qint64 txMs, const QByteArray &request, bool sent, qint64 rxMs,
-                       const QByteArray &answer, AttemptOutcome outcome,
-                       const QString &failure);
+                       const QByteArray &answer, AttemptOutcome outcome, const QString &failure);
 
     // The frames held are those with firstSeq() <= seq < nextSeq(), oldest first.
     quint64 firstSeq() const { return m_next > m_ring.size() ? m_next - m_ring.size() : 0; }

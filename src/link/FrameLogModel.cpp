@@ -6,14 +6,12 @@
 #include <QDateTime>
 
 FrameLogModel::FrameLogModel(const FrameLog &log, const MemIniFile &settings, QObject *parent)
-    : QAbstractTableModel(parent), m_log(log), m_settings(settings)
-{
+    : QAbstractTableModel(parent), m_log(log), m_settings(settings) {
     ApplyTexts();
     rebuild();
 }
 
-void FrameLogModel::ApplyTexts()
-{
+void FrameLogModel::ApplyTexts() {
     auto t = [&](const char *key, const char16_t *russian) {
         return LookupText(m_settings, key, QString::fromUtf16(russian));
     };
@@ -35,13 +33,11 @@ void FrameLogModel::ApplyTexts()
     emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
 }
 
-bool FrameLogModel::shown(const FrameLog::Frame &f) const
-{
+bool FrameLogModel::shown(const FrameLog::Frame &f) const {
     return !m_failuresOnly || f.outcome != AttemptOutcome::Good;
 }
 
-void FrameLogModel::rebuild()
-{
+void FrameLogModel::rebuild() {
     beginResetModel();
     m_rows.clear();
     for (quint64 s = m_log.firstSeq(); s < m_log.nextSeq(); ++s)
@@ -51,8 +47,7 @@ void FrameLogModel::rebuild()
     endResetModel();
 }
 
-void FrameLogModel::Refresh()
-{
+void FrameLogModel::Refresh() {
     if (m_paused)
         return;
     const quint64 first = m_log.firstSeq(), next = m_log.nextSeq();
@@ -80,15 +75,13 @@ void FrameLogModel::Refresh()
     endInsertRows();
 }
 
-void FrameLogModel::setPaused(bool paused)
-{
+void FrameLogModel::setPaused(bool paused) {
     m_paused = paused;
     if (!paused)
         Refresh();
 }
 
-void FrameLogModel::setFailuresOnly(bool on)
-{
+void FrameLogModel::setFailuresOnly(bool on) {
     if (on == m_failuresOnly)
         return;
     m_failuresOnly = on;
@@ -106,40 +99,44 @@ void FrameLogModel::setFailuresOnly(bool on)
     rebuild();
 }
 
-int FrameLogModel::rowCount(const QModelIndex &parent) const
-{
+int FrameLogModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-int FrameLogModel::columnCount(const QModelIndex &parent) const
-{
+int FrameLogModel::columnCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString FrameLogModel::functionText(int function) const
-{
+QString FrameLogModel::functionText(int function) const {
     const QString code = QString::number(function, 16).toUpper().rightJustified(2, u'0');
     if (function & ModbusFrame::ExceptionFlag)
         return code + u' ' + m_exception;
     switch (function) {
-    case ModbusFrame::ReadHolding: return code + u' ' + m_read;
-    case ModbusFrame::WriteSingle: return code + u' ' + m_writeOne;
-    case ModbusFrame::WriteMultiple: return code + u' ' + m_writeMany;
-    default: return code;
+    case ModbusFrame::ReadHolding:
+        return code + u' ' + m_read;
+    case ModbusFrame::WriteSingle:
+        return code + u' ' + m_writeOne;
+    case ModbusFrame::WriteMultiple:
+        return code + u' ' + m_writeMany;
+    default:
+        return code;
     }
 }
 
-QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withDate) const
-{
+QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withDate) const {
     const bool request = f.direction == FrameLog::Direction::Request;
     switch (column) {
     case Time:
         return QDateTime::fromMSecsSinceEpoch(f.timeMs).toString(
             withDate ? QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz") : QStringLiteral("hh:mm:ss.zzz"));
-    case Direction: return request ? m_request : m_answer;
-    case Bytes: return QString::fromLatin1(f.bytes.toHex(' ').toUpper());
-    case Failure: return f.failure;
-    default: break;
+    case Direction:
+        return request ? m_request : m_answer;
+    case Bytes:
+        return QString::fromLatin1(f.bytes.toHex(' ').toUpper());
+    case Failure:
+        return f.failure;
+    default:
+        break;
     }
     // Noise makes no frame: its bytes would read as a made-up function.
     if (!request && f.outcome == AttemptOutcome::Noise)
@@ -156,19 +153,22 @@ QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withD
         return d.start < 0 ? QString()
                            : QStringLiteral("0x") +
                                  QString::number(d.start, 16).toUpper().rightJustified(4, u'0');
-    case Count: return d.count < 0 ? QString() : QString::number(d.count);
-    default: return QString();
+    case Count:
+        return d.count < 0 ? QString() : QString::number(d.count);
+    default:
+        return QString();
     }
 }
 
-QVariant FrameLogModel::data(const QModelIndex &index, int role) const
-{
+QVariant FrameLogModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= ColumnCount)
         return QVariant();
     const FrameLog::Frame &f = m_rows[size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return cellText(f, index.column(), false);
-    case FailureRole: return f.outcome != AttemptOutcome::Good;
+    case Qt::DisplayRole:
+        return cellText(f, index.column(), false);
+    case FailureRole:
+        return f.outcome != AttemptOutcome::Good;
     case Qt::ToolTipRole: // a long frame or text does not fit its cell
         if (index.column() == Bytes || index.column() == Failure)
             return cellText(f, index.column(), false);
@@ -177,12 +177,12 @@ QVariant FrameLogModel::data(const QModelIndex &index, int role) const
         if (index.column() == Count)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant();
-    default: return QVariant();
+    default:
+        return QVariant();
     }
 }
 
-QVariant FrameLogModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant FrameLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole)
         return QVariant();
     if (orientation == Qt::Vertical)
@@ -190,8 +190,7 @@ QVariant FrameLogModel::headerData(int section, Qt::Orientation orientation, int
     return section >= 0 && section < ColumnCount ? m_headers[section] : QString();
 }
 
-QString FrameLogModel::RowText(int row, bool withDate) const
-{
+QString FrameLogModel::RowText(int row, bool withDate) const {
     if (row < 0 || row >= rowCount())
         return QString();
     QStringList cells;
@@ -200,8 +199,7 @@ QString FrameLogModel::RowText(int row, bool withDate) const
     return cells.join(u'\t');
 }
 
-QString FrameLogModel::HeaderText() const
-{
+QString FrameLogModel::HeaderText() const {
     QStringList cells;
     for (const QString &h : m_headers)
         cells << h;

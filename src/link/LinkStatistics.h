@@ -45,24 +45,23 @@ struct LinkStatistics {
     qint64 lastCycleMs = 0;
     qint64 worstCycleMs = 0;
     qint64 totalCycleMs = 0;
-    double lastWireShare = 0;  // wire time of the last cycle over its duration
-    double totalWireMs = 0;    // of the counted cycles
-    double cycleWireMs = 0;    // of the cycle under way
-    qint64 sinceMs = 0;        // ms since the epoch of the start or the reset
+    double lastWireShare = 0; // wire time of the last cycle over its duration
+    double totalWireMs = 0;   // of the counted cycles
+    double cycleWireMs = 0;   // of the cycle under way
+    qint64 sinceMs = 0;       // ms since the epoch of the start or the reset
 
     void Reset();
     // One attempt: the request (requestBytes; 0 when it never left) and the bytes of the
     // answer taken, at the line's baud.
-    void CountAttempt(AttemptOutcome outcome, int exceptionCode, int requestBytes,
-                      int answerBytes, qint32 baud, bool retry);
+    void CountAttempt(AttemptOutcome outcome, int exceptionCode, int requestBytes, int answerBytes,
+                      qint32 baud, bool retry);
     // Traffic before this (identification, link trouble) is not part of a cycle.
     void CycleStarted() { cycleWireMs = 0; }
     void CycleEnded(qint64 ms);
 
     quint64 exceptionTotal() const;
     double meanCycleMs() const { return cycles ? double(totalCycleMs) / double(cycles) : 0; }
-    double meanWireShare() const
-    {
+    double meanWireShare() const {
         return totalCycleMs > 0 ? totalWireMs / double(totalCycleMs) : 0;
     }
     // Wire time in ms of an exchange: 11 bits a character; a request that was answered is

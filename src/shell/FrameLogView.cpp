@@ -31,8 +31,7 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
 protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         if (index.data(FrameLogModel::FailureRole).toBool())
             option->palette.setColor(QPalette::Text, QColor(190, 0, 0));
@@ -42,8 +41,7 @@ protected:
 } // namespace
 
 FrameLogView::FrameLogView(MainState &state, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_state(state)
-{
+    : QWidget(parent, Qt::Window), m_state(state) {
     setObjectName(QStringLiteral("FrameLogView"));
     m_model = new FrameLogModel(state.modbus.frameLog(), state.settingsIni, this);
 
@@ -67,8 +65,8 @@ FrameLogView::FrameLogView(MainState &state, QWidget *parent)
     TableFrameLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
     TableFrameLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TableFrameLog->setWordWrap(false);
-    TableFrameLog->verticalHeader()->setDefaultSectionSize(
-        TableFrameLog->fontMetrics().height() + 4);
+    TableFrameLog->verticalHeader()->setDefaultSectionSize(TableFrameLog->fontMetrics().height() +
+                                                           4);
     TableFrameLog->verticalHeader()->hide();
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     TableFrameLog->setFont(mono);
@@ -93,8 +91,7 @@ FrameLogView::FrameLogView(MainState &state, QWidget *parent)
     resize(1380, 560);
 }
 
-void FrameLogView::ApplyCaptions()
-{
+void FrameLogView::ApplyCaptions() {
     auto t = [&](const char *key, const char16_t *russian) {
         return m_state.Text(key, QString::fromUtf16(russian));
     };
@@ -105,8 +102,9 @@ void FrameLogView::ApplyCaptions()
     const int digit = TableFrameLog->fontMetrics().horizontalAdvance(u'0');
     const int widths[] = {13, 7, 21, 7, 4, 48}; // characters of the cells
     for (int c = 0; c < FrameLogModel::Failure; ++c) {
-        const int header = h->fontMetrics().horizontalAdvance(
-                               m_model->headerData(c, Qt::Horizontal).toString()) + 20;
+        const int header =
+            h->fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) +
+            20;
         h->resizeSection(c, qMax(widths[c] * digit + 12, header));
     }
     ButtonFrameLogPause->setText(t("n326", u"Пауза"));
@@ -115,8 +113,7 @@ void FrameLogView::ApplyCaptions()
     ButtonFrameLogSave->setText(t("n329", u"Сохранить..."));
 }
 
-void FrameLogView::Refresh()
-{
+void FrameLogView::Refresh() {
     // Follow the newest frame only when the user is already looking at the end.
     QScrollBar *bar = TableFrameLog->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
@@ -125,22 +122,19 @@ void FrameLogView::Refresh()
         TableFrameLog->scrollToBottom();
 }
 
-void FrameLogView::showEvent(QShowEvent *event)
-{
+void FrameLogView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     Refresh();
     TableFrameLog->scrollToBottom();
     m_refresh.start();
 }
 
-void FrameLogView::hideEvent(QHideEvent *event)
-{
+void FrameLogView::hideEvent(QHideEvent *event) {
     m_refresh.stop();
     QWidget::hideEvent(event);
 }
 
-QString FrameLogView::SelectedText() const
-{
+QString FrameLogView::SelectedText() const {
     std::set<int> rows;
     for (const QModelIndex &i : TableFrameLog->selectionModel()->selectedIndexes())
         rows.insert(i.row());
@@ -150,15 +144,13 @@ QString FrameLogView::SelectedText() const
     return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';
 }
 
-void FrameLogView::CopySelected()
-{
+void FrameLogView::CopySelected() {
     const QString text = SelectedText();
     if (!text.isEmpty())
         QApplication::clipboard()->setText(text);
 }
 
-bool FrameLogView::SaveTo(const QString &path, QString *error) const
-{
+bool FrameLogView::SaveTo(const QString &path, QString *error) const {
     QStringList lines{m_model->HeaderText()};
     for (int r = 0; r < m_model->rowCount(); ++r)
         lines << m_model->RowText(r, true);
@@ -175,8 +167,7 @@ bool FrameLogView::SaveTo(const QString &path, QString *error) const
     return true;
 }
 
-void FrameLogView::AskFileToSave()
-{
+void FrameLogView::AskFileToSave() {
     auto t = [&](const char *key, const char16_t *russian) {
         return m_state.Text(key, QString::fromUtf16(russian));
     };

@@ -15,8 +15,7 @@ constexpr int kRefreshMs = 400; // a few times a second is all a person reads
 }
 
 LinkStatisticsView::LinkStatisticsView(MainState &state, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_state(state)
-{
+    : QWidget(parent, Qt::Window), m_state(state) {
     setObjectName(QStringLiteral("LinkStatisticsView"));
     m_rows = {
         {"LinkStatisticsSince", "n316", u"Считается с"},
@@ -68,13 +67,11 @@ LinkStatisticsView::LinkStatisticsView(MainState &state, QWidget *parent)
     setMinimumWidth(480);
 }
 
-QString LinkStatisticsView::text(const char *key, const char16_t *russian) const
-{
+QString LinkStatisticsView::text(const char *key, const char16_t *russian) const {
     return m_state.Text(key, QString::fromUtf16(russian));
 }
 
-void LinkStatisticsView::ApplyCaptions()
-{
+void LinkStatisticsView::ApplyCaptions() {
     setWindowTitle(text("n300", u"Статистика связи"));
     for (Row &row : m_rows)
         row.caption->setText(text(row.key, row.russian));
@@ -82,8 +79,7 @@ void LinkStatisticsView::ApplyCaptions()
     Refresh();
 }
 
-void LinkStatisticsView::Refresh()
-{
+void LinkStatisticsView::Refresh() {
     const LinkStatistics &s = m_state.modbus.statistics();
     auto n = [](quint64 v) { return QString::number(v); };
     QString exceptions = n(s.exceptionTotal());
@@ -121,15 +117,13 @@ void LinkStatisticsView::Refresh()
         m_rows[i].value->setText(values[i]);
 }
 
-void LinkStatisticsView::showEvent(QShowEvent *event)
-{
+void LinkStatisticsView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     Refresh();
     m_refresh.start();
 }
 
-void LinkStatisticsView::hideEvent(QHideEvent *event)
-{
+void LinkStatisticsView::hideEvent(QHideEvent *event) {
     m_refresh.stop();
     QWidget::hideEvent(event);
 }

@@ -9,7 +9,10 @@
 #include "Wire.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -183,6 +186,94 @@ bool pacedRead(int baud, int rounds, int reads)
     return true;
 }
 
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// What the frame log costs the link: unpaced reads with recording on and off, alternating
+// rounds on the same simulator; CPU time of this process per transaction; and the
+// recording alone in a loop.
+bool frameLogCost(int rounds, int ms)
+{
+    SimProcess sim;
+    if (!sim.start({"--sensors", "36"}, 10000, SimProcess::Log::Off)) {
+        fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorText()));
+        return false;
+    }
+    printf("## Frame log: cost of recording (unpaced 36-register reads)\n\n");
+    struct Side {
+        Count count;
+        double cpu = 0;
+        double perTx() const { return count.ok ? cpu * 1e6 / double(count.ok) : 0; }
+    } on, off;
+    // Pairs of short rounds, in turn which goes first; the machine is shared, so each pair
+    // gives a ratio and the median of those is the figure.
+    std::vector<double> cpuRatios, rateRatios;
+    for (int r = 0; r < rounds; ++r) {
+        Side pair[2]; // [0] on, [1] off
+        for (int k = 0; k < 2; ++k) {
+            const bool logging = (k == 0) == (r % 2 == 0);
+            Ours o(sim.ptyPath(), 9600);
+            o.master.frameLog().setEnabled(logging);
+            if (!o.open())
+                return false;
+            Side &side = pair[logging ? 0 : 1];
+            const double cpu0 = cpuSeconds();
+            runFor(ms, side.count, [&] { return o.read(); });
+            side.cpu += cpuSeconds() - cpu0;
+        }
+        if (pair[1].perTx() > 0 && pair[1].count.rate() > 0) {
+            cpuRatios.push_back(pair[0].perTx() / pair[1].perTx());
+            rateRatios.push_back(pair[0].count.rate() / pair[1].count.rate());
+        }
+        for (int k = 0; k < 2; ++k) {
+            Side &all = k == 0 ? on : off;
+            all.count.ok += pair[k].count.ok, all.count.failed += pair[k].count.failed;
+            all.count.ns += pair[k].count.ns, all.cpu += pair[k].cpu;
+        }
+    }
+    printf("| log | tx/s | CPU us per transaction | transactions |\n|---|---|---|---|\n");
+    printf("| on | %.0f | %.2f | %lld |\n", on.count.rate(), on.perTx(), on.count.ok);
+    printf("| off | %.0f | %.2f | %lld |\n\n", off.count.rate(), off.perTx(), off.count.ok);
+    printf("On / off, median of %d pairs of %d ms rounds: throughput **%.3f**, CPU per "
+           "transaction **%.3f** (pooled: %.3f, %.3f).\n\n",
+           rounds, ms, median(rateRatios), median(cpuRatios),
+           off.count.rate() > 0 ? on.count.rate() / off.count.rate() : 0,
+           off.perTx() > 0 ? on.perTx() / off.perTx() : 0);
+
+    // The recording alone, as the master does it for each attempt: two time stamps, the
+    // answer read into a 1024-byte buffer copied at its size, both frames into a full ring.
+    FrameLog log;
+    const QByteArray request = ModbusFrame::readRequest(kSlave, kTemperatures, kRegisters);
+    const QByteArray bytes(5 + 2 * kRegisters, '\x11');
+    const int n = 1000000;
+    QElapsedTimer t;
+    qint64 withRead = 0, recordOnly = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        t.start();
+        for (int i = 0; i < n; ++i) {
+            QByteArray answer;
+            answer.reserve(1024);
+            answer.append(bytes);
+            if (pass == 0) {
+                const qint64 tx = QDateTime::currentMSecsSinceEpoch();
+                log.RecordAttempt(tx, request, true, QDateTime::currentMSecsSinceEpoch(),
+                                  QByteArray(answer.constData(), answer.size()),
+                                  AttemptOutcome::Good, QString());
+            }
+        }
+        (pass == 0 ? withRead : recordOnly) = t.nsecsElapsed();
+    }
+    printf("Recording one attempt (time stamps, copying the answer, two frames into a full "
+           "ring of %d): **%.0f ns** (mean of %d; the read buffer alone, %.0f ns, taken off).\n\n",
+           log.capacity(), double(withRead - recordOnly) / n, n, double(recordOnly) / n);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -193,6 +284,8 @@ int main(int argc, char **argv)
     const qsizetype onlyAt = args.indexOf("--only"); // --only ours|libmodbus: unpaced rate only
     const QString only = onlyAt >= 0 && onlyAt + 1 < args.size() ? args[onlyAt + 1] : QString();
     printf("# Link benchmark\n\n");
+    if (args.contains("--framelog")) // the frame log's cost only
+        return frameLogCost(quick ? 6 : 40, quick ? 200 : 250) ? 0 : 1;
     if (!unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only))
         return 1;
     if (!only.isEmpty())
@@ -205,5 +298,5 @@ int main(int argc, char **argv)
         if (!pacedRead(baud, quick ? 1 : 3, baud == 115200 ? 60 : 15))
             return 1;
     printf("\n");
-    return 0;
+    return frameLogCost(quick ? 6 : 40, quick ? 200 : 250) ? 0 : 1;
 }

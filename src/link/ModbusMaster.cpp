@@ -6,6 +6,8 @@
 #include "ModbusFrames.h"
 #include "SerialLink.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace {
@@ -34,6 +36,29 @@ template <class Record> void keepAnswer(Record &record, const QByteArray &answer
 ModbusMaster::ModbusMaster(SerialLink &link, const MemIniFile &settings, LinkReporter &reporter)
     : m_link(link), m_settings(settings), m_reporter(reporter)
 {
+    m_statistics.Reset();
+}
+
+qint64 ModbusMaster::logTime() const
+{
+    return m_frameLog.enabled() ? QDateTime::currentMSecsSinceEpoch() : 0;
+}
+
+void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, qint64 txMs,
+                                const QByteArray &answer, AttemptOutcome outcome, int exceptionCode,
+                                const QString &failure, bool retry)
+{
+    if (m_link.Aborted())
+        return; // called off, not a fault of the line
+    m_statistics.CountAttempt(outcome, exceptionCode, sent ? int(request.size()) : 0,
+                              int(answer.size()), m_link.BaudRate(), retry);
+    if (!m_frameLog.enabled())
+        return;
+    // The log keeps a copy of its own size: the read's buffer has room for any answer, and
+    // trimming it in place costs more than the copy.
+    m_frameLog.RecordAttempt(txMs, request, sent, QDateTime::currentMSecsSinceEpoch(),
+                             QByteArray(answer.constData(), answer.size()), outcome,
+                             outcome == AttemptOutcome::Good ? QString() : failure);
 }
 
 ModbusMaster::Timing ModbusMaster::timing() const
@@ -60,17 +85,42 @@ bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
     r.exceptionAnswer = false;
     const QByteArray request =
         ModbusFrame::readRequest(r.slaveAddress, r.startRegister, r.registerCount);
-    if (!m_link.BeginTransaction(request, t.receive, retry) || !m_link.Write(request, t.send))
-        return fail(r, LookupText(m_settings, Msg::n88));
     QByteArray answer;
+    const bool began = m_link.BeginTransaction(request, t.receive, retry);
+    const qint64 txMs = logTime();
+    if (!began || !m_link.Write(request, t.send)) {
+        fail(r, LookupText(m_settings, Msg::n88));
+        attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.errorText,
+                     retry);
+        return false;
+    }
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
-                     true))
-        return fail(r, LookupText(m_settings, Msg::n89));
+                     true)) {
+        fail(r, LookupText(m_settings, Msg::n89));
+        attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
+        return false;
+    }
     keepAnswer(r, answer);
     quint8 code = 0;
     const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
     if (verdict != Verdict::Good)
         m_link.AnswerRefused();
+    const bool ok = readVerdict(r, verdict, code);
+    attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
+                 r.errorText, retry);
+    if (!ok)
+        return false;
+    const auto &b = r.rawResponse;
+    r.receivedCount = quint8(r.registerCount);
+    for (int i = 0; i < r.registerCount; ++i)
+        r.values[size_t(i)] = quint16(b[size_t(3 + 2 * i)] << 8 | b[size_t(4 + 2 * i)]);
+    m_link.Pause(t.sleep);
+    return true;
+}
+
+bool ModbusMaster::readVerdict(ModbusReadRecord &r, ModbusFrame::Verdict verdict, quint8 code)
+{
+    using ModbusFrame::Verdict;
     switch (verdict) {
     case Verdict::Good: break;
     case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n89));
@@ -84,11 +134,6 @@ bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
     // the table has.
     case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n93));
     }
-    const auto &b = r.rawResponse;
-    r.receivedCount = quint8(r.registerCount);
-    for (int i = 0; i < r.registerCount; ++i)
-        r.values[size_t(i)] = quint16(b[size_t(3 + 2 * i)] << 8 | b[size_t(4 + 2 * i)]);
-    m_link.Pause(t.sleep);
     return true;
 }
 
@@ -96,18 +141,39 @@ bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request,
 {
     using ModbusFrame::Verdict;
     const Timing t = timing();
-    if (!m_link.BeginTransaction(request, t.receive, retry) || !m_link.Write(request, t.send))
-        return fail(r, LookupText(m_settings, Msg::n94));
     QByteArray answer;
+    const bool began = m_link.BeginTransaction(request, t.receive, retry);
+    const qint64 txMs = logTime();
+    if (!began || !m_link.Write(request, t.send)) {
+        fail(r, LookupText(m_settings, Msg::n94));
+        attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.errorText,
+                     retry);
+        return false;
+    }
     // Judged on this attempt's bytes only: a short confirmation is no confirmation.
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
-                     false))
-        return fail(r, LookupText(m_settings, Msg::n95));
+                     false)) {
+        fail(r, LookupText(m_settings, Msg::n95));
+        attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
+        return false;
+    }
     keepAnswer(r, answer);
     quint8 code = 0;
     const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
     if (verdict != Verdict::Good)
         m_link.AnswerRefused();
+    const bool ok = writeVerdict(r, verdict, code);
+    attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
+                 r.errorText, retry);
+    if (!ok)
+        return false;
+    m_link.Pause(t.sleep);
+    return true;
+}
+
+bool ModbusMaster::writeVerdict(ModbusWriteRecord &r, ModbusFrame::Verdict verdict, quint8 code)
+{
+    using ModbusFrame::Verdict;
     switch (verdict) {
     case Verdict::Good: break;
     case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n95));
@@ -118,7 +184,6 @@ bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request,
     case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n98));
     case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n99));
     }
-    m_link.Pause(t.sleep);
     return true;
 }
 
@@ -155,6 +220,7 @@ bool ModbusMaster::ReadRegisters(ModbusReadRecord &r, quint16 startRegister, qui
         if (ok)
             return true;
     }
+    ++m_statistics.linkLosses;
     m_reporter.SetLinkDown(r.errorText);
     return false;
 }
@@ -169,6 +235,7 @@ bool ModbusMaster::WriteRegister(ModbusWriteRecord &r, quint16 reg, quint16 valu
         if (ok || m_link.Aborted())
             return ok;
     }
+    ++m_statistics.linkLosses;
     m_reporter.SetLinkDown(r.errorText);
     return false;
 }

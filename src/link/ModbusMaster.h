@@ -1,4 +1,7 @@
 #pragma once
+#include "FrameLog.h"
+#include "LinkStatistics.h"
+
 #include <QString>
 #include <array>
 
@@ -52,6 +55,13 @@ public:
     bool WriteRegisters(ModbusWriteRecord &record, quint16 startRegister, quint16 count,
                         const quint16 *values);
 
+    // Every attempt is counted here and its frames go into the log; an attempt called off
+    // by an abort is neither.
+    LinkStatistics &statistics() { return m_statistics; }
+    const LinkStatistics &statistics() const { return m_statistics; }
+    FrameLog &frameLog() { return m_frameLog; }
+    const FrameLog &frameLog() const { return m_frameLog; }
+
     bool ReadRegistersOnce(ModbusReadRecord &record);
     bool WriteRegisterOnce(ModbusWriteRecord &record);
     bool WriteRegistersOnce(ModbusWriteRecord &record);
@@ -69,8 +79,17 @@ private:
     bool writeOnce(ModbusWriteRecord &record, bool retry);
     bool writeManyOnce(ModbusWriteRecord &record, bool retry);
     bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, bool retry);
+    // The attempt has ended: count it and log its frames. sent: the request left the port.
+    bool readVerdict(ModbusReadRecord &record, ModbusFrame::Verdict verdict, quint8 code);
+    bool writeVerdict(ModbusWriteRecord &record, ModbusFrame::Verdict verdict, quint8 code);
+    void attemptEnded(const QByteArray &request, bool sent, qint64 txMs, const QByteArray &answer,
+                      AttemptOutcome outcome, int exceptionCode, const QString &failure,
+                      bool retry);
+    qint64 logTime() const;
 
     SerialLink &m_link;
     const MemIniFile &m_settings;
     LinkReporter &m_reporter;
+    LinkStatistics m_statistics;
+    FrameLog m_frameLog;
 };

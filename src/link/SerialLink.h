@@ -30,6 +30,8 @@ public:
     bool ConnectPort(const QString &path);
     void ClosePort();
     bool IsOpen() const { return m_port.isOpen(); }
+    // Of the open port; 0 when closed.
+    qint32 BaudRate() const { return m_port.isOpen() ? m_port.baudRate() : 0; }
 
     // An open failure is reported once until an open succeeds or this is cleared.
     bool portErrorShown() const { return m_portErrorShown; }

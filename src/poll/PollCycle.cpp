@@ -44,6 +44,7 @@ void PollCycle::PollCycleStep()
         s.link.ClosePort();
         s.portSettingsChanged = false;
         configurationFailed = false;
+        s.modbus.statistics().Reset(); // another connection: its own counts
     }
     if (s.linkInterruptedByUser) {
         configurationFailed = false;
@@ -71,6 +72,7 @@ void PollCycle::PollCycleStep()
         s.view().ShowStatus(0, s.Text(Msg::n101));
         s.view().ShowLamp(MainView::Lamp::Online);
         cycleStartTick = TickMs();
+        s.modbus.statistics().CycleStarted();
     }
     if (s.deviceChanged) {
         SizeRecordArrays();
@@ -92,6 +94,7 @@ void PollCycle::PollCycleStep()
         return;
     cycleEndTick = TickMs();
     s.view().ShowCycleTime(QString::number(cycleEndTick - cycleStartTick));
+    s.modbus.statistics().CycleEnded(qint64(quint32(cycleEndTick - cycleStartTick)));
     cycleStartTick = TickMs();
     ServeWriteRequests();
 }

@@ -2,7 +2,9 @@
 
 #include "ConnectSettingsPage.h"
 #include "Conpar.h"
+#include "FrameLogView.h"
 #include "GridView.h"
+#include "LinkStatisticsView.h"
 #include "MainState.h"
 #include "Message.h"
 #include "PollCycle.h"
@@ -206,6 +208,33 @@ void TForm1::BuildToolBar()
             &TForm1::ToolButtonRusLanguageClick);
     // The configuration-file button is not offered (hidden, its click does nothing).
     ToolButtonOpenCfg->property("toolBarAction").value<QAction *>()->setVisible(false);
+    ToolBar1->addSeparator();
+    ToolButtonLinkStatistics = button("ToolButtonLinkStatistics", QStyle::SP_FileDialogInfoView,
+                                      "", QStringLiteral("Статистика связи"));
+    ToolButtonFrameLog = button("ToolButtonFrameLog", QStyle::SP_FileDialogDetailedView, "",
+                                QStringLiteral("Журнал кадров"));
+    connect(ToolButtonLinkStatistics, &QToolButton::clicked, this,
+            &TForm1::ToolButtonLinkStatisticsClick);
+    connect(ToolButtonFrameLog, &QToolButton::clicked, this, &TForm1::ToolButtonFrameLogClick);
+}
+
+// The link views are windows of their own, made when first asked for, shown again after.
+void TForm1::ToolButtonLinkStatisticsClick()
+{
+    if (!m_linkStatisticsView)
+        m_linkStatisticsView = new LinkStatisticsView(*m_state, this);
+    m_linkStatisticsView->show();
+    m_linkStatisticsView->raise();
+    m_linkStatisticsView->activateWindow();
+}
+
+void TForm1::ToolButtonFrameLogClick()
+{
+    if (!m_frameLogView)
+        m_frameLogView = new FrameLogView(*m_state, this);
+    m_frameLogView->show();
+    m_frameLogView->raise();
+    m_frameLogView->activateWindow();
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -268,6 +297,10 @@ void TForm1::closeEvent(QCloseEvent *event)
         return;
     }
     m_state->link.ClosePort();
+    for (QWidget *view : {static_cast<QWidget *>(m_linkStatisticsView),
+                          static_cast<QWidget *>(m_frameLogView)})
+        if (view)
+            view->close();
     event->accept();
 }
 
@@ -370,6 +403,12 @@ void TForm1::ApplyCaptions()
         t("n5", "Сохранить текущие настройки пользователя в файл профиля"));
     ToolButtonQorLoadProfileToController->setToolTip(
         t("n6", "Загрузить текущий профиль из таблиц в контроллер"));
+    ToolButtonLinkStatistics->setToolTip(t("n300", "Статистика связи"));
+    ToolButtonFrameLog->setToolTip(t("n301", "Журнал кадров"));
+    if (m_linkStatisticsView)
+        m_linkStatisticsView->ApplyCaptions();
+    if (m_frameLogView)
+        m_frameLogView->ApplyCaptions();
     Label1->setText(t("n7", "Модуль на связи"));
     GroupBox26->setTitle(t("n8", "Состояние реле"));
     for (int i = 0; i < PageControlQOR->count(); ++i) {

@@ -11,6 +11,8 @@ class QTabWidget;
 class QToolBar;
 class QToolButton;
 class ConnectSettingsPage;
+class FrameLogView;
+class LinkStatisticsView;
 class GridView;
 class MainState;
 class PollCycle;
@@ -62,6 +64,8 @@ public slots:
     void ToolButton4Click();
     void ToolButtonEngLanguageClick();
     void ToolButtonRusLanguageClick();
+    void ToolButtonLinkStatisticsClick();
+    void ToolButtonFrameLogClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -92,6 +96,9 @@ private:
     QToolButton *ToolButton1, *ToolButton3, *ToolButton4, *ToolButtonQorOpenProfile,
         *ToolButtonQorSaveProfile, *ToolButtonQorLoadProfileToController, *ToolButtonEngLanguage,
         *ToolButtonRusLanguage, *ToolButtonOpenCfg;
+    QToolButton *ToolButtonLinkStatistics, *ToolButtonFrameLog;
+    LinkStatisticsView *m_linkStatisticsView = nullptr; // made when first opened
+    FrameLogView *m_frameLogView = nullptr;
     QLabel *StatusBar1Panel[4];
     Shape *Shape1;
     QLabel *Label1, *Label12, *Panel10;

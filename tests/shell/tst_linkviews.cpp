@@ -1,0 +1,196 @@
+// The link statistics and frame log windows offscreen, against the simulator with faults
+// switched on: opened from the tool bar, showing the simulator's traffic, reset, copied,
+// saved, closed.
+#include "FrameLogModel.h"
+#include "FrameLogView.h"
+#include "Main.h"
+#include "MainState.h"
+#include "MemIniFile.h"
+#include "ModalAnswerer.h"
+#include "SimProcess.h"
+#include "WorkingFolder.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+
+class TestLinkViews : public QObject {
+    Q_OBJECT
+    std::unique_ptr<WorkingFolder> folder;
+    SimProcess sim;
+
+    template <class T = QWidget> static T *child(QObject &w, const char *name)
+    {
+        T *c = w.findChild<T *>(QString::fromLatin1(name));
+        if (!c)
+            qWarning("no child %s", name);
+        return c;
+    }
+    static qint64 shown(QObject &view, const char *name)
+    {
+        return child<QLabel>(view, name)->text().section(u' ', 0, 0).toLongLong();
+    }
+
+    void withController(const QStringList &simArgs)
+    {
+        QDir().mkpath("Cfg");
+        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_0.ini",
+                              "Cfg/qor7070__fw_1_1.ini", "Cfg/qor7070__fw_1_2.ini"})
+            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
+        QVERIFY2(sim.start(simArgs + QStringList{"--cfg", VELMARIS_SOURCE_DIR
+                                                 "/data/Cfg/qor7070__fw_1_2.ini"}),
+                 qPrintable(sim.errorText()));
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", sim.ptyPath());
+        start.writeInteger("connect", "receive", 200);
+        QVERIFY(start.updateFile());
+    }
+
+private slots:
+    void init()
+    {
+        folder = std::make_unique<WorkingFolder>();
+        QVERIFY(folder->isValid());
+    }
+    void cleanup()
+    {
+        sim.stop();
+        folder.reset();
+    }
+
+    void statisticsViewShowsTheSimulatorsFaultsAndResets()
+    {
+        withController({"--seed", "3", "--fault", "badcrc:rate=0.05", "--fault",
+                        "exception:every=13,code=2"});
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        QVERIFY(!form.findChild<QWidget *>("LinkStatisticsView")); // made when asked for
+        QTest::mouseClick(child<QToolButton>(form, "ToolButtonLinkStatistics"), Qt::LeftButton);
+        auto *view = child(form, "LinkStatisticsView");
+        QVERIFY(view && view->isVisible());
+        QCOMPARE(view->windowTitle(), QStringLiteral("Статистика связи"));
+        // It follows the traffic by itself while shown.
+        QTRY_VERIFY_WITH_TIMEOUT(shown(*view, "LinkStatisticsCrcErrors") > 0 &&
+                                     shown(*view, "LinkStatisticsExceptions") > 0 &&
+                                     shown(*view, "LinkStatisticsCycles") > 2,
+                                 20000);
+        QVERIFY(child<QLabel>(*view, "LinkStatisticsExceptions")->text().contains("(2: "));
+        QVERIFY(child<QLabel>(*view, "LinkStatisticsWireShare")->text().contains('%'));
+        QVERIFY(shown(*view, "LinkStatisticsRequests") >= shown(*view, "LinkStatisticsAnswers"));
+        // Stopped, the link counts nothing more: the view shows exactly what it counted.
+        QTest::mouseClick(child<QToolButton>(form, "ToolButton3"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.state().linkUp, 5000);
+        const LinkStatistics &s = form.state().modbus.statistics();
+        QTRY_COMPARE(shown(*view, "LinkStatisticsRequests"), qint64(s.requests));
+        QCOMPARE(shown(*view, "LinkStatisticsCrcErrors"), qint64(s.crcErrors));
+        QCOMPARE(shown(*view, "LinkStatisticsRetries"), qint64(s.retries));
+
+        QTest::mouseClick(child<QPushButton>(*view, "ButtonResetLinkStatistics"), Qt::LeftButton);
+        QCOMPARE(s.requests, quint64(0));
+        QCOMPARE(shown(*view, "LinkStatisticsRequests"), 0);
+        QCOMPARE(shown(*view, "LinkStatisticsCrcErrors"), 0);
+        QCOMPARE(shown(*view, "LinkStatisticsCycles"), 0);
+        QCOMPARE(child<QLabel>(*view, "LinkStatisticsExceptions")->text(), QStringLiteral("0"));
+        // Going on again, it counts from zero.
+        QTest::mouseClick(child<QToolButton>(form, "ToolButton4"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(*view, "LinkStatisticsCycles") > 0, 10000);
+        view->close();
+        QVERIFY(!view->isVisible());
+        // Shown again: the same window.
+        QTest::mouseClick(child<QToolButton>(form, "ToolButtonLinkStatistics"), Qt::LeftButton);
+        QCOMPARE(child(form, "LinkStatisticsView"), view);
+        QVERIFY(view->isVisible());
+        form.close();
+        QTRY_VERIFY(!form.isVisible());
+        QVERIFY(!view->isVisible());
+    }
+
+    void frameLogViewShowsFramesFiltersCopiesAndSaves()
+    {
+        withController({"--seed", "5", "--fault", "noise:rate=0.1"});
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        QTest::mouseClick(child<QToolButton>(form, "ToolButtonFrameLog"), Qt::LeftButton);
+        auto *view = child<FrameLogView>(form, "FrameLogView");
+        QVERIFY(view && view->isVisible());
+        auto *table = child<QTableView>(*view, "TableFrameLog");
+        QAbstractItemModel *model = table->model();
+        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() > 20, 10000);
+        QCOMPARE(model->index(0, FrameLogModel::Function).data().toString().left(2),
+                 QStringLiteral("03"));
+        QVERIFY(model->index(0, FrameLogModel::Bytes).data().toString().startsWith("64 03 "));
+
+        // Failures only: every row belongs to a failed attempt, both frames of it.
+        child<QCheckBox>(*view, "CheckBoxFrameLogFailuresOnly")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() >= 2, 20000);
+        for (int r = 0; r < model->rowCount(); ++r)
+            QVERIFY(model->index(r, 0).data(FrameLogModel::FailureRole).toBool());
+        QCOMPARE(model->index(1, FrameLogModel::Failure).data().toString(),
+                 QStringLiteral("Ошибочный CRC в ответе от модуля"));
+        child<QCheckBox>(*view, "CheckBoxFrameLogFailuresOnly")->setChecked(false);
+
+        // Paused, the table stands still while the link goes on.
+        QTest::mouseClick(child<QPushButton>(*view, "ButtonFrameLogPause"), Qt::LeftButton);
+        const int rows = model->rowCount();
+        const QString last = model->index(rows - 1, 0).data().toString() +
+                             model->index(rows - 1, FrameLogModel::Bytes).data().toString();
+        const quint64 recorded = form.state().modbus.frameLog().nextSeq();
+        QTRY_VERIFY(form.state().modbus.frameLog().nextSeq() > recorded + 10);
+        QCOMPARE(model->rowCount(), rows);
+        QCOMPARE(model->index(rows - 1, 0).data().toString() +
+                     model->index(rows - 1, FrameLogModel::Bytes).data().toString(),
+                 last);
+
+        // Copy: the selected rows as lines of text.
+        table->selectRow(0);
+        table->selectionModel()->select(model->index(1, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::mouseClick(child<QPushButton>(*view, "ButtonFrameLogCopy"), Qt::LeftButton);
+        const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(copied.size(), 2);
+        QCOMPARE(copied[0].split('\t').size(), int(FrameLogModel::ColumnCount));
+        QVERIFY(copied[0].contains(model->index(0, FrameLogModel::Bytes).data().toString()));
+
+        // Save: a header line and every row shown.
+        QString error;
+        QVERIFY2(view->SaveTo(folder->filePath("frames.txt"), &error), qPrintable(error));
+        QFile saved(folder->filePath("frames.txt"));
+        QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), rows + 1);
+        QCOMPARE(lines[0].section('\t', 0, 0), QStringLiteral("Время"));
+        QVERIFY(!view->SaveTo(folder->filePath("no/such/folder/frames.txt"), &error));
+        QVERIFY(!error.isEmpty());
+
+        // The save button asks for the name without a nested loop; the file is written when
+        // the dialog is accepted.
+        QTest::mouseClick(child<QPushButton>(*view, "ButtonFrameLogSave"), Qt::LeftButton);
+        auto *dialog = child<QFileDialog>(*view, "FrameLogSaveDialog");
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->selectFile(folder->filePath("chosen.txt"));
+        static_cast<QDialog *>(dialog)->accept();
+        QTRY_VERIFY(QFile::exists(folder->filePath("chosen.txt")));
+
+        QTest::mouseClick(child<QPushButton>(*view, "ButtonFrameLogPause"), Qt::LeftButton);
+        QTRY_VERIFY(model->rowCount() > rows);
+        view->close();
+        QVERIFY(!view->isVisible());
+        form.close();
+        QTRY_VERIFY(!form.isVisible());
+        QVERIFY(modal.messages.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestLinkViews)
+#include "tst_linkviews.moc"

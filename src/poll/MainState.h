@@ -66,7 +66,6 @@ public:
     DeviceRegisterMap registerMap;
     quint16 firmwareVersion = 0;
     QString deviceConfigPath;
-    QString trendFileName;
 
     // Flags between the window and the poll cycle. The two the poll thread reads between
     // steps are atomic; the rest are only touched on the GUI thread.
@@ -79,7 +78,8 @@ public:
     bool pollSensorSettings = false;
     bool pollRelaySettings = false;
     bool pollConnectSettings = false;
-    bool trendRowRequested = false;
+    // Trend start asks for every tag; the cycle serves it and clears it. The trend row
+    // request and file name belong to the recorder (TrendRecorder).
     bool readAllTagsRequested = false;
     bool writeSensorSettingsRequested = false;
     bool writeRelaySettingsRequested = false;

@@ -80,9 +80,13 @@ void PollCycle::PollCycleStep()
         return;
     if (s.pollSensorData && !ReadSensorData())
         return;
+    if (liveDataRead)
+        liveDataRead();
     if (s.readAllTagsRequested) {
         ReadAllSensorTags();
         s.readAllTagsRequested = false;
+        if (allTagsRead)
+            allTagsRead();
     }
     if (s.pollSensorSettings && !ReadNextSensorSettings())
         return;
@@ -349,6 +353,10 @@ bool PollCycle::ReadRelaySettings()
 
 bool PollCycle::ReadAllSensorTags()
 {
+    // Below 1.2 the map has no tag block: a read of zero registers is refused by the
+    // controller, and three refusals would drop the link.
+    if (m_state.firmwareVersion < kFirstTagFirmware || m_state.registerMap.QOR_SENSOR_TAG_SIZE <= 0)
+        return true;
     for (int i = 0; i < int(sensorTagRecords.size()); ++i)
         if (!readTag(i))
             return false;

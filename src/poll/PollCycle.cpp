@@ -355,7 +355,8 @@ bool PollCycle::ReadAllSensorTags()
 {
     // Below 1.2 the map has no tag block: a read of zero registers is refused by the
     // controller, and three refusals would drop the link.
-    if (m_state.firmwareVersion < kFirstTagFirmware || m_state.registerMap.QOR_SENSOR_TAG_SIZE <= 0)
+    const MainState &s = m_state;
+    if (s.firmwareVersion < kFirstTagFirmware || s.registerMap.QOR_SENSOR_TAG_SIZE <= 0)
         return true;
     for (int i = 0; i < int(sensorTagRecords.size()); ++i)
         if (!readTag(i))

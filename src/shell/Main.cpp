@@ -128,7 +128,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 void TForm1::BuildPages()
 {
     MainState &s = *m_state;
-    TabSheetSensorData = new SensorDataPage(s);
+    TabSheetSensorData = new SensorDataPage(s, *m_cycle);
     TabSheetSensorSettings = new SensorSettingsPage(s, *m_select);
     TabSheetRelaySettings = new RelaySettingsPage(s);
     TabSheetConnectSettings = new ConnectSettingsPage(s);
@@ -223,6 +223,7 @@ void TForm1::PrepareMainWindow()
     ApplyAccessMode(m_password->accessLevel == 1 || m_password->accessLevel == 2);
     PageControlQOR->setCurrentWidget(TabSheetSensorData);
     PageShown(PageControlQOR->currentIndex());
+    TabSheetSensorData->ShowTrendPeriod();
     HideDeviceViews();
     setWindowTitle(kCaption);
     m_state->sensorSettingsUser.setRowCount(2);

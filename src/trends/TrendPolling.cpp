@@ -25,15 +25,30 @@ StateTrendHost::StateTrendHost(MainState &state, std::function<void(const QStrin
 {
 }
 
-bool StateTrendHost::LinkUp() const { return m_state.linkUp; }
+bool StateTrendHost::LinkUp() const
+{
+    return m_state.linkUp;
+}
 
-void StateTrendHost::RequestAllTags() { m_state.readAllTagsRequested = true; }
+void StateTrendHost::RequestAllTags()
+{
+    m_state.readAllTagsRequested = true;
+}
 
-void StateTrendHost::ShowPanel10(const QString &caption) { m_state.view().ShowProgress(caption); }
+void StateTrendHost::ShowPanel10(const QString &caption)
+{
+    m_state.view().ShowProgress(caption);
+}
 
-void StateTrendHost::HidePanel10() { m_state.view().HideProgress(); }
+void StateTrendHost::HidePanel10()
+{
+    m_state.view().HideProgress();
+}
 
-void StateTrendHost::ShowStatus1(const QString &text) { m_state.view().ShowStatus(1, text); }
+void StateTrendHost::ShowStatus1(const QString &text)
+{
+    m_state.view().ShowStatus(1, text);
+}
 
 void StateTrendHost::SetTrendHint(const QString &text)
 {
@@ -41,7 +56,10 @@ void StateTrendHost::SetTrendHint(const QString &text)
         m_setHint(text);
 }
 
-bool StateTrendHost::SaveSettings() { return m_state.SaveSettings(); }
+bool StateTrendHost::SaveSettings()
+{
+    return m_state.SaveSettings();
+}
 
 void AttachTrendRecorder(PollCycle &cycle, const MainState &state, TrendRecorder &recorder)
 {

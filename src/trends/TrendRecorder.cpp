@@ -113,7 +113,8 @@ bool TrendRecorder::EditTrendTimeChange(const QString &text)
     if (!period)
         return false;
     // The edit filled at start-up with the stored period: start.ini already holds it.
-    if (m_settings.valueExists(kSection, kKey) && m_settings.readInteger(kSection, kKey, 0) == *period)
+    if (m_settings.valueExists(kSection, kKey) &&
+        m_settings.readInteger(kSection, kKey, 0) == *period)
         return true;
     m_settings.writeInteger(kSection, kKey, *period);
     m_host.SaveSettings();

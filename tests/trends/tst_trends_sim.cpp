@@ -5,8 +5,8 @@
 #include "MainView.h"
 #include "PollCycle.h"
 #include "SimProcess.h"
-#include "TrendReader.h"
 #include "TrendPolling.h"
+#include "TrendReader.h"
 #include "WorkingFolder.h"
 
 #include <QDir>

@@ -71,6 +71,9 @@ public:
     // steps are atomic; the rest are only touched on the GUI thread.
     std::atomic<bool> linkUp{false};
     std::atomic<bool> stopPolling{false};
+    // linkUp was cleared by a language switch only, to identify the controller again: the
+    // link itself was not lost. Cleared by the next identification and by SetLinkDown.
+    bool identifyingAgain = false;
     bool linkInterruptedByUser = false;
     bool portSettingsChanged = false;
     bool deviceChanged = false;

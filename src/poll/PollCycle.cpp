@@ -47,6 +47,7 @@ void PollCycle::PollCycleStep()
     }
     if (s.linkInterruptedByUser) {
         configurationFailed = false;
+        s.identifyingAgain = false;
         if (s.linkUp) {
             s.link.ClosePort();
             priority(false);
@@ -58,10 +59,13 @@ void PollCycle::PollCycleStep()
     if (!s.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
         priority(false);
         configurationFailed = false;
+        s.identifyingAgain = false;
         return;
     }
     if (!s.linkUp) {
-        if (!IdentifyController()) {
+        const bool identified = IdentifyController();
+        s.identifyingAgain = false;
+        if (!identified) {
             s.link.ClosePort();
             priority(false);
             return;

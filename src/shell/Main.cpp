@@ -302,8 +302,10 @@ void TForm1::ToolButtonRusLanguageClick()
 
 void TForm1::ShowStatus(int panel, const QString &text)
 {
-    if (panel >= 0 && panel < 4)
-        StatusBar1Panel[panel]->setText(text);
+    if (panel < 0 || panel >= 4)
+        return;
+    StatusBar1Panel[panel]->setText(text);
+    StatusBar1Panel[panel]->setToolTip(text); // a long file name does not fit its panel
 }
 
 void TForm1::ShowLamp(Lamp lamp)

@@ -27,7 +27,8 @@ StateTrendHost::StateTrendHost(MainState &state, std::function<void(const QStrin
 
 bool StateTrendHost::LinkUp() const
 {
-    return m_state.linkUp;
+    // A language switch identifies the controller again; the recording goes on meanwhile.
+    return m_state.linkUp || m_state.identifyingAgain;
 }
 
 void StateTrendHost::RequestAllTags()

@@ -185,11 +185,29 @@ private slots:
         command("set status 3 20");   // faulty
         command("set status 5 auto"); // back
         twoMoreRows();
+        // A language switch identifies the controller again; the recording goes on. The
+        // click comes within a step's link wait, as a user's click mostly does: the poll
+        // thread then sleeps a period before it identifies, and ticks come meanwhile.
+        bool switched = false;
+        QTimer clicker;
+        connect(&clicker, &QTimer::timeout, &form, [&] {
+            if (switched || !form.PollStepRunning())
+                return;
+            switched = true;
+            QTest::mouseClick(child<QToolButton>(form, "ToolButtonEngLanguage"), Qt::LeftButton);
+        });
+        clicker.start(1);
+        QTRY_VERIFY(switched);
+        clicker.stop();
+        QVERIFY(!form.state().linkUp);
+        twoMoreRows();
+        QVERIFY(timer1->isActive());
+        QCOMPARE(panel(form, 1), russian(Msg::n128) + name);
 
         QTest::mouseClick(child<QPushButton>(form, "ButtonStopFile"), Qt::LeftButton);
         QVERIFY(!timer1->isActive());
         QCOMPARE(panel(form, 1), QString());
-        QCOMPARE(group->toolTip(), russian(Msg::n129) + name);
+        QCOMPARE(group->toolTip(), QStringLiteral("Trend file:  ") + name);
         QTest::qWait(300); // a row asked for before Stop is still written
         const QList<QByteArray> lines = fileLines(name);
         QTest::qWait(1500);
@@ -244,7 +262,7 @@ private slots:
         command("offline");
         QTRY_VERIFY_WITH_TIMEOUT(!timer1->isActive(), 8000);
         QCOMPARE(panel(form, 1), QString());
-        QCOMPARE(group->toolTip(), russian(Msg::n129) + second);
+        QCOMPARE(group->toolTip(), QStringLiteral("Trend file:  ") + second);
         QCOMPARE(fileLines(name), lines);
     }
 };

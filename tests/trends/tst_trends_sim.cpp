@@ -205,6 +205,40 @@ private slots:
         QVERIFY(lines[6].contains("\t-------\t"));
         QVERIFY(lines[4].contains("\t104\t\t106\t")); // sensor 5 empty, 6 in its place
     }
+
+    // A language switch clears the link flag so that the controller is identified again;
+    // that is no loss of the link, and a tick meanwhile must not end the recording.
+    // Losing the link afterwards still does.
+    void languageSwitchKeepsTheRecording()
+    {
+        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
+                 qPrintable(sim.errorText()));
+        prepare("1_2");
+        Engine e;
+        e.state.pollSensorData = true;
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        e.recorder.ButtonStartFileClick();
+        QVERIFY(e.stepUntil([&] { return e.recorder.recording(); }, 5));
+        e.step(); // header and first row
+        const QString name = e.recorder.trendFileName();
+
+        e.state.SwitchLanguage(1);
+        QVERIFY(!e.state.linkUp);
+        e.recorder.Timer1Timer();
+        QVERIFY(e.recorder.recording());
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }, 5));
+        QVERIFY(!e.recorder.rowRequested()); // the row came with the step that identified
+        QVERIFY(e.recorder.recording());
+        QCOMPARE(ReadTrendFile(name)->times.size(), 2);
+
+        // Switched while the link is interrupted: nothing to go on with.
+        e.state.SwitchLanguage(0);
+        e.state.linkInterruptedByUser = true;
+        e.step();
+        e.recorder.Timer1Timer();
+        QVERIFY(!e.recorder.recording());
+        QCOMPARE(e.view.status[1], QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTrendsSim)

@@ -79,6 +79,7 @@ SensorDataPage::~SensorDataPage() = default;
 QGroupBox *SensorDataPage::BuildTrendGroup()
 {
     GroupBox2 = named(new QGroupBox(QStringLiteral("Запись в файл"), this), "GroupBox2");
+    GroupBox2->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *row = new QHBoxLayout(GroupBox2);
     ButtonStartFile = namedButton("ButtonStartFile", "Старт");
     ButtonStopFile = namedButton("ButtonStopFile", "Стоп");

@@ -76,6 +76,7 @@ void MainState::SetLinkDown(const QString &text)
     m_view.ShowLamp(MainView::Lamp::Offline);
     m_view.ShowStatus(0, text);
     linkUp = false;
+    identifyingAgain = false;
 }
 
 void MainState::ShowAttemptNumber(int attempt) { m_view.ShowStatus(2, QString::number(attempt)); }
@@ -214,7 +215,9 @@ void MainState::SwitchLanguage(int lang)
 {
     settingsIni.writeInteger(QStringLiteral("language"), QStringLiteral("lang"), lang);
     SaveSettings();
+    const bool wasUp = linkUp;
     ApplyLanguage();
+    identifyingAgain = wasUp;
 }
 
 bool MainState::SaveSettings()

@@ -70,12 +70,14 @@ public:
     QString firmwareVersionText;
     QString hardwareVersionText;
     QString deviceConfigPath;
-    QString trendFileName;
 
     // Flags between the window and the poll cycle. The two the poll thread reads between
     // steps are atomic; the rest are only touched on the GUI thread.
     std::atomic<bool> linkUp{false};
     std::atomic<bool> stopPolling{false};
+    // linkUp was cleared by a language switch only, to identify the controller again: the
+    // link itself was not lost. Cleared by the next identification and by SetLinkDown.
+    bool identifyingAgain = false;
     bool linkInterruptedByUser = false;
     bool portSettingsChanged = false;
     bool deviceChanged = false;
@@ -83,7 +85,8 @@ public:
     bool pollSensorSettings = false;
     bool pollRelaySettings = false;
     bool pollConnectSettings = false;
-    bool trendRowRequested = false;
+    // Trend start asks for every tag; the cycle serves it and clears it. The trend row
+    // request and file name belong to the recorder (TrendRecorder).
     bool readAllTagsRequested = false;
     bool writeSensorSettingsRequested = false;
     bool writeRelaySettingsRequested = false;

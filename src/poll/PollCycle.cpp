@@ -48,6 +48,7 @@ void PollCycle::PollCycleStep()
     }
     if (s.linkInterruptedByUser) {
         configurationFailed = false;
+        s.identifyingAgain = false;
         if (s.linkUp) {
             s.link.ClosePort();
             priority(false);
@@ -59,10 +60,13 @@ void PollCycle::PollCycleStep()
     if (!s.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
         priority(false);
         configurationFailed = false;
+        s.identifyingAgain = false;
         return;
     }
     if (!s.linkUp) {
-        if (!IdentifyController()) {
+        const bool identified = IdentifyController();
+        s.identifyingAgain = false;
+        if (!identified) {
             s.link.ClosePort();
             priority(false);
             return;
@@ -82,9 +86,13 @@ void PollCycle::PollCycleStep()
         return;
     if (s.pollSensorData && !ReadSensorData())
         return;
+    if (liveDataRead)
+        liveDataRead();
     if (s.readAllTagsRequested) {
         ReadAllSensorTags();
         s.readAllTagsRequested = false;
+        if (allTagsRead)
+            allTagsRead();
     }
     if (s.pollSensorSettings && !ReadNextSensorSettings())
         return;
@@ -352,6 +360,11 @@ bool PollCycle::ReadRelaySettings()
 
 bool PollCycle::ReadAllSensorTags()
 {
+    // Below 1.2 the map has no tag block: a read of zero registers is refused by the
+    // controller, and three refusals would drop the link.
+    const MainState &s = m_state;
+    if (s.firmwareVersion < kFirstTagFirmware || s.registerMap.QOR_SENSOR_TAG_SIZE <= 0)
+        return true;
     for (int i = 0; i < int(sensorTagRecords.size()); ++i)
         if (!readTag(i))
             return false;

@@ -15,6 +15,11 @@ public:
 
     // Raised by the step: normal priority while online, idle otherwise.
     std::function<void(bool normal)> setPriority;
+    // Raised after the relay state and (when polled) the live sensor data were read in
+    // this step: the moment a trend row is written from the records.
+    std::function<void()> liveDataRead;
+    // Raised after readAllTagsRequested was served (whether or not every tag answered).
+    std::function<void()> allTagsRead;
 
     void PollCycleStep();
 
@@ -24,6 +29,8 @@ public:
     bool ReadConnectSettings();
     bool ReadNextSensorSettings();
     bool ReadRelaySettings();
+    // Every sensor's tag block into sensorTagRecords. A firmware without tags has none to
+    // read: true at once, nothing sent.
     bool ReadAllSensorTags();
     // The pending write requests, sensors, relays, connection in that order; a failed one
     // ends the step and leaves the later ones for a later step.

@@ -130,7 +130,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 void TForm1::BuildPages()
 {
     MainState &s = *m_state;
-    TabSheetSensorData = new SensorDataPage(s);
+    TabSheetSensorData = new SensorDataPage(s, *m_cycle);
     TabSheetSensorSettings = new SensorSettingsPage(s, *m_select);
     TabSheetRelaySettings = new RelaySettingsPage(s);
     TabSheetConnectSettings = new ConnectSettingsPage(s);
@@ -260,6 +260,7 @@ void TForm1::PrepareMainWindow()
     ApplyAccessMode(m_password->accessLevel == 1 || m_password->accessLevel == 2);
     PageControlQOR->setCurrentWidget(TabSheetSensorData);
     PageShown(PageControlQOR->currentIndex());
+    TabSheetSensorData->ShowTrendPeriod();
     HideDeviceViews();
     setWindowTitle(kCaption);
     m_state->sensorSettingsUser.setRowCount(2);
@@ -342,8 +343,10 @@ void TForm1::ToolButtonRusLanguageClick()
 
 void TForm1::ShowStatus(int panel, const QString &text)
 {
-    if (panel >= 0 && panel < 4)
-        StatusBar1Panel[panel]->setText(text);
+    if (panel < 0 || panel >= 4)
+        return;
+    StatusBar1Panel[panel]->setText(text);
+    StatusBar1Panel[panel]->setToolTip(text); // a long file name does not fit its panel
 }
 
 void TForm1::ShowLamp(Lamp lamp)

@@ -3,22 +3,36 @@
 #include "GridView.h"
 #include "MainState.h"
 #include "TextGrid.h"
+#include "TrendPolling.h"
 #include "Widgets.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
 constexpr int kSensorDataRowHeight = 30;
-}
+constexpr int kDefaultTrendPeriodS = 7; // [trends] time when start.ini has none
+} // namespace
 
-SensorDataPage::SensorDataPage(MainState &state, QWidget *parent)
+SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *parent)
     : QorPage(QStringLiteral("TabSheetSensorData"), state, parent)
 {
+    m_trendHost = std::make_unique<StateTrendHost>(
+        state, [this](const QString &hint) { GroupBox2->setToolTip(hint); });
+    m_recorder = new TrendRecorder(state.settingsIni, *m_trendHost, this);
+    AttachTrendRecorder(cycle, state, *m_recorder);
+
     auto *page = new QVBoxLayout(this);
+    auto *trendRow = new QHBoxLayout;
+    trendRow->addWidget(BuildTrendGroup());
+    trendRow->addStretch();
+    page->addLayout(trendRow);
     GroupBox22 = named(new QGroupBox(QStringLiteral("Состояние датчиков"), this), "GroupBox22");
     auto *grids = new QHBoxLayout(GroupBox22);
     auto make = [&](const char *name, TextGrid &model) {
@@ -56,6 +70,55 @@ SensorDataPage::SensorDataPage(MainState &state, QWidget *parent)
     grids->addStretch();
     page->addWidget(GroupBox22);
     page->addStretch();
+}
+
+SensorDataPage::~SensorDataPage() = default;
+
+// "Запись в файл": Start, Stop and the period between its two labels. Its texts have no
+// language key; they stay as they are in every language.
+QGroupBox *SensorDataPage::BuildTrendGroup()
+{
+    GroupBox2 = named(new QGroupBox(QStringLiteral("Запись в файл"), this), "GroupBox2");
+    GroupBox2->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto *row = new QHBoxLayout(GroupBox2);
+    ButtonStartFile = namedButton("ButtonStartFile", "Старт");
+    ButtonStopFile = namedButton("ButtonStopFile", "Стоп");
+    EditTrendTime = named(new QLineEdit(GroupBox2), "EditTrendTime");
+    EditTrendTime->setFixedWidth(EditTrendTime->fontMetrics().horizontalAdvance(u'0') * 8 + 12);
+    EditTrendTime->setAlignment(Qt::AlignRight);
+    m_editPalette = EditTrendTime->palette();
+    row->addWidget(ButtonStartFile);
+    row->addWidget(ButtonStopFile);
+    row->addSpacing(16);
+    row->addWidget(
+        named(new QLabel(QStringLiteral("Записывать раз в"), GroupBox2), "LabelTrendEvery"));
+    row->addWidget(EditTrendTime);
+    row->addWidget(named(new QLabel(QStringLiteral("сек"), GroupBox2), "LabelTrendSeconds"));
+    connect(ButtonStartFile, &QPushButton::clicked, m_recorder,
+            &TrendRecorder::ButtonStartFileClick);
+    connect(ButtonStopFile, &QPushButton::clicked, m_recorder, &TrendRecorder::ButtonStopFileClick);
+    connect(EditTrendTime, &QLineEdit::textChanged, this, &SensorDataPage::EditTrendTimeChange);
+    return GroupBox2;
+}
+
+void SensorDataPage::ShowTrendPeriod()
+{
+    const int period = m_state.settingsIni.readInteger(
+        QStringLiteral("trends"), QStringLiteral("time"), kDefaultTrendPeriodS);
+    const QString text = QString::number(period);
+    if (EditTrendTime->text() == text)
+        EditTrendTimeChange(text); // no change signal for the same text: store it anyway
+    else
+        EditTrendTime->setText(text);
+}
+
+void SensorDataPage::EditTrendTimeChange(const QString &text)
+{
+    // A refused period paints the edit red and leaves the stored one.
+    QPalette p = m_editPalette;
+    if (!m_recorder->EditTrendTimeChange(text))
+        p.setColor(QPalette::Base, QColor(255, 0, 0));
+    EditTrendTime->setPalette(p);
 }
 
 QString SensorDataPage::Caption() const

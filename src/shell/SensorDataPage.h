@@ -3,15 +3,25 @@
 
 #include <QHash>
 #include <QList>
+#include <QPalette>
+#include <memory>
 
 class GridView;
+class PollCycle;
 class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class StateTrendHost;
+class TrendRecorder;
 
-// TabSheetSensorData: the live values of the registered sensors in two grids side by side.
+// TabSheetSensorData: the live values of the registered sensors in two grids side by side,
+// and GroupBox2, which records them into a trend file.
 class SensorDataPage : public QorPage {
     Q_OBJECT
 public:
-    explicit SensorDataPage(MainState &state, QWidget *parent = nullptr);
+    // The recorder takes its rows from the cycle's records, after the cycle read them.
+    SensorDataPage(MainState &state, PollCycle &cycle, QWidget *parent = nullptr);
+    ~SensorDataPage() override;
 
     QString Caption() const override;
     void ApplyCaptions() override;
@@ -21,6 +31,10 @@ public:
     void LayoutChanged();
     // Layout passes run so far (each costs at most one walk over the cells).
     int layoutPasses() const { return m_layoutPasses; }
+    // Start-up: EditTrendTime shows [trends] time (7 when there is none); its change
+    // handler stores it.
+    void ShowTrendPeriod();
+    TrendRecorder &recorder() { return *m_recorder; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -36,8 +50,15 @@ private:
     void WidenColumns();
     void SetColumnWidths(const QList<int> &columns);
     void FitGridWidths();
+    QGroupBox *BuildTrendGroup();
+    void EditTrendTimeChange(const QString &text);
 
-    QGroupBox *GroupBox22;
+    QGroupBox *GroupBox22, *GroupBox2;
+    QPushButton *ButtonStartFile, *ButtonStopFile;
+    QLineEdit *EditTrendTime;
+    QPalette m_editPalette; // clWindow: the edit's colours while its period is valid
+    std::unique_ptr<StateTrendHost> m_trendHost;
+    TrendRecorder *m_recorder; // a child: Timer1 is found under the window
     GridView *StringGridSensorsData, *StringGridSensorsData2;
     QList<int> m_widths;     // column widths of both grids as last laid out
     QHash<int, int> m_widen; // column -> width a changed cell needs

@@ -25,6 +25,9 @@ TrendRecorder::TrendRecorder(MemIniFile &settingsIni, TrendHost &host, QObject *
     : QObject(parent), m_settings(settingsIni), m_host(host),
       m_clock([] { return QDateTime::currentDateTime(); })
 {
+    // Children, so the window's Timer1 is found by name under the main window.
+    m_timer.setParent(this);
+    m_tagWait.setParent(this);
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setInterval(5000);
     connect(&m_timer, &QTimer::timeout, this, &TrendRecorder::Timer1Timer);
@@ -109,6 +112,10 @@ bool TrendRecorder::EditTrendTimeChange(const QString &text)
     const auto period = ParseTrendPeriod(text);
     if (!period)
         return false;
+    // The edit filled at start-up with the stored period: start.ini already holds it.
+    if (m_settings.valueExists(kSection, kKey) &&
+        m_settings.readInteger(kSection, kKey, 0) == *period)
+        return true;
     m_settings.writeInteger(kSection, kKey, *period);
     m_host.SaveSettings();
     return true;

@@ -48,8 +48,8 @@ public:
     void ButtonStopFileClick();
     void Timer1Timer();
     // True when the text is a period; it is then stored as [trends] time and start.ini is
-    // rewritten. False: paint the edit red; nothing is stored. A running recording keeps
-    // its interval.
+    // rewritten (unless it holds that period already). False: paint the edit red; nothing
+    // is stored. A running recording keeps its interval.
     bool EditTrendTimeChange(const QString &text);
 
     // Poll cycle: the tags asked for at Start were read (or given up on).

@@ -4,10 +4,9 @@
 #include "MainState.h"
 #include "MainView.h"
 #include "PollCycle.h"
-#include "SensorTags.h"
 #include "SimProcess.h"
+#include "TrendPolling.h"
 #include "TrendReader.h"
-#include "TrendRecorder.h"
 #include "WorkingFolder.h"
 
 #include <QDir>
@@ -30,56 +29,27 @@ struct Recorder : MainView {
     void SensorDataLayoutChanged() override {}
     int SensorSettingsVisibleRows() override { return 8; }
     void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &) override {}
-    void HideProgress() override {}
+    QString panel10; // empty while hidden
+    void ShowProgress(const QString &text) override { panel10 = text; }
+    void HideProgress() override { panel10.clear(); }
     void SetWriteBackRunning(bool) override {}
 };
 
-// The window's side of the recorder, as the shell wires it to the program's state.
-struct Host : TrendHost {
-    MainState &state;
-    QString panel10;
-    QString hint;
-    explicit Host(MainState &s) : state(s) {}
-    bool LinkUp() const override { return state.linkUp; }
-    void RequestAllTags() override { state.readAllTagsRequested = true; }
-    void ShowPanel10(const QString &caption) override { panel10 = caption; }
-    void HidePanel10() override { panel10.clear(); }
-    void ShowStatus1(const QString &text) override { state.view().ShowStatus(1, text); }
-    void SetTrendHint(const QString &text) override { hint = text; }
-    bool SaveSettings() override { return state.SaveSettings(); }
-};
-
-// The program without the window. step() is one poll-cycle step followed by what the cycle
-// hands to the recorder: the row after a good read of the live data, the report that the
-// tags asked for were read.
+// The program without the window: the cycle and the recorder wired as the window wires
+// them, so a row follows a good read of the live data and Start goes on when the tags
+// asked for were read.
 struct Engine {
     Recorder view;
     MainState state{view};
     PollCycle cycle{state};
-    Host host{state};
+    QString hint; // of GroupBox2
+    StateTrendHost host{state, [this](const QString &text) { hint = text; }};
     TrendRecorder recorder{state.settingsIni, host};
 
-    TrendReadings readings()
-    {
-        const int n = state.registerMap.MAX_SENSORS;
-        return {std::span<const quint16>(cycle.statusRecord.values.data(), size_t(n)),
-                std::span<const quint16>(cycle.temperatureRecord.values.data(), size_t(n)),
-                [this](int i) {
-                    return i < int(cycle.sensorTagRecords.size())
-                               ? SensorTagText(cycle.sensorTagRecords[size_t(i)].values,
-                                               state.registerMap.QOR_SENSOR_TAG_SIZE)
-                               : QString();
-                }};
-    }
+    Engine() { AttachTrendRecorder(cycle, state, recorder); }
     void step()
     {
-        const bool tagsAsked = state.readAllTagsRequested;
         cycle.PollCycleStep();
-        if (state.linkUp)
-            recorder.LiveDataRead(readings());
-        if (tagsAsked && !state.readAllTagsRequested)
-            recorder.AllTagsRead();
         QCoreApplication::processEvents();
     }
     bool stepUntil(const std::function<bool()> &done, int steps = 50)
@@ -164,12 +134,15 @@ private slots:
         e.recorder.ButtonStartFileClick();
         QVERIFY(e.state.readAllTagsRequested);
         QVERIFY(!e.recorder.recording());
+        QCOMPARE(e.view.panel10, QString::fromUtf16(Msg::n127.russian));
         // Below 1.2 there are no tag registers: asking for them must not drop the link
-        // (and with it the recording at its first tick). The poll cycle does not skip that
-        // read yet.
-        if (!tags)
-            QEXPECT_FAIL("", "the poll cycle reads zero-register tag blocks below 1.2", Abort);
+        // (and with it the recording at its first tick).
+        const qsizetype sentBefore = sim.logEntries("RX").size();
         QVERIFY(e.stepUntil([&] { return e.recorder.recording(); }, 5));
+        QVERIFY(e.state.linkUp);
+        QCOMPARE(e.view.panel10, QString());
+        if (!tags) // nothing but the live data: relay state, status, temperature, time
+            QCOMPARE(sim.logEntries("RX").size() - sentBefore, 4);
         QCOMPARE(e.recorder.timer1().interval(), 3600000);
         const QString name = e.recorder.trendFileName();
         QCOMPARE(e.view.status[1], QString::fromUtf16(Msg::n128.russian) + name);
@@ -198,7 +171,7 @@ private slots:
         e.recorder.Timer1Timer();
         QVERIFY(!e.recorder.recording());
         QCOMPARE(e.view.status[1], QString());
-        QCOMPARE(e.host.hint, QString::fromUtf16(Msg::n129.russian) + name);
+        QCOMPARE(e.hint, QString::fromUtf16(Msg::n129.russian) + name);
 
         QString why;
         const auto t = ReadTrendFile(name, &why);
@@ -231,6 +204,40 @@ private slots:
         }
         QVERIFY(lines[6].contains("\t-------\t"));
         QVERIFY(lines[4].contains("\t104\t\t106\t")); // sensor 5 empty, 6 in its place
+    }
+
+    // A language switch clears the link flag so that the controller is identified again;
+    // that is no loss of the link, and a tick meanwhile must not end the recording.
+    // Losing the link afterwards still does.
+    void languageSwitchKeepsTheRecording()
+    {
+        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
+                 qPrintable(sim.errorText()));
+        prepare("1_2");
+        Engine e;
+        e.state.pollSensorData = true;
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        e.recorder.ButtonStartFileClick();
+        QVERIFY(e.stepUntil([&] { return e.recorder.recording(); }, 5));
+        e.step(); // header and first row
+        const QString name = e.recorder.trendFileName();
+
+        e.state.SwitchLanguage(1);
+        QVERIFY(!e.state.linkUp);
+        e.recorder.Timer1Timer();
+        QVERIFY(e.recorder.recording());
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }, 5));
+        QVERIFY(!e.recorder.rowRequested()); // the row came with the step that identified
+        QVERIFY(e.recorder.recording());
+        QCOMPARE(ReadTrendFile(name)->times.size(), 2);
+
+        // Switched while the link is interrupted: nothing to go on with.
+        e.state.SwitchLanguage(0);
+        e.state.linkInterruptedByUser = true;
+        e.step();
+        e.recorder.Timer1Timer();
+        QVERIFY(!e.recorder.recording());
+        QCOMPARE(e.view.status[1], QString());
     }
 };
 

@@ -78,8 +78,12 @@ void PollCycle::PollCycleStep()
     }
     if (!ReadRelayStatus())
         return;
-    if (s.pollSensorData && !ReadSensorData())
-        return;
+    if (s.pollSensorData) {
+        if (!ReadSensorData())
+            return;
+        if (sensorDataRead)
+            sensorDataRead();
+    }
     if (s.readAllTagsRequested) {
         ReadAllSensorTags();
         s.readAllTagsRequested = false;

@@ -15,6 +15,9 @@ public:
 
     // Raised by the step: normal priority while online, idle otherwise.
     std::function<void(bool normal)> setPriority;
+    // Called after every successful read of the sensor data (status, temperature, time),
+    // with the new words in statusRecord and temperatureRecord: the live chart's feed.
+    std::function<void()> sensorDataRead;
 
     void PollCycleStep();
 

@@ -12,6 +12,7 @@ class QToolBar;
 class QToolButton;
 class ConnectSettingsPage;
 class GridView;
+class LiveChart;
 class MainState;
 class PollCycle;
 class ProfilesPage;
@@ -24,6 +25,7 @@ class Shape;
 class TConparDlg;
 class TForm3;
 class TFormQorSelectSensors;
+class TrendViewer;
 
 // The main window: the tool bar, the status bar, the link lamp, the relay states and the
 // pages of PageControlQOR. It shows MainState and turns the user's actions into its flags.
@@ -62,6 +64,8 @@ public slots:
     void ToolButton4Click();
     void ToolButtonEngLanguageClick();
     void ToolButtonRusLanguageClick();
+    void ToolButtonChartClick();
+    void ToolButtonTrendViewerClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -72,6 +76,7 @@ private:
     void PrepareMainWindow();
     void BuildToolBar();
     void BuildPages();
+    void BuildLiveChart();
     void ApplyAccessMode(bool full);
     void PageShown(int index);
     void ConparSettingsStored();
@@ -92,6 +97,9 @@ private:
     QToolButton *ToolButton1, *ToolButton3, *ToolButton4, *ToolButtonQorOpenProfile,
         *ToolButtonQorSaveProfile, *ToolButtonQorLoadProfileToController, *ToolButtonEngLanguage,
         *ToolButtonRusLanguage, *ToolButtonOpenCfg;
+    QToolButton *ToolButtonChart, *ToolButtonTrendViewer;
+    LiveChart *m_liveChart = nullptr;
+    QPointer<TrendViewer> m_trendViewer;
     QLabel *StatusBar1Panel[4];
     Shape *Shape1;
     QLabel *Label1, *Label12, *Panel10;

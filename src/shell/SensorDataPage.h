@@ -21,6 +21,12 @@ public:
     void LayoutChanged();
     // Layout passes run so far (each costs at most one walk over the cells).
     int layoutPasses() const { return m_layoutPasses; }
+    // A panel under the grids (the live chart), taking the page's free height.
+    void AddPanel(QWidget *panel);
+
+signals:
+    // A row of a data grid was clicked: its sensor, zero-based.
+    void SensorClicked(int sensor);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -162,7 +162,9 @@ void TimeChartView::FitY(double low, double high)
 
 int TimeChartView::PlotWidth() const
 {
-    return std::max(50, int(chart()->plotArea().width()));
+    // A bucket of two pixel columns gives its lowest and highest value: about one point a
+    // pixel, which is what a line series can take without slowing the panning down.
+    return std::max(25, int(chart()->plotArea().width()) / 2);
 }
 
 void TimeChartView::Pan(double share)

@@ -65,7 +65,7 @@ public:
     void SetRange(qint64 from, qint64 to);
     // Y range from the points drawn, with a margin; a flat line gets some room.
     void FitY(double low, double high);
-    // Pixel columns of the plot area: the buckets of the decimation.
+    // Buckets of the decimation for the plot area's width.
     int PlotWidth() const;
     // Pans by a share of the shown width (negative: back in time); zooms around a time.
     void Pan(double share);

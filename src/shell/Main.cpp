@@ -186,7 +186,7 @@ void TForm1::ToolButtonChartClick()
 void TForm1::ToolButtonTrendViewerClick()
 {
     if (!m_trendViewer)
-        m_trendViewer = new TrendViewer(*m_state, this);
+        m_trendViewer = new TrendViewer(m_state->settingsIni, this);
     m_trendViewer->show();
     m_trendViewer->raise();
     if (m_trendViewer->data().timesMs.empty())

@@ -1,7 +1,7 @@
 #include "TrendViewer.h"
 
 #include "ChartLines.h"
-#include "MainState.h"
+#include "LookupText.h"
 #include "Widgets.h"
 
 #include <QDir>
@@ -28,8 +28,8 @@ QIcon ColorIcon(const QColor &c)
 
 } // namespace
 
-TrendViewer::TrendViewer(MainState &state, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_state(state)
+TrendViewer::TrendViewer(const MemIniFile &settings, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_settings(settings)
 {
     setObjectName(QStringLiteral("TrendViewer"));
     resize(1100, 650);
@@ -92,7 +92,7 @@ TrendViewer::~TrendViewer()
 
 QString TrendViewer::Text(const char *key, const char *def) const
 {
-    return m_state.Text(key, QString::fromUtf8(def));
+    return LookupText(m_settings, key, QString::fromUtf8(def));
 }
 
 void TrendViewer::ApplyCaptions()

@@ -7,7 +7,7 @@
 #include <memory>
 
 class ChannelLine;
-class MainState;
+class MemIniFile;
 #include <QFileDialog>
 class QLabel;
 class QListWidget;
@@ -21,7 +21,8 @@ class TimeChartView;
 class TrendViewer : public QWidget {
     Q_OBJECT
 public:
-    explicit TrendViewer(MainState &state, QWidget *parent = nullptr);
+    // Texts come from the language sections of settings.
+    explicit TrendViewer(const MemIniFile &settings, QWidget *parent = nullptr);
     ~TrendViewer() override;
 
     // Asks for a file (the dialog is opened with open(); the file loads when it is chosen).
@@ -47,7 +48,7 @@ private:
     QString ChannelName(int c) const;
     void ShowFileInfo();
 
-    MainState &m_state;
+    const MemIniFile &m_settings;
     TimeChartView *m_view;
     QListWidget *m_list;
     QPushButton *m_open, *m_all, *m_checkAll, *m_checkNone;

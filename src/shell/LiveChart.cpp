@@ -36,7 +36,11 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
 
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawMs);
-    connect(&m_redrawTimer, &QTimer::timeout, this, &LiveChart::Redraw);
+    connect(&m_redrawTimer, &QTimer::timeout, this, [this] {
+        // A redraw asked for before the pause does not move the paused lines.
+        if (!m_paused)
+            Redraw();
+    });
     connect(m_pause, &QToolButton::toggled, this, &LiveChart::SetPaused);
     connect(m_follow, &QToolButton::clicked, this, &LiveChart::FollowNewest);
     // Looking back (drag, wheel) stops the following; the readings still come in.

@@ -56,16 +56,16 @@ sleep $((seconds / 6)); echo "set status 2 auto" >&7
 sleep $((seconds / 2))
 # A sensor picked in the grid is drawn thicker.
 eval "$(xdotool getwindowgeometry --shell "$main")"
-xdotool mousemove $((X + ${ROW_X:-120})) $((Y + ${ROW_Y:-210})) click 1
+xdotool mousemove $((X + ${ROW_X:-400})) $((Y + ${ROW_Y:-210})) click 1
 sleep 1.5
 import -window root "$out/live_chart.png"
 # Zoomed in with the wheel over the chart.
-xdotool mousemove $((X + ${CHART_X:-900})) $((Y + ${CHART_Y:-700}))
+xdotool mousemove $((X + ${CHART_X:-1380})) $((Y + ${CHART_Y:-700}))
 for _ in 1 2 3 4 5 6; do xdotool click 4; sleep 0.1; done
 sleep 1.5
 import -window root "$out/live_chart_zoomed.png"
 # The trend viewer: its tool button, then the file typed into the dialog.
-xdotool mousemove $((X + ${VIEWER_X:-330})) $((Y + ${VIEWER_Y:-15})) click 1
+xdotool mousemove $((X + ${VIEWER_X:-350})) $((Y + ${VIEWER_Y:-15})) click 1
 sleep 2
 xdotool type --delay 10 "$wd/Trends/30_11_26____00_00_00.txt"
 xdotool key Return

@@ -118,6 +118,9 @@ TimeChartView::TimeChartView(QWidget *parent) : QChartView(parent)
     auto *c = new QChart;
     c->setMargins(QMargins(4, 4, 4, 4));
     c->legend()->setAlignment(Qt::AlignRight);
+    QFont small = c->legend()->font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    c->legend()->setFont(small);
     m_axisX = new QDateTimeAxis;
     m_axisX->setFormat(QStringLiteral("dd.MM HH:mm:ss"));
     m_axisX->setTickCount(6);
@@ -156,8 +159,13 @@ void TimeChartView::FitY(double low, double high)
     }
     const double margin = std::max((high - low) * 0.05, 1.0);
     const double lo = std::floor(low - margin), hi = std::ceil(high + margin);
-    if (m_axisY->min() != lo || m_axisY->max() != hi)
+    // Compared with what was asked last time: the nice numbers move the axis's own ends.
+    if (lo != m_yLow || hi != m_yHigh) {
+        m_yLow = lo;
+        m_yHigh = hi;
         m_axisY->setRange(lo, hi);
+        m_axisY->applyNiceNumbers(); // round ticks
+    }
 }
 
 int TimeChartView::PlotWidth() const
@@ -185,7 +193,8 @@ void TimeChartView::Zoom(double factor, qint64 around)
 void TimeChartView::wheelEvent(QWheelEvent *event)
 {
     const QPoint d = event->angleDelta();
-    if (d.x() != 0 && std::abs(d.x()) > std::abs(d.y())) {
+    const bool sideways = d.x() != 0 && std::abs(d.x()) > std::abs(d.y());
+    if (sideways) {
         Pan(-d.x() / 1200.0); // a notch sideways: a tenth of the width
     } else if (d.y() != 0) {
         const QRectF plot = chart()->plotArea();
@@ -193,7 +202,7 @@ void TimeChartView::wheelEvent(QWheelEvent *event)
         Zoom(std::pow(0.8, d.y() / 120.0), m_from + qint64(at * double(m_to - m_from)));
     }
     event->accept();
-    emit userMovedRange();
+    emit userMovedRange(sideways);
 }
 
 void TimeChartView::mousePressEvent(QMouseEvent *event)
@@ -217,7 +226,7 @@ void TimeChartView::mouseMoveEvent(QMouseEvent *event)
         const qint64 span = m_to - m_from;
         const qint64 from = m_dragFrom - qint64(dx * msPerPixel);
         SetRange(from, from + span);
-        emit userMovedRange();
+        emit userMovedRange(true);
         event->accept();
         return;
     }

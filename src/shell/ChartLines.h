@@ -72,8 +72,8 @@ public:
     void Zoom(double factor, qint64 around);
 
 signals:
-    // The user moved or zoomed: the owner redraws for the new range.
-    void userMovedRange();
+    // The user moved (panned true) or only zoomed: the owner redraws for the new range.
+    void userMovedRange(bool panned);
     void rangeChanged();
 
 protected:
@@ -86,6 +86,7 @@ private:
     QDateTimeAxis *m_axisX;
     QValueAxis *m_axisY;
     qint64 m_from = 0, m_to = 1;
+    double m_yLow = 0, m_yHigh = 0;
     bool m_dragging = false;
     QPointF m_dragStart;
     qint64 m_dragFrom = 0;

@@ -28,7 +28,7 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
     row->addStretch();
     layout->addLayout(row);
     m_view = named(new TimeChartView(this), "ChartViewLive");
-    m_view->setMinimumHeight(260);
+    m_view->setMinimumHeight(300);
     layout->addWidget(m_view, 1);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     m_view->SetRange(now - kDefaultSpanMs, now);
@@ -43,9 +43,11 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
     });
     connect(m_pause, &QToolButton::toggled, this, &LiveChart::SetPaused);
     connect(m_follow, &QToolButton::clicked, this, &LiveChart::FollowNewest);
-    // Looking back (drag, wheel) stops the following; the readings still come in.
-    connect(m_view, &TimeChartView::userMovedRange, this, [this] {
-        m_following = false;
+    // Looking back (drag, scroll) stops the following, the readings still come in; a zoom
+    // while following keeps the newest reading at the right edge.
+    connect(m_view, &TimeChartView::userMovedRange, this, [this](bool panned) {
+        if (panned || !m_following)
+            m_following = false;
         m_drawnRevision = ~quint64(0);
         Redraw();
     });

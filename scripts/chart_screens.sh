@@ -69,14 +69,20 @@ xdotool mousemove $((X + ${VIEWER_X:-350})) $((Y + ${VIEWER_Y:-15})) click 1
 sleep 2
 xdotool type --delay 10 "$wd/Trends/30_11_26____00_00_00.txt"
 xdotool key Return
-sleep 6
-import -window root "$out/trend_viewer.png"
+sleep 1
+xdotool key Escape # the file name completer's popup, if it stayed
+sleep 5
 viewer=$(xdotool search --onlyvisible --pid "$vpid" --name 'Просмотр тренда' | head -1)
 if [ -n "$viewer" ]; then
+  import -window "$viewer" "$out/trend_viewer.png"
   eval "$(xdotool getwindowgeometry --shell "$viewer")"
-  xdotool mousemove $((X + 700)) $((Y + 350))
+  # Only channels 5, 7 and 9 (no power, faulty, undetermined in places), zoomed to a day.
+  xdotool mousemove $((X + 176)) $((Y + 627)) click 1
+  sleep 1
+  for y in 111 143 175; do xdotool mousemove $((X + 21)) $((Y + y)) click 1; sleep 0.5; done
+  xdotool mousemove $((X + 500)) $((Y + 350))
   for _ in 1 2 3 4 5 6 7 8; do xdotool click 4; sleep 0.3; done
   sleep 2
-  import -window root "$out/trend_viewer_zoomed.png"
+  import -window "$viewer" "$out/trend_viewer_zoomed.png"
 fi
 echo "screenshots in $out"

@@ -145,9 +145,9 @@ void TimeChartView::SetRange(qint64 from, qint64 to)
     m_axisX->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     // Seconds matter on a short range, the date on a long one.
     const qint64 span = to - from;
-    m_axisX->setFormat(span <= 2 * 3600 * 1000 ? QStringLiteral("HH:mm:ss")
-                       : span <= 2 * 86400 * 1000 ? QStringLiteral("dd.MM HH:mm")
-                                                  : QStringLiteral("dd.MM.yy"));
+    m_axisX->setFormat(span <= 2 * 3600 * 1000      ? QStringLiteral("HH:mm:ss")
+                       : span <= 10LL * 86400 * 1000 ? QStringLiteral("dd.MM HH:mm")
+                                                     : QStringLiteral("dd.MM.yy"));
     emit rangeChanged();
 }
 

@@ -28,7 +28,7 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
     row->addStretch();
     layout->addLayout(row);
     m_view = named(new TimeChartView(this), "ChartViewLive");
-    m_view->setMinimumHeight(300);
+    m_view->setMinimumHeight(180);
     layout->addWidget(m_view, 1);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     m_view->SetRange(now - kDefaultSpanMs, now);

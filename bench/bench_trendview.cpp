@@ -3,6 +3,7 @@
 // Usage: QT_QPA_PLATFORM=offscreen bench_trendview [ROWS=604800] [CHANNELS=36]
 //        bench_trendview --write FILE [ROWS] [CHANNELS]   (only writes the file)
 #include "ChartLines.h"
+#include "Decimate.h"
 #include "MemIniFile.h"
 #include "TrendGen.h"
 #include "TrendReader.h"
@@ -54,6 +55,26 @@ int main(int argc, char **argv)
             return 2;
     }
     std::printf("parse (ReadTrendColumns), median of 3: %.0f ms\n", median(parse));
+
+    // Decimation alone, every channel over the whole week into 640 buckets.
+    {
+        const auto data = ReadTrendColumns(path);
+        std::vector<double> ms;
+        size_t points = 0;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer t;
+            t.start();
+            points = 0;
+            for (const auto &channel : data->values)
+                points += DecimateMinMax(data->timesMs.data(), channel.data(), channel.size(),
+                                         data->timesMs.front(), data->timesMs.back(), 640, 5000)
+                              .size();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("decimation alone, %d channels x %d rows into 640 buckets: median %.1f ms "
+                    "(%zu points)\n",
+                    channels, rows, median(ms), points);
+    }
 
     MemIniFile settings(QString{});
     std::vector<double> open;

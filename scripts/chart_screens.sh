@@ -74,7 +74,7 @@ xdotool key Escape # the file name completer's popup, if it stayed
 sleep 5
 viewer=$(xdotool search --onlyvisible --pid "$vpid" --name 'Просмотр тренда' | head -1)
 if [ -n "$viewer" ]; then
-  import -window "$viewer" "$out/trend_viewer.png"
+  import -window root "$out/trend_viewer.png"
   eval "$(xdotool getwindowgeometry --shell "$viewer")"
   # Only channels 5, 7 and 9 (no power, faulty, undetermined in places), zoomed to a day.
   xdotool mousemove $((X + 176)) $((Y + 627)) click 1
@@ -83,6 +83,6 @@ if [ -n "$viewer" ]; then
   xdotool mousemove $((X + 500)) $((Y + 350))
   for _ in 1 2 3 4 5 6 7 8; do xdotool click 4; sleep 0.3; done
   sleep 2
-  import -window "$viewer" "$out/trend_viewer_zoomed.png"
+  import -window root "$out/trend_viewer_zoomed.png"
 fi
 echo "screenshots in $out"

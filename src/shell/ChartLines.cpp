@@ -117,6 +117,8 @@ TimeChartView::TimeChartView(QWidget *parent) : QChartView(parent)
 {
     auto *c = new QChart;
     c->setMargins(QMargins(4, 4, 4, 4));
+    c->setBackgroundRoundness(0);
+    c->setAnimationOptions(QChart::NoAnimation);
     c->legend()->setAlignment(Qt::AlignRight);
     QFont small = c->legend()->font();
     small.setPointSizeF(small.pointSizeF() * 0.8);

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-LiveSeries::LiveSeries(int capacity) : m_capacity(std::max(capacity, 2))
+LiveSeries::LiveSeries(int capacity, qint64 minIntervalMs)
+    : m_capacity(std::max(capacity, 2)), m_minIntervalMs(minIntervalMs)
 {
     m_times.resize(m_capacity);
 }
@@ -15,10 +16,16 @@ void LiveSeries::Clear()
     ++m_revision;
 }
 
-void LiveSeries::Append(qint64 timeMs, std::span<const quint16> status,
+bool LiveSeries::Append(qint64 timeMs, std::span<const quint16> status,
                         std::span<const quint16> temperature)
 {
     const int n = int(std::min(status.size(), temperature.size()));
+    if (n == sensorCount() && m_size > 0 && timeMs >= time(m_size - 1) &&
+        timeMs - time(m_size - 1) < m_minIntervalMs)
+        return false;
+    // The clock set back: the times would no longer ascend, which drawing relies on.
+    if (m_size > 0 && timeMs < time(m_size - 1))
+        Clear();
     if (n != sensorCount()) {
         // Another register map: the old rows belong to other sensors.
         Clear();
@@ -41,6 +48,7 @@ void LiveSeries::Append(qint64 timeMs, std::span<const quint16> status,
             m_registered.push_back(s);
     }
     ++m_revision;
+    return true;
 }
 
 void LiveSeries::CopyTimes(std::vector<qint64> &out) const

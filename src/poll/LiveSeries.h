@@ -13,10 +13,14 @@ class LiveSeries {
 public:
     static constexpr float kGap = std::numeric_limits<float>::quiet_NaN();
 
-    explicit LiveSeries(int capacity = 8192);
+    // A reading closer than minIntervalMs to the last one kept is left out, so that the
+    // ring holds the same stretch of time at any line speed (8192 x 100 ms: 13 minutes);
+    // the sensors themselves transmit only every few seconds.
+    explicit LiveSeries(int capacity = 8192, qint64 minIntervalMs = 0);
 
-    // One poll cycle's reading: status and temperature words of sensors 1 .. n.
-    void Append(qint64 timeMs, std::span<const quint16> status,
+    // One poll cycle's reading: status and temperature words of sensors 1 .. n. False
+    // when it came too soon after the last one and was left out.
+    bool Append(qint64 timeMs, std::span<const quint16> status,
                 std::span<const quint16> temperature);
     void Clear();
 
@@ -42,6 +46,7 @@ private:
     int slot(int i) const { return (m_first + i) % m_capacity; }
 
     int m_capacity;
+    qint64 m_minIntervalMs;
     int m_first = 0;
     int m_size = 0;
     quint64 m_revision = 0;

@@ -14,7 +14,7 @@
 #include <QValueAxis>
 
 LiveChart::LiveChart(MainState &state, QWidget *parent)
-    : QWidget(parent), m_state(state), m_series(8192)
+    : QWidget(parent), m_state(state), m_series(8192, 100)
 {
     setObjectName(QStringLiteral("LiveChart"));
     auto *layout = new QVBoxLayout(this);

@@ -67,6 +67,20 @@ private slots:
         QCOMPARE(ring.value(0, 1), 65535.0f);
     }
 
+    void ringLeavesOutReadingsThatComeTooSoon()
+    {
+        LiveSeries ring(4, 100);
+        const quint16 st[1] = {0}, t[1] = {1};
+        QVERIFY(ring.Append(1000, st, t));
+        QVERIFY(!ring.Append(1050, st, t));
+        QVERIFY(ring.Append(1100, st, t));
+        QCOMPARE(ring.size(), 2);
+        // The clock set back: the ring starts afresh, so times still ascend.
+        QVERIFY(ring.Append(500, st, t));
+        QCOMPARE(ring.size(), 1);
+        QCOMPARE(ring.time(0), qint64(500));
+    }
+
     void ringStartsAfreshForAnotherSensorCount()
     {
         LiveSeries ring(4);

@@ -6,7 +6,8 @@ set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
 cmake -S "$src" -B "$build" -DVELMARIS_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target velmaris qor7070-sim bench_link bench_cycle bench_writeback >/dev/null
+cmake --build "$build" -j2 --target velmaris qor7070-sim bench_link bench_cycle bench_writeback \
+  bench_trendview >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(date -u +%Y-%m-%dT%H:%MZ)"
 echo
@@ -18,3 +19,11 @@ echo
 echo "| state | wall s | CPU s | CPU / wall | cycles seen by the simulator |"
 echo "|---|---|---|---|---|"
 "$src/bench/window_cpu.sh" "$build" 60 30
+echo
+echo "## Window with the live chart shown (CHART=1), 60 s online"
+echo
+CHART=1 "$src/bench/window_cpu.sh" "$build" 60 0
+echo
+echo "## Trend viewer on a week of rows"
+echo
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_trendview" 2>/dev/null

@@ -2,6 +2,7 @@
 # CPU time and peak memory of the real velmaris window polling qor7070-sim --pace at 9600
 # baud (36 sensors, sensor-data page) under Xvfb, the password typed with xdotool.
 # Usage: window_cpu.sh BUILD_DIR [ONLINE_S=60] [OFFLINE_S=30]
+# CHART=1 shows the live chart under the sensor grids (it is hidden otherwise).
 set -euo pipefail
 build=$(realpath "$1")
 online=${2:-60}
@@ -43,6 +44,7 @@ pty=$(sed -n 's/^PTY //p' "$wd/sim.out")
 # no pause after a transaction.
 sed -i -e "s|^port=.*|port=$pty\r|" -e 's|^speed=.*|speed=0\r|' -e 's|^parity=.*|parity=0\r|' \
        -e 's|^stopbits=.*|stopbits=0\r|' -e 's|^sleep=.*|sleep=0\r|' "$wd/start.ini"
+printf '[chart]\r\nvisible=%s\r\n' "${CHART:-0}" >>"$wd/start.ini"
 
 Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$wd/display" 2>/dev/null &
 xpid=$!

@@ -84,8 +84,12 @@ void PollCycle::PollCycleStep()
     }
     if (!ReadRelayStatus())
         return;
-    if (s.pollSensorData && !ReadSensorData())
-        return;
+    if (s.pollSensorData) {
+        if (!ReadSensorData())
+            return;
+        if (sensorDataRead)
+            sensorDataRead();
+    }
     if (liveDataRead)
         liveDataRead();
     if (s.readAllTagsRequested) {

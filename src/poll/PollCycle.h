@@ -20,6 +20,9 @@ public:
     std::function<void()> liveDataRead;
     // Raised after readAllTagsRequested was served (whether or not every tag answered).
     std::function<void()> allTagsRead;
+    // Called after every successful read of the sensor data (status, temperature, time),
+    // with the new words in statusRecord and temperatureRecord: the live chart's feed.
+    std::function<void()> sensorDataRead;
 
     void PollCycleStep();
 

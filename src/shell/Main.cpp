@@ -5,6 +5,7 @@
 #include "FrameLogView.h"
 #include "GridView.h"
 #include "LinkStatisticsView.h"
+#include "LiveChart.h"
 #include "MainState.h"
 #include "Message.h"
 #include "PollCycle.h"
@@ -15,12 +16,14 @@
 #include "SensorDataPage.h"
 #include "SensorSettingsPage.h"
 #include "SensorTags.h"
+#include "TrendViewer.h"
 #include "Shape.h"
 #include "Unitqorselectdlg.h"
 #include "Widgets.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -150,6 +153,54 @@ void TForm1::BuildPages()
     // ToolButtonQorLoadProfileToControllerClick only runs the page button's action.
     connect(ToolButtonQorLoadProfileToController, &QToolButton::clicked, TabSheetProfiles,
             &ProfilesPage::ButtonQorLoadControllerFromProfileClick);
+    BuildLiveChart();
+}
+
+void TForm1::BuildLiveChart()
+{
+    MainState &s = *m_state;
+    m_liveChart = new LiveChart(s, TabSheetSensorData);
+    TabSheetSensorData->AddPanel(m_liveChart);
+    const bool shown = s.settingsIni.readString(QStringLiteral("chart"), QStringLiteral("visible"),
+                                                QStringLiteral("0")) == QStringLiteral("1");
+    m_liveChart->setVisible(shown);
+    ToolButtonChart->setChecked(shown);
+    connect(TabSheetSensorData, &SensorDataPage::SensorClicked, m_liveChart, &LiveChart::Highlight);
+    // A line is named with the sensor's tag where one was read.
+    m_liveChart->sensorName = [this](int sensor) {
+        const auto &tags = m_cycle->sensorTagRecords;
+        QString tag;
+        if (sensor < int(tags.size()) && tags[size_t(sensor)].registerCount > 0)
+            tag = SensorTagText(tags[size_t(sensor)].values, m_state->registerMap.QOR_SENSOR_TAG_SIZE)
+                      .trimmed();
+        return tag.isEmpty() ? m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1) : tag;
+    };
+    m_cycle->sensorDataRead = [this] {
+        const int n = m_state->registerMap.MAX_SENSORS;
+        m_liveChart->Feed(QDateTime::currentMSecsSinceEpoch(),
+                          std::span(m_cycle->statusRecord.values).first(size_t(n)),
+                          std::span(m_cycle->temperatureRecord.values).first(size_t(n)));
+    };
+}
+
+void TForm1::ToolButtonChartClick()
+{
+    const bool shown = ToolButtonChart->isChecked();
+    m_liveChart->setVisible(shown);
+    // Remembered for the next start.
+    m_state->settingsIni.writeString(QStringLiteral("chart"), QStringLiteral("visible"),
+                                     shown ? QStringLiteral("1") : QStringLiteral("0"));
+    m_state->SaveSettings();
+}
+
+void TForm1::ToolButtonTrendViewerClick()
+{
+    if (!m_trendViewer)
+        m_trendViewer = new TrendViewer(m_state->settingsIni, this);
+    m_trendViewer->show();
+    m_trendViewer->raise();
+    if (m_trendViewer->data().timesMs.empty())
+        m_trendViewer->ChooseFile();
 }
 
 TForm1::~TForm1()
@@ -196,6 +247,15 @@ void TForm1::BuildToolBar()
         button("ToolButtonEngLanguage", QStyle::SP_CustomBase, "EN", QStringLiteral("English"));
     ToolButtonRusLanguage =
         button("ToolButtonRusLanguage", QStyle::SP_CustomBase, "RU", QStringLiteral("Русский"));
+    ToolBar1->addSeparator();
+    ToolButtonChart = button("ToolButtonChart", QStyle::SP_FileDialogInfoView, "",
+                             QStringLiteral("Показать или скрыть график температур"));
+    ToolButtonChart->setCheckable(true);
+    ToolButtonTrendViewer = button("ToolButtonTrendViewer", QStyle::SP_FileDialogDetailedView, "",
+                                   QStringLiteral("Открыть файл тренда для просмотра"));
+    connect(ToolButtonChart, &QToolButton::clicked, this, &TForm1::ToolButtonChartClick);
+    connect(ToolButtonTrendViewer, &QToolButton::clicked, this,
+            &TForm1::ToolButtonTrendViewerClick);
     ToolBar1->addSeparator();
     ToolButtonOpenCfg = button("ToolButtonOpenCfg", QStyle::SP_FileDialogContentsView, "",
                                QStringLiteral("Открыть файл конфигурации"));
@@ -414,6 +474,11 @@ void TForm1::ApplyCaptions()
         m_frameLogView->ApplyCaptions();
     Label1->setText(t("n7", "Модуль на связи"));
     GroupBox26->setTitle(t("n8", "Состояние реле"));
+    ToolButtonChart->setToolTip(t("n240", "Показать или скрыть график температур"));
+    ToolButtonTrendViewer->setToolTip(t("n241", "Открыть файл тренда для просмотра"));
+    m_liveChart->ApplyCaptions();
+    if (m_trendViewer)
+        m_trendViewer->ApplyCaptions();
     for (int i = 0; i < PageControlQOR->count(); ++i) {
         auto *page = static_cast<QorPage *>(PageControlQOR->widget(i));
         PageControlQOR->setTabText(i, page->Caption());

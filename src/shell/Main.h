@@ -14,6 +14,7 @@ class ConnectSettingsPage;
 class FrameLogView;
 class LinkStatisticsView;
 class GridView;
+class LiveChart;
 class MainState;
 class PollCycle;
 class ProfilesPage;
@@ -26,6 +27,7 @@ class Shape;
 class TConparDlg;
 class TForm3;
 class TFormQorSelectSensors;
+class TrendViewer;
 
 // The main window: the tool bar, the status bar, the link lamp, the relay states and the
 // pages of PageControlQOR. It shows MainState and turns the user's actions into its flags.
@@ -66,6 +68,8 @@ public slots:
     void ToolButtonRusLanguageClick();
     void ToolButtonLinkStatisticsClick();
     void ToolButtonFrameLogClick();
+    void ToolButtonChartClick();
+    void ToolButtonTrendViewerClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -76,6 +80,7 @@ private:
     void PrepareMainWindow();
     void BuildToolBar();
     void BuildPages();
+    void BuildLiveChart();
     void ApplyAccessMode(bool full);
     void PageShown(int index);
     void ConparSettingsStored();
@@ -99,6 +104,9 @@ private:
     QToolButton *ToolButtonLinkStatistics, *ToolButtonFrameLog;
     LinkStatisticsView *m_linkStatisticsView = nullptr; // made when first opened
     FrameLogView *m_frameLogView = nullptr;
+    QToolButton *ToolButtonChart, *ToolButtonTrendViewer;
+    LiveChart *m_liveChart = nullptr;
+    QPointer<TrendViewer> m_trendViewer;
     QLabel *StatusBar1Panel[4];
     Shape *Shape1;
     QLabel *Label1, *Label12, *Panel10;

@@ -70,6 +70,22 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
     grids->addStretch();
     page->addWidget(GroupBox22);
     page->addStretch();
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+        connect(g, &QAbstractItemView::clicked, this, [this, g](const QModelIndex &index) {
+            // Column 0 reads the label and the sensor number.
+            const QString label = g->grid().cell(0, index.row());
+            bool ok = false;
+            const int sensor = label.section(u' ', -1).toInt(&ok);
+            if (ok && sensor > 0)
+                emit SensorClicked(sensor - 1);
+        });
+}
+
+void SensorDataPage::AddPanel(QWidget *panel)
+{
+    auto *page = static_cast<QVBoxLayout *>(layout());
+    // The panel takes the stretch's place while it is shown.
+    page->insertWidget(page->count() - 1, panel, 1);
 }
 
 SensorDataPage::~SensorDataPage() = default;

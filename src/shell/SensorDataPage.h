@@ -35,6 +35,12 @@ public:
     // handler stores it.
     void ShowTrendPeriod();
     TrendRecorder &recorder() { return *m_recorder; }
+    // A panel under the grids (the live chart), taking the page's free height.
+    void AddPanel(QWidget *panel);
+
+signals:
+    // A row of a data grid was clicked: its sensor, zero-based.
+    void SensorClicked(int sensor);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <optional>
+#include <vector>
 
 // Trend files read back into channels, for viewing them. A cell that is not a
 // temperature (no power, faulty, undetermined, "-------", a sensor gone, a missing cell of
@@ -20,6 +21,21 @@ struct TrendData {
     QList<TrendChannel> channels;
     int skippedLines = 0; // lines after the header whose date or time could not be read
 };
+
+// The same file in columns, for plotting many rows: times in ms since the epoch (local
+// time of the rows) and one float per row and channel, NaN for a gap.
+struct TrendColumns {
+    QList<int> sensors;  // from "Канал N"
+    QStringList tags;    // header line 2, one per sensor; empty when none
+    std::vector<qint64> timesMs;
+    std::vector<std::vector<float>> values; // [channel][row]
+    int skippedLines = 0;
+    qsizetype rowCount() const { return qsizetype(timesMs.size()); }
+};
+
+// The whole file from its bytes, without a string per cell.
+std::optional<TrendColumns> ParseTrendColumns(QByteArrayView bytes, QString *error = nullptr);
+std::optional<TrendColumns> ReadTrendColumns(const QString &path, QString *error = nullptr);
 
 // The whole file from its bytes. Refused (with a reason) only when the two header lines
 // are not a trend file's; a bad row is skipped and counted.

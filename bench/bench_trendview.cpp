@@ -1,0 +1,127 @@
+// Opening and panning a week-long trend file (one row a second, 36 channels): parsing,
+// the viewer's first drawing and the time per pan step, offscreen.
+// Usage: QT_QPA_PLATFORM=offscreen bench_trendview [ROWS=604800] [CHANNELS=36]
+//        bench_trendview --write FILE [ROWS] [CHANNELS]   (only writes the file)
+#include "ChartLines.h"
+#include "Decimate.h"
+#include "MemIniFile.h"
+#include "TrendGen.h"
+#include "TrendReader.h"
+#include "TrendViewer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    const QDateTime start(QDate(2026, 11, 30), QTime(0, 0));
+    if (args.value(0) == QStringLiteral("--write")) {
+        const int rows = args.value(2, QStringLiteral("604800")).toInt();
+        const int channels = args.value(3, QStringLiteral("36")).toInt();
+        return WriteTrend(args.value(1), rows, channels, start) ? 0 : 1;
+    }
+    const int rows = args.value(0, QStringLiteral("604800")).toInt();
+    const int channels = args.value(1, QStringLiteral("36")).toInt();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("week.txt"));
+    if (!WriteTrend(path, rows, channels, start))
+        return 1;
+    std::printf("file: %d rows x %d channels, %.1f MB\n", rows, channels,
+                QFileInfo(path).size() / 1e6);
+
+    std::vector<double> parse;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const auto data = ReadTrendColumns(path);
+        parse.push_back(t.nsecsElapsed() / 1e6);
+        if (!data || data->rowCount() != rows)
+            return 2;
+    }
+    std::printf("parse (ReadTrendColumns), median of 3: %.0f ms\n", median(parse));
+
+    // Decimation alone, every channel over the whole week into 640 buckets.
+    {
+        const auto data = ReadTrendColumns(path);
+        std::vector<double> ms;
+        size_t points = 0;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer t;
+            t.start();
+            points = 0;
+            for (const auto &channel : data->values)
+                points += DecimateMinMax(data->timesMs.data(), channel.data(), channel.size(),
+                                         data->timesMs.front(), data->timesMs.back(), 640, 5000)
+                              .size();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("decimation alone, %d channels x %d rows into 640 buckets: median %.1f ms "
+                    "(%zu points)\n",
+                    channels, rows, median(ms), points);
+    }
+
+    MemIniFile settings(QString{});
+    std::vector<double> open;
+    TrendViewer *viewer = nullptr;
+    for (int i = 0; i < 3; ++i) {
+        delete viewer;
+        viewer = new TrendViewer(settings);
+        viewer->resize(1280, 800);
+        viewer->show();
+        QApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        if (!viewer->Load(path))
+            return 3;
+        viewer->grab(); // the first frame drawn
+        open.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("open in the viewer (read, decimate, first frame), median of 3: %.0f ms\n",
+                median(open));
+
+    // Pan steps: 2 %% of the width each, redrawn and painted, on the whole week and on one day.
+    auto pan = [&](const char *what, int steps) {
+        std::vector<double> ms, redraw;
+        for (int i = 0; i < steps; ++i) {
+            QElapsedTimer t;
+            t.start();
+            viewer->view()->Pan(i < steps / 2 ? 0.02 : -0.02);
+            viewer->RedrawNow();
+            redraw.push_back(t.nsecsElapsed() / 1e6);
+            viewer->grab();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        int points = 0;
+        for (ChannelLine *l : viewer->lines())
+            points += l->pointCount();
+        std::printf("pan step on %s (decimate %d channels, paint), median %.1f ms (of which "
+                    "decimating and handing the points to the series %.1f ms), worst %.1f ms, "
+                    "%d points drawn\n",
+                    what, channels, median(ms), median(redraw),
+                    *std::max_element(ms.begin(), ms.end()), points);
+    };
+    pan("the whole week", 40);
+    const qint64 from = viewer->data().timesMs[size_t(rows) / 2];
+    viewer->view()->SetRange(from, from + 86400LL * 1000);
+    pan("one day", 40);
+    viewer->view()->SetRange(from, from + 3600LL * 1000);
+    pan("one hour", 40);
+    delete viewer;
+    return 0;
+}

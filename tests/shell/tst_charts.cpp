@@ -1,0 +1,217 @@
+// The live chart and the trend viewer offscreen: opened from their tool buttons, fed by the
+// simulator or a trend file, read back through their lines, closed.
+#include "ChartLines.h"
+#include "Cp1251.h"
+#include "GridView.h"
+#include "LiveChart.h"
+#include "Main.h"
+#include "MainState.h"
+#include "MemIniFile.h"
+#include "ModalAnswerer.h"
+#include "SimProcess.h"
+#include "TextGrid.h"
+#include "TrendViewer.h"
+#include "WorkingFolder.h"
+
+#include <QFileDialog>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QToolButton>
+
+class TestCharts : public QObject {
+    Q_OBJECT
+    std::unique_ptr<WorkingFolder> folder;
+    SimProcess sim;
+
+    void withController()
+    {
+        QDir().mkpath("Cfg");
+        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"})
+            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
+        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
+                 qPrintable(sim.errorText()));
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", sim.ptyPath());
+        start.writeString("connect", "speed", "4"); // 115200: cycles come quickly
+        QVERIFY(start.updateFile());
+    }
+
+    static int shownRows(const TextGrid &g)
+    {
+        return g.rowCountGrid() == 2 && g.cell(0, 1).isEmpty() ? 0 : g.rowCountGrid() - 1;
+    }
+
+private slots:
+    void init()
+    {
+        folder = std::make_unique<WorkingFolder>();
+        QVERIFY(folder->isValid());
+    }
+    void cleanup()
+    {
+        sim.stop();
+        folder.reset();
+    }
+
+    void liveChartDrawsTheRegisteredSensors()
+    {
+        withController();
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.resize(1400, 1000);
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 15000);
+        auto *chart = form.findChild<LiveChart *>("LiveChart");
+        auto *button = form.findChild<QToolButton *>("ToolButtonChart");
+        QVERIFY(chart && button);
+        QCOMPARE(button->toolTip(), QStringLiteral("Показать или скрыть график температур"));
+        QVERIFY(!chart->isVisible()); // hidden by default
+        // Hidden, the readings still go into the ring, and nothing is drawn.
+        QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= 3, 10000);
+        QCOMPARE(chart->redraws(), 0);
+        QVERIFY(chart->lines().isEmpty());
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(chart->isVisible());
+        const int registered = shownRows(form.state().sensorsData) + shownRows(form.state().sensorsData2);
+        QCOMPARE(registered, 12);
+        QTRY_COMPARE(chart->lines().size(), registered);
+        // Sensors 1 to 9 are on the air: their lines have points; 10 to 12 (no power,
+        // faulty, undetermined) are gaps, never zeros.
+        for (int s = 0; s < 12; ++s) {
+            ChannelLine *line = chart->lines().value(s);
+            QVERIFY(line);
+            QCOMPARE(line->name(), QStringLiteral("Датчик %1").arg(s + 1));
+            if (s < 9)
+                QVERIFY2(line->pointCount() > 0, qPrintable(line->name()));
+            else
+                QCOMPARE(line->pointCount(), 0);
+        }
+
+        // Sensor 1 loses power for a while: its line breaks in two.
+        QVERIFY(sim.command("set status 1 10").startsWith("OK"));
+        const int n = chart->series().size();
+        QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= n + 3, 10000);
+        QVERIFY(sim.command("set status 1 0").startsWith("OK"));
+        const int m = chart->series().size();
+        QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= m + 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(chart->lines().value(0)->runsInUse(), 2, 5000);
+        for (QLineSeries *run : chart->lines().value(0)->runs())
+            for (const QPointF &p : run->points())
+                QVERIFY(p.y() > 0); // the gap drew no zeros
+
+        // A sensor clicked in the grid is drawn thicker.
+        auto *grid = form.findChild<GridView *>("StringGridSensorsData");
+        QVERIFY(grid);
+        const QRect row3 = grid->visualRect(grid->model()->index(3, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, row3.center());
+        QVERIFY(chart->lines().value(2)->highlighted());
+        QVERIFY(!chart->lines().value(0)->highlighted());
+
+        // Paused: readings come, the lines stay.
+        chart->SetPaused(true);
+        const int drawn = chart->redraws();
+        const int before = chart->series().size();
+        QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= before + 3, 10000);
+        QTest::qWait(LiveChart::kRedrawMs + 200);
+        QCOMPARE(chart->redraws(), drawn);
+        chart->FollowNewest();
+        QVERIFY(!chart->paused());
+
+        // Hidden again: remembered for the next start.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(!chart->isVisible());
+        QCOMPARE(MemIniFile("start.ini").readString("chart", "visible", {}), QStringLiteral("0"));
+        form.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 2000);
+    }
+
+    void trendViewerShowsAFileChosenInItsDialog()
+    {
+        // 300 rows at 7 s; channel 5 has no power for rows 100 to 149; row 200 is short.
+        QDir().mkpath("Trends");
+        QString text = QStringLiteral("Дата\tВремя\tКанал 2\tКанал 5\tКанал 9\t\r\n"
+                                      "Дата\tВремя\tПечь 1\t\tСушка\t\r\n");
+        const QDateTime start(QDate(2026, 12, 6), QTime(13, 0));
+        for (int r = 0; r < 300; ++r) {
+            const QDateTime t = start.addSecs(7 * r);
+            text += t.toString("dd.MM.yy\tHH:mm:ss\t");
+            if (r == 200) {
+                text += "230\t\r\n";
+                continue;
+            }
+            text += QString::number(200 + r % 10) + u'\t';
+            text += (r >= 100 && r < 150 ? QStringLiteral("НЕТ ПИТАНИЯ") : QString::number(150)) + u'\t';
+            text += (r % 50 == 0 ? QStringLiteral("НЕИСПРАВЕН!!") : QString::number(300 - r % 7)) + u'\t';
+            text += "\r\n";
+        }
+        QFile f("Trends/06_12_26____13_00_00.txt");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(Cp1251::encode(text));
+        f.close();
+
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        auto *button = form.findChild<QToolButton *>("ToolButtonTrendViewer");
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+        auto *viewer = form.findChild<TrendViewer *>("TrendViewer");
+        QVERIFY(viewer);
+        QTRY_VERIFY(viewer->isVisible());
+        // The file dialog is open, not modal: the window goes on.
+        QFileDialog *dialog = viewer->fileDialog();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isVisible());
+        QCOMPARE(QDir(dialog->directory()).dirName(), QStringLiteral("Trends"));
+        dialog->selectFile(QFileInfo(f).absoluteFilePath());
+        static_cast<QDialog *>(dialog)->accept(); // as OK does
+
+        QCOMPARE(viewer->data().rowCount(), 300);
+        auto *list = viewer->findChild<QListWidget *>("ListTrendChannels");
+        QVERIFY(list);
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("Печь 1 (Канал 2)"));
+        QCOMPARE(list->item(1)->text(), QStringLiteral("Канал 5"));
+        QCOMPARE(list->item(2)->text(), QStringLiteral("Сушка (Канал 9)"));
+        viewer->RedrawNow();
+        const auto &lines = viewer->lines();
+        QCOMPARE(lines.size(), size_t(3));
+        // Channel 5: before and after the lost power, and the short row's missing cell.
+        QCOMPARE(lines[1]->runsInUse(), 3);
+        QCOMPARE(lines[0]->runsInUse(), 1);
+        QCOMPARE(lines[0]->pointCount(), 300);
+        QCOMPARE(lines[2]->runsInUse(), 6); // faulty rows 50, 100, 150, 250 and short row 200
+        for (ChannelLine *l : lines)
+            for (QLineSeries *run : l->runs())
+                for (const QPointF &p : run->points())
+                    QVERIFY(p.y() >= 150);
+        // A channel unchecked is not drawn.
+        list->item(0)->setCheckState(Qt::Unchecked);
+        QVERIFY(!lines[0]->shown());
+        QVERIFY(!lines[0]->runs()[0]->isVisible());
+        // Panning and zooming keep the file's lines.
+        const qint64 from = viewer->view()->from();
+        viewer->view()->Zoom(0.5, from);
+        viewer->view()->Pan(0.1);
+        viewer->RedrawNow();
+        QVERIFY(viewer->view()->from() > from);
+        QVERIFY(lines[2]->pointCount() > 0);
+        viewer->close();
+        QVERIFY(!viewer->isVisible());
+        // A file that is not a trend file is refused with a message, not opened.
+        QFile bad("Trends/bad.txt");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("hello\r\n");
+        bad.close();
+        QVERIFY(!viewer->Load("Trends/bad.txt"));
+        QCOMPARE(viewer->data().rowCount(), 300);
+        QTRY_COMPARE(modal.messages.size(), 1);
+        form.close();
+    }
+};
+
+QTEST_MAIN(TestCharts)
+#include "tst_charts.moc"

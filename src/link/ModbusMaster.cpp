@@ -54,7 +54,6 @@ bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r) { return readOnce(r, f
 
 bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
 {
-    using ModbusFrame::Verdict;
     const Timing t = timing();
     r.rawResponse.fill(0);
     r.exceptionAnswer = false;
@@ -66,12 +65,21 @@ bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
                      true))
         return fail(r, LookupText(m_settings, Msg::n89));
+    if (!AcceptReadAnswer(r, request, answer)) {
+        m_link.AnswerRefused();
+        return false;
+    }
+    m_link.Pause(t.sleep);
+    return true;
+}
+
+bool ModbusMaster::AcceptReadAnswer(ModbusReadRecord &r, const QByteArray &request,
+                                    const QByteArray &answer)
+{
+    using ModbusFrame::Verdict;
     keepAnswer(r, answer);
     quint8 code = 0;
-    const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
-    if (verdict != Verdict::Good)
-        m_link.AnswerRefused();
-    switch (verdict) {
+    switch (ModbusFrame::judgeAnswer(request, answer, &code)) {
     case Verdict::Good: break;
     case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n89));
     case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n90));
@@ -88,13 +96,11 @@ bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
     r.receivedCount = quint8(r.registerCount);
     for (int i = 0; i < r.registerCount; ++i)
         r.values[size_t(i)] = quint16(b[size_t(3 + 2 * i)] << 8 | b[size_t(4 + 2 * i)]);
-    m_link.Pause(t.sleep);
     return true;
 }
 
 bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, bool retry)
 {
-    using ModbusFrame::Verdict;
     const Timing t = timing();
     if (!m_link.BeginTransaction(request, t.receive, retry) || !m_link.Write(request, t.send))
         return fail(r, LookupText(m_settings, Msg::n94));
@@ -103,13 +109,22 @@ bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request,
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
                      false))
         return fail(r, LookupText(m_settings, Msg::n95));
+    if (!AcceptWriteAnswer(r, request, answer)) {
+        m_link.AnswerRefused();
+        return false;
+    }
+    m_link.Pause(t.sleep);
+    return true;
+}
+
+bool ModbusMaster::AcceptWriteAnswer(ModbusWriteRecord &r, const QByteArray &request,
+                                     const QByteArray &answer)
+{
+    using ModbusFrame::Verdict;
     keepAnswer(r, answer);
     quint8 code = 0;
-    const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
-    if (verdict != Verdict::Good)
-        m_link.AnswerRefused();
-    switch (verdict) {
-    case Verdict::Good: break;
+    switch (ModbusFrame::judgeAnswer(request, answer, &code)) {
+    case Verdict::Good: return true;
     case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n95));
     case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n96));
     case Verdict::Exception:
@@ -118,8 +133,7 @@ bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request,
     case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n98));
     case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n99));
     }
-    m_link.Pause(t.sleep);
-    return true;
+    return fail(r, LookupText(m_settings, Msg::n99));
 }
 
 bool ModbusMaster::writeOnce(ModbusWriteRecord &r, bool retry)

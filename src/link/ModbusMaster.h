@@ -56,6 +56,13 @@ public:
     bool WriteRegisterOnce(ModbusWriteRecord &record);
     bool WriteRegistersOnce(ModbusWriteRecord &record);
 
+    // The judgement of one attempt's answer to request: true and the values decoded, or
+    // false and the failure text in the record. Needs no link (the fuzz targets call it).
+    bool AcceptReadAnswer(ModbusReadRecord &record, const QByteArray &request,
+                          const QByteArray &answer);
+    bool AcceptWriteAnswer(ModbusWriteRecord &record, const QByteArray &request,
+                           const QByteArray &answer);
+
 private:
     struct Timing {
         int send;

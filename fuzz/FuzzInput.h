@@ -12,8 +12,7 @@ public:
 
     uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
     uint16_t word() { return uint16_t(byte() << 8 | byte()); }
-    QByteArray bytes(size_t n)
-    {
+    QByteArray bytes(size_t n) {
         n = n < left() ? n : left();
         QByteArray b(reinterpret_cast<const char *>(m_data + m_at), qsizetype(n));
         m_at += n;
@@ -29,10 +28,10 @@ private:
 };
 
 // A broken promise: the fuzzer keeps the input that caused it.
-#define FUZZ_CHECK(cond)                                                                 \
-    do {                                                                                 \
-        if (!(cond)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                \
-        }                                                                                \
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #cond);       \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)

@@ -21,8 +21,7 @@ struct QuietView : MainView {
     void ShowStatus(int, const QString &) override {}
     void ShowLamp(Lamp) override {}
     void ShowCycleTime(const QString &) override {}
-    void ShowMessage(const QString &caption, const QString &text, Icon) override
-    {
+    void ShowMessage(const QString &caption, const QString &text, Icon) override {
         messages.append(caption + u'|' + text);
     }
     void ProcessMessages() override {}
@@ -43,8 +42,7 @@ struct Read {
 };
 
 // Every read of a poll cycle with this map, as the cycle computes it (in 16 bits).
-QList<Read> pollReads(const DeviceRegisterMap &m, quint16 firmware)
-{
+QList<Read> pollReads(const DeviceRegisterMap &m, quint16 firmware) {
     QList<Read> reads = {{m.RELAY_STATUS_ADDR, 1},
                          {m.QOR_STATUS_ADDR, m.MAX_SENSORS},
                          {m.QOR_TEMPERATURE_ADDR, m.MAX_SENSORS},
@@ -58,14 +56,13 @@ QList<Read> pollReads(const DeviceRegisterMap &m, quint16 firmware)
                           m.QOR_SENSOR_TAG_SIZE});
     }
     for (quint32 r = 0; r < m.RELAY_NUMBER; ++r)
-        reads.append({quint32(m.RELAY_SETTINGS_ADDR) + r * m.RELAY_SETTINGS_STEP,
-                      m.RELAY_SETTINGS_SIZE});
+        reads.append(
+            {quint32(m.RELAY_SETTINGS_ADDR) + r * m.RELAY_SETTINGS_STEP, m.RELAY_SETTINGS_SIZE});
     return reads;
 }
 
 // The fake controller's answer: register n holds n.
-QByteArray namedAnswer(const QByteArray &request)
-{
+QByteArray namedAnswer(const QByteArray &request) {
     const quint16 start = ModbusFrame::word(request, 2), count = ModbusFrame::word(request, 4);
     QByteArray a = request.left(2);
     a.append(char(quint8(2 * count)));
@@ -79,17 +76,16 @@ QTemporaryDir *folder = nullptr;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     folder = new QTemporaryDir;
     QDir().mkpath(folder->filePath(QStringLiteral("Cfg")));
-    QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini"), folder->filePath(QStringLiteral("start.ini")));
+    QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini"),
+                folder->filePath(QStringLiteral("start.ini")));
     QDir::setCurrent(folder->path());
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static QuietView view;
     static MainState state(view);
 
@@ -111,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool ok = state.LoadDeviceConfiguration(3126, firmware);
     if (!ok) {
         FUZZ_CHECK(view.messages.size() == 1);
-        FUZZ_CHECK(view.messages[0].startsWith(QStringLiteral("Ошибка|Ошибка в файле конфигурации устройства")));
+        FUZZ_CHECK(view.messages[0].startsWith(
+            QStringLiteral("Ошибка|Ошибка в файле конфигурации устройства")));
         return 0;
     }
     FUZZ_CHECK(view.messages.isEmpty());
@@ -124,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         record.slaveAddress = 100;
         record.startRegister = quint16(r.start);
         record.registerCount = quint16(r.count);
-        const QByteArray request = ModbusFrame::readRequest(100, quint16(r.start), quint16(r.count));
+        const QByteArray request =
+            ModbusFrame::readRequest(100, quint16(r.start), quint16(r.count));
         FUZZ_CHECK(state.modbus.AcceptReadAnswer(record, request, namedAnswer(request)));
         for (quint32 i = 0; i < r.count; ++i)
             FUZZ_CHECK(record.values[i] == r.start + i);

@@ -18,17 +18,17 @@ namespace {
 
 // The user side of a window with the shipped texts and the firmware 1.2 map: 7 sensor
 // columns, 4 relays of 4 settings; sensors 3, 7 and 12 chosen.
-const MemIniFile &deviceConfig()
-{
-    static const MemIniFile ini{QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini")};
+const MemIniFile &deviceConfig() {
+    static const MemIniFile ini{
+        QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini")};
     return ini;
 }
 
 // The shipped start.ini in either language, read once.
-const MemIniFile &settingsOf(int lang)
-{
-    static MemIniFile texts[2] = {MemIniFile{QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini")},
-                                  MemIniFile{QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini")}};
+const MemIniFile &settingsOf(int lang) {
+    static MemIniFile texts[2] = {
+        MemIniFile{QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini")},
+        MemIniFile{QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini")}};
     static bool set = [] {
         for (int l = 0; l < 2; ++l) {
             texts[l].rename(QString(), false);
@@ -48,8 +48,7 @@ struct Window {
     TextGrid relays{5, 5};
     ConnectUserValues connect;
 
-    explicit Window(int lang) : settingsIni(settingsOf(lang)), deviceIni(deviceConfig())
-    {
+    explicit Window(int lang) : settingsIni(settingsOf(lang)), deviceIni(deviceConfig()) {
         const auto text = [&](int key) {
             return LookupText(settingsIni, QStringLiteral("n%1").arg(key).toLatin1().constData(),
                               QStringLiteral("Not found"));
@@ -60,8 +59,9 @@ struct Window {
         for (int c = 0; c < 5; ++c)
             relays.setCell(c, 0, text(34 + c));
         for (int k = 1; k <= 4; ++k)
-            relays.setCell(0, k, LookupText(settingsIni, "n39", QStringLiteral("Реле")) + u' ' +
-                                     QString::number(k));
+            relays.setCell(0, k,
+                           LookupText(settingsIni, "n39", QStringLiteral("Реле")) + u' ' +
+                               QString::number(k));
         QList<bool> ticks(36, false);
         ticks[2] = ticks[6] = ticks[11] = true;
         ApplySensorSelection(sensors, tags, ticks, 36, LookupText(settingsIni, Msg::n32));
@@ -70,8 +70,7 @@ struct Window {
                 sensors.setCell(c, r, QString::number(10 * r + c));
     }
 
-    QStringList snapshot() const
-    {
+    QStringList snapshot() const {
         QStringList out;
         for (const TextGrid *g : {&sensors, &tags, &relays})
             for (int r = 0; r < g->rowCountGrid(); ++r)
@@ -89,20 +88,19 @@ struct Window {
 
 QTemporaryDir *folder = nullptr;
 
-void profile(FuzzInput &in, bool ids, int lang)
-{
+void profile(FuzzInput &in, bool ids, int lang) {
     Window w(lang);
     MemIniFile profile{QString()};
     profile.setBytes(in.rest());
     const QStringList before = w.snapshot();
-    const ProfileContext context{w.settingsIni, w.deviceIni, 36, [](const QString &, const QString &) {}};
+    const ProfileContext context{w.settingsIni, w.deviceIni, 36,
+                                 [](const QString &, const QString &) {}};
     if (!LoadProfile(profile, {w.sensors, w.tags, w.relays, w.connect}, ids, context))
         FUZZ_CHECK(w.snapshot() == before);
     FUZZ_CHECK(w.tags.rowCountGrid() == w.sensors.rowCountGrid());
 }
 
-void tagFile(FuzzInput &in, int tagSize)
-{
+void tagFile(FuzzInput &in, int tagSize) {
     Window w(0);
     const int rows = w.tags.rowCountGrid();
     const QString path = folder->filePath(QStringLiteral("tags.txt"));
@@ -118,8 +116,7 @@ void tagFile(FuzzInput &in, int tagSize)
         FUZZ_CHECK(w.tags.cell(0, r).size() <= 2 * tagSize);
 }
 
-void trend(FuzzInput &in)
-{
+void trend(FuzzInput &in) {
     QString error;
     const auto data = ParseTrend(in.rest(), &error);
     if (!data) {
@@ -132,20 +129,24 @@ void trend(FuzzInput &in)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     folder = new QTemporaryDir;
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzInput in(data, size);
     const uint8_t what = in.byte();
     switch (what % 3) {
-    case 0: profile(in, what & 0x10, (what >> 5) & 1); break;
-    case 1: tagFile(in, 1 + (what >> 2) % 16); break;
-    case 2: trend(in); break;
+    case 0:
+        profile(in, what & 0x10, (what >> 5) & 1);
+        break;
+    case 1:
+        tagFile(in, 1 + (what >> 2) % 16);
+        break;
+    case 2:
+        trend(in);
+        break;
     }
     return 0;
 }

@@ -7,8 +7,7 @@
 namespace {
 
 // A name or value the program could write: printable, no line break, no "=" in a key.
-QString word(FuzzInput &in, bool isKey)
-{
+QString word(FuzzInput &in, bool isKey) {
     static const char keyChars[] = "abcXYZ019_-. ";
     QString out;
     const int n = in.byte() % 8;
@@ -26,8 +25,7 @@ QString word(FuzzInput &in, bool isKey)
 
 using Snapshot = QList<QPair<QString, QList<QPair<QString, QString>>>>;
 
-Snapshot values(const MemIniFile &ini)
-{
+Snapshot values(const MemIniFile &ini) {
     Snapshot out;
     for (const QString &s : ini.sections()) {
         QList<QPair<QString, QString>> keys;
@@ -38,8 +36,7 @@ Snapshot values(const MemIniFile &ini)
     return out;
 }
 
-void checkReadable(const Snapshot &before, const MemIniFile &after)
-{
+void checkReadable(const Snapshot &before, const MemIniFile &after) {
     for (const auto &[section, keys] : before)
         for (const auto &[key, value] : keys)
             FUZZ_CHECK(after.readString(section, key, QStringLiteral("\x01missing")) == value);
@@ -47,8 +44,7 @@ void checkReadable(const Snapshot &before, const MemIniFile &after)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzInput in(data, size);
     const int edits = in.byte() % 4;
     QList<QStringList> changes;

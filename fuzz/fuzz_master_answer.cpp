@@ -22,8 +22,7 @@ struct NoReporter : LinkReporter {
 // A tiny generator the input seeds, for the chunk sizes.
 struct Chunker {
     uint32_t state;
-    uint32_t next()
-    {
+    uint32_t next() {
         state = state * 1664525u + 1013904223u;
         return state >> 16;
     }
@@ -33,8 +32,7 @@ struct Chunker {
 // answer's announced length is there, the capacity is full, or the line falls silent (a
 // long gap between chunks, or the end of the bytes). Empty when nothing came.
 QByteArray takeLikeTheLink(const QByteArray &line, const ModbusFrame::Expected &expected,
-                           Chunker &chunker)
-{
+                           Chunker &chunker) {
     QByteArray answer;
     qsizetype at = 0;
     while (at < line.size()) {
@@ -50,15 +48,13 @@ QByteArray takeLikeTheLink(const QByteArray &line, const ModbusFrame::Expected &
     return answer;
 }
 
-QByteArray withCrc(QByteArray frame)
-{
+QByteArray withCrc(QByteArray frame) {
     AppendModbusCrc(frame);
     return frame;
 }
 
 // The one good answer to request, built from the protocol, not from the master's code.
-QByteArray goodAnswer(const QByteArray &request, FuzzInput &in)
-{
+QByteArray goodAnswer(const QByteArray &request, FuzzInput &in) {
     QByteArray a = request.left(2);
     if (quint8(request[1]) == ModbusFrame::ReadHolding) {
         const int count = ModbusFrame::word(request, 4);
@@ -72,50 +68,56 @@ QByteArray goodAnswer(const QByteArray &request, FuzzInput &in)
 }
 
 // Edits a frame: overwrite, drop, insert, cut.
-void edit(QByteArray &a, FuzzInput &in)
-{
+void edit(QByteArray &a, FuzzInput &in) {
     const int edits = in.byte() % 6;
     for (int k = 0; k < edits; ++k) {
         const uint8_t op = in.byte(), pos = in.byte(), value = in.byte();
         const qsizetype at = a.isEmpty() ? 0 : pos % a.size();
         switch (op % 4) {
-        case 0: if (!a.isEmpty()) a[at] = char(value); break;
-        case 1: if (!a.isEmpty()) a.remove(at, 1); break;
-        case 2: a.insert(at, char(value)); break;
-        case 3: a.truncate(at); break;
+        case 0:
+            if (!a.isEmpty())
+                a[at] = char(value);
+            break;
+        case 1:
+            if (!a.isEmpty())
+                a.remove(at, 1);
+            break;
+        case 2:
+            a.insert(at, char(value));
+            break;
+        case 3:
+            a.truncate(at);
+            break;
         }
     }
 }
 
-bool wellFormedRead(const QByteArray &request, const QByteArray &a)
-{
+bool wellFormedRead(const QByteArray &request, const QByteArray &a) {
     const int count = ModbusFrame::word(request, 4);
     return a.size() == 5 + 2 * count && a[0] == request[0] && quint8(a[1]) == 3 &&
            quint8(a[2]) == 2 * count && ModbusCrcMatches(a);
 }
 
-bool wellFormedConfirmation(const QByteArray &request, const QByteArray &a)
-{
+bool wellFormedConfirmation(const QByteArray &request, const QByteArray &a) {
     // Function 6 echoes the register (its value echo is not compared); 16 start and count.
     const int echoed = request[1] == char(ModbusFrame::WriteSingle) ? 2 : 4;
     return a.size() == 8 && a.left(2) == request.left(2) &&
            a.mid(2, echoed) == request.mid(2, echoed) && ModbusCrcMatches(a);
 }
 
-bool isFailureText(const QString &text, const MemIniFile &ini, bool read, quint16 code)
-{
+bool isFailureText(const QString &text, const MemIniFile &ini, bool read, quint16 code) {
     const QList<TextKey> plain = read ? QList<TextKey>{Msg::n89, Msg::n90, Msg::n92, Msg::n93}
                                       : QList<TextKey>{Msg::n95, Msg::n96, Msg::n98, Msg::n99};
     for (const TextKey &k : plain)
         if (text == LookupText(ini, k))
             return true;
-    return text == LookupText(ini, read ? Msg::n91 : Msg::n97) + QString::number(code, 16).toUpper();
+    return text ==
+           LookupText(ini, read ? Msg::n91 : Msg::n97) + QString::number(code, 16).toUpper();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static MemIniFile settings{QString()}; // built-in texts
     static NoReporter reporter;
     static SerialLink link(settings, reporter); // never opened: only the judgement runs
@@ -151,23 +153,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QByteArray line;
     switch (in.byte() % 4) {
-    case 0: line = in.rest(); break;                       // anything at all
-    case 1: line = goodAnswer(request, in); edit(line, in); break; // damaged
-    case 2: {                                              // well-sealed but maybe wrong
+    case 0:
+        line = in.rest();
+        break; // anything at all
+    case 1:
+        line = goodAnswer(request, in);
+        edit(line, in);
+        break; // damaged
+    case 2: {  // well-sealed but maybe wrong
         line = goodAnswer(request, in);
         line.chop(2);
         edit(line, in);
         line = withCrc(line);
         break;
     }
-    case 3:                                                // an exception
+    case 3: // an exception
         line = withCrc(request.left(1) + char(request[1] | 0x80) + char(in.byte()));
         break;
     }
     line.append(in.rest()); // what else the line carries after it
 
-    const QByteArray answer =
-        takeLikeTheLink(line, ModbusFrame::expectedAnswer(request), chunker);
+    const QByteArray answer = takeLikeTheLink(line, ModbusFrame::expectedAnswer(request), chunker);
     if (answer.isEmpty())
         return 0; // nothing arrived: the read itself fails, no judgement
 

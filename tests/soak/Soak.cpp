@@ -80,8 +80,10 @@ public:
     {
         QObject::connect(&grid, &QAbstractItemModel::dataChanged, &m_context,
                          [this](const QModelIndex &tl, const QModelIndex &br) {
+                             // The whole row: a new sensor header must not stand
+                             // over another sensor's values either.
                              for (int r = tl.row(); r <= br.row(); ++r)
-                                 for (int c = tl.column(); c <= br.column(); ++c)
+                                 for (int c = 0; c < m_grid.colCount(); ++c)
                                      check(c, r);
                          });
     }
@@ -140,6 +142,34 @@ int statsField(SimProcess &sim, const char *name)
 
 } // namespace
 
+bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int periodMs)
+{
+    const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
+    bool ok = QDir().mkpath(QStringLiteral("Cfg"));
+    for (const QString &name : QDir(data + QStringLiteral("Cfg")).entryList({QStringLiteral("*.ini")}))
+        ok = ok && copyFile(data + QStringLiteral("Cfg/") + name, QStringLiteral("Cfg/") + name);
+    ok = ok && copyFile(data + QStringLiteral("default.ini"), QStringLiteral("default.ini")) &&
+         copyFile(data + QStringLiteral("start.ini"), QStringLiteral("start.ini"));
+    MemIniFile start(QStringLiteral("start.ini"));
+    const QString c = QStringLiteral("connect");
+    start.writeString(c, QStringLiteral("port"), pty);
+    const int speeds[] = {9600, 19200, 38400, 57600, 115200};
+    start.writeInteger(c, QStringLiteral("speed"),
+                       int(std::find(std::begin(speeds), std::end(speeds), baud) - speeds));
+    start.writeInteger(c, QStringLiteral("parity"), 0);
+    start.writeInteger(c, QStringLiteral("stopbits"), 0);
+    start.writeInteger(c, QStringLiteral("sleep"), 0);
+    start.writeInteger(c, QStringLiteral("receive"), receiveMs);
+    ok = ok && start.updateFile();
+    // The poll period comes with the device configuration.
+    for (const QString &name : QDir(QStringLiteral("Cfg")).entryList({QStringLiteral("*.ini")})) {
+        MemIniFile cfg(QStringLiteral("Cfg/") + name);
+        cfg.writeInteger(QStringLiteral("measure"), QStringLiteral("period"), periodMs);
+        ok = ok && cfg.updateFile();
+    }
+    return ok;
+}
+
 SoakResult RunSoak(const SoakOptions &o)
 {
     SoakResult result;
@@ -162,30 +192,7 @@ SoakResult RunSoak(const SoakOptions &o)
         return result;
     }
     WorkingFolder folder;
-    const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
-    QDir().mkpath(QStringLiteral("Cfg"));
-    for (const QString &name : QDir(data + QStringLiteral("Cfg")).entryList({QStringLiteral("*.ini")}))
-        copyFile(data + QStringLiteral("Cfg/") + name, QStringLiteral("Cfg/") + name);
-    copyFile(data + QStringLiteral("default.ini"), QStringLiteral("default.ini"));
-    copyFile(data + QStringLiteral("start.ini"), QStringLiteral("start.ini"));
-    {
-        MemIniFile start(QStringLiteral("start.ini"));
-        const QString c = QStringLiteral("connect");
-        start.writeString(c, QStringLiteral("port"), sim.ptyPath());
-        const int speeds[] = {9600, 19200, 38400, 57600, 115200};
-        start.writeInteger(c, QStringLiteral("speed"), int(std::find(std::begin(speeds), std::end(speeds), o.baud) - speeds));
-        start.writeInteger(c, QStringLiteral("parity"), 0);
-        start.writeInteger(c, QStringLiteral("stopbits"), 0);
-        start.writeInteger(c, QStringLiteral("sleep"), 0);
-        start.writeInteger(c, QStringLiteral("receive"), o.receiveMs);
-        start.updateFile();
-        // The poll period comes with the device configuration.
-        for (const QString &name : QDir(QStringLiteral("Cfg")).entryList({QStringLiteral("*.ini")})) {
-            MemIniFile cfg(QStringLiteral("Cfg/") + name);
-            cfg.writeInteger(QStringLiteral("measure"), QStringLiteral("period"), o.periodMs);
-            cfg.updateFile();
-        }
-    }
+    PrepareEngineFolder(sim.ptyPath(), o.baud, o.receiveMs, o.periodMs);
     result.started = true;
 
     QuietView view;

@@ -33,3 +33,7 @@ struct SoakResult {
 };
 
 SoakResult RunSoak(const SoakOptions &options);
+
+// The working directory as the program finds it on first start, [connect] aimed at pty
+// with these line settings, time-out and poll period.
+bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int periodMs);

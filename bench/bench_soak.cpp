@@ -6,12 +6,13 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const int transactions = argc > 1 ? atoi(argv[1]) : 100000;
-    printf("| line | transactions | faults | cycles | cells checked | misplaced | link-downs | back online ms | "
-           "RSS kB at 10 %% | RSS kB at end | growth kB | s |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    printf("| line | transactions | faults | cycles | cells checked | misplaced | link-downs | "
+           "back online ms | "
+           "RSS kB at 10 %% | RSS kB at end | growth kB | s "
+           "|\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     int failures = 0;
     for (const bool paced : {true, false}) {
         SoakOptions o;
@@ -21,14 +22,14 @@ int main(int argc, char **argv)
         if (!r.error.isEmpty())
             fprintf(stderr, "soak: %s\n", qPrintable(r.error));
         printf("| %s | %d | %d | %d | %lld | **%d** | %d | %d | %lld | %lld | %lld | %.0f |\n",
-               paced ? "paced 115200" : "unpaced", r.transactions, r.faults, r.cycles, r.cellsChecked,
-               r.misplaced, r.linkDowns, r.recoveryMs, r.rssStartKb, r.rssEndKb,
+               paced ? "paced 115200" : "unpaced", r.transactions, r.faults, r.cycles,
+               r.cellsChecked, r.misplaced, r.linkDowns, r.recoveryMs, r.rssStartKb, r.rssEndKb,
                r.rssEndKb - r.rssStartKb, r.seconds);
         if (!r.firstMisplaced.isEmpty())
             printf("first misplaced: %s\n", qPrintable(r.firstMisplaced));
         fflush(stdout);
-        failures += !r.error.isEmpty() || r.misplaced || !r.recovered ||
-                    r.rssEndKb - r.rssStartKb > 1024;
+        failures +=
+            !r.error.isEmpty() || r.misplaced || !r.recovered || r.rssEndKb - r.rssStartKb > 1024;
     }
     return failures ? 1 : 0;
 }

@@ -26,18 +26,15 @@ struct QuietView : MainView {
     Lamp lamp = Lamp::Offline;
     std::function<void()> onCycle;
     void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp l) override
-    {
+    void ShowLamp(Lamp l) override {
         linkDowns += lamp == Lamp::Online && l == Lamp::Offline;
         lamp = l;
     }
-    void ShowCycleTime(const QString &) override
-    {
+    void ShowCycleTime(const QString &) override {
         if (onCycle)
             onCycle();
     }
-    void ShowMessage(const QString &caption, const QString &text, Icon) override
-    {
+    void ShowMessage(const QString &caption, const QString &text, Icon) override {
         qWarning("message: %s | %s", qPrintable(caption), qPrintable(text));
     }
     void ProcessMessages() override {}
@@ -53,8 +50,7 @@ struct QuietView : MainView {
     void SetWriteBackRunning(bool) override {}
 };
 
-qint64 residentKb()
-{
+qint64 residentKb() {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return 0;
@@ -64,8 +60,7 @@ qint64 residentKb()
     return 0;
 }
 
-bool copyFile(const QString &from, const QString &to)
-{
+bool copyFile(const QString &from, const QString &to) {
     QFile::remove(to);
     return QFile::copy(from, to);
 }
@@ -76,8 +71,7 @@ bool copyFile(const QString &from, const QString &to)
 class CellCheck {
 public:
     CellCheck(TextGrid &grid, int firstSensor, const QString &sensorWord, SoakResult &result)
-        : m_grid(grid), m_first(firstSensor), m_word(sensorWord), m_result(result)
-    {
+        : m_grid(grid), m_first(firstSensor), m_word(sensorWord), m_result(result) {
         QObject::connect(&grid, &QAbstractItemModel::dataChanged, &m_context,
                          [this](const QModelIndex &tl, const QModelIndex &br) {
                              // The whole row: a new sensor header must not stand
@@ -88,22 +82,19 @@ public:
                          });
     }
     // Every cell of the grid, at the end of a cycle.
-    void checkAll()
-    {
+    void checkAll() {
         for (int r = 1; r < m_grid.rowCountGrid(); ++r)
             for (int c = 0; c < m_grid.colCount(); ++c)
                 check(c, r);
     }
-    bool fresh(int row) const
-    {
+    bool fresh(int row) const {
         const int i = m_first + row - 1;
         return m_grid.cell(1, row) == QString::number(kTemperature + i) &&
                m_grid.cell(3, row) == QString::number(kElapsed + i);
     }
 
 private:
-    void check(int col, int row)
-    {
+    void check(int col, int row) {
         if (row < 1)
             return;
         const QString text = m_grid.cell(col, row);
@@ -111,12 +102,21 @@ private:
         const int i = m_first + row - 1; // zero-based sensor index
         bool ok = text.isEmpty();
         switch (col) {
-        case 0: ok = ok || text == m_word + u' ' + QString::number(i + 1); break;
-        case 1: ok = ok || text == QLatin1String("---") || text == QString::number(kTemperature + i); break;
+        case 0:
+            ok = ok || text == m_word + u' ' + QString::number(i + 1);
+            break;
+        case 1:
+            ok = ok || text == QLatin1String("---") || text == QString::number(kTemperature + i);
+            break;
         // Named statuses are no status code the controller defines.
-        case 2: ok = ok || text == QLatin1String("---") || text == QLatin1String("-------"); break;
-        case 3: ok = ok || text == QLatin1String("---") || text == QString::number(kElapsed + i); break;
-        default: ok = true;
+        case 2:
+            ok = ok || text == QLatin1String("---") || text == QLatin1String("-------");
+            break;
+        case 3:
+            ok = ok || text == QLatin1String("---") || text == QString::number(kElapsed + i);
+            break;
+        default:
+            ok = true;
         }
         if (!ok) {
             if (m_result.firstMisplaced.isEmpty())
@@ -133,20 +133,20 @@ private:
     QObject m_context;
 };
 
-int statsField(SimProcess &sim, const char *name)
-{
+int statsField(SimProcess &sim, const char *name) {
     const QString reply = sim.command(QStringLiteral("stats"));
-    const auto m = QRegularExpression(QLatin1String(name) + QStringLiteral("[= ](\\d+)")).match(reply);
+    const auto m =
+        QRegularExpression(QLatin1String(name) + QStringLiteral("[= ](\\d+)")).match(reply);
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 } // namespace
 
-bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int periodMs)
-{
+bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int periodMs) {
     const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
     bool ok = QDir().mkpath(QStringLiteral("Cfg"));
-    for (const QString &name : QDir(data + QStringLiteral("Cfg")).entryList({QStringLiteral("*.ini")}))
+    for (const QString &name :
+         QDir(data + QStringLiteral("Cfg")).entryList({QStringLiteral("*.ini")}))
         ok = ok && copyFile(data + QStringLiteral("Cfg/") + name, QStringLiteral("Cfg/") + name);
     ok = ok && copyFile(data + QStringLiteral("default.ini"), QStringLiteral("default.ini")) &&
          copyFile(data + QStringLiteral("start.ini"), QStringLiteral("start.ini"));
@@ -170,21 +170,22 @@ bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int period
     return ok;
 }
 
-SoakResult RunSoak(const SoakOptions &o)
-{
+SoakResult RunSoak(const SoakOptions &o) {
     SoakResult result;
-    QStringList args{QStringLiteral("--named-values"), QStringLiteral("--sensors"), QStringLiteral("36"),
-                     QStringLiteral("--seed"), QString::number(o.seed)};
+    QStringList args{QStringLiteral("--named-values"), QStringLiteral("--sensors"),
+                     QStringLiteral("36"), QStringLiteral("--seed"), QString::number(o.seed)};
     if (o.paced)
         args << QStringLiteral("--pace") << QStringLiteral("--baud") << QString::number(o.baud);
     const QString rate = QStringLiteral("rate=%1").arg(o.rate);
     // A late answer comes after the attempt gave up; an offline spell is short enough to
     // keep the soak moving.
-    for (const char *kind : {"noanswer", "badcrc", "wrongaddr", "exception", "truncated", "noise",
-                             "lost"})
+    for (const char *kind :
+         {"noanswer", "badcrc", "wrongaddr", "exception", "truncated", "noise", "lost"})
         args << QStringLiteral("--fault") << QLatin1String(kind) + u':' + rate;
-    args << QStringLiteral("--fault") << QStringLiteral("late:%1,ms=%2").arg(rate).arg(o.receiveMs * 3 / 2)
-         << QStringLiteral("--fault") << QStringLiteral("offline:%1,ms=%2").arg(rate).arg(o.periodMs);
+    args << QStringLiteral("--fault")
+         << QStringLiteral("late:%1,ms=%2").arg(rate).arg(o.receiveMs * 3 / 2)
+         << QStringLiteral("--fault")
+         << QStringLiteral("offline:%1,ms=%2").arg(rate).arg(o.periodMs);
 
     SimProcess sim;
     if (!sim.start(args, 10000, SimProcess::Log::Off)) {
@@ -201,7 +202,8 @@ SoakResult RunSoak(const SoakOptions &o)
     PollCycle cycle(state);
     state.pollSensorData = true;
     const QString word = state.Text(Msg::n32);
-    CellCheck left(state.sensorsData, 0, word, result), right(state.sensorsData2, kSensors / 2, word, result);
+    CellCheck left(state.sensorsData, 0, word, result),
+        right(state.sensorsData2, kSensors / 2, word, result);
     int cycles = 0;
     view.onCycle = [&] {
         ++cycles;

@@ -12,15 +12,15 @@ struct SoakOptions {
     double rate = 0.05; // per fault kind and request
     int seed = 7;
     int receiveMs = 25; // [connect] receive: what an unanswered attempt costs
-    int periodMs = 100;  // [measure] period: the offline step's sleep
+    int periodMs = 100; // [measure] period: the offline step's sleep
 };
 
 struct SoakResult {
     bool started = false;
     QString error;
-    int transactions = 0; // requests the simulator received
-    int faults = 0;       // faults it struck
-    int cycles = 0; // complete cycles, after each of which every cell is checked
+    int transactions = 0;    // requests the simulator received
+    int faults = 0;          // faults it struck
+    int cycles = 0;          // complete cycles, after each of which every cell is checked
     qint64 cellsChecked = 0; // cells changed, each checked as it changed, and the cycle checks
     int misplaced = 0;
     QString firstMisplaced;

@@ -23,8 +23,7 @@ struct CycleView : MainView {
     std::function<void()> onCycle;
     void ShowStatus(int, const QString &) override {}
     void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &) override
-    {
+    void ShowCycleTime(const QString &) override {
         if (onCycle)
             onCycle();
     }
@@ -43,8 +42,7 @@ struct CycleView : MainView {
 };
 
 // Sensor header -> its (temperature, seconds) cells, over both data grids.
-QMap<QString, QPair<QString, QString>> rowsOf(const MainState &s)
-{
+QMap<QString, QPair<QString, QString>> rowsOf(const MainState &s) {
     QMap<QString, QPair<QString, QString>> out;
     for (const TextGrid *g : {&s.sensorsData, &s.sensorsData2})
         for (int r = 1; r < g->rowCountGrid(); ++r)
@@ -59,24 +57,23 @@ class TestSoak : public QObject {
     Q_OBJECT
 
 private slots:
-    void faultsNeverMisplaceAValue_data()
-    {
+    void faultsNeverMisplaceAValue_data() {
         QTest::addColumn<bool>("paced");
         QTest::newRow("paced 115200") << true;
         QTest::newRow("unpaced") << false;
     }
-    void faultsNeverMisplaceAValue()
-    {
+    void faultsNeverMisplaceAValue() {
         QFETCH(bool, paced);
         SoakOptions o;
         o.transactions = 2000;
         o.paced = paced;
         const SoakResult r = RunSoak(o);
         QVERIFY2(r.started && r.error.isEmpty(), qPrintable(r.error));
-        qInfo("%d transactions, %d faults, %d cycles, %lld cells checked, %d misplaced, %d link-downs, "
+        qInfo("%d transactions, %d faults, %d cycles, %lld cells checked, %d misplaced, %d "
+              "link-downs, "
               "back online after %d ms, %.1f s",
-              r.transactions, r.faults, r.cycles, r.cellsChecked, r.misplaced, r.linkDowns, r.recoveryMs,
-              r.seconds);
+              r.transactions, r.faults, r.cycles, r.cellsChecked, r.misplaced, r.linkDowns,
+              r.recoveryMs, r.seconds);
         QVERIFY2(r.misplaced == 0, qPrintable(r.firstMisplaced));
         QVERIFY(r.faults >= r.transactions / 20); // the faults did strike
         QVERIFY(r.cycles > r.transactions / 20);
@@ -86,10 +83,10 @@ private slots:
     // A sensor leaves (status 40) and in the same cycle the temperature read fails: the
     // rows close up, and the seconds column, which that cycle does not reach, must not
     // show the departed sensor's seconds under its neighbour.
-    void rowsClosingUpKeepNoOtherSensorsValue()
-    {
+    void rowsClosingUpKeepNoOtherSensorsValue() {
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--sensors"), QStringLiteral("12")}), qPrintable(sim.errorText()));
+        QVERIFY2(sim.start({QStringLiteral("--sensors"), QStringLiteral("12")}),
+                 qPrintable(sim.errorText()));
         WorkingFolder folder;
         QVERIFY(PrepareEngineFolder(sim.ptyPath(), 115200, 100, 100));
         CycleView view;
@@ -146,7 +143,9 @@ private slots:
         QObject guard;
         for (TextGrid *g : {&state.sensorsData, &state.sensorsData2})
             connect(g, &QAbstractItemModel::dataChanged, &guard, check);
-        while (!sim.logEntries(QStringLiteral("FAULT")).join(u' ').contains(QStringLiteral("badcrc")) &&
+        while (!sim.logEntries(QStringLiteral("FAULT"))
+                    .join(u' ')
+                    .contains(QStringLiteral("badcrc")) &&
                t.elapsed() < 20000)
             RunEvents(5);
         RunEvents(300);

@@ -2,6 +2,7 @@
 // sensor-data page against qor7070-sim --pace, next to the wire time of the cycle's four
 // reads and to the same four reads made by libmodbus on the same simulator. Optionally the
 // engine's CPU time over a minute online and over a stretch with the controller offline.
+#include "RunEvents.h"
 #include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "MainState.h"
@@ -112,7 +113,7 @@ double engineCycles(int skip, int cycles, double *shownMeanMs, bool *ok)
     QElapsedTimer limit;
     limit.start();
     while (int(e.view.endsNs.size()) < want && limit.elapsed() < 60000)
-        QTest::qWait(5);
+        RunEvents(5);
     *ok = int(e.view.endsNs.size()) >= want;
     if (!*ok)
         return 0;
@@ -202,12 +203,12 @@ bool engineCpu(int onlineS, int offlineS)
         QElapsedTimer t;
         t.start();
         while (!e.state.linkUp && t.elapsed() < 10000)
-            QTest::qWait(10);
-        QTest::qWait(1000);
+            RunEvents(10);
+        RunEvents(1000);
         double cpu0 = cpuSeconds();
         size_t cycles0 = e.view.endsNs.size();
         t.restart();
-        QTest::qWait(onlineS * 1000);
+        RunEvents(onlineS * 1000);
         double cpu = cpuSeconds() - cpu0;
         double wall = double(t.nsecsElapsed()) / 1e9;
         printf("| online, 9600 baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu |\n", wall, cpu,
@@ -216,10 +217,10 @@ bool engineCpu(int onlineS, int offlineS)
             sim.command("offline");
             t.restart();
             while (e.state.linkUp && t.elapsed() < 10000)
-                QTest::qWait(10);
+                RunEvents(10);
             cpu0 = cpuSeconds();
             t.restart();
-            QTest::qWait(offlineS * 1000);
+            RunEvents(offlineS * 1000);
             cpu = cpuSeconds() - cpu0;
             wall = double(t.nsecsElapsed()) / 1e9;
             printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - |\n", wall,

@@ -8,6 +8,7 @@
 #include "PollCycle.h"
 #include "QorThread.h"
 #include "SensorRows.h"
+#include "RunEvents.h"
 #include "SimProcess.h"
 #include "Wire.h"
 
@@ -101,7 +102,7 @@ bool waitFor(const std::function<bool()> &done, int ms)
     QElapsedTimer t;
     t.start();
     while (!done() && t.elapsed() < ms)
-        QTest::qWait(5);
+        RunEvents(5);
     return done();
 }
 

@@ -320,8 +320,13 @@ QByteArray MemIniFile::toBytes() const
     QByteArray bytes = m_utf8 ? kUtf8Mark : QByteArray();
     for (qsizetype i = 0; i < out.size(); ++i) {
         bytes += out[i].first;
-        // A last line that had no break gets one when something now follows it.
-        bytes += out[i].second.isEmpty() && i + 1 < out.size() ? m_eol : out[i].second;
+        // A last line that had no break gets one when something now follows it. After a
+        // line ending in CR (a file cut between CR and LF) that is CR LF: a lone LF would
+        // join the CR into the break and take it from the line's value.
+        if (out[i].second.isEmpty() && i + 1 < out.size())
+            bytes += out[i].first.endsWith('\r') ? QByteArray("\r\n") : m_eol;
+        else
+            bytes += out[i].second;
     }
     return bytes;
 }

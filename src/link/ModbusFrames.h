@@ -32,6 +32,12 @@ Expected expectedAnswer(const QByteArray &request);
 // can be taken from them and only the line falling silent ends them.
 constexpr int NotTheAnswer = -1;
 int answerLength(const Expected &expected, const QByteArray &received);
+// A read may stop taking bytes: the whole answer (or exception frame) is there.
+inline bool answerEnds(const Expected &expected, const QByteArray &received)
+{
+    const int want = answerLength(expected, received);
+    return want > 0 && received.size() >= want;
+}
 
 // The judgement of what arrived for one attempt, on those bytes only.
 enum class Verdict {

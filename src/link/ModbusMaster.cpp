@@ -100,21 +100,37 @@ bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
         attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
         return false;
     }
-    keepAnswer(r, answer);
     quint8 code = 0;
     const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
     if (verdict != Verdict::Good)
         m_link.AnswerRefused();
-    const bool ok = readVerdict(r, verdict, code);
+    const bool ok = takeReadAnswer(r, answer, verdict, code);
     attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
                  r.errorText, retry);
     if (!ok)
+        return false;
+    m_link.Pause(t.sleep);
+    return true;
+}
+
+bool ModbusMaster::AcceptReadAnswer(ModbusReadRecord &r, const QByteArray &request,
+                                    const QByteArray &answer)
+{
+    quint8 code = 0;
+    const ModbusFrame::Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
+    return takeReadAnswer(r, answer, verdict, code);
+}
+
+bool ModbusMaster::takeReadAnswer(ModbusReadRecord &r, const QByteArray &answer,
+                                  ModbusFrame::Verdict verdict, quint8 code)
+{
+    keepAnswer(r, answer);
+    if (!readVerdict(r, verdict, code))
         return false;
     const auto &b = r.rawResponse;
     r.receivedCount = quint8(r.registerCount);
     for (int i = 0; i < r.registerCount; ++i)
         r.values[size_t(i)] = quint16(b[size_t(3 + 2 * i)] << 8 | b[size_t(4 + 2 * i)]);
-    m_link.Pause(t.sleep);
     return true;
 }
 
@@ -157,11 +173,11 @@ bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request,
         attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
         return false;
     }
-    keepAnswer(r, answer);
     quint8 code = 0;
     const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
     if (verdict != Verdict::Good)
         m_link.AnswerRefused();
+    keepAnswer(r, answer);
     const bool ok = writeVerdict(r, verdict, code);
     attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
                  r.errorText, retry);
@@ -169,6 +185,15 @@ bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request,
         return false;
     m_link.Pause(t.sleep);
     return true;
+}
+
+bool ModbusMaster::AcceptWriteAnswer(ModbusWriteRecord &r, const QByteArray &request,
+                                     const QByteArray &answer)
+{
+    quint8 code = 0;
+    const ModbusFrame::Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
+    keepAnswer(r, answer);
+    return writeVerdict(r, verdict, code);
 }
 
 bool ModbusMaster::writeVerdict(ModbusWriteRecord &r, ModbusFrame::Verdict verdict, quint8 code)

@@ -66,6 +66,13 @@ public:
     bool WriteRegisterOnce(ModbusWriteRecord &record);
     bool WriteRegistersOnce(ModbusWriteRecord &record);
 
+    // The judgement of one attempt's answer to request: true and the values decoded, or
+    // false and the failure text in the record. Needs no link (the fuzz targets call it).
+    bool AcceptReadAnswer(ModbusReadRecord &record, const QByteArray &request,
+                          const QByteArray &answer);
+    bool AcceptWriteAnswer(ModbusWriteRecord &record, const QByteArray &request,
+                           const QByteArray &answer);
+
 private:
     struct Timing {
         int send;
@@ -79,9 +86,11 @@ private:
     bool writeOnce(ModbusWriteRecord &record, bool retry);
     bool writeManyOnce(ModbusWriteRecord &record, bool retry);
     bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, bool retry);
-    // The attempt has ended: count it and log its frames. sent: the request left the port.
+    bool takeReadAnswer(ModbusReadRecord &record, const QByteArray &answer,
+                        ModbusFrame::Verdict verdict, quint8 code);
     bool readVerdict(ModbusReadRecord &record, ModbusFrame::Verdict verdict, quint8 code);
     bool writeVerdict(ModbusWriteRecord &record, ModbusFrame::Verdict verdict, quint8 code);
+    // The attempt has ended: count it and log its frames. sent: the request left the port.
     void attemptEnded(const QByteArray &request, bool sent, qint64 txMs, const QByteArray &answer,
                       AttemptOutcome outcome, int exceptionCode, const QString &failure,
                       bool retry);

@@ -308,9 +308,9 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
         answer.resize(had + qMax<qint64>(0, got));
         if (got <= 0)
             return;
-        const int want = ModbusFrame::answerLength(expected, answer);
-        if ((want > 0 && answer.size() >= want) || answer.size() >= capacity)
+        if (ModbusFrame::answerEnds(expected, answer) || answer.size() >= capacity)
             return finish();
+        const int want = ModbusFrame::answerLength(expected, answer);
         // Bytes that cannot begin the answer say nothing about where it ends: only silence
         // does, even when the read-interval time-out is off.
         silenceMs = want == ModbusFrame::NotTheAnswer ? SilenceMs() : m_timeouts.readInterval;

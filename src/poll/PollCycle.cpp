@@ -244,7 +244,14 @@ bool PollCycle::ReadSensorData()
     for (int k = 1; k <= n; ++k) {
         auto [g, row] = place(k);
         const int sensor = registered[k - 1];
-        g->setCell(0, row, label + QString::number(sensor + 1));
+        const QString header = label + QString::number(sensor + 1);
+        // A row that now belongs to another sensor drops the values it showed: should a
+        // later read of this cycle fail, they would stand under the wrong sensor.
+        if (g->cell(0, row) != header) {
+            g->setCell(1, row, QString());
+            g->setCell(3, row, QString());
+        }
+        g->setCell(0, row, header);
         g->setCell(2, row, statusText(statusRecord.values[sensor]));
     }
     // Temperatures into column 1, then seconds into column 3: one whole block each.

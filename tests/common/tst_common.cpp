@@ -151,6 +151,21 @@ private slots:
         QCOMPARE(again.sectionLines("Memo2_lang0"), ini.sectionLines("Memo2_lang0"));
     }
 
+    void iniLastLineEndingInCarriageReturnKeepsItsValue()
+    {
+        // Found by fuzz_ini: the last line of a file cut between CR and LF has no break; a
+        // key added after it must not turn its CR into half of a CR LF.
+        MemIniFile ini{QString()};
+        ini.setBytes("[s]\nk=v\r");
+        QCOMPARE(ini.readString("s", "k", ""), QStringLiteral("v\r"));
+        ini.writeString("t", "a", "b");
+        MemIniFile again{QString()};
+        again.setBytes(ini.toBytes());
+        QCOMPARE(again.readString("s", "k", ""), QStringLiteral("v\r"));
+        QCOMPARE(again.readString("t", "a", ""), QStringLiteral("b"));
+        QCOMPARE(again.toBytes(), ini.toBytes());
+    }
+
     void iniWithByteOrderMark()
     {
         // A file saved as UTF-8 with a byte-order mark: its first section is read, and a

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds the fuzz targets with clang (ASan + UBSan) into build-fuzz/ and runs each for the
+# seconds given (default 60) from its corpus in fuzz/corpus/<target>. New inputs found on
+# the way go to build-fuzz/corpus/<target>; a finding stops the run with the target's crash
+# file and a non-zero exit.
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+seconds=${1:-60}
+dir=$root/build-fuzz
+CXX=${FUZZ_CXX:-clang++} cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVELMARIS_FUZZ=ON -DVELMARIS_BENCH=OFF >/dev/null
+targets="fuzz_master_answer fuzz_ini fuzz_device_map fuzz_files"
+cmake --build "$dir" -j"$(nproc)" --target $targets
+status=0
+for t in $targets; do
+    mkdir -p "$dir/corpus/$t" "$dir/findings"
+    echo "== $t: $seconds s"
+    if ! ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+        "$dir/fuzz/$t" -max_total_time="$seconds" -max_len=2048 -timeout=10 \
+        -artifact_prefix="$dir/findings/$t-" -print_final_stats=1 \
+        "$dir/corpus/$t" "$root/fuzz/corpus/$t" 2>"$dir/$t.log"; then
+        tail -40 "$dir/$t.log"
+        status=1
+    fi
+    grep -E "stat::number_of_executed_units|Done [0-9]+ runs" "$dir/$t.log" | tail -2
+done
+exit $status

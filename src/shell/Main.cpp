@@ -425,10 +425,7 @@ void TForm1::ShowMessage(const QString &caption, const QString &text, Icon icon)
     ShowMessageBox(caption, text, static_cast<MessageIcon>(icon));
 }
 
-void TForm1::ProcessMessages()
-{
-    QCoreApplication::processEvents();
-}
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); } // once, no loop
 
 void TForm1::HideDeviceViews()
 {

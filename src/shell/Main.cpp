@@ -42,6 +42,27 @@ const QColor kGrey(191, 205, 219); // the inactive-caption grey of the desktop
 const QColor kLime(0, 255, 0);
 const QColor kRed(255, 0, 0);
 
+// A small curve over axes; with sheet, drawn on a page (a file to look at).
+QIcon ChartIcon(bool sheet)
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (sheet) {
+        p.setPen(QPen(QColor(90, 90, 90), 1.5));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 2.5, 23, 27));
+    }
+    p.setPen(QPen(QColor(60, 60, 60), 2));
+    p.drawLine(QPointF(7, 5), QPointF(7, 26));
+    p.drawLine(QPointF(7, 26), QPointF(27, 26));
+    p.setPen(QPen(QColor(220, 60, 30), 2.5));
+    const QPointF curve[] = {{9, 21}, {13, 14}, {17, 18}, {21, 9}, {26, 12}};
+    p.drawPolyline(curve, 5);
+    return QIcon(pm);
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
@@ -248,11 +269,16 @@ void TForm1::BuildToolBar()
     ToolButtonRusLanguage =
         button("ToolButtonRusLanguage", QStyle::SP_CustomBase, "RU", QStringLiteral("Русский"));
     ToolBar1->addSeparator();
-    ToolButtonChart = button("ToolButtonChart", QStyle::SP_FileDialogInfoView, "",
+    ToolButtonChart = button("ToolButtonChart", QStyle::SP_CustomBase, "",
                              QStringLiteral("Показать или скрыть график температур"));
     ToolButtonChart->setCheckable(true);
-    ToolButtonTrendViewer = button("ToolButtonTrendViewer", QStyle::SP_FileDialogDetailedView, "",
+    ToolButtonTrendViewer = button("ToolButtonTrendViewer", QStyle::SP_CustomBase, "",
                                    QStringLiteral("Открыть файл тренда для просмотра"));
+    // The style has no chart pictures; the two differ by the sheet behind the curve.
+    for (auto [b, sheet] : {std::pair{ToolButtonChart, false}, std::pair{ToolButtonTrendViewer, true}}) {
+        b->setIcon(ChartIcon(sheet));
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
     connect(ToolButtonChart, &QToolButton::clicked, this, &TForm1::ToolButtonChartClick);
     connect(ToolButtonTrendViewer, &QToolButton::clicked, this,
             &TForm1::ToolButtonTrendViewerClick);

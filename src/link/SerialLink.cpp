@@ -363,7 +363,7 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
     return complete;
 }
 
-bool SerialLink::Pause(int ms)
+bool SerialLink::Pause(int ms, bool letUserIn)
 {
     if (m_aborted)
         return false;
@@ -373,6 +373,6 @@ bool SerialLink::Pause(int ms)
     QTimer t;
     connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
     armTimer(t, ms);
-    runWait(loop, false);
+    runWait(loop, letUserIn);
     return !m_aborted;
 }

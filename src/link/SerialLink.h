@@ -81,8 +81,8 @@ public:
     // the next request goes out (a half-duplex line).
     void AnswerRefused() { m_mustSettle = true; }
 
-    // Waits ms without spinning; user input waits. False when aborted.
-    bool Pause(int ms);
+    // Waits ms without spinning; user input waits unless letUserIn. False when aborted.
+    bool Pause(int ms, bool letUserIn = false);
 
     // Silence on the line that ends a frame whose length is unknown: the read-interval
     // time-out, or 3.5 characters (at least 5 ms) when that is off.

@@ -8,15 +8,10 @@
 #include "SensorTags.h"
 #include "TextGrid.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
 namespace {
 
 constexpr int kSensorPauseMs = 500;
 constexpr int kPauseMs = 1000;
-// How often a pause looks whether polling stops: the window must close within 0.5 s.
-constexpr int kStopCheckMs = 20;
 
 // A table as it stands now. The controller tables are taken when an operation starts:
 // showing a page during a pause empties the live ones, and that is no change the user
@@ -56,21 +51,9 @@ bool WriteBack::pause(int ms)
     if (m_state.stopPolling)
         return false;
     // The user's input is let in: the pages that feed the write are not editable meanwhile,
-    // and a window that stores clicks for seconds and replays them later is worse.
-    QEventLoop loop;
-    QTimer done;
-    done.setSingleShot(true);
-    done.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&done, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QTimer stopCheck;
-    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&] {
-        if (m_state.stopPolling)
-            loop.quit();
-    });
-    done.start(ms);
-    stopCheck.start(kStopCheckMs);
-    loop.exec();
-    return !m_state.stopPolling;
+    // and a window that stores clicks for seconds and replays them later is worse. Closing
+    // the window aborts the link, which ends this wait at once.
+    return m_state.link.Pause(ms, true) && !m_state.stopPolling;
 }
 
 void WriteBack::start(const TextKey &text)

@@ -60,7 +60,10 @@ std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n,
         const double b = std::floor((double(x[i]) - double(x0)) / width);
         const double bucketEnd = double(x0) + (b + 1) * width;
         size_t lo = to, hi = to; // indexes of the lowest and highest value in the bucket
-        for (; i < to && double(x[i]) < bucketEnd; ++i) {
+        // x[i] itself always belongs to its bucket: rounding can put the bucket's end at or
+        // below it (a range ending on a sample), and a bucket that takes nothing never ends.
+        const size_t first = i;
+        for (; i < to && (i == first || double(x[i]) < bucketEnd); ++i) {
             if (stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs) {
                 // A pause in the recording: what came before it is drawn, then the break.
                 if (lo != to) {

@@ -175,6 +175,24 @@ private slots:
         QCOMPARE(TypicalStepMs(x, 4), qint64(10000));
     }
 
+    void decimationEndsWhenTheRangeEndsOnASample()
+    {
+        // The whole of a file across the plot, as opening one shows it: x1 is the last
+        // sample, and with these numbers floor((x1 - x0) / width) rounds one bucket short.
+        // Decimating then looped for ever on that sample.
+        const qint64 x0 = 1795996800000;
+        std::vector<qint64> x;
+        std::vector<float> y;
+        for (int i = 0; i < 50; ++i) {
+            x.push_back(x0 + i * 1000);
+            y.push_back(float(i % 5));
+        }
+        const auto points = DecimateMinMax(x.data(), y.data(), x.size(), x0, x.back(), 11, 0);
+        QVERIFY(points.size() <= 2 * 11 + 2);
+        QCOMPARE(points.back().x, double(x.back()));
+        QCOMPARE(points.front().x, double(x0));
+    }
+
     void columnsFromEveryStatusTextAndShortRows()
     {
         const QByteArray bytes = trendBytes(

@@ -1,4 +1,5 @@
 #pragma once
+#include "Decimate.h"
 #include "TrendReader.h"
 
 #include <QPointer>
@@ -59,6 +60,7 @@ private:
     QString m_path;
     TrendColumns m_data;
     std::vector<QCPGraph *> m_graphs;
+    std::vector<MinMaxBlocks> m_blocks; // per channel
     qint64 m_maxStepMs = 0;
     bool m_stale = false; // the range moved since the last decimation
 };

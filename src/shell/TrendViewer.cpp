@@ -1,6 +1,7 @@
 #include "TrendViewer.h"
 
 #include "ChartLines.h"
+#include "TrendPlot.h"
 #include "LookupText.h"
 #include "Widgets.h"
 
@@ -15,7 +16,6 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
-#include <QValueAxis>
 
 namespace {
 
@@ -56,18 +56,20 @@ TrendViewer::TrendViewer(const MemIniFile &settings, QWidget *parent)
     checks->addWidget(m_checkAll);
     checks->addWidget(m_checkNone);
     sideLayout->addLayout(checks);
-    m_view = named(new TimeChartView(split), "ChartViewTrend");
-    m_view->chart()->legend()->hide(); // the channel list is the legend
+    m_view = named(new TrendPlot(split), "ChartViewTrend"); // the channel list is its legend
     split->addWidget(side);
     split->addWidget(m_view);
     split->setStretchFactor(1, 1);
     split->setSizes({220, 880});
     layout->addWidget(split, 1);
 
-    m_redrawTimer.setSingleShot(true);
-    m_redrawTimer.setInterval(0);
-    connect(&m_redrawTimer, &QTimer::timeout, this, &TrendViewer::RedrawNow);
-    connect(m_view, &TimeChartView::userMovedRange, this, &TrendViewer::ScheduleRedraw);
+    // A range change only marks the points stale and queues a replot; they are decimated
+    // once, just before the plot draws, however many mouse moves came in between.
+    connect(m_view, &TrendPlot::timeRangeChanged, this, &TrendViewer::ScheduleRedraw);
+    connect(m_view, &QCustomPlot::beforeReplot, this, [this] {
+        if (m_stale)
+            Decimate();
+    });
     connect(m_open, &QPushButton::clicked, this, &TrendViewer::ChooseFile);
     connect(m_all, &QPushButton::clicked, this, &TrendViewer::ShowAll);
     connect(m_list, &QListWidget::itemChanged, this, &TrendViewer::ChannelToggled);
@@ -75,7 +77,7 @@ TrendViewer::TrendViewer(const MemIniFile &settings, QWidget *parent)
         const QSignalBlocker quiet(m_list);
         for (int i = 0; i < m_list->count(); ++i) {
             m_list->item(i)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-            m_lines[size_t(i)]->SetShown(on);
+            m_graphs[size_t(i)]->setVisible(on);
         }
         ScheduleRedraw();
     };
@@ -84,11 +86,7 @@ TrendViewer::TrendViewer(const MemIniFile &settings, QWidget *parent)
     ApplyCaptions();
 }
 
-TrendViewer::~TrendViewer()
-{
-    for (ChannelLine *l : m_lines)
-        delete l;
-}
+TrendViewer::~TrendViewer() = default;
 
 QString TrendViewer::Text(const char *key, const char *def) const
 {
@@ -102,11 +100,12 @@ void TrendViewer::ApplyCaptions()
     m_all->setText(Text("n251", "Весь файл"));
     m_checkAll->setText(Text("n248", "Все"));
     m_checkNone->setText(Text("n249", "Ни одного"));
-    m_view->axisY()->setTitleText(Text("n244", "Температура"));
-    for (int i = 0; i < m_list->count() && i < int(m_lines.size()); ++i) {
+    m_view->yAxis->setLabel(Text("n244", "Температура"));
+    for (int i = 0; i < m_list->count() && i < int(m_graphs.size()); ++i) {
         m_list->item(i)->setText(ChannelName(i));
-        m_lines[size_t(i)]->SetName(ChannelName(i));
+        m_graphs[size_t(i)]->setName(ChannelName(i));
     }
+    m_view->replot(QCustomPlot::rpQueuedReplot);
     ShowFileInfo();
 }
 
@@ -156,20 +155,24 @@ bool TrendViewer::Load(const QString &path)
         box->open();
         return false;
     }
-    for (ChannelLine *l : m_lines)
-        delete l;
-    m_lines.clear();
+    m_view->clearGraphs();
+    m_graphs.clear();
     m_data = std::move(*data);
     m_path = path;
     m_maxStepMs = std::max<qint64>(5 * TypicalStepMs(m_data.timesMs.data(), m_data.timesMs.size()),
                                    3000);
+    m_blocks.clear();
+    for (const std::vector<float> &column : m_data.values)
+        m_blocks.push_back(BuildMinMaxBlocks(m_data.timesMs.data(), column.data(), column.size(),
+                                             m_maxStepMs));
     const QSignalBlocker quiet(m_list);
     m_list->clear();
     for (int c = 0; c < int(m_data.sensors.size()); ++c) {
-        auto *line = new ChannelLine(m_view->chart(), m_view->axisX(), m_view->axisY(),
-                                     ChannelColor(c));
-        line->SetName(ChannelName(c));
-        m_lines.push_back(line);
+        QCPGraph *graph = m_view->addGraph();
+        // A one-pixel pen: the raster engine draws it several times faster than a wider one.
+        graph->setPen(QPen(ChannelColor(c), 0));
+        graph->setName(ChannelName(c));
+        m_graphs.push_back(graph);
         auto *item = new QListWidgetItem(ColorIcon(ChannelColor(c)), ChannelName(c), m_list);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Checked);
@@ -191,37 +194,49 @@ void TrendViewer::ShowAll()
 void TrendViewer::ChannelToggled(QListWidgetItem *item)
 {
     const int c = m_list->row(item);
-    if (c >= 0 && c < int(m_lines.size()))
-        m_lines[size_t(c)]->SetShown(item->checkState() == Qt::Checked);
+    if (c >= 0 && c < int(m_graphs.size()))
+        m_graphs[size_t(c)]->setVisible(item->checkState() == Qt::Checked);
     ScheduleRedraw();
 }
 
 void TrendViewer::ScheduleRedraw()
 {
-    if (!m_redrawTimer.isActive())
-        m_redrawTimer.start();
+    m_stale = true;
+    m_view->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void TrendViewer::RedrawNow()
 {
-    m_redrawTimer.stop();
+    Decimate();
+    m_view->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TrendViewer::Decimate()
+{
+    m_stale = false;
     if (m_data.timesMs.empty())
         return;
     const int buckets = m_view->PlotWidth();
+    const qint64 from = m_view->from(), to = m_view->to();
     double low = qInf(), high = -qInf();
-    for (size_t c = 0; c < m_lines.size(); ++c) {
-        ChannelLine *line = m_lines[c];
-        if (!line->shown())
+    QVector<QCPGraphData> shown;
+    for (size_t c = 0; c < m_graphs.size(); ++c) {
+        QCPGraph *graph = m_graphs[c];
+        if (!graph->visible())
             continue; // a hidden channel costs nothing
         const std::vector<PlotPoint> points =
             DecimateMinMax(m_data.timesMs.data(), m_data.values[c].data(), m_data.timesMs.size(),
-                           m_view->from(), m_view->to(), buckets, m_maxStepMs);
-        for (const PlotPoint &p : points)
-            if (!p.isBreak() && p.x >= double(m_view->from()) && p.x <= double(m_view->to())) {
+                           from, to, buckets, m_maxStepMs, &m_blocks[c]);
+        shown.resize(qsizetype(points.size()));
+        for (size_t i = 0; i < points.size(); ++i) {
+            const PlotPoint &p = points[i];
+            shown[qsizetype(i)] = QCPGraphData(p.x / 1000.0, p.y); // NaN breaks the line
+            if (!p.isBreak() && p.x >= double(from) && p.x <= double(to)) {
                 low = std::min(low, p.y);
                 high = std::max(high, p.y);
             }
-        line->SetPoints(points);
+        }
+        graph->data()->set(shown, true);
     }
     m_view->FitY(low, high);
 }

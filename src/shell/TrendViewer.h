@@ -1,23 +1,24 @@
 #pragma once
+#include "Decimate.h"
 #include "TrendReader.h"
 
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
-class ChannelLine;
 class MemIniFile;
 #include <QFileDialog>
+class QCPGraph;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
-class TimeChartView;
+class TrendPlot;
 
 // A window that plots a trend file: every channel against time, named with the tags of
 // the file's second line; channels chosen in a list. Long files are drawn per pixel column
-// (lowest and highest value of each), so a week of rows pans smoothly.
+// (lowest and highest value of each), so a week of rows pans smoothly. A gap in the data
+// is a NaN point, where the plot breaks the line.
 class TrendViewer : public QWidget {
     Q_OBJECT
 public:
@@ -34,29 +35,32 @@ public:
     void ShowAll();
 
     const TrendColumns &data() const { return m_data; }
-    const std::vector<ChannelLine *> &lines() const { return m_lines; }
-    TimeChartView *view() const { return m_view; }
+    // One graph per channel, in the file's order; a hidden channel's graph is invisible.
+    const std::vector<QCPGraph *> &graphs() const { return m_graphs; }
+    TrendPlot *view() const { return m_view; }
     QListWidget *channelList() const { return m_list; }
     QFileDialog *fileDialog() const { return m_dialog; }
-    // Draws the current range now instead of at the next turn of the event loop.
+    // Decimates for the current range now (the plot repaints at the next turn of the loop).
     void RedrawNow();
 
 private:
     void ScheduleRedraw();
+    void Decimate();
     void ChannelToggled(QListWidgetItem *item);
     QString Text(const char *key, const char *def) const;
     QString ChannelName(int c) const;
     void ShowFileInfo();
 
     const MemIniFile &m_settings;
-    TimeChartView *m_view;
+    TrendPlot *m_view;
     QListWidget *m_list;
     QPushButton *m_open, *m_all, *m_checkAll, *m_checkNone;
     QLabel *m_info;
     QPointer<QFileDialog> m_dialog;
     QString m_path;
     TrendColumns m_data;
-    std::vector<ChannelLine *> m_lines;
+    std::vector<QCPGraph *> m_graphs;
+    std::vector<MinMaxBlocks> m_blocks; // per channel
     qint64 m_maxStepMs = 0;
-    QTimer m_redrawTimer;
+    bool m_stale = false; // the range moved since the last decimation
 };

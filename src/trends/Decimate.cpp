@@ -24,9 +24,37 @@ private:
 
 } // namespace
 
-std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n, qint64 x0,
-                                      qint64 x1, int buckets, qint64 maxStepMs)
+MinMaxBlocks BuildMinMaxBlocks(const qint64 *x, const float *y, size_t n, qint64 maxStepMs)
 {
+    MinMaxBlocks b;
+    const size_t count = n / MinMaxBlocks::kSize; // a last partial block is scanned
+    b.lo.resize(count, quint32(n));
+    b.hi.resize(count, quint32(n));
+    b.plain.resize(count, true);
+    for (size_t k = 0; k < count; ++k) {
+        const size_t start = k * MinMaxBlocks::kSize, end = start + MinMaxBlocks::kSize;
+        size_t lo = n, hi = n;
+        for (size_t i = start; i < end; ++i) {
+            if (maxStepMs > 0 && i > start && x[i] - x[i - 1] > maxStepMs)
+                b.plain[k] = false;
+            if (std::isnan(y[i]))
+                continue;
+            if (lo == n || y[i] < y[lo])
+                lo = i;
+            if (hi == n || y[i] > y[hi])
+                hi = i;
+        }
+        b.lo[k] = quint32(lo);
+        b.hi[k] = quint32(hi);
+    }
+    return b;
+}
+
+std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n, qint64 x0,
+                                      qint64 x1, int buckets, qint64 maxStepMs,
+                                      const MinMaxBlocks *blocks)
+{
+    constexpr size_t kBlock = MinMaxBlocks::kSize;
     std::vector<PlotPoint> out;
     if (n == 0 || x1 <= x0 || buckets < 1)
         return out;
@@ -60,7 +88,27 @@ std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n,
         const double b = std::floor((double(x[i]) - double(x0)) / width);
         const double bucketEnd = double(x0) + (b + 1) * width;
         size_t lo = to, hi = to; // indexes of the lowest and highest value in the bucket
-        for (; i < to && double(x[i]) < bucketEnd; ++i) {
+        // x[i] itself always belongs to its bucket: rounding can put the bucket's end at or
+        // below it (a range ending on a sample), and a bucket that takes nothing never ends.
+        const size_t first = i;
+        for (; i < to && (i == first || double(x[i]) < bucketEnd); ++i) {
+            // A whole block inside the bucket, without a pause, past the pause check of its
+            // first sample: its extremes stand for its samples.
+            while (blocks && i % kBlock == 0 && i / kBlock < blocks->plain.size() &&
+                   i + kBlock <= to && double(x[i + kBlock - 1]) < bucketEnd &&
+                   blocks->plain[i / kBlock] &&
+                   !(stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs)) {
+                const size_t k = i / kBlock, bl = blocks->lo[k], bh = blocks->hi[k];
+                if (bl != n) {
+                    if (lo == to || y[bl] < y[lo])
+                        lo = bl;
+                    if (hi == to || y[bh] > y[hi])
+                        hi = bh;
+                }
+                i += kBlock;
+            }
+            if (i >= to || (i != first && double(x[i]) >= bucketEnd))
+                break;
             if (stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs) {
                 // A pause in the recording: what came before it is drawn, then the break.
                 if (lo != to) {

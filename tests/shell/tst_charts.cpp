@@ -10,6 +10,7 @@
 #include "ModalAnswerer.h"
 #include "SimProcess.h"
 #include "TextGrid.h"
+#include "TrendPlot.h"
 #include "TrendViewer.h"
 #include "WorkingFolder.h"
 
@@ -34,6 +35,26 @@ class TestCharts : public QObject {
         start.writeString("connect", "port", sim.ptyPath());
         start.writeString("connect", "speed", "4"); // 115200: cycles come quickly
         QVERIFY(start.updateFile());
+    }
+
+    // The connected runs of a graph (a NaN point breaks it) and the points drawn.
+    static int runsOf(const QCPGraph *g)
+    {
+        int runs = 0;
+        bool inRun = false;
+        for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it) {
+            const bool point = !std::isnan(it->value);
+            runs += point && !inRun;
+            inRun = point;
+        }
+        return runs;
+    }
+    static int pointsOf(const QCPGraph *g)
+    {
+        int n = 0;
+        for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+            n += !std::isnan(it->value);
+        return n;
     }
 
     static int shownRows(const TextGrid &g)
@@ -177,28 +198,31 @@ private slots:
         QCOMPARE(list->item(1)->text(), QStringLiteral("Канал 5"));
         QCOMPARE(list->item(2)->text(), QStringLiteral("Сушка (Канал 9)"));
         viewer->RedrawNow();
-        const auto &lines = viewer->lines();
-        QCOMPARE(lines.size(), size_t(3));
+        const auto &graphs = viewer->graphs();
+        QCOMPARE(graphs.size(), size_t(3));
+        QCOMPARE(viewer->view()->graphCount(), 3);
+        QCOMPARE(graphs[0]->name(), QStringLiteral("Печь 1 (Канал 2)"));
         // Channel 5: before and after the lost power, and the short row's missing cell.
-        QCOMPARE(lines[1]->runsInUse(), 3);
-        QCOMPARE(lines[0]->runsInUse(), 1);
-        QCOMPARE(lines[0]->pointCount(), 300);
-        QCOMPARE(lines[2]->runsInUse(), 6); // faulty rows 50, 100, 150, 250 and short row 200
-        for (ChannelLine *l : lines)
-            for (QLineSeries *run : l->runs())
-                for (const QPointF &p : run->points())
-                    QVERIFY(p.y() >= 150);
+        QCOMPARE(runsOf(graphs[1]), 3);
+        QCOMPARE(runsOf(graphs[0]), 1);
+        QCOMPARE(pointsOf(graphs[0]), 300);
+        QCOMPARE(runsOf(graphs[2]), 6); // faulty rows 50, 100, 150, 250 and short row 200
+        for (QCPGraph *g : graphs)
+            for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+                QVERIFY(std::isnan(it->value) || it->value >= 150); // gaps, never zeros
         // A channel unchecked is not drawn.
         list->item(0)->setCheckState(Qt::Unchecked);
-        QVERIFY(!lines[0]->shown());
-        QVERIFY(!lines[0]->runs()[0]->isVisible());
-        // Panning and zooming keep the file's lines.
+        QVERIFY(!graphs[0]->visible());
+        QVERIFY(graphs[1]->visible());
+        // Panning and zooming keep the file's lines; the decimation follows the range.
         const qint64 from = viewer->view()->from();
         viewer->view()->Zoom(0.5, from);
         viewer->view()->Pan(0.1);
-        viewer->RedrawNow();
+        viewer->view()->replot(); // decimates just before drawing
         QVERIFY(viewer->view()->from() > from);
-        QVERIFY(lines[2]->pointCount() > 0);
+        QVERIFY(pointsOf(graphs[2]) > 0);
+        QVERIFY(graphs[2]->data()->constBegin()->key * 1000.0 < double(viewer->view()->from()));
+        QVERIFY(pointsOf(graphs[2]) < 300);
         viewer->close();
         QVERIFY(!viewer->isVisible());
         // A file that is not a trend file is refused with a message, not opened.

@@ -7,6 +7,7 @@
 
 #include <QTest>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -173,6 +174,64 @@ private slots:
         QCOMPARE(points.back().x, 20000.0);
         QVERIFY(DecimateMinMax(x, y, 4, 18000, 12000, 10, 0).empty());
         QCOMPARE(TypicalStepMs(x, 4), qint64(10000));
+    }
+
+    void decimationEndsWhenTheRangeEndsOnASample()
+    {
+        // The whole of a file across the plot, as opening one shows it: x1 is the last
+        // sample, and with these numbers floor((x1 - x0) / width) rounds one bucket short.
+        // Decimating then looped for ever on that sample.
+        const qint64 x0 = 1795996800000;
+        std::vector<qint64> x;
+        std::vector<float> y;
+        for (int i = 0; i < 50; ++i) {
+            x.push_back(x0 + i * 1000);
+            y.push_back(float(i % 5));
+        }
+        const auto points = DecimateMinMax(x.data(), y.data(), x.size(), x0, x.back(), 11, 0);
+        QVERIFY(points.size() <= 2 * 11 + 2);
+        QCOMPARE(points.back().x, double(x.back()));
+        QCOMPARE(points.front().x, double(x0));
+    }
+
+    void decimationFromBlocksDrawsWhatTheSamplesDraw()
+    {
+        // Samples a second apart with gaps (NaN runs), pauses and a few spikes: reduced from
+        // the blocks' extremes, every range and width gives the same points as sample by
+        // sample, so no peak, gap or pause is lost on the way.
+        std::vector<qint64> x;
+        std::vector<float> y;
+        qint64 t = 1795996800000;
+        quint32 seed = 7;
+        auto rnd = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+        for (int i = 0; i < 20000; ++i) {
+            t += (rnd() % 997 == 0) ? 60000 : 1000; // now and then a pause of a minute
+            x.push_back(t);
+            const bool gap = (i / 300) % 11 == 3 || rnd() % 401 == 0;
+            y.push_back(gap ? std::numeric_limits<float>::quiet_NaN()
+                            : float(200 + int(rnd() % 50) + (rnd() % 1500 == 0 ? 400 : 0)));
+        }
+        const MinMaxBlocks blocks = BuildMinMaxBlocks(x.data(), y.data(), x.size(), 5000);
+        const qint64 first = x.front(), last = x.back();
+        const qint64 ranges[][2] = {{first, last},
+                                    {first - 5000, last + 5000},
+                                    {first + 123457, first + 4000000},
+                                    {first + 777, last - 999},
+                                    {first + 3600000, first + 3700000}};
+        for (const auto &r : ranges)
+            for (int buckets : {7, 50, 333, 977, 1280}) {
+                const auto plain =
+                    DecimateMinMax(x.data(), y.data(), x.size(), r[0], r[1], buckets, 5000);
+                const auto fast = DecimateMinMax(x.data(), y.data(), x.size(), r[0], r[1],
+                                                 buckets, 5000, &blocks);
+                QCOMPARE(fast.size(), plain.size());
+                for (size_t i = 0; i < plain.size(); ++i) {
+                    QCOMPARE(fast[i].x, plain[i].x);
+                    QCOMPARE(fast[i].isBreak(), plain[i].isBreak());
+                    if (!plain[i].isBreak())
+                        QCOMPARE(fast[i].y, plain[i].y);
+                }
+            }
     }
 
     void columnsFromEveryStatusTextAndShortRows()

@@ -6,9 +6,9 @@
 #include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "MainState.h"
-#include "MainView.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+#include "RecorderView.h"
 #include "Wire.h"
 
 #include <QCoreApplication>
@@ -31,41 +31,24 @@ constexpr int kSensors = 36;
 QElapsedTimer g_clock;
 
 // Notes the moment each cycle ends (the engine shows its cycle time then).
-struct CycleRecorder : MainView {
+struct Engine {
+    RecorderView view;
     std::vector<qint64> endsNs;
     std::vector<int> shownMs;
-    void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &text) override
-    {
-        endsNs.push_back(g_clock.nsecsElapsed());
-        shownMs.push_back(text.toInt());
-    }
-    void ShowMessage(const QString &caption, const QString &text, Icon) override
-    {
-        fprintf(stderr, "message: %s | %s\n", qPrintable(caption), qPrintable(text));
-    }
-    void ProcessMessages() override { QCoreApplication::processEvents(); }
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &) override {}
-    void HideProgress() override {}
-    void SetWriteBackRunning(bool) override {}
-};
-
-struct Engine {
-    CycleRecorder view;
     QObject context;
     MainState state{view};
     PollCycle cycle{state};
     QorThread thread{state, cycle, &context};
     Engine()
     {
+        view.keepHistory = false;
+        view.onMessage = [](const QString &caption, const QString &text) {
+            fprintf(stderr, "message: %s | %s\n", qPrintable(caption), qPrintable(text));
+        };
+        view.onCycleTime = [this](const QString &text) {
+            endsNs.push_back(g_clock.nsecsElapsed());
+            shownMs.push_back(text.toInt());
+        };
         state.pollSensorData = true; // the sensor-data page is shown
         thread.start();
     }
@@ -112,15 +95,15 @@ double engineCycles(int skip, int cycles, double *shownMeanMs, bool *ok)
     const int want = skip + cycles + 1;
     QElapsedTimer limit;
     limit.start();
-    while (int(e.view.endsNs.size()) < want && limit.elapsed() < 60000)
+    while (int(e.endsNs.size()) < want && limit.elapsed() < 60000)
         RunEvents(5);
-    *ok = int(e.view.endsNs.size()) >= want;
+    *ok = int(e.endsNs.size()) >= want;
     if (!*ok)
         return 0;
-    const auto &t = e.view.endsNs;
+    const auto &t = e.endsNs;
     double shown = 0;
     for (int i = skip + 1; i <= skip + cycles; ++i)
-        shown += e.view.shownMs[size_t(i)];
+        shown += e.shownMs[size_t(i)];
     *shownMeanMs = shown / cycles;
     return double(t[size_t(skip + cycles)] - t[size_t(skip)]) / 1e6 / cycles;
 }
@@ -206,13 +189,13 @@ bool engineCpu(int onlineS, int offlineS)
             RunEvents(10);
         RunEvents(1000);
         double cpu0 = cpuSeconds();
-        size_t cycles0 = e.view.endsNs.size();
+        size_t cycles0 = e.endsNs.size();
         t.restart();
         RunEvents(onlineS * 1000);
         double cpu = cpuSeconds() - cpu0;
         double wall = double(t.nsecsElapsed()) / 1e9;
         printf("| online, 9600 baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu |\n", wall, cpu,
-               100 * cpu / wall, e.view.endsNs.size() - cycles0);
+               100 * cpu / wall, e.endsNs.size() - cycles0);
         if (offlineS > 0) {
             sim.command("offline");
             t.restart();

@@ -4,9 +4,9 @@
 // not counted: the time runs from the end of the first pause (start text shown + 500 ms)
 // to the moment the result is shown.
 #include "MainState.h"
-#include "MainView.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+#include "RecorderView.h"
 #include "SensorRows.h"
 #include "RunEvents.h"
 #include "SimProcess.h"
@@ -30,40 +30,26 @@ constexpr int kBlockRegisters = 7, kTagRegisters = 8;
 QElapsedTimer g_clock;
 
 // Notes when Panel10 shows its texts.
-struct PanelRecorder : MainView {
+struct Engine {
+    RecorderView view;
     QList<qint64> shownNs;
     QStringList texts;
-    void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &) override {}
-    void ShowMessage(const QString &caption, const QString &text, Icon) override
-    {
-        fprintf(stderr, "message: %s | %s\n", qPrintable(caption), qPrintable(text));
-    }
-    void ProcessMessages() override { QCoreApplication::processEvents(); }
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &text) override
-    {
-        shownNs << g_clock.nsecsElapsed();
-        texts << text;
-    }
-    void HideProgress() override {}
-    void SetWriteBackRunning(bool) override {}
-};
-
-struct Engine {
-    PanelRecorder view;
     QObject context;
     MainState state{view};
     PollCycle cycle{state};
     QorThread thread{state, cycle, &context};
-    Engine() { thread.start(); }
+    Engine()
+    {
+        view.keepHistory = false;
+        view.onMessage = [](const QString &caption, const QString &text) {
+            fprintf(stderr, "message: %s | %s\n", qPrintable(caption), qPrintable(text));
+        };
+        view.onProgress = [this](const QString &text) {
+            shownNs << g_clock.nsecsElapsed();
+            texts << text;
+        };
+        thread.start();
+    }
     ~Engine() { thread.StopAndWait(); }
 };
 
@@ -147,14 +133,14 @@ bool writeTimes(int baud, int speedIndex, int rounds)
             if (!ok)
                 break;
             changeEverything(s, r);
-            e.view.shownNs.clear();
-            e.view.texts.clear();
+            e.shownNs.clear();
+            e.texts.clear();
             s.writeSensorSettingsRequested = true;
-            ok = waitFor([&] { return e.view.texts.size() >= 2; }, 60000) &&
-                 e.view.texts[1] == s.Text(Msg::n115);
+            ok = waitFor([&] { return e.texts.size() >= 2; }, 60000) &&
+                 e.texts[1] == s.Text(Msg::n115);
             if (!ok)
                 break;
-            const double ms = double(e.view.shownNs[1] - e.view.shownNs[0]) / 1e6 - kStartPauseMs;
+            const double ms = double(e.shownNs[1] - e.shownNs[0]) / 1e6 - kStartPauseMs;
             sum += ms;
             best = qMin(best, ms);
             worst = qMax(worst, ms);

@@ -5,9 +5,9 @@
 #include "DeviceRegisterMap.h"
 #include "FuzzInput.h"
 #include "MainState.h"
-#include "MainView.h"
 #include "ModbusCrc.h"
 #include "ModbusFrames.h"
+#include "RecorderView.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,27 +15,6 @@
 #include <memory>
 
 namespace {
-
-struct QuietView : MainView {
-    QStringList messages;
-    void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &) override {}
-    void ShowMessage(const QString &caption, const QString &text, Icon) override {
-        messages.append(caption + u'|' + text);
-    }
-    void ProcessMessages() override {}
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 10; }
-    void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &) override {}
-    void HideProgress() override {}
-    void SetWriteBackRunning(bool) override {}
-};
 
 struct Read {
     quint32 start, count;
@@ -86,7 +65,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static QuietView view;
+    static RecorderView view = [] {
+        RecorderView v;
+        v.pumpEvents = false;
+        v.visibleRows = 10;
+        return v;
+    }();
     static MainState state(view);
 
     FuzzInput in(data, size);
@@ -103,12 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     view.messages.clear();
+    view.statusLog.clear();
     state.deviceConfigPath.clear(); // read the file again, though its name is the same
     const bool ok = state.LoadDeviceConfiguration(3126, firmware);
     if (!ok) {
         FUZZ_CHECK(view.messages.size() == 1);
         FUZZ_CHECK(view.messages[0].startsWith(
-            QStringLiteral("Ошибка|Ошибка в файле конфигурации устройства")));
+            QStringLiteral("Ошибка | Ошибка в файле конфигурации устройства")));
         return 0;
     }
     FUZZ_CHECK(view.messages.isEmpty());

@@ -77,26 +77,24 @@ quint8 ModbusMaster::slaveAddress() const
 
 bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r) { return readOnce(r, false); }
 
-bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
+template <class Record, class Accept>
+bool ModbusMaster::exchange(Record &r, const QByteArray &request, bool retry, bool letUserIn,
+                            const TextKey &sendFailed, const TextKey &noAnswer, Accept accept)
 {
     using ModbusFrame::Verdict;
     const Timing t = timing();
-    r.rawResponse.fill(0);
-    r.exceptionAnswer = false;
-    const QByteArray request =
-        ModbusFrame::readRequest(r.slaveAddress, r.startRegister, r.registerCount);
     QByteArray answer;
     const bool began = m_link.BeginTransaction(request, t.receive, retry);
     const qint64 txMs = logTime();
     if (!began || !m_link.Write(request, t.send)) {
-        fail(r, LookupText(m_settings, Msg::n88));
+        fail(r, LookupText(m_settings, sendFailed));
         attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.errorText,
                      retry);
         return false;
     }
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
-                     true)) {
-        fail(r, LookupText(m_settings, Msg::n89));
+                     letUserIn)) {
+        fail(r, LookupText(m_settings, noAnswer));
         attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
         return false;
     }
@@ -104,13 +102,25 @@ bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
     const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
     if (verdict != Verdict::Good)
         m_link.AnswerRefused();
-    const bool ok = takeReadAnswer(r, answer, verdict, code);
+    const bool ok = accept(answer, verdict, code);
     attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
                  r.errorText, retry);
     if (!ok)
         return false;
     m_link.Pause(t.sleep);
     return true;
+}
+
+bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
+{
+    r.rawResponse.fill(0);
+    r.exceptionAnswer = false;
+    const QByteArray request =
+        ModbusFrame::readRequest(r.slaveAddress, r.startRegister, r.registerCount);
+    return exchange(r, request, retry, true, Msg::n88, Msg::n89,
+                    [&](const QByteArray &answer, ModbusFrame::Verdict verdict, quint8 code) {
+                        return takeReadAnswer(r, answer, verdict, code);
+                    });
 }
 
 bool ModbusMaster::AcceptReadAnswer(ModbusReadRecord &r, const QByteArray &request,
@@ -155,36 +165,12 @@ bool ModbusMaster::readVerdict(ModbusReadRecord &r, ModbusFrame::Verdict verdict
 
 bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, bool retry)
 {
-    using ModbusFrame::Verdict;
-    const Timing t = timing();
-    QByteArray answer;
-    const bool began = m_link.BeginTransaction(request, t.receive, retry);
-    const qint64 txMs = logTime();
-    if (!began || !m_link.Write(request, t.send)) {
-        fail(r, LookupText(m_settings, Msg::n94));
-        attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.errorText,
-                     retry);
-        return false;
-    }
     // Judged on this attempt's bytes only: a short confirmation is no confirmation.
-    if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
-                     false)) {
-        fail(r, LookupText(m_settings, Msg::n95));
-        attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
-        return false;
-    }
-    quint8 code = 0;
-    const Verdict verdict = ModbusFrame::judgeAnswer(request, answer, &code);
-    if (verdict != Verdict::Good)
-        m_link.AnswerRefused();
-    keepAnswer(r, answer);
-    const bool ok = writeVerdict(r, verdict, code);
-    attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
-                 r.errorText, retry);
-    if (!ok)
-        return false;
-    m_link.Pause(t.sleep);
-    return true;
+    return exchange(r, request, retry, false, Msg::n94, Msg::n95,
+                    [&](const QByteArray &answer, ModbusFrame::Verdict verdict, quint8 code) {
+                        keepAnswer(r, answer);
+                        return writeVerdict(r, verdict, code);
+                    });
 }
 
 bool ModbusMaster::AcceptWriteAnswer(ModbusWriteRecord &r, const QByteArray &request,

@@ -8,6 +8,7 @@
 class SerialLink;
 class MemIniFile;
 class LinkReporter;
+struct TextKey;
 
 constexpr int kRawResponseSize = 1024;
 constexpr int kRecordValues = 512;
@@ -86,6 +87,12 @@ private:
     bool writeOnce(ModbusWriteRecord &record, bool retry);
     bool writeManyOnce(ModbusWriteRecord &record, bool retry);
     bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, bool retry);
+    // Sends the request and waits for its answer; accept(answer, verdict, code) takes a
+    // judged answer into the record. The failure texts name the direction (read or write);
+    // letUserIn as for SerialLink::Read. Every attempt is counted and logged.
+    template <class Record, class Accept>
+    bool exchange(Record &record, const QByteArray &request, bool retry, bool letUserIn,
+                  const TextKey &sendFailed, const TextKey &noAnswer, Accept accept);
     bool takeReadAnswer(ModbusReadRecord &record, const QByteArray &answer,
                         ModbusFrame::Verdict verdict, quint8 code);
     bool readVerdict(ModbusReadRecord &record, ModbusFrame::Verdict verdict, quint8 code);

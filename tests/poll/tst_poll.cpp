@@ -1,11 +1,11 @@
 // The poll engine against qor7070-sim on a pty, without a display.
+#include "ControllerFolder.h"
 #include "LookupText.h"
 #include "MainState.h"
 #include "MainView.h"
 #include "PollCycle.h"
 #include "QorThread.h"
-#include "SimProcess.h"
-#include "WorkingFolder.h"
+#include "RecorderView.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,50 +18,9 @@
 
 namespace {
 
-struct Recorder : MainView {
-    QString status[4];
-    Lamp lamp = Lamp::Offline;
-    QStringList messages; // caption | text
-    int hides = 0, shows = 0, captions = 0;
-    QString cycleTime;
-    QStringList statusLog; // every text shown in any panel, in order
-    std::function<void(int, const QString &)> onStatus;
-    void ShowStatus(int panel, const QString &text) override
-    {
-        status[panel] = text;
-        statusLog.append(text);
-        if (onStatus)
-            onStatus(panel, text);
-    }
-    void ShowLamp(Lamp l) override { lamp = l; }
-    void ShowCycleTime(const QString &text) override { cycleTime = text; }
-    void ShowMessage(const QString &caption, const QString &text, Icon) override
-    {
-        messages.append(caption + " | " + text);
-    }
-    void ProcessMessages() override { QCoreApplication::processEvents(); }
-    void ShowDeviceViews() override { ++shows; }
-    void HideDeviceViews() override { ++hides; }
-    void ApplyCaptions() override { ++captions; }
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    std::function<void(bool)> onCopyEnabled;
-    void EnableSensorSettingsCopy(bool enabled) override
-    {
-        copyEnabled = enabled;
-        if (onCopyEnabled)
-            onCopyEnabled(enabled);
-    }
-    void ShowProgress(const QString &) override {}
-    void HideProgress() override {}
-    void SetWriteBackRunning(bool) override {}
-    bool copyEnabled = false;
-};
-
 // The program's parts without the window, polling the simulator in a folder of their own.
 struct Engine {
-    Recorder view;
+    RecorderView view;
     QObject context;
     MainState state{view};
     PollCycle cycle{state};
@@ -127,20 +86,17 @@ int identificationRequests(const SimProcess &sim)
 
 } // namespace
 
-class TestPoll : public QObject {
+class TestPoll : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder; // one per test
-    SimProcess sim;
 
     // A working folder with the shipped Cfg files (polling period cut to 100 ms) and a
     // start.ini pointing at the simulator.
     void prepare(const std::function<void(MemIniFile &)> &editCfg = {})
     {
         const WorkingFolder &dir = *folder;
-        QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
         for (const char *fw : {"1_0", "1_1", "1_2"}) {
             const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
+            QVERIFY(CopyShippedData({name}, dir.filePath(".")));
             MemIniFile cfg(dir.filePath(name));
             cfg.writeInteger("measure", "period", 100);
             if (editCfg)
@@ -160,23 +116,10 @@ class TestPoll : public QObject {
     // The simulator serves the shipped map, whatever the test does to the program's copy.
     void startSim(QStringList args = {})
     {
-        if (!args.contains("--cfg"))
-            args << "--cfg" << QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini");
-        QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
+        QVERIFY2(StartShippedSim(sim, args), qPrintable(sim.errorText()));
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     void identifiesAndShowsLiveData()
     {
         startSim({"--sensors", "20"});
@@ -391,7 +334,7 @@ private slots:
                                "[Memo2_lang0]\r\n  a = b\r\n");
         writeAll("default.ini", def);
         writeAll("start.ini", start);
-        Recorder view;
+        RecorderView view;
         MainState state(view);
         QCOMPARE(readAll("default.ini"), def);
         QCOMPARE(state.PollPeriodMs(), 250);

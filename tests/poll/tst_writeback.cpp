@@ -1,5 +1,6 @@
 // The write-back against qor7070-sim on a pty: the exact frames the simulator received,
 // Panel10's texts in order, and what the program and the controller hold afterwards.
+#include "ControllerFolder.h"
 #include "Cp1251.h"
 #include "LookupText.h"
 #include "MainState.h"
@@ -7,9 +8,8 @@
 #include "ModbusCrc.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+#include "RecorderView.h"
 #include "SensorRows.h"
-#include "SimProcess.h"
-#include "WorkingFolder.h"
 #include "WriteBack.h"
 
 #include <QDir>
@@ -20,40 +20,10 @@ namespace {
 
 QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }
 
-const QString kHide = QStringLiteral("(hidden)");
-
-struct Recorder : MainView {
-    QStringList panel; // Panel10 texts in order, kHide when it was hidden
-    QList<bool> running;
-    std::function<void(const QString &)> onProgress;
-    void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &) override {}
-    void ShowMessage(const QString &caption, const QString &text, Icon) override
-    {
-        messages.append(caption + " | " + text);
-    }
-    void ProcessMessages() override { QCoreApplication::processEvents(); }
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &t) override
-    {
-        panel << t;
-        if (onProgress)
-            onProgress(t);
-    }
-    void HideProgress() override { panel << kHide; }
-    void SetWriteBackRunning(bool r) override { running << r; }
-    QStringList messages;
-};
+const QString kHide = RecorderView::kHidden;
 
 struct Engine {
-    Recorder view;
+    RecorderView view;
     QObject context;
     MainState state{view};
     PollCycle cycle{state};
@@ -146,19 +116,15 @@ QStringList panelOf(std::initializer_list<TextKey> results)
 
 } // namespace
 
-class TestWriteBack : public QObject {
+class TestWriteBack : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder;
-    SimProcess sim;
 
     void prepare()
     {
         const WorkingFolder &dir = *folder;
-        QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
         for (const char *fw : {"1_0", "1_1", "1_2"}) {
             const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name,
-                                dir.filePath(name)));
+            QVERIFY(CopyShippedData({name}, dir.filePath(".")));
             MemIniFile cfg(dir.filePath(name));
             cfg.writeInteger("measure", "period", 100);
             QVERIFY(cfg.updateFile());
@@ -175,10 +141,9 @@ class TestWriteBack : public QObject {
 
     void startSim(const QString &fw = "1_2", const QStringList &more = {})
     {
-        const QString cfg = QStringLiteral(VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_%1.ini");
-        QStringList args{"--sensors", "12", "--cfg", cfg.arg(fw)};
-        args << more;
-        QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
+        const QString cfg = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(fw);
+        const QStringList args{"--sensors", "12", "--cfg", ShippedFile(cfg)};
+        QVERIFY2(StartShippedSim(sim, args + more), qPrintable(sim.errorText()));
         prepare();
     }
 
@@ -214,21 +179,10 @@ class TestWriteBack : public QObject {
 
     static void waitForWrites(Engine &e, int count)
     {
-        QTRY_COMPARE_WITH_TIMEOUT(e.view.panel.count(kHide), count, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.progress.count(kHide), count, 15000);
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     void cellTextsAsRegisterWords()
     {
         QCOMPARE(RegisterWordOfCell("-1"), std::optional<quint16>(0xFFFF));
@@ -259,7 +213,7 @@ private slots:
         e.state.writeSensorSettingsRequested = true;
         waitForWrites(e, 2);
         QCOMPARE(writes(sim), QStringList());
-        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide
+        QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n115}) << kHide
                                    << panelOf({Msg::n112, Msg::n115}) << kHide);
         QCOMPARE(e.view.running, (QList<bool>{true, false, true, false}));
         QVERIFY(e.state.lastWriteSucceeded);
@@ -295,7 +249,7 @@ private slots:
         const QList<quint16> tag7{0xCFE5, 0xF7FC, 0x2037, 0, 0, 0, 0, 0}; // "Печь 7", zero-ended
         QCOMPARE(writes(sim), (QStringList{writeMultiple(100, 0x1020, sensor3),
                                            writeMultiple(100, 0x2030, tag7)}));
-        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide);
+        QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n115}) << kHide);
         QCOMPARE(numbers(sim.command("get 0x1020 7")), sensor3);
         QCOMPARE(numbers(sim.command("get 0x2030 8")), tag7);
         // The page is shown: its controller table is read again from sensor 1.
@@ -321,7 +275,7 @@ private slots:
         QCOMPARE(user.cell(1, 1), QStringLiteral("102 137"));
         const QList<quint16> sensor2 = rowWords(user, 1, id >> 8, id & 0xFF);
         QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, sensor2)});
-        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n115}) << kHide);
+        QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n115}) << kHide);
     }
 
     // Changed cells only, one function-6 write each, row by row; cell (3, 2) goes to
@@ -343,7 +297,7 @@ private slots:
         if (relay3Changed)
             expected << writeSingle(100, 0x0220, 0);
         QCOMPARE(writes(sim), expected);
-        QCOMPARE(e.view.panel, panelOf({Msg::n112, Msg::n115}) << kHide);
+        QCOMPARE(e.view.progress, panelOf({Msg::n112, Msg::n115}) << kHide);
         QCOMPARE(sim.command("get 0x0212"), QStringLiteral("OK 17"));
         QTRY_COMPARE_WITH_TIMEOUT(s.relaySettings.cell(3, 2), QStringLiteral("17"), 3000);
     }
@@ -381,7 +335,7 @@ private slots:
         s.writeSensorSettingsRequested = true;
         waitForWrites(e, 1);
         QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, sensor2)});
-        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n114}) << kHide);
+        QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n114}) << kHide);
         QVERIFY(!s.lastWriteSucceeded);
         QVERIFY(!s.writeSensorSettingsRequested);
         QVERIFY(s.linkUp);
@@ -413,11 +367,11 @@ private slots:
         s.writeSensorSettingsRequested = true;
         s.writeRelaySettingsRequested = true;
         s.writeConnectSettingsRequested = true;
-        QTRY_COMPARE_WITH_TIMEOUT(e.view.panel.count(kHide), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.progress.count(kHide), 1, 10000);
         QVERIFY(!s.writeSensorSettingsRequested);
         QVERIFY(s.writeRelaySettingsRequested && s.writeConnectSettingsRequested);
         waitForWrites(e, 3);
-        QCOMPARE(e.view.panel, panelOf({Msg::n111, Msg::n114}) << kHide
+        QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n114}) << kHide
                                    << panelOf({Msg::n112, Msg::n115}) << kHide
                                    << panelOf({Msg::n113, Msg::n115}) << kHide);
         QVERIFY(!s.writeRelaySettingsRequested && !s.writeConnectSettingsRequested);
@@ -476,7 +430,7 @@ private slots:
         };
         s.writeConnectSettingsRequested = true;
         waitForWrites(e, 1);
-        QCOMPARE(e.view.panel, panelOf({Msg::n113, Msg::n115}) << kHide);
+        QCOMPARE(e.view.progress, panelOf({Msg::n113, Msg::n115}) << kHide);
         QVERIFY(s.lastWriteSucceeded);
         QCOMPARE(sim.logEntries("FAULT"), QStringList{"lost"});
         const QString frame = writeMultiple(100, 0x0500, {33, 2, 0, 1, 9, 0});
@@ -508,7 +462,7 @@ private slots:
         e.state.writeSensorSettingsRequested = true;
         QTRY_VERIFY_WITH_TIMEOUT(e.thread.isFinished(), 3000);
         QCOMPARE(writes(sim), QStringList());
-        QCOMPARE(e.view.panel.last(), kHide);
+        QCOMPARE(e.view.progress.last(), kHide);
         QCOMPARE(e.view.running.last(), false);
     }
 };

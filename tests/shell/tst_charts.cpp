@@ -1,6 +1,7 @@
 // The live chart and the trend viewer offscreen: opened from their tool buttons, fed by the
 // simulator or a trend file, read back through their lines, closed.
 #include "ChartLines.h"
+#include "ControllerFolder.h"
 #include "Cp1251.h"
 #include "GridView.h"
 #include "LiveChart.h"
@@ -8,29 +9,22 @@
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
-#include "SimProcess.h"
 #include "TextGrid.h"
 #include "TrendPlot.h"
 #include "TrendViewer.h"
-#include "WorkingFolder.h"
 
 #include <QFileDialog>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QToolButton>
 
-class TestCharts : public QObject {
+class TestCharts : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder;
-    SimProcess sim;
 
     void withController()
     {
-        QDir().mkpath("Cfg");
-        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"})
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
-        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
-                 qPrintable(sim.errorText()));
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        QVERIFY2(StartShippedSim(sim), qPrintable(sim.errorText()));
         MemIniFile start("start.ini");
         start.writeString("connect", "port", sim.ptyPath());
         start.writeString("connect", "speed", "4"); // 115200: cycles come quickly
@@ -63,17 +57,6 @@ class TestCharts : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     void liveChartDrawsTheRegisteredSensors()
     {
         withController();

@@ -1,14 +1,13 @@
 // The link statistics and frame log windows offscreen, against the simulator with faults
 // switched on: opened from the tool bar, showing the simulator's traffic, reset, copied,
 // saved, closed.
+#include "ControllerFolder.h"
 #include "FrameLogModel.h"
 #include "FrameLogView.h"
 #include "Main.h"
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
-#include "SimProcess.h"
-#include "WorkingFolder.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -19,10 +18,8 @@
 #include <QTableView>
 #include <QToolButton>
 
-class TestLinkViews : public QObject {
+class TestLinkViews : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder;
-    SimProcess sim;
 
     template <class T = QWidget> static T *child(QObject &w, const char *name)
     {
@@ -38,13 +35,9 @@ class TestLinkViews : public QObject {
 
     void withController(const QStringList &simArgs)
     {
-        QDir().mkpath("Cfg");
-        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_0.ini",
-                              "Cfg/qor7070__fw_1_1.ini", "Cfg/qor7070__fw_1_2.ini"})
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
-        QVERIFY2(sim.start(simArgs + QStringList{"--cfg", VELMARIS_SOURCE_DIR
-                                                 "/data/Cfg/qor7070__fw_1_2.ini"}),
-                 qPrintable(sim.errorText()));
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_0.ini",
+                                 "Cfg/qor7070__fw_1_1.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        QVERIFY2(StartShippedSim(sim, simArgs), qPrintable(sim.errorText()));
         MemIniFile start("start.ini");
         start.writeString("connect", "port", sim.ptyPath());
         start.writeInteger("connect", "receive", 200);
@@ -52,17 +45,6 @@ class TestLinkViews : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     void statisticsViewShowsTheSimulatorsFaultsAndResets()
     {
         withController({"--seed", "3", "--fault", "badcrc:rate=0.05", "--fault",

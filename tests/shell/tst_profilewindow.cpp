@@ -1,6 +1,7 @@
 // The profile page of the main window offscreen, against the simulator: saving, opening and
 // loading through the tool buttons, the page buttons and the file dialogs (found by name,
 // filled in and accepted as a user would), and writing a profile into a controller.
+#include "ControllerFolder.h"
 #include "Cp1251.h"
 #include "LookupText.h"
 #include "Main.h"
@@ -9,8 +10,6 @@
 #include "ModalAnswerer.h"
 #include "ModbusCrc.h"
 #include "SensorRows.h"
-#include "SimProcess.h"
-#include "WorkingFolder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -104,10 +103,8 @@ QString relayValue(int relay, int col)
 
 } // namespace
 
-class TestProfileWindow : public QObject {
+class TestProfileWindow : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder;
-    SimProcess sim;
 
     template <class T = QWidget> static T *child(QWidget &w, const char *name)
     {
@@ -120,13 +117,9 @@ class TestProfileWindow : public QObject {
     // The shipped data files and a simulator on a pty, as a user would set it up.
     void withController(SimProcess &controller, const QStringList &simArgs = {})
     {
-        if (!QFile::exists("start.ini")) {
-            QVERIFY(QDir().mkpath("Cfg"));
-            for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"})
-                QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
-        }
-        QVERIFY2(controller.start(simArgs + QStringList{"--cfg", kCfg12}),
-                 qPrintable(controller.errorText()));
+        if (!QFile::exists("start.ini"))
+            QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        QVERIFY2(StartShippedSim(controller, simArgs), qPrintable(controller.errorText()));
         MemIniFile start("start.ini");
         start.writeString("connect", "port", controller.ptyPath());
         start.writeInteger("connect", "receive", 150);
@@ -244,17 +237,6 @@ class TestProfileWindow : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     void savesAndLoadsThroughTheDialogs()
     {
         withController(sim);

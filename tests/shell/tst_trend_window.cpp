@@ -1,16 +1,15 @@
 // Trend recording from the window, offscreen, against qor7070-sim: the user types a
 // period, presses Start, the simulator changes sensor statuses under the recording, and
 // the file read back has every value under its own sensor.
+#include "ControllerFolder.h"
 #include "Cp1251.h"
 #include "LookupText.h"
 #include "Main.h"
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
-#include "SimProcess.h"
 #include "TrendReader.h"
 #include "TrendRecorder.h"
-#include "WorkingFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,10 +50,8 @@ QByteArray cp1251(const char *utf8)
 
 } // namespace
 
-class TestTrendWindow : public QObject {
+class TestTrendWindow : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder;
-    SimProcess sim;
 
     template <class T = QWidget> static T *child(QWidget &w, const char *name)
     {
@@ -87,26 +84,12 @@ class TestTrendWindow : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     // Sensors 1..12 registered (10, 11, 12 no power, faulty, undetermined); every
     // temperature names its sensor (100 + sensor).
     void recordsEveryValueUnderItsSensor()
     {
-        QDir().mkpath("Cfg");
-        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"})
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
-        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
-                 qPrintable(sim.errorText()));
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        QVERIFY2(StartShippedSim(sim), qPrintable(sim.errorText()));
         {
             MemIniFile start("start.ini");
             start.writeString("connect", "port", sim.ptyPath());

@@ -1,5 +1,6 @@
 // The main window offscreen, found by object names, clicked and read back.
 #include "Conpar.h"
+#include "ControllerFolder.h"
 #include "DeviceRegisterMap.h"
 #include "LookupText.h"
 #include "Main.h"
@@ -8,8 +9,6 @@
 #include "ModalAnswerer.h"
 #include "SensorDataPage.h"
 #include "SensorId.h"
-#include "SimProcess.h"
-#include "WorkingFolder.h"
 #include "Unitqorselectdlg.h"
 
 #include <QCheckBox>
@@ -24,10 +23,8 @@
 #include <QTimer>
 #include <QToolButton>
 
-class TestWindow : public QObject {
+class TestWindow : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder; // one per test
-    SimProcess sim;
 
     static QString panel(QWidget &w, int i)
     {
@@ -55,29 +52,15 @@ class TestWindow : public QObject {
     // The shipped data files and the simulator on a pty, as a user would set it up.
     void withController(const QStringList &simArgs = {})
     {
-        for (const char *f : {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini", "Cfg/qor7070__fw_1_1.ini"}) {
-            QDir().mkpath("Cfg");
-            QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + f, f));
-        }
-        QVERIFY2(sim.start(simArgs + QStringList{"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
-                 qPrintable(sim.errorText()));
+        QVERIFY(CopyShippedData(
+            {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini", "Cfg/qor7070__fw_1_1.ini"}));
+        QVERIFY2(StartShippedSim(sim, simArgs), qPrintable(sim.errorText()));
         MemIniFile start("start.ini");
         start.writeString("connect", "port", sim.ptyPath());
         QVERIFY(start.updateFile());
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     void startsWithNoFilesAndReportsThePortOnce()
     {
         ModalAnswerer modal;

@@ -2,9 +2,9 @@
 
 #include "LookupText.h"
 #include "MainState.h"
-#include "MainView.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+#include "RecorderView.h"
 #include "RunEvents.h"
 #include "SimProcess.h"
 #include "WorkingFolder.h"
@@ -20,35 +20,6 @@ namespace {
 
 // The shipped firmware 1.2 map: where each sensor's words live.
 constexpr int kTemperature = 0x0100, kStatus = 0x0140, kElapsed = 0x0180, kSensors = 36;
-
-struct QuietView : MainView {
-    int linkDowns = 0;
-    Lamp lamp = Lamp::Offline;
-    std::function<void()> onCycle;
-    void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp l) override {
-        linkDowns += lamp == Lamp::Online && l == Lamp::Offline;
-        lamp = l;
-    }
-    void ShowCycleTime(const QString &) override {
-        if (onCycle)
-            onCycle();
-    }
-    void ShowMessage(const QString &caption, const QString &text, Icon) override {
-        qWarning("message: %s | %s", qPrintable(caption), qPrintable(text));
-    }
-    void ProcessMessages() override {}
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &) override {}
-    void HideProgress() override {}
-    void SetWriteBackRunning(bool) override {}
-};
 
 qint64 residentKb() {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -196,7 +167,12 @@ SoakResult RunSoak(const SoakOptions &o) {
     PrepareEngineFolder(sim.ptyPath(), o.baud, o.receiveMs, o.periodMs);
     result.started = true;
 
-    QuietView view;
+    RecorderView view;
+    view.keepHistory = false;
+    view.pumpEvents = false;
+    view.onMessage = [](const QString &caption, const QString &text) {
+        qWarning("message: %s | %s", qPrintable(caption), qPrintable(text));
+    };
     QObject context;
     MainState state(view);
     PollCycle cycle(state);
@@ -205,7 +181,7 @@ SoakResult RunSoak(const SoakOptions &o) {
     CellCheck left(state.sensorsData, 0, word, result),
         right(state.sensorsData2, kSensors / 2, word, result);
     int cycles = 0;
-    view.onCycle = [&] {
+    view.onCycleTime = [&](const QString &) {
         ++cycles;
         left.checkAll();
         right.checkAll();

@@ -4,9 +4,9 @@
 // once the faults stop.
 #include "LookupText.h"
 #include "MainState.h"
-#include "MainView.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+#include "RecorderView.h"
 #include "RunEvents.h"
 #include "SimProcess.h"
 #include "Soak.h"
@@ -18,28 +18,6 @@
 #include <functional>
 
 namespace {
-
-struct CycleView : MainView {
-    std::function<void()> onCycle;
-    void ShowStatus(int, const QString &) override {}
-    void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &) override {
-        if (onCycle)
-            onCycle();
-    }
-    void ShowMessage(const QString &, const QString &, Icon) override {}
-    void ProcessMessages() override {}
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool) override {}
-    void ShowProgress(const QString &) override {}
-    void HideProgress() override {}
-    void SetWriteBackRunning(bool) override {}
-};
 
 // Sensor header -> its (temperature, seconds) cells, over both data grids.
 QMap<QString, QPair<QString, QString>> rowsOf(const MainState &s) {
@@ -89,14 +67,16 @@ private slots:
                  qPrintable(sim.errorText()));
         WorkingFolder folder;
         QVERIFY(PrepareEngineFolder(sim.ptyPath(), 115200, 100, 100));
-        CycleView view;
+        RecorderView view;
+        view.keepHistory = false;
+        view.pumpEvents = false;
         QObject context;
         MainState state(view);
         PollCycle cycle(state);
         state.pollSensorData = true;
         int cycles = 0;
         std::function<void()> atCycleEnd;
-        view.onCycle = [&] {
+        view.onCycleTime = [&](const QString &) {
             ++cycles;
             if (atCycleEnd)
                 std::exchange(atCycleEnd, nullptr)();

@@ -1,13 +1,13 @@
 // Trend recording against qor7070-sim on a pty: the poll cycle reads, the recorder writes,
 // and the simulator changes sensor statuses under the recording.
+#include "ControllerFolder.h"
 #include "LookupText.h"
 #include "MainState.h"
 #include "MainView.h"
 #include "PollCycle.h"
-#include "SimProcess.h"
+#include "RecorderView.h"
 #include "TrendPolling.h"
 #include "TrendReader.h"
-#include "WorkingFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,31 +15,11 @@
 
 namespace {
 
-struct Recorder : MainView {
-    QString status[4];
-    void ShowStatus(int panel, const QString &text) override { status[panel] = text; }
-    void ShowLamp(Lamp) override {}
-    void ShowCycleTime(const QString &) override {}
-    void ShowMessage(const QString &, const QString &, Icon) override {}
-    void ProcessMessages() override { QCoreApplication::processEvents(); }
-    void ShowDeviceViews() override {}
-    void HideDeviceViews() override {}
-    void ApplyCaptions() override {}
-    void ShowControllerConnectSettings() override {}
-    void SensorDataLayoutChanged() override {}
-    int SensorSettingsVisibleRows() override { return 8; }
-    void EnableSensorSettingsCopy(bool) override {}
-    QString panel10; // empty while hidden
-    void ShowProgress(const QString &text) override { panel10 = text; }
-    void HideProgress() override { panel10.clear(); }
-    void SetWriteBackRunning(bool) override {}
-};
-
 // The program without the window: the cycle and the recorder wired as the window wires
 // them, so a row follows a good read of the live data and Start goes on when the tags
 // asked for were read.
 struct Engine {
-    Recorder view;
+    RecorderView view;
     MainState state{view};
     PollCycle cycle{state};
     QString hint; // of GroupBox2
@@ -62,18 +42,14 @@ struct Engine {
 
 } // namespace
 
-class TestTrendsSim : public QObject {
+class TestTrendsSim : public ControllerFolderTest {
     Q_OBJECT
-    std::unique_ptr<WorkingFolder> folder;
-    SimProcess sim;
 
     void prepare(const QString &firmware)
     {
         const WorkingFolder &dir = *folder;
-        QVERIFY(QDir().mkpath(dir.filePath("Cfg")));
-        const QString name = QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(firmware);
-        QVERIFY(
-            QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/") + name, dir.filePath(name)));
+        QVERIFY(CopyShippedData({QStringLiteral("Cfg/qor7070__fw_%1.ini").arg(firmware)},
+                                dir.filePath(".")));
         MemIniFile start(dir.filePath("start.ini"));
         start.writeString("connect", "port", sim.ptyPath());
         start.writeInteger("connect", "stopbits", 0);
@@ -87,17 +63,6 @@ class TestTrendsSim : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        folder = std::make_unique<WorkingFolder>();
-        QVERIFY(folder->isValid());
-    }
-    void cleanup()
-    {
-        sim.stop();
-        folder.reset();
-    }
-
     // Sensors 1..12 registered, 10..12 without power, faulty, undetermined; every
     // temperature tells its sensor (100 + sensor). Statuses change between rows; every
     // value read back must sit under its own sensor.
@@ -114,12 +79,11 @@ private slots:
         QFETCH(bool, paced);
         QFETCH(QString, firmware);
         const bool tags = firmware == "1_2";
-        QStringList args = {"--cfg",
-                            VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_" + firmware + ".ini",
+        QStringList args = {"--cfg", ShippedFile("Cfg/qor7070__fw_" + firmware + ".ini"),
                             "--sensors", "12"};
         if (paced)
             args << "--pace";
-        QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
+        QVERIFY2(StartShippedSim(sim, args), qPrintable(sim.errorText()));
         prepare(firmware);
         command("freeze");
         for (int s = 1; s <= 12; ++s)
@@ -211,8 +175,7 @@ private slots:
     // Losing the link afterwards still does.
     void languageSwitchKeepsTheRecording()
     {
-        QVERIFY2(sim.start({"--cfg", VELMARIS_SOURCE_DIR "/data/Cfg/qor7070__fw_1_2.ini"}),
-                 qPrintable(sim.errorText()));
+        QVERIFY2(StartShippedSim(sim), qPrintable(sim.errorText()));
         prepare("1_2");
         Engine e;
         e.state.pollSensorData = true;

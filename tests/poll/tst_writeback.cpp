@@ -2,10 +2,10 @@
 // Panel10's texts in order, and what the program and the controller hold afterwards.
 #include "ControllerFolder.h"
 #include "Cp1251.h"
+#include "ExpectedFrames.h"
 #include "LookupText.h"
 #include "MainState.h"
 #include "MainView.h"
-#include "ModbusCrc.h"
 #include "PollCycle.h"
 #include "QorThread.h"
 #include "RecorderView.h"
@@ -32,70 +32,7 @@ struct Engine {
     ~Engine() { thread.StopAndWait(); }
 };
 
-QString hex(const QByteArray &frame) { return QString::fromLatin1(frame.toHex(' ').toUpper()); }
-
-// The request frames a master must send, built here byte by byte.
-QString writeMultiple(quint8 slave, quint16 start, const QList<quint16> &words)
-{
-    QByteArray f;
-    f += char(slave);
-    f += char(0x10);
-    f += char(start >> 8);
-    f += char(start & 0xFF);
-    f += char(words.size() >> 8);
-    f += char(words.size() & 0xFF);
-    f += char(2 * words.size());
-    for (quint16 w : words) {
-        f += char(w >> 8);
-        f += char(w & 0xFF);
-    }
-    AppendModbusCrc(f);
-    return hex(f);
-}
-
-QString writeSingle(quint8 slave, quint16 reg, quint16 value)
-{
-    QByteArray f;
-    f += char(slave);
-    f += char(0x06);
-    f += char(reg >> 8);
-    f += char(reg & 0xFF);
-    f += char(value >> 8);
-    f += char(value & 0xFF);
-    AppendModbusCrc(f);
-    return hex(f);
-}
-
-QString readRequest(quint8 slave, quint16 start, quint16 count)
-{
-    QByteArray f;
-    f += char(slave);
-    f += char(0x03);
-    f += char(start >> 8);
-    f += char(start & 0xFF);
-    f += char(count >> 8);
-    f += char(count & 0xFF);
-    AppendModbusCrc(f);
-    return hex(f);
-}
-
-// Function 6 and 16 requests the simulator received, in order.
-QStringList writes(const SimProcess &sim)
-{
-    QStringList out;
-    for (const QString &rx : sim.logEntries("RX"))
-        if (rx.mid(3, 2) == "06" || rx.mid(3, 2) == "10")
-            out << rx;
-    return out;
-}
-
-QList<quint16> numbers(const QString &reply)
-{
-    QList<quint16> out;
-    for (const QString &w : reply.mid(3).split(u' ', Qt::SkipEmptyParts))
-        out << quint16(w.toUInt());
-    return out;
-}
+using namespace ExpectedFrames;
 
 // The words of a row of a controller-table copy, as the write must send them.
 QList<quint16> rowWords(const TextGrid &g, int row, quint16 id0, quint16 id1)

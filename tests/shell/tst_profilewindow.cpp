@@ -3,12 +3,12 @@
 // filled in and accepted as a user would), and writing a profile into a controller.
 #include "ControllerFolder.h"
 #include "Cp1251.h"
+#include "ExpectedFrames.h"
 #include "LookupText.h"
 #include "Main.h"
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
-#include "ModbusCrc.h"
 #include "SensorRows.h"
 
 #include <QCheckBox>
@@ -40,57 +40,7 @@ bool writeAll(const QString &path, const QByteArray &bytes)
 
 QString native(const QString &path) { return QDir::toNativeSeparators(path); }
 
-QString hex(const QByteArray &frame) { return QString::fromLatin1(frame.toHex(' ').toUpper()); }
-
-// Request frames as a master must send them, built here byte by byte.
-QString writeMultiple(quint8 slave, quint16 start, const QList<quint16> &words)
-{
-    QByteArray f;
-    f += char(slave);
-    f += char(0x10);
-    f += char(start >> 8);
-    f += char(start & 0xFF);
-    f += char(0);
-    f += char(words.size());
-    f += char(2 * words.size());
-    for (quint16 w : words) {
-        f += char(w >> 8);
-        f += char(w & 0xFF);
-    }
-    AppendModbusCrc(f);
-    return hex(f);
-}
-
-QString writeSingle(quint8 slave, quint16 reg, quint16 value)
-{
-    QByteArray f;
-    f += char(slave);
-    f += char(0x06);
-    f += char(reg >> 8);
-    f += char(reg & 0xFF);
-    f += char(value >> 8);
-    f += char(value & 0xFF);
-    AppendModbusCrc(f);
-    return hex(f);
-}
-
-// Function 6 and 16 requests the simulator received, in order.
-QStringList writes(const SimProcess &sim)
-{
-    QStringList out;
-    for (const QString &rx : sim.logEntries("RX"))
-        if (rx.mid(3, 2) == "06" || rx.mid(3, 2) == "10")
-            out << rx;
-    return out;
-}
-
-QList<quint16> numbers(const QString &reply)
-{
-    QList<quint16> out;
-    for (const QString &w : reply.mid(3).split(u' ', Qt::SkipEmptyParts))
-        out << quint16(w.toUInt());
-    return out;
-}
+using namespace ExpectedFrames;
 
 // The user side the tests save: sensors 3 and 7, all four relays, the connection column.
 const QStringList kSensor3{"123 456", "40", "80", "2", "1", "2"};

@@ -2,6 +2,7 @@
 // sensor-data page against qor7070-sim --pace, next to the wire time of the cycle's four
 // reads and to the same four reads made by libmodbus on the same simulator. Optionally the
 // engine's CPU time over a minute online and over a stretch with the controller offline.
+#include "BenchFolder.h"
 #include "RunEvents.h"
 #include "SimProcess.h"
 #include "LibmodbusMaster.h"
@@ -54,33 +55,6 @@ struct Engine {
     }
     ~Engine() { thread.StopAndWait(); }
 };
-
-bool copyFile(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to);
-}
-
-// A working folder as the program finds it on first start, [connect] aimed at the pty.
-bool prepareFolder(const QTemporaryDir &dir, const QString &pty, int speedIndex)
-{
-    const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
-    if (!QDir().mkpath(dir.filePath("Cfg")))
-        return false;
-    for (const QString &name : QDir(data + "Cfg").entryList({"*.ini"}, QDir::Files))
-        if (!copyFile(data + "Cfg/" + name, dir.filePath("Cfg/" + name)))
-            return false;
-    if (!copyFile(data + "default.ini", dir.filePath("default.ini")) ||
-        !copyFile(data + "start.ini", dir.filePath("start.ini")))
-        return false;
-    MemIniFile start(dir.filePath("start.ini"));
-    start.writeString("connect", "port", pty);
-    start.writeInteger("connect", "speed", speedIndex);
-    start.writeInteger("connect", "parity", 0);   // a pty carries no parity
-    start.writeInteger("connect", "stopbits", 0); // one stop bit
-    start.writeInteger("connect", "sleep", 0);
-    return start.updateFile();
-}
 
 double cycleWireMs(int baud)
 {

@@ -3,6 +3,7 @@
 // frames. The fixed pauses around a write (500 ms before, the one-second result after) are
 // not counted: the time runs from the end of the first pause (start text shown + 500 ms)
 // to the moment the result is shown.
+#include "BenchFolder.h"
 #include "MainState.h"
 #include "PollCycle.h"
 #include "QorThread.h"
@@ -52,32 +53,6 @@ struct Engine {
     }
     ~Engine() { thread.StopAndWait(); }
 };
-
-bool copyFile(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to);
-}
-
-bool prepareFolder(const QTemporaryDir &dir, const QString &pty, int speedIndex)
-{
-    const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
-    if (!QDir().mkpath(dir.filePath("Cfg")))
-        return false;
-    for (const QString &name : QDir(data + "Cfg").entryList({"*.ini"}, QDir::Files))
-        if (!copyFile(data + "Cfg/" + name, dir.filePath("Cfg/" + name)))
-            return false;
-    if (!copyFile(data + "default.ini", dir.filePath("default.ini")) ||
-        !copyFile(data + "start.ini", dir.filePath("start.ini")))
-        return false;
-    MemIniFile start(dir.filePath("start.ini"));
-    start.writeString("connect", "port", pty);
-    start.writeInteger("connect", "speed", speedIndex);
-    start.writeInteger("connect", "parity", 0);
-    start.writeInteger("connect", "stopbits", 0);
-    start.writeInteger("connect", "sleep", 0);
-    return start.updateFile();
-}
 
 // One function-16 write of n registers: request 9 + 2n characters, 3.5 of silence, the
 // 8-character confirmation.

@@ -1,4 +1,5 @@
 #include "ChartLines.h"
+#include "AxisRange.h"
 
 #include <QChart>
 #include <QDateTime>
@@ -155,12 +156,7 @@ void TimeChartView::SetRange(qint64 from, qint64 to)
 
 void TimeChartView::FitY(double low, double high)
 {
-    if (!(low <= high)) {
-        low = 0;
-        high = 100;
-    }
-    const double margin = std::max((high - low) * 0.05, 1.0);
-    const double lo = std::floor(low - margin), hi = std::ceil(high + margin);
+    const auto [lo, hi] = PaddedAxisRange(low, high);
     // Compared with what was asked last time: the nice numbers move the axis's own ends.
     if (lo != m_yLow || hi != m_yHigh) {
         m_yLow = lo;

@@ -1,4 +1,5 @@
 #include "TrendPlot.h"
+#include "AxisRange.h"
 
 #include <algorithm>
 #include <cmath>
@@ -53,12 +54,7 @@ void TrendPlot::SetRange(qint64 from, qint64 to)
 
 void TrendPlot::FitY(double low, double high)
 {
-    if (!(low <= high)) {
-        low = 0;
-        high = 100;
-    }
-    const double margin = std::max((high - low) * 0.05, 1.0);
-    const double lo = std::floor(low - margin), hi = std::ceil(high + margin);
+    const auto [lo, hi] = PaddedAxisRange(low, high);
     if (lo != m_yLow || hi != m_yHigh) {
         m_yLow = lo;
         m_yHigh = hi;

@@ -1,12 +1,73 @@
 #include "Main.h"
+#include "ShippedData.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kHelp[] = R"(Usage: velmaris [--workdir DIR] [Qt options]
+
+Configures and watches a QOR7070 temperature controller over Modbus RTU.
+
+The program keeps its files (start.ini, default.ini, Cfg/, Trends/, profiles) in its
+working folder.
+  --workdir DIR   change to DIR first (created when missing); a DIR without start.ini is
+                  seeded with the shipped start.ini, default.ini and Cfg/
+  --help          this text
+  --version       the program's version
+)";
+
+struct Options {
+    QString workdir;
+    bool done = false; // --help or --version answered
+    int status = 0;
+};
+
+// Ours are read before QApplication exists, so --help works without a display.
+Options parseOptions(int argc, char *argv[]) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+            fputs(kHelp, stdout);
+            o.done = true;
+        } else if (!strcmp(argv[i], "--version")) {
+            printf("velmaris %s\n", VELMARIS_VERSION);
+            o.done = true;
+        } else if (!strcmp(argv[i], "--workdir")) {
+            if (i + 1 >= argc) {
+                fputs("velmaris: --workdir wants a folder (see --help)\n", stderr);
+                o.done = true;
+                o.status = 2;
+                return o;
+            }
+            o.workdir = QString::fromLocal8Bit(argv[++i]);
+        }
+    }
+    return o;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    const Options options = parseOptions(argc, argv);
+    if (options.done)
+        return options.status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmaris"));
+    QApplication::setApplicationVersion(QStringLiteral(VELMARIS_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/velmaris.png")));
+    if (!options.workdir.isEmpty()) {
+        QString error;
+        if (!EnterWorkingFolder(options.workdir, &error)) {
+            fprintf(stderr, "velmaris: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
     TForm1 form;
     // Without a window manager (Xvfb) maximising does nothing; start at the screen's size.
     if (const QScreen *screen = QGuiApplication::primaryScreen())

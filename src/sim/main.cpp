@@ -1,6 +1,7 @@
 // qor7070-sim: a Modbus RTU slave that behaves like a QOR7070 temperature controller.
 #include "IntText.h"
 #include "MemIniFile.h"
+#include "ShippedData.h"
 #include "Simulator.h"
 
 #include <QDir>
@@ -39,7 +40,7 @@ Line:
 Controller:
   --cfg FILE          device-configuration file with the register map ([modbus]); default
                       Cfg/qor7070__fw_<fw>.ini under the working directory, else the one
-                      shipped in data/
+                      shipped with the program
   --device-code N     identification register 0x0400 (default 3126, a QOR7070)
   --fw 0xMMmm         firmware word, also "M.m" (default the cfg's [hardware] fw); tags are
                       served from 1.2 on
@@ -83,6 +84,7 @@ Log and control:
   --quiet             no notes on stderr
   --quit-on-eof       end when standard input closes (otherwise keep serving)
   --help              this text
+  --version           the simulator's version
 
 Commands on standard input, one a line; each is answered by one line on stdout that
 starts with OK or ERR:
@@ -144,7 +146,7 @@ QString defaultCfg(std::optional<quint16> fw)
     const QString local = DeviceConfigPath(QDir::currentPath(), firmware);
     if (QFileInfo::exists(local))
         return local;
-    return DeviceConfigPath(QStringLiteral(VELMARIS_DATA_DIR), firmware);
+    return DeviceConfigPath(ShippedDataDir(), firmware);
 }
 
 void loadMap(SimConfig &c, std::optional<quint16> fw, bool quiet)
@@ -186,6 +188,9 @@ int main(int argc, char **argv)
         };
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == QLatin1String("--version")) {
+            printf("qor7070-sim %s\n", VELMARIS_VERSION);
             return 0;
         } else if (arg == QLatin1String("--pty")) {
             c.pty = true;

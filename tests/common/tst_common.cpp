@@ -2,9 +2,11 @@
 #include "IntText.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
+#include "ShippedData.h"
 #include "TextGrid.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -306,6 +308,44 @@ private slots:
         });
         QVERIFY(g.setData(g.index(1, 2), "long"));
         QCOMPARE(g.cell(2, 1), QStringLiteral("lo"));
+    }
+
+    // --workdir: a new folder gets the shipped files; a folder in use keeps every file of
+    // the user's, also when only start.ini is missing.
+    void workingFolderIsSeededButNeverOverwritten()
+    {
+        const QString shipped = ShippedDataDir();
+        QVERIFY(QFileInfo::exists(shipped + "/Cfg/qor7070__fw_1_2.ini"));
+        const QString previous = QDir::currentPath();
+        QTemporaryDir tmp;
+        QString error;
+
+        const QString fresh = tmp.filePath("a/b");
+        QVERIFY2(EnterWorkingFolder(fresh, &error), qPrintable(error));
+        QCOMPARE(QDir::currentPath(), QDir(fresh).canonicalPath());
+        QCOMPARE(readAll("start.ini"), readAll(shipped + "/start.ini"));
+        QCOMPARE(readAll("default.ini"), readAll(shipped + "/default.ini"));
+        QCOMPARE(QDir("Cfg").entryList(QDir::Files), QDir(shipped + "/Cfg").entryList(QDir::Files));
+        QVERIFY(QFileInfo("start.ini").isWritable());
+
+        const QString used = tmp.filePath("used");
+        QDir().mkpath(used + "/Cfg");
+        writeAll(used + "/default.ini", "[mine]\r\n");
+        writeAll(used + "/Cfg/qor7070__fw_1_2.ini", "edited");
+        QVERIFY2(EnterWorkingFolder(used, &error), qPrintable(error));
+        QCOMPARE(readAll(used + "/default.ini"), QByteArray("[mine]\r\n"));
+        QCOMPARE(readAll(used + "/Cfg/qor7070__fw_1_2.ini"), QByteArray("edited"));
+        QCOMPARE(readAll(used + "/start.ini"), readAll(shipped + "/start.ini"));
+        QVERIFY(QFileInfo::exists(used + "/Cfg/qor7070__fw_1_0.ini"));
+
+        writeAll(used + "/start.ini", "[connect]\r\nport=COM7\r\n");
+        QVERIFY(EnterWorkingFolder(used, &error));
+        QCOMPARE(readAll(used + "/start.ini"), QByteArray("[connect]\r\nport=COM7\r\n"));
+
+        writeAll(tmp.filePath("plain"), "a file, not a folder");
+        QVERIFY(!EnterWorkingFolder(tmp.filePath("plain"), &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(QDir::setCurrent(previous));
     }
 };
 

@@ -26,6 +26,9 @@ struct CliOptions {
     bool noConnect = false; // write-profile: leave the connection block alone
     bool help = false;
     bool version = false;
+
+    // Some of the line comes from the command line rather than the settings file.
+    bool LineGiven() const { return port || address || speed || parity || stopbits; }
 };
 
 // Parses the arguments (without the program name). On a fault, *error gets the reason in

@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -271,7 +272,18 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
             last = frame;
             PrintErr(QStringLiteral("  %1/%2  %3").arg(++sent).arg(total).arg(Hex(frame)));
         };
-        if ((write.*op.write)())
+        // A connection write stores the controller's new line as the program's own. With
+        // the line given on the command line the settings file is not where that line
+        // lives, and it stays as it was: the write stores into a scratch copy instead.
+        const QString settingsFile = st.settingsIni.fileName();
+        QTemporaryDir scratch;
+        const bool keepFile = op.write == &WriteBack::WriteConnectSettings && o.LineGiven();
+        if (keepFile)
+            st.settingsIni.rename(scratch.filePath(QStringLiteral("start.ini")), false);
+        const bool ok = (write.*op.write)();
+        if (keepFile)
+            st.settingsIni.rename(settingsFile, false);
+        if (ok)
             continue;
         if (s.Interrupted())
             return ExitCode::Interrupted;

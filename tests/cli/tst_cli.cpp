@@ -372,6 +372,38 @@ private slots:
         QCOMPARE(writes(sim), expected);
     }
 
+    // A new address in the profile: the controller moves and the run follows it to read
+    // the block back. The settings file follows too, as the window's does, unless the line
+    // was given on the command line.
+    void connectionWriteFollowsTheController() {
+        startSim();
+        QCOMPARE(cli({"read-profile", "p.txt"}).code, 0);
+        setProfile("p.txt", "connect", "address", "17");
+        QFile ini("start.ini");
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray before = ini.readAll();
+        ini.close();
+        const Run withOptions =
+            cli({"write-profile", "p.txt", "--port", sim.ptyPath(), "--address", "100"});
+        QCOMPARE(withOptions.code, 0);
+        QVERIFY(sim.command("line").startsWith("OK address=17 "));
+        QVERIFY(sim.logEntries("RX").last().startsWith("11 03 05 00 00 06"));
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QCOMPARE(ini.readAll(), before);
+        ini.close();
+
+        setProfile("p.txt", "connect", "address", "33");
+        const Run fromFile = cli({"write-profile", "p.txt", "--address", "17"});
+        QCOMPARE(fromFile.code, 0);
+        QVERIFY(sim.command("line").startsWith("OK address=33 "));
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "adr", 0), 100);
+        setProfile("start.ini", "connect", "adr", "33");
+        setProfile("p.txt", "connect", "address", "34");
+        QCOMPARE(cli({"write-profile", "p.txt"}).code, 0);
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "adr", 0), 34);
+        QCOMPARE(cli({"identify"}).code, 0);
+    }
+
     // A profile saved without IDs keeps each controller's own sensor IDs.
     void profileWithoutIdsKeepsTheControllersIds() {
         startSim();

@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <signal.h>
 #include <sys/types.h>
@@ -292,6 +293,22 @@ private slots:
                          QString::number(0x0200 + (relay - 1) * 16 + c - 1));
         QCOMPARE(p.readString("connect", "address", {}), QString::number(0x0500));
         QCOMPARE(writes(sim), QStringList());
+
+        // Sensor 2's tag words 0x2008.. hold control bytes, 0x0A among them: the profile
+        // has blanks there, so it reads back whole, and writing it back changes only tags.
+        QFile f("p.txt");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(std::none_of(bytes.begin(), bytes.end(),
+                             [](char b) { return quint8(b) < 0x20 && b != '\r' && b != '\n'; }));
+        QCOMPARE(p.readString("tags", "Датчик 2", {}).size(), 16);
+        const Run back = cli({"write-profile", "p.txt", "--dry-run", "--no-connect"});
+        QCOMPARE(back.code, 0);
+        // Sensors 2-4 and 34-36 (bytes 0x08..0x1F) and 16 (0x7F).
+        QCOMPARE(back.lines().size(), 7);
+        for (const QString &frame : back.lines())
+            QVERIFY2(frame.startsWith("64 10 20") || frame.startsWith("64 10 21"),
+                     qPrintable(frame));
     }
 
     void readProfileRefusesAFileItCannotWrite() {

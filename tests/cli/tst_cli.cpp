@@ -266,6 +266,24 @@ private slots:
             QVERIFY(line.isEmpty() || QJsonDocument::fromJson(line).isObject());
     }
 
+    // A controller that falls silent for a while: watching reports the loss and the return
+    // and goes on, as the window does.
+    void watchRidesOutALostLink() {
+        startSim({"--pace"});
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"watch", "--count", "20"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).count('\n') >= 3, 10000);
+        QVERIFY(sim.command("offline 1500").startsWith("OK"));
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        out += p.readAllStandardOutput();
+        QCOMPARE(out.count('\n'), 21);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(text(Msg::n89)) && err.endsWith(text(Msg::n101) + "\n"),
+                 qPrintable(err));
+    }
+
     // With --named-values every settings register reads as its own address: each value of
     // the profile shows the register it came from.
     void readProfileTakesEveryRegisterFromItsPlace() {

@@ -513,6 +513,23 @@ private slots:
         QCOMPARE(w.removeDuplicates(), 2);
     }
 
+    // Interrupted in the write-back's pause: it ends at once, nothing is sent, exit 8.
+    void interruptedWriteSendsNothing() {
+        startSim();
+        QCOMPARE(cli({"read-profile", "p.txt"}).code, 0);
+        setProfile("p.txt", "Датчик 1", sensorColumn(2), "3");
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"write-profile", "p.txt"});
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += p.readAllStandardError()).contains(text(Msg::n111).toUtf8()), 20000);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(p.waitForFinished(3000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 8);
+        QCOMPARE(writes(sim), QStringList());
+    }
+
     // A trend file as the window writes it: Windows-1251, cells ended by TAB, CR LF.
     void recordWritesTheWindowsTrendFormat() {
         startSim();

@@ -62,8 +62,7 @@ bool RelayBit(const Session &s, int relay) {
     return relay < 16 && (s.state.relayStateWord >> relay) & 1;
 }
 
-// Each write-back operation that has something to send, with its requests counted by a
-// dry run of the same write-back beforehand.
+// One write-back operation of a profile, with the requests that a dry run of it counted.
 struct Operation {
     bool (WriteBack::*write)();
     ModbusWriteRecord *records[2];

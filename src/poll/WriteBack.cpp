@@ -2,6 +2,7 @@
 
 #include "MainState.h"
 #include "MainView.h"
+#include "ModbusFrames.h"
 #include "PollCycle.h"
 #include "SensorId.h"
 #include "SensorRows.h"
@@ -50,6 +51,8 @@ bool WriteBack::pause(int ms)
 {
     if (m_state.stopPolling)
         return false;
+    if (dryRun)
+        return true;
     // The user's input is let in: the pages that feed the write are not editable meanwhile,
     // and a window that stores clicks for seconds and replays them later is worse. Closing
     // the window aborts the link, which ends this wait at once.
@@ -130,8 +133,7 @@ bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
                 return false;
             const quint16 start =
                 quint16(m.SENSOR_SETTINGS_ADDR + (n - 1) * m.SENSOR_SETTINGS_STEP);
-            if (!s.modbus.WriteRegisters(m_cycle.sensorWriteRecord, start, quint16(words.size()),
-                                         words.constData()))
+            if (!writeMany(m_cycle.sensorWriteRecord, start, words))
                 return false;
         }
         const QString tag = userTags.cell(0, i);
@@ -139,8 +141,7 @@ bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
             continue;
         const QList<quint16> words = SensorTagWords(tag, m.QOR_SENSOR_TAG_SIZE);
         const quint16 start = quint16(m.QOR_SENSOR_TAG_ADDR + (n - 1) * m.QOR_SENSOR_TAG_STEP);
-        if (s.stopPolling || !s.modbus.WriteRegisters(m_cycle.tagWriteRecord, start,
-                                                      quint16(words.size()), words.constData()))
+        if (s.stopPolling || !writeMany(m_cycle.tagWriteRecord, start, words))
             return false;
     }
     return true;
@@ -172,11 +173,33 @@ bool WriteBack::sendRelayCells(const TextGrid &settings)
                 return false;
             const quint16 reg =
                 quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP + (c - 1));
-            if (!s.modbus.WriteRegister(m_cycle.relayWriteRecord, reg, *value))
+            if (!writeOne(m_cycle.relayWriteRecord, reg, *value))
                 return false;
         }
     }
     return true;
+}
+
+// The slave address of the requests, as the master takes it for each transaction.
+static quint8 SlaveAddress(const MainState &s)
+{
+    return quint8(s.settingsIni.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100));
+}
+
+bool WriteBack::writeMany(ModbusWriteRecord &record, quint16 start, const QList<quint16> &words)
+{
+    if (requestMade)
+        requestMade(ModbusFrame::writeMultipleRequest(SlaveAddress(m_state), start,
+                                                      quint16(words.size()), words.constData()));
+    return dryRun || m_state.modbus.WriteRegisters(record, start, quint16(words.size()),
+                                                   words.constData());
+}
+
+bool WriteBack::writeOne(ModbusWriteRecord &record, quint16 reg, quint16 value)
+{
+    if (requestMade)
+        requestMade(ModbusFrame::writeSingleRequest(SlaveAddress(m_state), reg, value));
+    return dryRun || m_state.modbus.WriteRegister(record, reg, value);
 }
 
 bool WriteBack::connectWords(QList<quint16> &words) const
@@ -219,8 +242,9 @@ bool WriteBack::sendConnectBlock(const QList<quint16> &words)
     if (s.stopPolling)
         return false;
     // Its confirmation may come at the old speed or not at all: the read-back judges.
-    s.modbus.WriteRegisters(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR,
-                            quint16(words.size()), words.constData());
+    writeMany(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR, words);
+    if (dryRun)
+        return true;
     // The program follows the controller to its new address and line settings.
     const QString connect = QStringLiteral("connect");
     s.settingsIni.writeInteger(connect, QStringLiteral("adr"), words[0]);

@@ -1,10 +1,13 @@
 #pragma once
+#include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class MainState;
 class PollCycle;
+struct ModbusWriteRecord;
 class TextGrid;
 struct TextKey;
 
@@ -38,10 +41,19 @@ public:
     // Panel10 shows success or failure for a second, then hides.
     void ShowWriteResult(bool ok);
 
+    // Called with every write request just before it goes out (a long write's progress).
+    std::function<void(const QByteArray &request)> requestMade;
+    // Nothing goes to the controller and nothing waits: every request only reaches
+    // requestMade and counts as confirmed, and the program's line settings stay. What a
+    // write would send, shown before it is sent.
+    bool dryRun = false;
+
 private:
     bool sendSensorRows(const TextGrid &settings, const TextGrid &tags);
     bool sendRelayCells(const TextGrid &settings);
     bool sendConnectBlock(const QList<quint16> &words);
+    bool writeMany(ModbusWriteRecord &record, quint16 start, const QList<quint16> &words);
+    bool writeOne(ModbusWriteRecord &record, quint16 reg, quint16 value);
     bool sensorWords(const TextGrid &user, int row, QList<quint16> &words) const;
     bool connectWords(QList<quint16> &words) const;
     void start(const TextKey &text);

@@ -1,7 +1,6 @@
 #include "ProfileFile.h"
 
 #include "AtomicFile.h"
-#include "Cp1251.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
 #include "SensorId.h"
@@ -291,8 +290,9 @@ bool SaveProfile(MemIniFile &profile, const ProfileUserSide &user,
 
     QString replaced;
     const auto put = [&](const QString &section, const QString &key, const QString &value) {
-        profile.writeString(
-            section, key, Cp1251::canEncode(value) ? value : CellTextForCodePage(value, &replaced));
+        // A tag copied from the controller may hold control bytes: a line break would split
+        // its line, and any of them makes a file that no load takes as a profile.
+        profile.writeString(section, key, CellTextForCodePage(value, &replaced));
     };
     put(kHardware, QStringLiteral("hw"), hardwareVersionText);
     put(kHardware, QStringLiteral("fw"), firmwareVersionText);

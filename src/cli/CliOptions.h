@@ -1,0 +1,43 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class MemIniFile;
+
+// What the command line asked for. Line settings given here override [connect] of the
+// settings file, in memory only.
+struct CliOptions {
+    QString command; // identify, watch, read-profile, write-profile, record
+    QString file;    // the profile or trend file of the command
+    QString workdir; // changed to first
+    QString ini = QStringLiteral("start.ini");
+    bool iniGiven = false;
+    std::optional<QString> port;
+    std::optional<int> address;  // 1..247
+    std::optional<int> speed;    // [connect] speed: index of 9600 .. 115200
+    std::optional<int> parity;   // 0 none, 1 even, 2 odd
+    std::optional<int> stopbits; // [connect] stopbits: 0 one, 1 two
+    bool json = false;
+    std::optional<int> count;  // cycles (watch) or rows (record)
+    std::optional<int> period; // s between trend rows
+    bool dryRun = false;
+    bool ids = false;       // read-profile: store sensor IDs whatever [profile] doid says
+    bool noConnect = false; // write-profile: leave the connection block alone
+    bool help = false;
+    bool version = false;
+
+    // Some of the line comes from the command line rather than the settings file.
+    bool LineGiven() const { return port || address || speed || parity || stopbits; }
+};
+
+// Parses the arguments (without the program name). On a fault, *error gets the reason in
+// the language of settings (English when [language] lang is 1).
+bool ParseCliOptions(const QStringList &args, CliOptions &options, QString *error,
+                     const MemIniFile &settings);
+
+// The --help text in the language of settings.
+QString CliHelpText(const MemIniFile &settings);
+
+// The [connect] keys the options set, written into settings (memory only).
+void ApplyLineOptions(const CliOptions &options, MemIniFile &settings);

@@ -1,0 +1,335 @@
+#include "Commands.h"
+
+#include "ExitCodes.h"
+#include "ModbusFrames.h"
+#include "ProfilePaths.h"
+#include "SensorId.h"
+#include "SensorRows.h"
+#include "SensorTags.h"
+#include "Session.h"
+#include "TrendPolling.h"
+#include "WriteBack.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace {
+
+QString Json(const QJsonObject &o) {
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString Hex(const QByteArray &frame) {
+    return QString::fromLatin1(frame.toHex(' ').toUpper());
+}
+
+// The live grid's text of a sensor status, in the program's language.
+QString StatusText(const Session &s, quint16 code) {
+    switch (code) {
+    case 0:
+        return s.Text(Msg::n104);
+    case 1:
+        return s.Text(Msg::n105);
+    case 2:
+        return s.Text(Msg::n106);
+    case 10:
+        return s.Text(Msg::n107);
+    case 20:
+        return s.Text(Msg::n108);
+    case 30:
+        return s.Text(Msg::n109);
+    case 40:
+        return s.Text(Msg::n110);
+    default:
+        return QStringLiteral("-------");
+    }
+}
+
+QString TagOf(const Session &s, int index) {
+    const MainState &st = s.state;
+    if (st.firmwareVersion < kFirstTagFirmware || index >= int(s.cycle.sensorTagRecords.size()))
+        return {};
+    return SensorTagText(s.cycle.sensorTagRecords[size_t(index)].values,
+                         st.registerMap.QOR_SENSOR_TAG_SIZE);
+}
+
+bool RelayBit(const Session &s, int relay) {
+    return relay < 16 && (s.state.relayStateWord >> relay) & 1;
+}
+
+// One write-back operation of a profile, with the requests that a dry run of it counted.
+struct Operation {
+    bool (WriteBack::*write)();
+    ModbusWriteRecord *records[2];
+    int requests = 0;
+};
+
+} // namespace
+
+int RunIdentify(Session &s, const CliOptions &o) {
+    const int result = s.Connect();
+    if (s.state.firmwareVersionText.isEmpty())
+        return result; // nothing was read
+    const quint16 code = s.cycle.identificationRecord.values[0];
+    if (o.json) {
+        PrintOut(Json({{"device", code},
+                       {"firmware", s.state.firmwareVersionText},
+                       {"hardware", s.state.hardwareVersionText},
+                       {"supported", result == ExitCode::Ok}}));
+    } else {
+        PrintOut(QStringLiteral("device: %1\nfirmware: %2\nhardware: %3")
+                     .arg(code)
+                     .arg(s.state.firmwareVersionText, s.state.hardwareVersionText));
+    }
+    return result;
+}
+
+int RunWatch(Session &s, const CliOptions &o) {
+    if (const int r = s.Connect())
+        return r;
+    if (o.json)
+        s.cycle.ReadAllSensorTags();
+    s.view.echoLink = true;
+    s.state.pollSensorData = true;
+    const int relays = s.state.registerMap.RELAY_NUMBER;
+    QList<int> header; // the sensors of the TSV columns, fixed by the first line
+    bool headerDone = false;
+    int lines = 0;
+    s.cycle.liveDataRead = [&] {
+        const TrendReadings r = TrendReadingsOf(s.cycle, s.state);
+        const QDateTime now = QDateTime::currentDateTime();
+        if (o.json) {
+            QJsonArray sensors;
+            for (int n : RegisteredSensors(r.statuses)) {
+                const quint16 status = r.statuses[size_t(n - 1)];
+                QJsonObject one{{"sensor", n},
+                                {"status", status},
+                                {"state", StatusText(s, status)},
+                                {"temperature", r.temperatures[size_t(n - 1)]},
+                                {"seconds", s.cycle.timeElapsedRecord.values[size_t(n - 1)]}};
+                if (s.state.firmwareVersion >= kFirstTagFirmware)
+                    one.insert("tag", TagOf(s, n - 1));
+                sensors.append(one);
+            }
+            QJsonArray relayStates;
+            for (int k = 0; k < relays; ++k)
+                relayStates.append(RelayBit(s, k) ? 1 : 0);
+            PrintOut(Json({{"time", now.toString(Qt::ISODateWithMs)},
+                           {"sensors", sensors},
+                           {"relays", relayStates}}));
+        } else {
+            if (!headerDone) {
+                header = RegisteredSensors(r.statuses);
+                QStringList cells{QStringLiteral("Дата"), QStringLiteral("Время")};
+                for (int n : header)
+                    cells << QStringLiteral("Канал %1").arg(n);
+                for (int k = 1; k <= relays; ++k)
+                    cells << QStringLiteral("Реле %1").arg(k);
+                PrintOut(cells.join(u'\t'));
+                headerDone = true;
+            }
+            QStringList cells{now.toString(QStringLiteral("dd.MM.yy")),
+                              now.toString(QStringLiteral("HH:mm:ss"))};
+            for (int n : header) {
+                const size_t i = size_t(n - 1);
+                cells << TrendCellText(i < r.statuses.size() ? r.statuses[i] : kUnregisteredStatus,
+                                       i < r.temperatures.size() ? r.temperatures[i] : 0);
+            }
+            for (int k = 0; k < relays; ++k)
+                cells << QString::number(RelayBit(s, k) ? 1 : 0);
+            PrintOut(cells.join(u'\t'));
+        }
+        ++lines;
+    };
+    s.RunPolling([&] { return o.count && lines >= *o.count; });
+    return ExitCode::Ok; // an interruption is how watching ends
+}
+
+int RunReadProfile(Session &s, const CliOptions &o) {
+    if (const int r = s.Connect())
+        return r;
+    if (const int r = s.ReadControllerTables())
+        return r;
+    MainState &st = s.state;
+    // The copy buttons of the three pages.
+    CopyGridToGrid(st.sensorSettings, st.sensorSettingsUser);
+    CopyGridToGrid(st.tagContr, st.tagUser);
+    CopyRelayRows(st.relaySettings, st.relaySettingsUser);
+    const ConnectControls &c = st.connectContr;
+    ConnectUserValues connect{c.addr, c.baud, c.parity, c.stops, c.chan, c.language};
+    const bool ids = o.ids || ProfileStoresIds(st.settingsIni);
+    if (!SaveProfileFile(o.file, {st.sensorSettingsUser, st.tagUser, st.relaySettingsUser, connect},
+                         st.hardwareVersionText, st.firmwareVersionText, ids, s.Context()))
+        return ExitCode::FileRefused;
+    return ExitCode::Ok;
+}
+
+namespace {
+
+// The profile's connection block equals what the controller holds.
+bool SameConnectBlock(const ConnectUserValues &u, const PollCycle &cycle) {
+    if (!cycle.connectSettingsReadOk || cycle.connectSettingsRecord.receivedCount < 6)
+        return false;
+    const auto &w = cycle.connectSettingsRecord.values;
+    return RegisterWordOfCell(u.addr) == w[0] && u.baud == w[1] && u.parity == w[2] &&
+           u.stops + 1 == w[3] && RegisterWordOfCell(u.chan) == w[4] && u.language == w[5];
+}
+
+// The user tables as the profile fills them over what the controller holds: relay rows the
+// profile lacks keep the controller's values, and a sensor row without an ID (a profile
+// saved without IDs) keeps the ID the controller has, so every controller keeps its own
+// sensors. False when the profile matches nothing.
+bool FillUserSide(Session &s, const MemIniFile &profile, ConnectUserValues &connect) {
+    MainState &st = s.state;
+    CopyRelayRows(st.relaySettings, st.relaySettingsUser);
+    if (!LoadProfile(profile, {st.sensorSettingsUser, st.tagUser, st.relaySettingsUser, connect},
+                     true, s.Context()))
+        return false;
+    TextGrid &user = st.sensorSettingsUser;
+    for (int r = 1; r < user.rowCountGrid(); ++r) {
+        const int n = SensorNumberOfRow(user, r, st.registerMap.MAX_SENSORS);
+        if (n != 0 && user.cell(1, r).trimmed().isEmpty())
+            user.setCell(1, r, st.sensorSettings.cell(1, n));
+    }
+    return true;
+}
+
+bool HasSensorRows(const MainState &st) {
+    const TextGrid &user = st.sensorSettingsUser;
+    return user.rowCountGrid() > 2 || SensorNumberOfRow(user, 1, st.registerMap.MAX_SENSORS) != 0;
+}
+
+} // namespace
+
+int RunWriteProfile(Session &s, const CliOptions &o) {
+    MemIniFile profile{QString()};
+    if (!ReadProfileFile(o.file, profile, s.Context()))
+        return ExitCode::FileRefused;
+    if (const int r = s.Connect())
+        return r;
+    if (!CheckProfileFirmware(profile, s.Context()))
+        return ExitCode::FileRefused;
+    if (const int r = s.ReadControllerTables())
+        return r;
+    MainState &st = s.state;
+    ConnectUserValues connect;
+    if (!FillUserSide(s, profile, connect))
+        return ExitCode::FileRefused;
+    const bool sensors = HasSensorRows(st);
+    const bool writeConnect = !o.noConnect && profile.sectionExists(QStringLiteral("connect")) &&
+                              !SameConnectBlock(connect, s.cycle);
+    // The checks of the three write buttons, all before anything is sent: a profile that
+    // a controller cannot take is refused whole.
+    const ShowMessage show = s.Context().show;
+    if ((sensors && !ValidateSensorSettings(st.sensorSettingsUser, st.sensorSettings, st.deviceIni,
+                                            st.settingsIni, st.registerMap.MAX_SENSORS, show)) ||
+        !ValidateRelaySettings(st.relaySettingsUser, st.relaySettings, st.deviceIni, st.settingsIni,
+                               show) ||
+        (writeConnect && !ValidateConnectSettings(connect, st.settingsIni, show)))
+        return ExitCode::FileRefused;
+    st.connectUser = connect;
+
+    QList<Operation> operations;
+    if (sensors)
+        operations.append({&WriteBack::WriteSensorSettings,
+                           {&s.cycle.sensorWriteRecord, &s.cycle.tagWriteRecord}});
+    operations.append({&WriteBack::WriteRelaySettings, {&s.cycle.relayWriteRecord, nullptr}});
+    if (writeConnect)
+        operations.append(
+            {&WriteBack::WriteConnectSettings, {&s.cycle.connectWriteRecord, nullptr}});
+
+    // What would be sent, on the same tables: printed for --dry-run, counted otherwise.
+    s.view.echoProgress = false;
+    int total = 0;
+    for (Operation &op : operations) {
+        WriteBack dry(st, s.cycle);
+        dry.dryRun = true;
+        dry.requestMade = [&](const QByteArray &frame) {
+            ++op.requests;
+            if (o.dryRun)
+                PrintOut(Hex(frame));
+        };
+        (dry.*op.write)();
+        total += op.requests;
+    }
+    if (o.dryRun)
+        return ExitCode::Ok;
+
+    s.view.echoProgress = true;
+    int sent = 0;
+    QByteArray last;
+    for (Operation &op : operations) {
+        if (op.requests == 0)
+            continue; // nothing differs: no pauses, no result to show
+        WriteBack write(st, s.cycle);
+        write.requestMade = [&](const QByteArray &frame) {
+            last = frame;
+            PrintErr(QStringLiteral("  %1/%2  %3").arg(++sent).arg(total).arg(Hex(frame)));
+        };
+        // A connection write stores the controller's new line as the program's own. With
+        // the line given on the command line the settings file is not where that line
+        // lives, and it stays as it was: the write stores into a scratch copy instead.
+        const QString settingsFile = st.settingsIni.fileName();
+        QTemporaryDir scratch;
+        const bool keepFile = op.write == &WriteBack::WriteConnectSettings && o.LineGiven();
+        if (keepFile)
+            st.settingsIni.rename(scratch.filePath(QStringLiteral("start.ini")), false);
+        const bool ok = (write.*op.write)();
+        if (keepFile)
+            st.settingsIni.rename(settingsFile, false);
+        if (ok)
+            continue;
+        if (s.Interrupted())
+            return ExitCode::Interrupted;
+        // The failure text of the request that failed, else what the link reported.
+        QString why;
+        for (ModbusWriteRecord *r : op.records)
+            if (r && last.size() >= 4 && r->startRegister == ModbusFrame::word(last, 2) &&
+                !r->errorText.isEmpty())
+                why = r->errorText;
+        PrintErr(why.isEmpty() ? s.view.status[0] : why);
+        return ExitCode::WriteFailed;
+    }
+    return ExitCode::Ok;
+}
+
+int RunRecord(Session &s, const CliOptions &o) {
+    MainState &st = s.state;
+    int period = o.period.value_or(
+        st.settingsIni.readInteger(QStringLiteral("trends"), QStringLiteral("time"), 5));
+    if (period < 1 || period > kMaxTrendPeriodS) // a hand-edited start.ini
+        period = 5;
+    if (const int r = s.Connect())
+        return r;
+    s.cycle.ReadAllSensorTags(); // the header's tags, as a Start in the window asks for
+    s.view.echoLink = true;
+    st.pollSensorData = true;
+    const QString path = QDir::toNativeSeparators(QFileInfo(o.file).absoluteFilePath());
+    TrendFile file(path);
+    PrintErr(st.Text(Msg::n128) + path);
+    bool rowRequested = true; // the first row (and the header) at once
+    int rows = 0;
+    int result = ExitCode::Ok;
+    QTimer timer1;
+    QObject::connect(&timer1, &QTimer::timeout, [&] { rowRequested = true; });
+    timer1.start(period * 1000);
+    s.cycle.liveDataRead = [&] {
+        if (!rowRequested)
+            return;
+        rowRequested = false; // several ticks before one good cycle give one row
+        QString why;
+        if (!file.WriteRow(TrendReadingsOf(s.cycle, st), QDateTime::currentDateTime(), &why)) {
+            PrintErr(st.Text(Msg::n131) + path + QStringLiteral("  (") + why + u')');
+            result = ExitCode::FileRefused;
+            return;
+        }
+        ++rows;
+    };
+    s.RunPolling([&] { return result != ExitCode::Ok || (o.count && rows >= *o.count); });
+    return result;
+}

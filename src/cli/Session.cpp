@@ -1,0 +1,153 @@
+#include "Session.h"
+
+#include "ExitCodes.h"
+#include "QorThread.h"
+#include "SerialLink.h"
+#include "SettingsMessage.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+Session::Session(ConsoleView &v, const CliOptions &options) : view(v), state(v), cycle(state) {
+    view.unknownDeviceText = state.Text(Msg::n103);
+    if (options.iniGiven) {
+        if (!QFileInfo(options.ini).isFile()) {
+            PrintErr(state.Text(Msg::n67) + QStringLiteral(": ") +
+                     FixedText(state.settingsIni, u"Файл настроек не найден: ",
+                               "Settings file not found: ") +
+                     options.ini);
+            m_settingsReadable = false;
+        }
+        state.settingsIni.rename(options.ini, true);
+    }
+    ApplyLineOptions(options, state.settingsIni);
+}
+
+ProfileContext Session::Context() {
+    return {state.settingsIni, state.deviceIni, state.registerMap.MAX_SENSORS,
+            [this](const QString &caption, const QString &text) {
+                view.ShowMessage(caption, text, MainView::Icon::None);
+            }};
+}
+
+int Session::Connect() {
+    const QString port =
+        state.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {});
+    if (!state.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
+        PrintErr(view.status[0] + QStringLiteral(": ") + port);
+        return ExitCode::NoPort;
+    }
+    view.unknownDevice = false;
+    if (!cycle.IdentifyController()) {
+        state.link.ClosePort();
+        if (Interrupted())
+            return ExitCode::Interrupted;
+        if (view.unknownDevice) {
+            PrintErr(view.status[2] + QStringLiteral(" (") +
+                     QString::number(cycle.identificationRecord.values[0]) + u')');
+            return ExitCode::WrongDevice;
+        }
+        if (cycle.configurationFailed) // the configuration's message has been shown
+            return ExitCode::WrongDevice;
+        PrintErr(view.status[0]);
+        return ExitCode::NoAnswer;
+    }
+    state.linkUp = true;
+    view.ShowStatus(0, state.Text(Msg::n101));
+    cycle.SizeRecordArrays();
+    state.deviceChanged = false;
+    return ExitCode::Ok;
+}
+
+int Session::ReadControllerTables() {
+    // Any read that fails three times takes the link down; the tag reads included.
+    const auto failed = [this] {
+        if (Interrupted())
+            return ExitCode::Interrupted;
+        PrintErr(view.status[0]);
+        return ExitCode::NoAnswer;
+    };
+    state.sensorSettingsReadIndex = 0;
+    for (int i = 0; i < state.registerMap.MAX_SENSORS; ++i)
+        if (!cycle.ReadNextSensorSettings() || !state.linkUp)
+            return failed();
+    if (!cycle.ReadRelaySettings() || !state.linkUp)
+        return failed();
+    return ExitCode::Ok;
+}
+
+void Session::sleep(int ms) {
+    QEventLoop loop;
+    m_sleep = &loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    if (!Interrupted())
+        loop.exec();
+}
+
+void Session::RunPolling(const std::function<bool()> &done) {
+    while (!Interrupted() && !done()) {
+        cycle.PollCycleStep();
+        if (!state.linkUp && !Interrupted() && !done())
+            sleep(qMax(QorThread::kOfflineFloorMs, state.PollPeriodMs()));
+    }
+}
+
+void Session::Interrupt() {
+    state.stopPolling = true;
+    state.link.Abort();
+    if (m_sleep)
+        m_sleep->quit();
+}
+
+namespace {
+#ifdef Q_OS_UNIX
+int g_signalPipe[2] = {-1, -1};
+void OnSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+#else
+volatile std::sig_atomic_t g_signalled = 0;
+void OnSignal(int) {
+    g_signalled = 1;
+}
+#endif
+} // namespace
+
+void CatchInterrupts(Session &session) {
+#ifdef Q_OS_UNIX
+    // The handler only writes a byte; the event loop (a link wait or a sleep) reads it.
+    if (::pipe(g_signalPipe) != 0)
+        return;
+    ::fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
+    auto *notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [&session] {
+        char c;
+        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
+        session.Interrupt();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+#else
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    auto *timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, timer, [&session] {
+        if (g_signalled)
+            session.Interrupt();
+    });
+    timer->start(100);
+#endif
+}

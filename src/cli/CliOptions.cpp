@@ -163,11 +163,14 @@ QString CliHelpText(const MemIniFile &settings) {
   record ФАЙЛ          файл тренда, строка раз в --period секунд
 
 Параметры:
-  --port ПОРТ          COMn, путь устройства (иначе [connect] port из start.ini)
+  --port ПОРТ          COMn, путь устройства, tcp://УЗЕЛ:ПОРТ или mbtcp://УЗЕЛ:ПОРТ
+                       (иначе [connect] port из start.ini)
   --address N          адрес модуля 1..247            --baud 9600..115200
   --parity none|even|odd                             --stopbits 1|2
   --ini ФАЙЛ           файл настроек программы (по умолчанию ./start.ini)
-  --workdir ПАПКА      рабочая папка (start.ini, default.ini, Cfg/)
+  --workdir ПАПКА      рабочая папка (start.ini, default.ini, Cfg/); новая заполняется
+                       файлами программы. Без неё: текущая папка, если в ней есть
+                       start.ini, иначе папка пользователя, как у окна из меню
   --json               identify и watch: JSON (watch: объект на строку)
   --count N            watch: циклов, record: строк; затем выход
   --period S           record: секунд между строками (по умолчанию [trends] time)
@@ -192,11 +195,14 @@ Commands:
   record FILE          a trend file, one row every --period seconds
 
 Options:
-  --port PORT          COMn or a device path (else [connect] port of start.ini)
+  --port PORT          COMn, a device path, tcp://HOST:PORT or mbtcp://HOST:PORT
+                       (else [connect] port of start.ini)
   --address N          module address 1..247          --baud 9600..115200
   --parity none|even|odd                             --stopbits 1|2
   --ini FILE           program settings file (default ./start.ini)
-  --workdir DIR        working folder (start.ini, default.ini, Cfg/)
+  --workdir DIR        working folder (start.ini, default.ini, Cfg/); a new one gets the
+                       shipped files. Without it: the current folder when it holds
+                       start.ini, else the user's folder the window uses from the menu
   --json               identify and watch: JSON (watch: one object per line)
   --count N            watch: cycles, record: rows; then exit
   --period S           record: seconds between rows (default [trends] time)

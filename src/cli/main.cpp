@@ -6,9 +6,12 @@
 #include "MemIniFile.h"
 #include "Session.h"
 #include "SettingsMessage.h"
+#include "ShippedData.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
 
@@ -26,6 +29,36 @@ MemIniFile LanguageSettings(const QStringList &args) {
     if (!workdir.isEmpty() && QDir::isRelativePath(ini))
         ini = QDir(workdir).filePath(ini);
     return MemIniFile(ini);
+}
+
+// The window's own folder for this user, where its launcher starts it.
+QString UserWorkingFolder() {
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QStringLiteral("Velmaris"));
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QCoreApplication::setApplicationName(name);
+    return dir;
+}
+
+// Like the window, everything is found relative to the working folder: the one --workdir
+// names (created and seeded when new), else the current one when it holds start.ini, else
+// the window's per-user folder, so a script run anywhere uses the settings the user keeps
+// there. A FILE argument stays relative to where the tool was started in that last case.
+bool EnterFolder(CliOptions &options, const MemIniFile &language) {
+    QString dir = options.workdir;
+    if (dir.isEmpty()) {
+        if (options.iniGiven || QFileInfo::exists(QStringLiteral("start.ini")))
+            return true;
+        if (!options.file.isEmpty())
+            options.file = QFileInfo(options.file).absoluteFilePath();
+        dir = UserWorkingFolder();
+    }
+    QString error;
+    if (EnterWorkingFolder(dir, &error))
+        return true;
+    PrintErr(FixedText(language, u"Рабочая папка недоступна: ", "Working folder unusable: ") +
+             error);
+    return false;
 }
 
 } // namespace
@@ -52,11 +85,8 @@ int main(int argc, char *argv[]) {
         PrintOut(QStringLiteral("velmaris-cli " VELMARIS_VERSION));
         return ExitCode::Ok;
     }
-    // Like the window, everything is found relative to the working folder.
-    if (!options.workdir.isEmpty() && !QDir::setCurrent(options.workdir)) {
-        PrintErr(FixedText(language, u"Нет такой папки: ", "No such folder: ") + options.workdir);
+    if (!EnterFolder(options, language))
         return ExitCode::Usage;
-    }
 
     ConsoleView view;
     Session session(view, options);

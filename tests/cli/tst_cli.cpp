@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -150,6 +151,28 @@ private slots:
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.contains("firmware: 1.2"));
         QVERIFY(sim.logEntries("RX").first().startsWith("11 03 04 00"));
+    }
+
+    // Started outside any working folder: the user's folder is seeded and used (the
+    // shipped map identifies the controller), and FILE stays where the tool was started.
+    void outsideAWorkingFolderTheUsersFolderIsUsed() {
+        QVERIFY2(StartShippedSim(sim, {}), qPrintable(sim.errorText()));
+        QTemporaryDir home;
+        QVERIFY(QDir().mkpath("elsewhere"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.remove("XDG_DATA_HOME");
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QDir::current().filePath("elsewhere"));
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"read-profile", "p.txt", "--port", sim.ptyPath()});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QFileInfo::exists("elsewhere/p.txt"));
+        const QString user = home.filePath(".local/share/Velmaris/");
+        QVERIFY(QFileInfo::exists(user + "start.ini"));
+        QVERIFY(QFileInfo::exists(user + "Cfg/qor7070__fw_1_2.ini"));
+        QVERIFY(!QFileInfo::exists(user + "p.txt"));
     }
 
     void failuresHaveTheirExitCodes_data() {

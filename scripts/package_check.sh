@@ -47,7 +47,9 @@ for _ in $(seq 50); do [ -e "$out/qor7070-port" ] && break; sleep 0.1; done
 grep -q "map $root/usr/share/velmaris/Cfg/" "$out/sim.out" ||
     { echo "the packaged simulator did not take the packaged map:"; cat "$out/sim.out"; exit 1; }
 
-"$bin/velmaris-cli" identify --port "$out/qor7070-port" --json | tee "$out/identify.json"
+# Run outside any working folder, it seeds and uses the user's folder: a scratch home here.
+mkdir -p "$out/cli-home"
+env -u XDG_DATA_HOME HOME="$out/cli-home" "$bin/velmaris-cli" identify --port "$out/qor7070-port" --json | tee "$out/identify.json"
 grep -q '"device": *3126' "$out/identify.json"
 
 # The launcher, as the menu runs it, in a home nobody has used.

@@ -1,5 +1,6 @@
 #include "LinkReporter.h"
 #include "LookupText.h"
+#include "MbapFrames.h"
 #include "MemIniFile.h"
 #include "ModbusCrc.h"
 #include "ModbusFrames.h"
@@ -201,6 +202,119 @@ private slots:
 #else
         QCOMPARE(SerialLink::PortPathFromSetting("COM12"), QStringLiteral("COM12"));
 #endif
+        for (const char *net :
+             {"tcp://10.0.0.7:4001", "mbtcp://gw.plant:502", "mbtcp://[::1]:1502"})
+            QCOMPARE(SerialLink::PortPathFromSetting(QString::fromLatin1(net)),
+                     QString::fromLatin1(net));
+    }
+
+    // Requests go out with the header of Modbus TCP: transaction ids count up, protocol 0,
+    // the length of unit id and PDU, the RTU address as unit id; no CRC.
+    void mbapRequests() {
+        Mbap::AnswerReader reader;
+        QCOMPARE(reader.request(ModbusFrame::readRequest(100, 0x100, 36)), hex("000100000006"
+                                                                               "64"
+                                                                               "030100"
+                                                                               "0024"));
+        const quint16 words[] = {7, 0x1234};
+        QCOMPARE(reader.request(ModbusFrame::writeMultipleRequest(100, 0x1010, 2, words)),
+                 hex("00020000000b"
+                     "64"
+                     "10101000020400071234"));
+        QCOMPARE(reader.request(ModbusFrame::writeSingleRequest(17, 0x0500, 3)), hex("000300000006"
+                                                                                     "11"
+                                                                                     "0605000003"));
+        QCOMPARE(reader.lastTransaction(), quint16(3));
+        QCOMPARE(Mbap::FromRtu(hex("6403"), 1), QByteArray()); // no frame at all
+    }
+
+    // Answers to "read two registers at 0x0400 of module 100", sent as transaction 1, as
+    // they arrive (cut where "|" stands) and what the RTU judgement makes of the frame
+    // they become. Every bad one is refused; the damaged ones come out as they arrived.
+    void mbapAnswers_data() {
+        using V = ModbusFrame::Verdict;
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<bool>("silence"); // the connection falls silent after the stream
+        QTest::addColumn<ModbusFrame::Verdict>("verdict");
+        QTest::addColumn<QByteArray>("rtu"); // the frame judged; empty: the bytes as they came
+        QTest::newRow("valid") << QByteArray("0001000000076403040c360102") << false << V::Good
+                               << withCrc("6403040c360102");
+        QTest::newRow("valid in pieces") << QByteArray("00|0100000007|6403|040c360102") << false
+                                         << V::Good << withCrc("6403040c360102");
+        QTest::newRow("exception")
+            << QByteArray("000100000003648302") << false << V::Exception << withCrc("648302");
+        QTest::newRow("wrong unit id") << QByteArray("0001000000076503040c360102") << false
+                                       << V::WrongAddress << withCrc("6503040c360102");
+        QTest::newRow("wrong transaction id")
+            << QByteArray("0002000000076403040c360102") << false << V::BadCrc << QByteArray();
+        QTest::newRow("wrong protocol id")
+            << QByteArray("0001005a00076403040c360102") << false << V::BadCrc << QByteArray();
+        QTest::newRow("length beyond the byte count")
+            << QByteArray("0001000000096403040c3601020000") << false << V::BadCrc << QByteArray();
+        QTest::newRow("length short of the byte count")
+            << QByteArray("0001000000056403040c360102") << false << V::BadCrc << QByteArray();
+        QTest::newRow("length 1") << QByteArray("0001000000016403040c360102") << false << V::BadCrc
+                                  << QByteArray();
+        QTest::newRow("length 255")
+            << QByteArray("0001000000ff6403040c360102") << true << V::BadCrc << QByteArray();
+        QTest::newRow("write answer to a read") << QByteArray("000100000006640604000002") << false
+                                                << V::WrongData << withCrc("640604000002");
+        QTest::newRow("truncated")
+            << QByteArray("0001000000076403040c") << true << V::Missing << hex("6403040c");
+        QTest::newRow("truncated header")
+            << QByteArray("00010000") << true << V::Missing << QByteArray("-");
+        QTest::newRow("noise before it")
+            << QByteArray("a50001000000076403040c360102") << false << V::BadCrc << QByteArray();
+    }
+    void mbapAnswers() {
+        QFETCH(QByteArray, stream);
+        QFETCH(bool, silence);
+        QFETCH(ModbusFrame::Verdict, verdict);
+        QFETCH(QByteArray, rtu);
+        const QByteArray request = ModbusFrame::readRequest(100, 0x0400, 2);
+        Mbap::AnswerReader reader;
+        reader.request(request);
+        QByteArray out;
+        QByteArray sent;
+        for (const QByteArray &piece : stream.split('|')) {
+            sent += QByteArray::fromHex(piece);
+            out += reader.feed(QByteArray::fromHex(piece));
+        }
+        if (silence)
+            out += reader.silence();
+        QVERIFY(!reader.pending());
+        QCOMPARE(out, rtu.isEmpty() ? sent : rtu == "-" ? QByteArray() : rtu);
+        quint8 code = 0;
+        QCOMPARE(ModbusFrame::judgeAnswer(request, out, &code), verdict);
+        if (verdict == ModbusFrame::Verdict::Exception)
+            QCOMPARE(code, quint8(2));
+    }
+
+    // An answer to a request given up on is dropped; one to an earlier attempt of the same
+    // request is its answer too (as a late answer on the line is); an answer twice is no
+    // answer the second time.
+    void mbapTransactions() {
+        const QByteArray a = ModbusFrame::readRequest(100, 0x0400, 2);
+        const QByteArray b = ModbusFrame::readRequest(100, 0x0100, 1);
+        const QByteArray answerA = hex("000000076403040c360102"),
+                         answerB = hex("0000000564030200ff");
+        auto tid = [](quint16 t) {
+            return QByteArray::fromHex(QByteArray::number(t, 16).rightJustified(4, '0'));
+        };
+        Mbap::AnswerReader reader;
+        reader.request(a); // 1, given up on
+        reader.request(b); // 2
+        QCOMPARE(reader.feed(tid(1) + answerA), QByteArray());
+        QCOMPARE(reader.feed(tid(2) + answerB), withCrc("64030200ff"));
+        QCOMPARE(reader.feed(tid(2) + answerB), tid(2) + answerB); // answered already
+        reader.request(a);                                         // 3, given up on
+        reader.request(a);                                         // 4, its retry
+        QCOMPARE(reader.feed(tid(3) + answerA + tid(4) + answerA),
+                 withCrc("6403040c360102") + withCrc("6403040c360102"));
+        // A frame from before a reconnection is none of the new connection's.
+        reader.request(b); // 5
+        reader.reset();
+        QCOMPARE(reader.feed(tid(5) + answerB), tid(5) + answerB);
     }
 
     void init()

@@ -128,14 +128,6 @@ template <class AddRow> void forTransports(bool withPaced, AddRow addRow)
     }
 }
 
-void transportRows(bool tcpOnly = false)
-{
-    QTest::addColumn<Transport>("transport");
-    for (const auto &[name, transport] : AllTransports())
-        if (!tcpOnly || transport != Transport::Pty)
-            QTest::newRow(name) << transport;
-}
-
 QStringList simArguments(bool paced, const QString &fault)
 {
     QStringList args{QStringLiteral("--named-values"), QStringLiteral("--seed"), QStringLiteral("11"),
@@ -244,7 +236,7 @@ private slots:
 
     // Retries of the same request do not wait for the answer they gave up on: a silent
     // controller is lost after three receive time-outs (3 × 500 ms), not five.
-    void silentControllerIsLostAfterThreeTimeouts_data() { transportRows(); }
+    void silentControllerIsLostAfterThreeTimeouts_data() { AddTransportRows(); }
     void silentControllerIsLostAfterThreeTimeouts()
     {
         QFETCH(Transport, transport);
@@ -269,7 +261,7 @@ private slots:
     }
 
     // Closing the window mid-transaction: the wait ends at once and nothing more is sent.
-    void abortWhileWaitingSendsNothingMore_data() { transportRows(); }
+    void abortWhileWaitingSendsNothingMore_data() { AddTransportRows(); }
     void abortWhileWaitingSendsNothingMore()
     {
         QFETCH(Transport, transport);
@@ -293,7 +285,7 @@ private slots:
 
     // A connection refused is a port that cannot be opened: reported once, and the link
     // connects when the other end listens again.
-    void refusedConnectionIsAnOpenFailure_data() { transportRows(true); }
+    void refusedConnectionIsAnOpenFailure_data() { AddTransportRows(true); }
     void refusedConnectionIsAnOpenFailure() {
         QFETCH(Transport, transport);
         SimProcess sim(transport);
@@ -324,7 +316,7 @@ private slots:
     // The other end drops the connection while an answer is awaited: the wait ends then,
     // not at the time-out; the retries find no connection and the link is reported down,
     // as when an adapter is pulled out. The next connect opens it again.
-    void droppedConnectionEndsTheWaitAndIsReopened_data() { transportRows(true); }
+    void droppedConnectionEndsTheWaitAndIsReopened_data() { AddTransportRows(true); }
     void droppedConnectionEndsTheWaitAndIsReopened() {
         QFETCH(Transport, transport);
         SimProcess sim(transport);

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QTest>
 
 #ifndef VELMARIS_SIM_PATH
 #error "VELMARIS_SIM_PATH must name the qor7070-sim executable"
@@ -125,4 +126,12 @@ void SimProcess::stop()
             m_process.waitForFinished(2000);
         }
     }
+}
+
+void AddTransportRows(bool tcpOnly)
+{
+    QTest::addColumn<SimProcess::Transport>("transport");
+    for (const auto &[name, transport] : AllTransports())
+        if (!tcpOnly || transport != SimProcess::Transport::Pty)
+            QTest::newRow(name) << transport;
 }

@@ -56,6 +56,10 @@ private:
     QString m_error;
 };
 
+// A "transport" column (SimProcess::Transport) with a row for each transport, for a
+// test's data function.
+void AddTransportRows(bool tcpOnly = false);
+
 // The transports a data-driven test runs over, with their row names.
 inline QList<std::pair<const char *, SimProcess::Transport>> AllTransports() {
     return {{"pty", SimProcess::Transport::Pty},

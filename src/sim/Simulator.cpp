@@ -223,8 +223,6 @@ int Simulator::run()
             break;
         if (n <= 0)
             continue;
-        if (fds[2].revents & POLLIN)
-            acceptClient();
         if (!m_config.tcp.isEmpty() && (fds[0].revents & (POLLERR | POLLHUP))) {
             dropClient(QStringLiteral("closed by the master"));
             fds[0].revents = 0;
@@ -238,6 +236,10 @@ int Simulator::run()
             readSerial();
         if (fds[1].revents & (POLLIN | POLLHUP))
             readStdin();
+        // After the client's input: a master that closed and connects again is seen
+        // leaving before it is seen coming, and not refused as a second one.
+        if (fds[2].revents & POLLIN)
+            acceptClient();
     }
     log("STOP");
     return exitCode;

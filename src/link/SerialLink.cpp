@@ -37,20 +37,11 @@ SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObje
 
 SerialLink::~SerialLink() { ClosePort(); }
 
-bool SerialLink::IsOpen() const
-{
-    return m_port->isOpen();
-}
+bool SerialLink::IsOpen() const { return m_port->isOpen(); }
 
-qint32 SerialLink::BaudRate() const
-{
-    return m_port->baudRate();
-}
+qint32 SerialLink::BaudRate() const { return m_port->baudRate(); }
 
-bool SerialLink::IsNetwork() const
-{
-    return m_port->kind() != LinkTransport::Kind::Serial;
-}
+bool SerialLink::IsNetwork() const { return m_port->kind() != LinkTransport::Kind::Serial; }
 
 void SerialLink::usePortFor(const QString &path)
 {

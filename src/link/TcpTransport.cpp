@@ -102,6 +102,11 @@ void TcpTransport::close() {
 }
 
 void TcpTransport::onReadyRead() {
+    if (m_taking) { // discardInput drops them; nobody is told
+        if (m_mbap)
+            takeMbap(false);
+        return;
+    }
     if (!m_mbap) {
         ++m_told;
         emit readyRead();
@@ -152,6 +157,13 @@ qint64 TcpTransport::read(char *data, qint64 maxSize) {
 }
 
 QByteArray TcpTransport::discardInput() {
+    if (!m_open)
+        return {};
+    // Bytes the system holds but has not told of yet are dropped too, as clearing a serial
+    // port's input drops the driver's: a late answer there is never taken for the next one.
+    m_taking = true;
+    m_socket.waitForReadyRead(0);
+    m_taking = false;
     if (!m_open)
         return {};
     if (!m_mbap)

@@ -43,6 +43,7 @@ private:
     bool m_open = false;
     bool m_opening = false;
     bool m_closing = false; // our own close: the socket's signals are no loss
+    bool m_taking = false;  // discardInput takes in the system's bytes: no readyRead
     QString m_error;
     Mbap::AnswerReader m_reader;
     QByteArray m_in; // MBAP: answers as RTU bytes, not read yet

@@ -9,9 +9,15 @@
 #include "SerialLink.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 #include <QTest>
+#include <arpa/inet.h>
 #include <climits>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ModbusFrame::Verdict)
 
@@ -210,20 +216,16 @@ private slots:
 
     // Requests go out with the header of Modbus TCP: transaction ids count up, protocol 0,
     // the length of unit id and PDU, the RTU address as unit id; no CRC.
-    void mbapRequests() {
+    void mbapRequests()
+    {
         Mbap::AnswerReader reader;
-        QCOMPARE(reader.request(ModbusFrame::readRequest(100, 0x100, 36)), hex("000100000006"
-                                                                               "64"
-                                                                               "030100"
-                                                                               "0024"));
+        QCOMPARE(reader.request(ModbusFrame::readRequest(100, 0x100, 36)),
+                 hex("000100000006" "64" "0301000024"));
         const quint16 words[] = {7, 0x1234};
         QCOMPARE(reader.request(ModbusFrame::writeMultipleRequest(100, 0x1010, 2, words)),
-                 hex("00020000000b"
-                     "64"
-                     "10101000020400071234"));
-        QCOMPARE(reader.request(ModbusFrame::writeSingleRequest(17, 0x0500, 3)), hex("000300000006"
-                                                                                     "11"
-                                                                                     "0605000003"));
+                 hex("00020000000b" "64" "10101000020400071234"));
+        QCOMPARE(reader.request(ModbusFrame::writeSingleRequest(17, 0x0500, 3)),
+                 hex("000300000006" "11" "0605000003"));
         QCOMPARE(reader.lastTransaction(), quint16(3));
         QCOMPARE(Mbap::FromRtu(hex("6403"), 1), QByteArray()); // no frame at all
     }
@@ -231,7 +233,8 @@ private slots:
     // Answers to "read two registers at 0x0400 of module 100", sent as transaction 1, as
     // they arrive (cut where "|" stands) and what the RTU judgement makes of the frame
     // they become. Every bad one is refused; the damaged ones come out as they arrived.
-    void mbapAnswers_data() {
+    void mbapAnswers_data()
+    {
         using V = ModbusFrame::Verdict;
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<bool>("silence"); // the connection falls silent after the stream
@@ -266,7 +269,8 @@ private slots:
         QTest::newRow("noise before it")
             << QByteArray("a50001000000076403040c360102") << false << V::BadCrc << QByteArray();
     }
-    void mbapAnswers() {
+    void mbapAnswers()
+    {
         QFETCH(QByteArray, stream);
         QFETCH(bool, silence);
         QFETCH(ModbusFrame::Verdict, verdict);
@@ -293,7 +297,8 @@ private slots:
     // An answer to a request given up on is dropped; one to an earlier attempt of the same
     // request is its answer too (as a late answer on the line is); an answer twice is no
     // answer the second time.
-    void mbapTransactions() {
+    void mbapTransactions()
+    {
         const QByteArray a = ModbusFrame::readRequest(100, 0x0400, 2);
         const QByteArray b = ModbusFrame::readRequest(100, 0x0100, 1);
         const QByteArray answerA = hex("000000076403040c360102"),
@@ -641,6 +646,54 @@ private slots:
         QVERIFY(!master->ReadRegisters(rec, 0, 1));
         QCOMPARE(rec.errorText, text(Msg::n88));
         QVERIFY(t.elapsed() < 100);
+    }
+
+    // RTU over TCP: a device server that sends every answer twice, the copy 5 ms later.
+    // The copy lies unread in the system while the program is busy between two requests;
+    // it is dropped before the next request, as clearing a serial port's input drops it
+    // there, and never taken for that request's answer.
+    void networkBytesHeldBySystemAreDroppedBeforeARequest()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), len) == 0);
+        QVERIFY(::listen(listener, 1) == 0);
+        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+        // The n-th request's two registers both hold n.
+        std::thread server([listener] {
+            const int c = ::accept(listener, nullptr, nullptr);
+            char request[8];
+            for (quint16 n = 1; n <= 3 && ::recv(c, request, 8, MSG_WAITALL) == 8; ++n) {
+                QByteArray answer = QByteArray::fromHex("640304");
+                ModbusFrame::appendWord(answer, n);
+                ModbusFrame::appendWord(answer, n);
+                AppendModbusCrc(answer);
+                for (int copy = 0; copy < 2; ++copy) {
+                    ::send(c, answer.constData(), size_t(answer.size()), 0);
+                    QThread::msleep(5);
+                }
+            }
+            ::close(c);
+        });
+        MemIniFile tcpSettings{QString()};
+        tcpSettings.writeInteger("connect", "receive", 500);
+        Recorder tcpReporter;
+        SerialLink tcpLink(tcpSettings, tcpReporter);
+        ModbusMaster tcpMaster(tcpLink, tcpSettings, tcpReporter);
+        QVERIFY(tcpLink.ConnectPort(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port))));
+        ModbusReadRecord rec;
+        for (quint16 n = 1; n <= 3; ++n) {
+            QVERIFY2(tcpMaster.ReadRegisters(rec, 0x0400, 2), qPrintable(rec.errorText));
+            QCOMPARE(rec.values[0], n);
+            QCOMPARE(tcpReporter.attempts.last(), 1);
+            QThread::msleep(50); // busy elsewhere: nothing is read meanwhile
+        }
+        tcpLink.ClosePort();
+        server.join();
+        ::close(listener);
     }
 };
 

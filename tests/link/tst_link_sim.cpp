@@ -286,7 +286,8 @@ private slots:
     // A connection refused is a port that cannot be opened: reported once, and the link
     // connects when the other end listens again.
     void refusedConnectionIsAnOpenFailure_data() { AddTransportRows(true); }
-    void refusedConnectionIsAnOpenFailure() {
+    void refusedConnectionIsAnOpenFailure()
+    {
         QFETCH(Transport, transport);
         SimProcess sim(transport);
         QVERIFY2(sim.start(), qPrintable(sim.errorText()));
@@ -317,7 +318,8 @@ private slots:
     // not at the time-out; the retries find no connection and the link is reported down,
     // as when an adapter is pulled out. The next connect opens it again.
     void droppedConnectionEndsTheWaitAndIsReopened_data() { AddTransportRows(true); }
-    void droppedConnectionEndsTheWaitAndIsReopened() {
+    void droppedConnectionEndsTheWaitAndIsReopened()
+    {
         QFETCH(Transport, transport);
         SimProcess sim(transport);
         QVERIFY2(sim.start({QStringLiteral("--named-values")}), qPrintable(sim.errorText()));

@@ -11,8 +11,8 @@
 #include <modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <random>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 

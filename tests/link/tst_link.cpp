@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(ModbusFrame::Verdict)
@@ -693,6 +694,51 @@ private slots:
         }
         tcpLink.ClosePort();
         server.join();
+        ::close(listener);
+    }
+
+    // A connection that is neither made nor refused (a listener that takes no more: its
+    // queue is full) is waited for in the event loop, not blocked on: timers run, the wait
+    // ends at its deadline with the open failure, and closing the window ends it at once.
+    void pendingConnectionIsWaitedForWithoutBlocking()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), len) == 0);
+        QVERIFY(::listen(listener, 0) == 0);
+        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+        std::vector<int> fillers; // fill the queue; later connections stay unanswered
+        for (int i = 0; i < 4; ++i) {
+            const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(f, reinterpret_cast<sockaddr *>(&a), len);
+            fillers.push_back(f);
+        }
+        const QString port = QStringLiteral("mbtcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+        MemIniFile tcpSettings{QString()};
+        tcpSettings.writeInteger("connect", "receive", 300); // below the floor of 1 s
+        Recorder tcpReporter;
+        SerialLink tcpLink(tcpSettings, tcpReporter);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(50);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!tcpLink.ConnectPort(port));
+        const qint64 waited = t.elapsed();
+        QVERIFY2(waited >= 950 && waited < 3000, qPrintable(QString::number(waited)));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+        QCOMPARE(tcpReporter.linkDown, QStringList{text(Msg::n87)});
+        QTimer::singleShot(100, &tcpLink, [&] { tcpLink.Abort(); });
+        t.start();
+        QVERIFY(!tcpLink.ConnectPort(port));
+        QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(tcpReporter.linkDown.size(), 1);
+        for (int f : fillers)
+            ::close(f);
         ::close(listener);
     }
 };

@@ -8,6 +8,16 @@ namespace Mbap {
 namespace {
 
 constexpr std::size_t kRemembered = 16; // transactions whose answers may still come
+constexpr quint8 kGatewayPathUnavailable = 0x0A;
+constexpr quint8 kGatewayTargetSilent = 0x0B;
+
+// The gateway speaks for itself: the controller behind it has not answered.
+bool gatewaySaysNoAnswer(const QByteArray &frame) {
+    return frame.size() == HeaderLength + 2 &&
+           (quint8(frame[HeaderLength]) & ModbusFrame::ExceptionFlag) &&
+           (quint8(frame[HeaderLength + 1]) == kGatewayPathUnavailable ||
+            quint8(frame[HeaderLength + 1]) == kGatewayTargetSilent);
+}
 
 quint16 wordAt(const QByteArray &b, qsizetype at) {
     return ModbusFrame::word(b, at);
@@ -105,7 +115,8 @@ QByteArray AnswerReader::feed(const QByteArray &bytes) {
         }
         switch (take(wordAt(frame, 0))) {
         case Owner::Current:
-            out.append(ToRtu(frame));
+            if (!gatewaySaysNoAnswer(frame))
+                out.append(ToRtu(frame));
             break;
         case Owner::Stale:
             break; // the answer to an abandoned request

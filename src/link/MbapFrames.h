@@ -26,7 +26,9 @@ bool PduLengthConsistent(const QByteArray &pdu);
 // An answer to an abandoned request is dropped, as a stale answer on a serial line is.
 // Bytes that break the framing (protocol id not 0, impossible or inconsistent length, a
 // transaction never sent) come out as they arrived: to the RTU judgement they are noise,
-// never an answer.
+// never an answer. A gateway's own exceptions 10 and 11 (no path, the device did not
+// answer) are no answer from the controller: they are dropped, and the wait ends as on a
+// line where nobody answers.
 class AnswerReader {
 public:
     // The MBAP frame to send for this RTU request, with the next transaction id. Earlier

@@ -247,6 +247,11 @@ private slots:
                                          << V::Good << withCrc("6403040c360102");
         QTest::newRow("exception")
             << QByteArray("000100000003648302") << false << V::Exception << withCrc("648302");
+        // The gateway's own word that the controller did not answer: no answer.
+        QTest::newRow("gateway: no path") << QByteArray("00010000000364830a") << false
+                                          << V::Missing << QByteArray("-");
+        QTest::newRow("gateway: device silent") << QByteArray("00010000000364830b") << false
+                                                << V::Missing << QByteArray("-");
         QTest::newRow("wrong unit id") << QByteArray("0001000000076503040c360102") << false
                                        << V::WrongAddress << withCrc("6503040c360102");
         QTest::newRow("wrong transaction id")

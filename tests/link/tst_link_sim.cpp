@@ -197,8 +197,13 @@ private slots:
                     << QStringLiteral("%1:%2").arg(QLatin1String(kind), QLatin1String(rule)) << n
                     << failure;
             };
-            if (transport == Transport::TcpMbap)
+            if (transport == Transport::TcpMbap) {
                 row("badtid", "every=4", 60, text(Msg::n92));
+                // A gateway's "device did not answer" is no answer, not a controller's error.
+                QTest::addRow("gateway exception 11 %s", qPrintable(line))
+                    << transport << paced << QStringLiteral("exception:every=8,code=11") << 40
+                    << text(Msg::n89);
+            }
             row("badcrc", "every=4", 60, text(Msg::n92));
             row("wrongaddr", "every=4", 60, text(Msg::n90));
             row("truncated", "every=4", 60, text(Msg::n89));

@@ -5,6 +5,17 @@
 LibmodbusMaster::LibmodbusMaster(const QString &path, int baud, int slave)
 {
     m_ctx = modbus_new_rtu(path.toLocal8Bit().constData(), baud, 'N', 8, 1);
+    connectTo(slave);
+}
+
+LibmodbusMaster::LibmodbusMaster(const Tcp &server, int slave)
+{
+    m_ctx = modbus_new_tcp(server.host.toLocal8Bit().constData(), server.port);
+    connectTo(slave); // the unit id
+}
+
+void LibmodbusMaster::connectTo(int slave)
+{
     if (!m_ctx) {
         m_error = QString::fromLocal8Bit(modbus_strerror(errno));
         return;

@@ -1,5 +1,6 @@
-// Modbus master throughput and latency against qor7070-sim on a pty: ours (ModbusMaster over
-// SerialLink) and libmodbus, alternating on the same simulator in one run.
+// Modbus master throughput and latency against qor7070-sim on a pty, and over loopback Modbus
+// TCP: ours (ModbusMaster over SerialLink) and libmodbus, alternating on the same simulator
+// in one run.
 #include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "LinkReporter.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QUrl>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -88,20 +90,28 @@ double mean(const std::vector<double> &v)
     return v.empty() ? 0 : s / double(v.size());
 }
 
-bool unpacedRate(int rounds, int ms, const QString &only)
+// Unpaced reads on a pty, or over Modbus TCP on loopback (libmodbus's TCP client there).
+bool unpacedRate(int rounds, int ms, const QString &only,
+                 SimProcess::Transport transport = SimProcess::Transport::Pty)
 {
-    SimProcess sim;
+    const bool tcp = transport == SimProcess::Transport::TcpMbap;
+    SimProcess sim(transport);
     if (!sim.start({"--sensors", "36"}, 10000, SimProcess::Log::Off)) {
         fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorText()));
         return false;
     }
-    printf("## Unpaced: 36-register reads per second (pty, no pacing)\n\n");
+    const QUrl server(sim.portSetting());
+    if (tcp)
+        printf("## Modbus TCP: 36-register reads per second (loopback, %s)\n\n",
+               qPrintable(sim.portSetting()));
+    else
+        printf("## Unpaced: 36-register reads per second (pty, no pacing)\n\n");
     Count oursAll, theirsAll;
     std::vector<double> ratios;
     for (int r = 0; r < rounds; ++r) {
         Count ours, theirs;
         auto runOurs = [&] {
-            Ours o(sim.ptyPath(), 9600);
+            Ours o(sim.portSetting(), 9600);
             if (!o.open()) {
                 fprintf(stderr, "ours: open failed: %s\n", qPrintable(o.reporter.down));
                 return;
@@ -109,7 +119,8 @@ bool unpacedRate(int rounds, int ms, const QString &only)
             runFor(ms, ours, [&] { return o.read(); });
         };
         auto runTheirs = [&] {
-            LibmodbusMaster m(sim.ptyPath(), 9600, kSlave);
+            LibmodbusMaster m = tcp ? LibmodbusMaster({server.host(), server.port()}, kSlave)
+                                    : LibmodbusMaster(sim.ptyPath(), 9600, kSlave);
             if (!m.ok()) {
                 fprintf(stderr, "libmodbus: connect failed: %s\n", qPrintable(m.error()));
                 return;
@@ -286,8 +297,13 @@ int main(int argc, char **argv)
     printf("# Link benchmark\n\n");
     if (args.contains("--framelog")) // the frame log's cost only
         return frameLogCost(quick ? 6 : 40, quick ? 200 : 250) ? 0 : 1;
-    if (!unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only))
+    const bool tcpOnly = args.contains("--tcp"); // the Modbus TCP rate only
+    if (!tcpOnly && !unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only))
         return 1;
+    if (!unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only, SimProcess::Transport::TcpMbap))
+        return 1;
+    if (tcpOnly)
+        return 0;
     if (!only.isEmpty())
         return 0;
     printf("## Paced: one 36-register read against its wire time\n\n");

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and runs them all (about six minutes); prints Markdown tables.
+# Builds the benchmarks and runs them all (about seven minutes); prints Markdown tables.
+# bench_link includes the loopback Modbus TCP reads against libmodbus's TCP client.
 # Usage: bench/run.sh [BUILD_DIR]   (default: build/ beside bench/)
 # Needs: libmodbus-dev, xvfb, xdotool (apt-get install -y --no-install-recommends ...).
 set -euo pipefail

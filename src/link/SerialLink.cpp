@@ -1,6 +1,7 @@
 #include "SerialLink.h"
 
 #include "LinkReporter.h"
+#include "LinkTransport.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
 #include "ModbusFrames.h"
@@ -31,15 +32,32 @@ void armTimer(QTimer &t, int ms)
 SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObject *parent)
     : QObject(parent), m_settings(settings), m_reporter(reporter)
 {
-    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::onError);
+    usePortFor(QString());
 }
 
 SerialLink::~SerialLink() { ClosePort(); }
 
+bool SerialLink::IsOpen() const { return m_port->isOpen(); }
+
+qint32 SerialLink::BaudRate() const { return m_port->baudRate(); }
+
+bool SerialLink::IsNetwork() const { return m_port->kind() != LinkTransport::Kind::Serial; }
+
+void SerialLink::usePortFor(const QString &path)
+{
+    const LinkTransport::Kind kind = LinkTransport::KindOf(path);
+    if (m_port && m_port->kind() == kind)
+        return;
+    // A port that goes away (adapter pulled out, connection dropped) closes itself and
+    // says so (lost); every wait ends on that, and the next connect opens it again.
+    m_port = LinkTransport::Create(kind);
+}
+
 QString SerialLink::PortPathFromSetting(const QString &port)
 {
     if (!port.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-        return port; // a device path such as /dev/ttyUSB0 or a pty link; empty fails to open
+        return port; // a device path such as /dev/ttyUSB0, a pty link or a tcp:// address;
+                     // empty fails to open
     const QString number = port.mid(3, 2); // the characters after "COM", at most two
 #ifdef Q_OS_WIN
     return QStringLiteral("COM") + number;
@@ -54,16 +72,24 @@ QString SerialLink::PortPathFromSetting(const QString &port)
 
 bool SerialLink::OpenPort(const QString &path)
 {
-    if (m_port.isOpen())
+    if (m_port->isOpen())
         return true;
-    const QString failure = LookupText(m_settings, Msg::n87);
-    m_port.setPortName(path);
-    if (path.isEmpty() || !m_port.open(QIODevice::ReadWrite)) {
-        qCDebug(lcLink) << "open" << path << "failed:" << m_port.errorString();
-        if (!m_portErrorShown) {
-            m_reporter.SetLinkDown(failure);
-            m_portErrorShown = true;
-        }
+    usePortFor(path);
+    bool opened = !path.isEmpty() && m_port->startOpen(path);
+    bool calledOff = false;
+    if (opened && m_port->isOpening()) {
+        // Opened anew: an earlier abort is over, as for a port closed and opened again.
+        m_aborted = false;
+        const int receive =
+            m_settings.readInteger(kConnect, QStringLiteral("receive"), 500) & 0xFFFF;
+        opened = waitForConnection(qMax(ConnectFloorMs, receive));
+        calledOff = m_aborted; // closing the window ended the wait: no fault of the port
+    }
+    if (!opened || !m_port->isOpen()) {
+        qCDebug(lcLink) << "open" << path << "failed:" << m_port->errorString();
+        m_port->close();
+        if (!calledOff)
+            reportOpenFailure();
         return false;
     }
     m_portErrorShown = false;
@@ -73,10 +99,29 @@ bool SerialLink::OpenPort(const QString &path)
     return true;
 }
 
+void SerialLink::reportOpenFailure()
+{
+    if (m_portErrorShown)
+        return;
+    m_reporter.SetLinkDown(LookupText(m_settings, Msg::n87));
+    m_portErrorShown = true;
+}
+
+bool SerialLink::waitForConnection(int maxMs)
+{
+    QEventLoop loop;
+    QTimer limit;
+    connect(m_port.get(), &LinkTransport::openEnded, &loop, &QEventLoop::quit);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    armTimer(limit, maxMs);
+    if (m_port->isOpening())
+        runWait(loop, true);
+    return !m_aborted && m_port->isOpen();
+}
+
 bool SerialLink::ConfigurePort()
 {
-    // Applied every step from the settings; a value the port already has is not set again,
-    // which spares a USB adapter four control transfers per cycle.
+    // Applied every step from the settings (a connection has no line settings).
     auto baud = [](int index) -> qint32 {
         static const qint32 rates[] = {9600, 19200, 38400, 57600, 115200};
         return index >= 0 && index < 5 ? rates[index] : 0; // 0: keep the port's rate
@@ -91,17 +136,8 @@ bool SerialLink::ConfigurePort()
     const auto stops = m_settings.readInteger(kConnect, QStringLiteral("stopbits"), 1) == 0
                            ? QSerialPort::OneStop
                            : QSerialPort::TwoStop;
-    bool ok = true;
-    if (rate && m_port.baudRate() != rate)
-        ok = m_port.setBaudRate(rate);
-    if (ok && wantParity && m_port.parity() != *wantParity)
-        ok = m_port.setParity(*wantParity);
-    if (ok && m_port.stopBits() != stops)
-        ok = m_port.setStopBits(stops);
-    if (ok && m_port.dataBits() != QSerialPort::Data8)
-        ok = m_port.setDataBits(QSerialPort::Data8);
-    if (!ok) {
-        const QString reason = m_port.errorString();
+    if (!m_port->setLine(rate, wantParity, stops)) {
+        const QString reason = m_port->errorString();
         m_reporter.SetLinkDown(reason);
         ClosePort();
         return false;
@@ -112,13 +148,14 @@ bool SerialLink::ConfigurePort()
 
 bool SerialLink::ApplyTimeouts()
 {
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         return false;
     auto key = [&](const char *name, int def) {
         return qMax(0, m_settings.readInteger(kConnect, QString::fromLatin1(name), def));
     };
     m_timeouts = {key("cto1", 10), key("cto2", 0), key("cto3", 1000), key("cto4", 100),
                   key("cto5", 1000)};
+    m_port->setSilenceMs(SilenceMs());
     return true;
 }
 
@@ -134,7 +171,9 @@ int SerialLink::SilenceMs() const
 {
     if (m_timeouts.readInterval > 0)
         return m_timeouts.readInterval;
-    const qint32 baud = m_port.baudRate() > 0 ? m_port.baudRate() : 9600;
+    if (IsNetwork())
+        return NetworkSilenceMs;
+    const qint32 baud = m_port->baudRate() > 0 ? m_port->baudRate() : 9600;
     return qMax(5, int((35 * 11 * 1000 / 10 + baud - 1) / baud)); // 3.5 characters of 11 bits
 }
 
@@ -142,8 +181,7 @@ bool SerialLink::ConnectPort(const QString &path) { return OpenPort(path) && Con
 
 void SerialLink::ClosePort()
 {
-    if (m_port.isOpen())
-        m_port.close();
+    m_port->close();
     m_owed = 0;
     m_mustSettle = false;
 }
@@ -151,19 +189,10 @@ void SerialLink::ClosePort()
 void SerialLink::Abort()
 {
     m_aborted = true;
-    if (m_port.isOpen())
-        m_port.clear(QSerialPort::Output); // nothing more goes on the line
+    if (m_port->isOpen())
+        m_port->discardOutput(); // nothing more goes on the line
     if (m_wait)
         m_wait->exit(1);
-}
-
-void SerialLink::onError(QSerialPort::SerialPortError error)
-{
-    // A vanished device (USB adapter pulled out): close it; the next connect reopens it.
-    if (error == QSerialPort::ResourceError && m_port.isOpen()) {
-        qCDebug(lcLink) << "port lost:" << m_port.errorString();
-        m_port.close();
-    }
 }
 
 int SerialLink::runWait(QEventLoop &loop, bool letUserIn)
@@ -180,10 +209,9 @@ int SerialLink::runWait(QEventLoop &loop, bool letUserIn)
 
 void SerialLink::discardInput()
 {
-    const QByteArray old = m_port.readAll();
+    const QByteArray old = m_port->discardInput();
     if (!old.isEmpty())
         qCDebug(lcLink) << "discarded" << old.toHex(' ');
-    m_port.clear(QSerialPort::Input);
 }
 
 bool SerialLink::waitForSilence(int maxMs)
@@ -191,17 +219,14 @@ bool SerialLink::waitForSilence(int maxMs)
     const int silence = SilenceMs();
     QEventLoop loop;
     QTimer gap, limit;
-    connect(&m_port, &QSerialPort::readyRead, &loop, [&] {
+    connect(m_port.get(), &LinkTransport::readyRead, &loop, [&] {
         discardInput();
         armTimer(gap, silence); // counts again from the last byte
     });
-    connect(&m_port, &QSerialPort::errorOccurred, &loop, [&] {
-        if (!m_port.isOpen())
-            loop.quit();
-    });
+    connect(m_port.get(), &LinkTransport::lost, &loop, &QEventLoop::quit);
     connect(&gap, &QTimer::timeout, &loop, [&] {
         // Unread bytes in the driver are no silence (see Read).
-        if (m_port.isOpen() && m_port.waitForReadyRead(0))
+        if (m_port->isOpen() && m_port->pollInput())
             return; // readyRead discarded them and armed the gap again
         loop.quit();
     });
@@ -210,12 +235,12 @@ bool SerialLink::waitForSilence(int maxMs)
     armTimer(gap, silence);
     armTimer(limit, qMax(maxMs, silence));
     runWait(loop, true);
-    return !m_aborted && m_port.isOpen();
+    return !m_aborted && m_port->isOpen();
 }
 
 bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool retry)
 {
-    if (m_aborted || !m_port.isOpen())
+    if (m_aborted || !m_port->isOpen())
         return false;
     if (m_owed > 0 && !(retry && request == m_abandonedRequest)) {
         // The slave may still be answering requests we gave up on, the retries' own as well
@@ -226,7 +251,7 @@ bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool r
         const qint64 left = 2 * qint64(drainMs) - m_sinceOwedRequest.elapsed();
         const qint64 deadline = m_sinceOwedRequest.elapsed() + qMax<qint64>(0, left);
         const ModbusFrame::Expected shape = ModbusFrame::expectedAnswer(m_abandonedRequest);
-        while (m_owed > 0 && !m_aborted && m_port.isOpen()) {
+        while (m_owed > 0 && !m_aborted && m_port->isOpen()) {
             const qint64 wait = deadline - m_sinceOwedRequest.elapsed();
             QByteArray stale;
             if (wait <= 0 || !Read(stale, shape, 1024, int(wait), true))
@@ -235,11 +260,11 @@ bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool r
         }
         m_owed = 0;
     }
-    if (m_mustSettle && !m_aborted && m_port.isOpen()) {
+    if (m_mustSettle && !m_aborted && m_port->isOpen()) {
         waitForSilence(drainMs);
         m_mustSettle = false;
     }
-    if (m_aborted || !m_port.isOpen())
+    if (m_aborted || !m_port->isOpen())
         return false;
     discardInput();
     m_request = request;
@@ -248,30 +273,30 @@ bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool r
 
 bool SerialLink::Write(const QByteArray &frame, int ms)
 {
-    if (m_aborted || !m_port.isOpen())
+    if (m_aborted || !m_port->isOpen())
         return false;
     qCDebug(lcLink) << "TX" << frame.toHex(' ');
-    if (m_port.write(frame) != frame.size())
+    if (m_port->write(frame) != frame.size())
         return false;
-    m_port.flush(); // hands what it can to the driver without blocking
-    if (m_port.bytesToWrite() > 0) {
+    m_port->flush(); // hands what it can to the driver without blocking
+    if (m_port->bytesToWrite() > 0) {
         const int portLimit = TotalTimeoutMs(m_timeouts.writeTotalMultiplier, frame.size(),
                                              m_timeouts.writeTotalConstant);
         QEventLoop loop;
         QTimer limit;
-        connect(&m_port, &QSerialPort::bytesWritten, &loop, [&] {
-            if (m_port.bytesToWrite() == 0)
+        connect(m_port.get(), &LinkTransport::bytesWritten, &loop, [&] {
+            if (m_port->bytesToWrite() == 0)
                 loop.quit();
         });
-        connect(&m_port, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
+        connect(m_port.get(), &LinkTransport::lost, &loop, &QEventLoop::quit);
         connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
         armTimer(limit, portLimit > 0 ? qMin(ms, portLimit) : ms);
         runWait(loop, false);
     }
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         return false;
-    if (m_aborted || m_port.bytesToWrite() > 0) {
-        m_port.clear(QSerialPort::Output);
+    if (m_aborted || m_port->bytesToWrite() > 0) {
+        m_port->discardOutput();
         return false;
     }
     ++m_owed; // the slave owes an answer to every request that left the port
@@ -283,7 +308,7 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
                       int ms, bool letUserIn)
 {
     answer.clear();
-    if (m_aborted || !m_port.isOpen())
+    if (m_aborted || !m_port->isOpen())
         return false;
     bool complete = false;
     QEventLoop loop;
@@ -297,14 +322,14 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
     // Bytes go straight into the answer's own storage: no allocation per byte.
     answer.reserve(capacity);
     auto take = [&] {
-        if (complete || !m_port.isOpen())
+        if (complete || !m_port->isOpen())
             return;
         const qsizetype had = answer.size();
-        const qint64 wanted = qMin<qint64>(capacity - had, m_port.bytesAvailable());
+        const qint64 wanted = qMin<qint64>(capacity - had, m_port->bytesAvailable());
         if (wanted <= 0)
             return;
         answer.resize(had + wanted);
-        const qint64 got = m_port.read(answer.data() + had, wanted);
+        const qint64 got = m_port->read(answer.data() + had, wanted);
         answer.resize(had + qMax<qint64>(0, got));
         if (got <= 0)
             return;
@@ -322,15 +347,12 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
     };
     take();
     if (!complete && ms > 0) {
-        connect(&m_port, &QSerialPort::readyRead, &loop, take);
-        connect(&m_port, &QSerialPort::errorOccurred, &loop, [&] {
-            if (!m_port.isOpen())
-                loop.quit();
-        });
+        connect(m_port.get(), &LinkTransport::readyRead, &loop, take);
+        connect(m_port.get(), &LinkTransport::lost, &loop, &QEventLoop::quit);
         connect(&gap, &QTimer::timeout, &loop, [&] {
             // Bytes the driver holds but we have not been told of yet are no silence: on a
             // busy machine the timer can come before the port's notification.
-            if (m_port.isOpen() && m_port.waitForReadyRead(0))
+            if (m_port->isOpen() && m_port->pollInput())
                 take();
             if (complete)
                 return;

@@ -4,16 +4,20 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
+
+#include <memory>
 
 class MemIniFile;
 class LinkReporter;
+class LinkTransport;
 class QEventLoop;
 
-// The one serial port to the controller. Line settings and time-outs come from [connect]
-// of the program settings each time the port is configured. Transfers wait in a local event
-// loop woken by the port and a deadline, never by spinning.
+// The one link to the controller: a serial port, or a TCP connection named
+// "tcp://HOST:PORT" (RTU frames as they are) or "mbtcp://HOST:PORT" (Modbus TCP), which
+// carry the same transactions. Line settings and time-outs come from [connect] of the
+// program settings each time the port is configured. Transfers, and connecting, wait in a
+// local event loop woken by the port and a deadline, never by spinning.
 class SerialLink : public QObject {
     Q_OBJECT
 public:
@@ -21,17 +25,24 @@ public:
     ~SerialLink() override;
 
     // The device path for a [connect] port setting: "COMn" is the n-th serial port of the
-    // system (COMn on Windows, /dev/ttyS<n-1> elsewhere), anything else is a path used whole.
+    // system (COMn on Windows, /dev/ttyS<n-1> elsewhere), anything else (a device path, a
+    // tcp:// or mbtcp:// address) is used whole.
     static QString PortPathFromSetting(const QString &port);
 
+    // Opens the port, or connects: the connection is waited for (user input let in) up
+    // to the receive time-out, at least ConnectFloorMs. A port that cannot be opened and a
+    // connection refused or not made in time are reported once, alike.
     bool OpenPort(const QString &path);
+    static constexpr int ConnectFloorMs = 1000;
     bool ConfigurePort();
     bool ApplyTimeouts();
     bool ConnectPort(const QString &path);
     void ClosePort();
-    bool IsOpen() const { return m_port.isOpen(); }
-    // Of the open port; 0 when closed.
-    qint32 BaudRate() const { return m_port.isOpen() ? m_port.baudRate() : 0; }
+    bool IsOpen() const;
+    // Of the open port; 0 when closed or a connection.
+    qint32 BaudRate() const;
+    // The port is a TCP connection.
+    bool IsNetwork() const;
 
     // An open failure is reported once until an open succeeds or this is cleared.
     bool portErrorShown() const { return m_portErrorShown; }
@@ -85,18 +96,22 @@ public:
     bool Pause(int ms, bool letUserIn = false);
 
     // Silence on the line that ends a frame whose length is unknown: the read-interval
-    // time-out, or 3.5 characters (at least 5 ms) when that is off.
+    // time-out, or when that is off 3.5 characters (at least 5 ms), on a connection
+    // NetworkSilenceMs (it has no character time).
     int SilenceMs() const;
+    static constexpr int NetworkSilenceMs = 20;
 
 private:
-    void onError(QSerialPort::SerialPortError error);
+    void usePortFor(const QString &path);
+    bool waitForConnection(int maxMs);
+    void reportOpenFailure();
     void discardInput();
     bool waitForSilence(int maxMs);
     int runWait(QEventLoop &loop, bool letUserIn);
 
     const MemIniFile &m_settings;
     LinkReporter &m_reporter;
-    QSerialPort m_port;
+    std::unique_ptr<LinkTransport> m_port;
     Timeouts m_timeouts;
     bool m_portErrorShown = false;
     bool m_aborted = false;

@@ -67,6 +67,9 @@ QString Simulator::command(const QString &line)
                       .arg(m_active.channel)
                       .arg(m_active.language));
     }
+    if (verb == QLatin1String("drop") || verb == QLatin1String("refuse") ||
+        verb == QLatin1String("listen"))
+        return tcpCommand(verb, words);
     if (verb == QLatin1String("stats")) {
         const qint64 mean = m_stats.timedAnswers ? m_stats.totalAnswerNs / qint64(m_stats.timedAnswers) : 0;
         return ok(QStringLiteral("requests=%1 answered=%2 ignored=%3 faults=%4 max_us=%5 mean_us=%6")
@@ -78,9 +81,11 @@ QString Simulator::command(const QString &line)
                       .arg(mean / 1000));
     }
     if (verb == QLatin1String("help"))
-        return ok(QStringLiteral("commands: offline [ms] | online | fault <kind> [rule] | fault off <kind> "
-                                 "| faults [off] | set temp|status|elapsed|relay|tag|reg ... | get <reg> [count] "
-                                 "| freeze | unfreeze | address <n> | line | stats | quit"));
+        return ok(QStringLiteral(
+            "commands: offline [ms] | online | fault <kind> [rule] | fault off <kind> "
+            "| faults [off] | set temp|status|elapsed|relay|tag|reg ... | get <reg> [count] "
+            "| freeze | unfreeze | address <n> | line | drop | refuse [ms] | listen "
+            "| stats | quit"));
     return err(QStringLiteral("unknown command '%1'").arg(verb));
 }
 
@@ -108,6 +113,8 @@ QString Simulator::faultCommand(const QStringList &words)
     // "fault badcrc rate=0.5" and "fault badcrc:rate=0.5" mean the same.
     QString option = words.mid(1).join(QLatin1Char(' '));
     option.replace(QRegularExpression(QStringLiteral("^(\\w+)\\s+")), QStringLiteral("\\1:"));
+    if (option.section(QLatin1Char(':'), 0, 0) == FaultName(FaultKind::BadTid) && !m_config.mbap)
+        return err(QStringLiteral("badtid needs --framing mbtcp"));
     if (!m_faults.setFromOption(option, &error))
         return err(error);
     return ok(m_faults.describe());
@@ -176,4 +183,35 @@ QString Simulator::getCommand(const QStringList &words)
     for (quint16 v : values)
         texts << QString::number(v);
     return ok(texts.join(QLatin1Char(' ')));
+}
+
+QString Simulator::tcpCommand(const QString &verb, const QStringList &words)
+{
+    if (m_config.tcp.isEmpty())
+        return err(verb + QStringLiteral(" needs --tcp"));
+    if (verb == QLatin1String("drop")) {
+        if (words.size() > 1)
+            return err(QStringLiteral("drop"));
+        dropClient(QStringLiteral("dropped by command"));
+        return ok();
+    }
+    if (verb == QLatin1String("refuse")) {
+        const auto ms = number(words, 1);
+        if (words.size() > 2 || (words.size() > 1 && (!ms || *ms <= 0)))
+            return err(QStringLiteral("refuse [ms]"));
+        dropClient(QStringLiteral("dropped, refusing connections"));
+        m_tcp.stopListening();
+        m_refuseUntilNs.reset();
+        if (ms)
+            m_refuseUntilNs = nowNs() + *ms * 1000000LL;
+        return ok();
+    }
+    if (words.size() > 1)
+        return err(QStringLiteral("listen"));
+    QString error;
+    m_refuseUntilNs.reset();
+    if (!m_tcp.listenAgain(&error))
+        return err(error);
+    log("NOTE", QStringLiteral("listening on ") + m_tcp.address());
+    return ok();
 }

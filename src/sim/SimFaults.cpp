@@ -4,8 +4,9 @@
 #include <QStringList>
 
 namespace {
-const char *const kNames[kFaultKinds] = {"offline", "noanswer", "exception", "wrongaddr",
-                                         "truncated", "badcrc", "noise", "late", "lost"};
+const char *const kNames[kFaultKinds] = {"offline",   "noanswer", "exception", "wrongaddr",
+                                         "truncated", "badcrc",   "noise",     "late",
+                                         "lost",      "badtid"};
 }
 
 QString FaultName(FaultKind kind) { return QString::fromLatin1(kNames[int(kind)]); }

@@ -5,8 +5,19 @@
 #include <random>
 
 // Faults the simulator can put into its answers, in the order they act on one request.
-enum class FaultKind { Offline, NoAnswer, Exception, WrongAddr, Truncated, BadCrc, Noise, Late, Lost };
-constexpr int kFaultKinds = 9;
+enum class FaultKind {
+    Offline,
+    NoAnswer,
+    Exception,
+    WrongAddr,
+    Truncated,
+    BadCrc,
+    Noise,
+    Late,
+    Lost,
+    BadTid
+};
+constexpr int kFaultKinds = 10;
 
 QString FaultName(FaultKind kind);
 std::optional<FaultKind> FaultKindOf(const QString &name);

@@ -32,6 +32,27 @@ qint64 monotonicNs()
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// Modbus TCP: the MBAP frame of an RTU frame (header, unit id = address, PDU; no CRC).
+QByteArray mbapFrame(const QByteArray &rtu, quint16 transaction)
+{
+    const QByteArray pdu = rtu.mid(1, rtu.size() - 3);
+    QByteArray f;
+    f += char(transaction >> 8);
+    f += char(transaction & 0xFF);
+    f += char(0);
+    f += char(0);
+    f += char((pdu.size() + 1) >> 8);
+    f += char((pdu.size() + 1) & 0xFF);
+    f += rtu.left(1);
+    f += pdu;
+    return f;
+}
+
+quint16 wordAt(const QByteArray &b, qsizetype at)
+{
+    return quint16(quint8(b[at]) << 8 | quint8(b[at + 1]));
+}
+
 void sleepUntil(qint64 ns)
 {
     timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};
@@ -44,6 +65,7 @@ void sleepUntil(qint64 ns)
 Simulator::~Simulator()
 {
     m_port.close();
+    m_tcp.close();
     if (!m_config.linkPath.isEmpty())
         ::unlink(m_config.linkPath.toLocal8Bit().constData());
     if (m_ownLog && m_log)
@@ -96,17 +118,29 @@ bool Simulator::start(const SimConfig &config, QString *error)
         }
         m_ownLog = true;
     }
-    const bool opened = config.pty ? m_port.openPty(error)
-                                   : m_port.openDevice(config.devicePath, error);
-    if (!opened)
-        return false;
-    m_active = m_controller.line();
-    QString note;
-    if (!m_port.applyLine(m_active, &note)) {
-        *error = QStringLiteral("line settings refused: ") + note;
+    if (!config.mbap && m_faults.active(FaultKind::BadTid)) {
+        *error = QStringLiteral("badtid needs --framing mbtcp");
         return false;
     }
-    printf("%s %s\n", config.pty ? "PTY" : "DEVICE", m_port.path.toLocal8Bit().constData());
+    m_active = m_controller.line();
+    QString note;
+    if (!config.tcp.isEmpty()) {
+        if (!m_tcp.listen(config.tcp, error))
+            return false;
+        m_port.path =
+            (config.mbap ? QStringLiteral("mbtcp://") : QStringLiteral("tcp://")) + m_tcp.address();
+        printf("TCP %s\n", m_tcp.address().toLocal8Bit().constData());
+    } else {
+        const bool opened =
+            config.pty ? m_port.openPty(error) : m_port.openDevice(config.devicePath, error);
+        if (!opened)
+            return false;
+        if (!m_port.applyLine(m_active, &note)) {
+            *error = QStringLiteral("line settings refused: ") + note;
+            return false;
+        }
+        printf("%s %s\n", config.pty ? "PTY" : "DEVICE", m_port.path.toLocal8Bit().constData());
+    }
     fflush(stdout);
     if (!config.linkPath.isEmpty()) {
         const QByteArray link = config.linkPath.toLocal8Bit();
@@ -155,14 +189,28 @@ int Simulator::run()
             m_offline = false;
             log("NOTE", QStringLiteral("online"));
         }
+        if (m_refuseUntilNs && now >= *m_refuseUntilNs) {
+            m_refuseUntilNs.reset();
+            QString error;
+            if (m_tcp.listenAgain(&error))
+                log("NOTE", QStringLiteral("listening on ") + m_tcp.address());
+            else
+                log("NOTE", error);
+        }
         sendDue();
         if (m_reader.pending() && nowNs() - m_lastByteNs >= silenceNs())
             takeRequests(true);
+        if (!m_mbapBuffer.isEmpty() && nowNs() - m_lastByteNs >= silenceNs()) {
+            ++m_stats.ignored;
+            log("IGNORED", QStringLiteral("truncated"));
+            m_mbapBuffer.clear();
+        }
 
-        pollfd fds[2] = {{m_port.fd, POLLIN, 0}, {m_stdinOpen ? 0 : -1, POLLIN, 0}};
+        pollfd fds[3] = {
+            {lineFd(), POLLIN, 0}, {m_stdinOpen ? 0 : -1, POLLIN, 0}, {m_tcp.listenFd, POLLIN, 0}};
         const qint64 waitNs = std::max<qint64>(0, nextWakeNs() - nowNs());
         timespec timeout{time_t(waitNs / 1000000000), long(waitNs % 1000000000)};
-        const int n = ppoll(fds, 2, &timeout, &waitMask);
+        const int n = ppoll(fds, 3, &timeout, &waitMask);
         if (n < 0 && errno != EINTR) {
             perror("ppoll");
             exitCode = 1;
@@ -175,6 +223,10 @@ int Simulator::run()
             break;
         if (n <= 0)
             continue;
+        if (!m_config.tcp.isEmpty() && (fds[0].revents & (POLLERR | POLLHUP))) {
+            dropClient(QStringLiteral("closed by the master"));
+            fds[0].revents = 0;
+        }
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             log("NOTE", QStringLiteral("line lost: ") + m_port.path);
             exitCode = 1;
@@ -184,6 +236,10 @@ int Simulator::run()
             readSerial();
         if (fds[1].revents & (POLLIN | POLLHUP))
             readStdin();
+        // After the client's input: a master that closed and connects again is seen
+        // leaving before it is seen coming, and not refused as a second one.
+        if (fds[2].revents & POLLIN)
+            acceptClient();
     }
     log("STOP");
     return exitCode;
@@ -199,16 +255,80 @@ qint64 Simulator::nextWakeNs() const
         wake = std::min(wake, m_lastByteNs + silenceNs());
     if (m_offline && m_offlineUntilNs)
         wake = std::min(wake, *m_offlineUntilNs);
+    if (m_refuseUntilNs)
+        wake = std::min(wake, *m_refuseUntilNs);
+    if (!m_mbapBuffer.isEmpty())
+        wake = std::min(wake, m_lastByteNs + silenceNs());
     return wake;
+}
+
+void Simulator::acceptClient()
+{
+    QString peer;
+    const bool taken = m_tcp.accept(&peer);
+    if (peer.isEmpty())
+        return;
+    if (!taken) {
+        log("NOTE", QStringLiteral("connection from %1 refused: one master at a time").arg(peer));
+        return;
+    }
+    ++m_connection;
+    m_reader = RtuRequestReader();
+    m_mbapBuffer.clear();
+    log("NOTE", QStringLiteral("connection from ") + peer);
+}
+
+void Simulator::dropClient(const QString &why)
+{
+    if (m_tcp.clientFd < 0)
+        return;
+    m_tcp.dropClient();
+    m_reader = RtuRequestReader();
+    m_mbapBuffer.clear();
+    log("NOTE", QStringLiteral("connection closed: ") + why);
+}
+
+void Simulator::takeMbapRequests()
+{
+    while (m_mbapBuffer.size() >= 6) {
+        const quint16 length = wordAt(m_mbapBuffer, 4);
+        if (wordAt(m_mbapBuffer, 2) != 0 || length < 2 || length > 254) {
+            // No request starts here, and nothing after it can be framed.
+            logBytes("MBAPRX", m_mbapBuffer);
+            ++m_stats.ignored;
+            log("IGNORED", QStringLiteral("mbap"));
+            m_mbapBuffer.clear();
+            return;
+        }
+        if (m_mbapBuffer.size() < 6 + length)
+            return;
+        const QByteArray frame = m_mbapBuffer.left(6 + length);
+        m_mbapBuffer.remove(0, 6 + length);
+        logBytes("MBAPRX", frame);
+        QByteArray rtu = frame.mid(6);
+        AppendModbusCrc(rtu);
+        logBytes("RX", rtu);
+        m_mbapTransaction = wordAt(frame, 0);
+        const qint64 now = nowNs();
+        handleRequest(rtu, now, now);
+    }
 }
 
 void Simulator::readSerial()
 {
     char buffer[4096];
-    const ssize_t n = ::read(m_port.fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(lineFd(), buffer, sizeof buffer);
+    if (n == 0 && !m_config.tcp.isEmpty())
+        dropClient(QStringLiteral("closed by the master"));
     if (n <= 0)
         return;
     const qint64 now = nowNs();
+    if (m_config.mbap) {
+        m_lastByteNs = now;
+        m_mbapBuffer.append(buffer, n);
+        takeMbapRequests();
+        return;
+    }
     if (!m_reader.pending())
         m_requestStartNs = now;
     m_lastByteNs = now;
@@ -299,9 +419,9 @@ void Simulator::handleRequest(const QByteArray &frame, qint64 firstNs, qint64 re
         return;
     }
     qint64 delayNs = 0;
-    applyFaults(answer.frame, address, delayNs, struck, values);
-
     Outgoing out;
+    applyFaults(answer.frame, out.rtu, address, delayNs, struck, values);
+    out.connection = m_connection;
     out.bytes = answer.frame;
     out.readNs = readNs;
     out.startNs = readNs + delayNs;
@@ -313,9 +433,8 @@ void Simulator::handleRequest(const QByteArray &frame, qint64 firstNs, qint64 re
     schedule(std::move(out));
 }
 
-void Simulator::applyFaults(QByteArray &bytes, quint8 address, qint64 &delayNs,
-                            const bool *struck, const int *values)
-{
+void Simulator::applyFaults(QByteArray &bytes, QByteArray &rtu, quint8 address, qint64 &delayNs,
+                            const bool *struck, const int *values) {
     const auto fault = [&](FaultKind k, const QString &detail = {}) {
         ++m_stats.faults;
         log("FAULT", detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail);
@@ -326,6 +445,10 @@ void Simulator::applyFaults(QByteArray &bytes, quint8 address, qint64 &delayNs,
         AppendModbusCrc(bytes);
         fault(FaultKind::WrongAddr, QString::number(quint8(bytes[0])));
     }
+    if (m_config.mbap) { // the faults below damage what goes on the connection
+        rtu = bytes;
+        bytes = mbapFrame(bytes, m_mbapTransaction);
+    }
     if (struck[int(FaultKind::Truncated)]) {
         const int v = values[int(FaultKind::Truncated)];
         const qsizetype keep = std::clamp<qsizetype>(v < 0 ? bytes.size() / 2 : v, 0, bytes.size() - 1);
@@ -333,8 +456,15 @@ void Simulator::applyFaults(QByteArray &bytes, quint8 address, qint64 &delayNs,
         fault(FaultKind::Truncated, QString::number(keep));
     }
     if (struck[int(FaultKind::BadCrc)] && !bytes.isEmpty()) {
-        bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 0x5A);
+        // Modbus TCP has no CRC: the damage goes into the protocol id, which a master
+        // checks instead.
+        const qsizetype at = m_config.mbap && bytes.size() > 2 ? 2 : bytes.size() - 1;
+        bytes[at] = char(bytes[at] ^ 0x5A);
         fault(FaultKind::BadCrc);
+    }
+    if (struck[int(FaultKind::BadTid)] && m_config.mbap && !bytes.isEmpty()) {
+        bytes[0] = char(bytes[0] ^ 0x80); // a transaction the master never started
+        fault(FaultKind::BadTid);
     }
     if (struck[int(FaultKind::Noise)]) {
         const int v = values[int(FaultKind::Noise)];
@@ -375,18 +505,29 @@ void Simulator::send(Outgoing &out)
 {
     if (out.startNs > nowNs())
         sleepUntil(out.startNs);
-    logBytes("TX", out.bytes);
+    if (!m_config.tcp.isEmpty() && (out.connection != m_connection || m_tcp.clientFd < 0)) {
+        log("NOTE", QStringLiteral("answer dropped: its connection is gone"));
+        if (out.after)
+            out.after();
+        return;
+    }
+    if (!out.rtu.isEmpty()) {
+        logBytes("TX", out.rtu);
+        logBytes("MBAPTX", out.bytes);
+    } else {
+        logBytes("TX", out.bytes);
+    }
+    const int fd = lineFd();
     bool complete = true;
     if (m_config.pace) {
         // Each byte is handed over when its stop bit would have left the wire.
         const qint64 c = charNs();
         for (qsizetype i = 0; i < out.bytes.size() && complete; ++i) {
             sleepUntil(out.startNs + (i + 1) * c);
-            complete = ::write(m_port.fd, out.bytes.constData() + i, 1) == 1;
+            complete = ::write(fd, out.bytes.constData() + i, 1) == 1;
         }
     } else {
-        complete = ::write(m_port.fd, out.bytes.constData(), size_t(out.bytes.size())) ==
-                   out.bytes.size();
+        complete = ::write(fd, out.bytes.constData(), size_t(out.bytes.size())) == out.bytes.size();
         const qint64 took = nowNs() - out.readNs;
         if (out.startNs == out.readNs) {
             m_stats.maxAnswerNs = std::max(m_stats.maxAnswerNs, took);
@@ -407,7 +548,7 @@ void Simulator::applyLine()
     const LineSettings line = m_controller.line();
     m_active = line;
     QString note;
-    const bool ok = m_port.applyLine(line, &note);
+    const bool ok = m_config.tcp.isEmpty() ? m_port.applyLine(line, &note) : true;
     log("NOTE", QStringLiteral("line address %1 baud %2 parity %3 stopbits %4 channel %5 language %6%7")
                     .arg(line.address)
                     .arg(BaudOfIndex(line.baudIndex))

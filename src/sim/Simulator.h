@@ -3,6 +3,7 @@
 #include "SimFaults.h"
 #include "SimPort.h"
 #include "SimRtu.h"
+#include "SimTcp.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +21,8 @@ struct SimConfig {
     bool pty = false;
     QString linkPath;
     QString devicePath;
+    QString tcp;       // HOST:PORT to listen on
+    bool mbap = false; // on TCP: Modbus TCP framing, else RTU frames as on a line
     bool pace = false;
     QString logPath;
     bool quiet = false;
@@ -44,6 +47,8 @@ private:
         QByteArray bytes;
         qint64 readNs;  // when the request was complete, for the answer time
         std::function<void()> after;
+        QByteArray rtu;         // Modbus TCP: the answer as an RTU frame, for the log
+        quint64 connection = 0; // TCP: the connection it answers
     };
 
     qint64 nowNs() const;
@@ -52,12 +57,18 @@ private:
     void log(const char *what, const QString &text = {});
     void logBytes(const char *what, const QByteArray &bytes);
 
+    int lineFd() const { return m_config.tcp.isEmpty() ? m_port.fd : m_tcp.clientFd; }
     void readSerial();
+    void acceptClient();
+    void dropClient(const QString &why);
+    void takeMbapRequests();
+    QString tcpCommand(const QString &verb, const QStringList &words);
     void readStdin();
     void takeRequests(bool silence);
     void handleRequest(const QByteArray &frame, qint64 firstNs, qint64 readNs);
-    void applyFaults(QByteArray &answer, quint8 address, qint64 &delayNs, const bool *struck,
-                     const int *values);
+    // rtu: the answer as an RTU frame (for the log) when it goes out in an MBAP frame.
+    void applyFaults(QByteArray &answer, QByteArray &rtu, quint8 address, qint64 &delayNs,
+                     const bool *struck, const int *values);
     void schedule(Outgoing out);
     void sendDue();
     void send(Outgoing &out);
@@ -73,6 +84,11 @@ private:
     SimController m_controller;
     FaultSet m_faults;
     SimPort m_port;
+    SimTcp m_tcp;
+    quint64 m_connection = 0;              // counts the clients taken
+    std::optional<qint64> m_refuseUntilNs; // not listening until then
+    QByteArray m_mbapBuffer;               // Modbus TCP: received, not yet a whole frame
+    quint16 m_mbapTransaction = 0;         // of the request being answered
     RtuRequestReader m_reader;
     LineSettings m_active; // the line the slave is on now
     std::mt19937 m_faultRng;

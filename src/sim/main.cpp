@@ -10,7 +10,8 @@
 
 namespace {
 
-const char kHelp[] = R"(Usage: qor7070-sim (--pty [--link PATH] | --device PATH) [options]
+const char kHelp[] =
+    R"(Usage: qor7070-sim (--pty [--link PATH] | --device PATH | --tcp HOST:PORT) [options]
 
 A Modbus RTU slave that behaves like a QOR7070 temperature controller: identification
 registers at 0x0400, sensors whose temperatures drift and whose statuses follow their
@@ -24,6 +25,15 @@ Line:
                       "PTY <path>", the path the program opens
   --link PATH         with --pty: also make PATH a symlink to it (removed at exit)
   --device PATH       serve an existing serial device instead (first line "DEVICE <path>")
+  --tcp HOST:PORT     listen on TCP instead, one master at a time (a second connection
+                      is closed at once); port 0 picks a free port. The first line is
+                      "TCP <host>:<port>"; the program's port setting is then
+                      tcp://<host>:<port> or mbtcp://<host>:<port>
+  --framing F         on TCP: rtu (the frames of the line, as a serial device server
+                      carries them; default) or mbtcp (Modbus TCP: MBAP header, unit id
+                      = address, no CRC, the answer echoes the transaction id). The log's
+                      RX and TX lines hold RTU frames either way; with mbtcp each is
+                      preceded by an MBAPRX or MBAPTX line with the bytes on the connection
   --address N         slave address, 1..247 (default 100)
   --baud N            9600, 19200, 38400, 57600 or 115200 (default 9600)
   --parity P          none, even or odd (default none)
@@ -32,6 +42,7 @@ Line:
   --pace              send at the byte rate of the baud (11 bits a character) and answer
                       3.5 characters after the request has left the wire; without it the
                       answer goes out at once
+  On TCP the line settings are recorded only (and --baud still paces).
   The connection block (words: address, baud index 0..4, parity 0..2, stop bits 1..2,
   channel, menu language 0..1) starts with these values. After a write to it has been
   confirmed the slave answers at the new address and paces at the new baud; on a pty
@@ -58,7 +69,9 @@ Controller:
 Faults:
   --fault KIND[:RULE] switch a fault on from the start (repeatable). KIND is one of
       noanswer   no answer; the request is not carried out
-      badcrc     the answer's CRC is damaged
+      badcrc     the answer's CRC is damaged (Modbus TCP has none: its protocol id is
+                 damaged instead)
+      badtid     Modbus TCP only: the answer carries a transaction id never sent
       wrongaddr  the answer comes from the next address
       exception  an exception answer (code=N, default 4); not carried out
       truncated  only the first bytes of the answer (bytes=N, default half)
@@ -105,6 +118,10 @@ starts with OK or ERR:
   freeze / unfreeze            stop / restart time: temperatures, elapsed seconds and
                                relay delays stand still
   address N                    move to slave address N at once
+  drop                         (TCP) close the master's connection
+  refuse [MS]                  (TCP) close it and refuse connections (for MS ms, else
+                               until "listen")
+  listen                       (TCP) take connections again
   line                         the line settings in use
   stats                        requests, answers, ignored frames, faults, and the
                                longest and mean time from a complete request to its
@@ -179,6 +196,7 @@ int main(int argc, char **argv)
     SimConfig c;
     std::optional<quint16> fw;
     QString cfg;
+    bool framingGiven = false;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         const auto value = [&]() -> QString {
@@ -198,6 +216,14 @@ int main(int argc, char **argv)
             c.linkPath = value();
         } else if (arg == QLatin1String("--device")) {
             c.devicePath = value();
+        } else if (arg == QLatin1String("--tcp")) {
+            c.tcp = value();
+        } else if (arg == QLatin1String("--framing")) {
+            const QString f = value().toLower();
+            if (f != QLatin1String("rtu") && f != QLatin1String("mbtcp"))
+                fail(QStringLiteral("--framing wants rtu or mbtcp"));
+            c.mbap = f == QLatin1String("mbtcp");
+            framingGiven = true;
         } else if (arg == QLatin1String("--cfg")) {
             cfg = value();
         } else if (arg == QLatin1String("--device-code")) {
@@ -251,8 +277,10 @@ int main(int argc, char **argv)
             fail(QStringLiteral("unknown option '%1' (see --help)").arg(arg));
         }
     }
-    if (c.pty == !c.devicePath.isEmpty())
-        fail(QStringLiteral("give either --pty or --device PATH (see --help)"));
+    if (int(c.pty) + int(!c.devicePath.isEmpty()) + int(!c.tcp.isEmpty()) != 1)
+        fail(QStringLiteral("give one of --pty, --device PATH and --tcp HOST:PORT (see --help)"));
+    if (framingGiven && c.tcp.isEmpty())
+        fail(QStringLiteral("--framing goes with --tcp"));
     if (!c.linkPath.isEmpty() && !c.pty)
         fail(QStringLiteral("--link goes with --pty"));
     c.cfgPath = cfg.isEmpty() ? defaultCfg(fw) : cfg;
@@ -263,7 +291,10 @@ int main(int argc, char **argv)
     if (!sim.start(c, &error))
         fail(error);
     if (!c.quiet)
-        fprintf(stderr, "qor7070-sim: %s serving %s, map %s\n", qPrintable(c.pty ? QStringLiteral("pty") : c.devicePath),
+        fprintf(stderr, "qor7070-sim: %s serving %s, map %s\n",
+                qPrintable(c.pty              ? QStringLiteral("pty")
+                           : !c.tcp.isEmpty() ? QStringLiteral("TCP ") + c.tcp
+                                              : c.devicePath),
                 qPrintable(VersionText(c.controller.firmware)), qPrintable(c.cfgPath));
     return sim.run();
 }

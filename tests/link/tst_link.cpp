@@ -1,5 +1,6 @@
 #include "LinkReporter.h"
 #include "LookupText.h"
+#include "MbapFrames.h"
 #include "MemIniFile.h"
 #include "ModbusCrc.h"
 #include "ModbusFrames.h"
@@ -8,9 +9,16 @@
 #include "SerialLink.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 #include <QTest>
+#include <arpa/inet.h>
 #include <climits>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <vector>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ModbusFrame::Verdict)
 
@@ -201,6 +209,123 @@ private slots:
 #else
         QCOMPARE(SerialLink::PortPathFromSetting("COM12"), QStringLiteral("COM12"));
 #endif
+        for (const char *net :
+             {"tcp://10.0.0.7:4001", "mbtcp://gw.plant:502", "mbtcp://[::1]:1502"})
+            QCOMPARE(SerialLink::PortPathFromSetting(QString::fromLatin1(net)),
+                     QString::fromLatin1(net));
+    }
+
+    // Requests go out with the header of Modbus TCP: transaction ids count up, protocol 0,
+    // the length of unit id and PDU, the RTU address as unit id; no CRC.
+    void mbapRequests()
+    {
+        Mbap::AnswerReader reader;
+        QCOMPARE(reader.request(ModbusFrame::readRequest(100, 0x100, 36)),
+                 hex("000100000006" "64" "0301000024"));
+        const quint16 words[] = {7, 0x1234};
+        QCOMPARE(reader.request(ModbusFrame::writeMultipleRequest(100, 0x1010, 2, words)),
+                 hex("00020000000b" "64" "10101000020400071234"));
+        QCOMPARE(reader.request(ModbusFrame::writeSingleRequest(17, 0x0500, 3)),
+                 hex("000300000006" "11" "0605000003"));
+        QCOMPARE(reader.lastTransaction(), quint16(3));
+        QCOMPARE(Mbap::FromRtu(hex("6403"), 1), QByteArray()); // no frame at all
+    }
+
+    // Answers to "read two registers at 0x0400 of module 100", sent as transaction 1, as
+    // they arrive (cut where "|" stands) and what the RTU judgement makes of the frame
+    // they become. Every bad one is refused; the damaged ones come out as they arrived.
+    void mbapAnswers_data()
+    {
+        using V = ModbusFrame::Verdict;
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<bool>("silence"); // the connection falls silent after the stream
+        QTest::addColumn<ModbusFrame::Verdict>("verdict");
+        QTest::addColumn<QByteArray>("rtu"); // the frame judged; empty: the bytes as they came
+        QTest::newRow("valid") << QByteArray("0001000000076403040c360102") << false << V::Good
+                               << withCrc("6403040c360102");
+        QTest::newRow("valid in pieces") << QByteArray("00|0100000007|6403|040c360102") << false
+                                         << V::Good << withCrc("6403040c360102");
+        QTest::newRow("exception")
+            << QByteArray("000100000003648302") << false << V::Exception << withCrc("648302");
+        // The gateway's own word that the controller did not answer: no answer.
+        QTest::newRow("gateway: no path") << QByteArray("00010000000364830a") << false
+                                          << V::Missing << QByteArray("-");
+        QTest::newRow("gateway: device silent") << QByteArray("00010000000364830b") << false
+                                                << V::Missing << QByteArray("-");
+        QTest::newRow("wrong unit id") << QByteArray("0001000000076503040c360102") << false
+                                       << V::WrongAddress << withCrc("6503040c360102");
+        QTest::newRow("wrong transaction id")
+            << QByteArray("0002000000076403040c360102") << false << V::BadCrc << QByteArray();
+        QTest::newRow("wrong protocol id")
+            << QByteArray("0001005a00076403040c360102") << false << V::BadCrc << QByteArray();
+        QTest::newRow("length beyond the byte count")
+            << QByteArray("0001000000096403040c3601020000") << false << V::BadCrc << QByteArray();
+        QTest::newRow("length short of the byte count")
+            << QByteArray("0001000000056403040c360102") << false << V::BadCrc << QByteArray();
+        QTest::newRow("length 1") << QByteArray("0001000000016403040c360102") << false << V::BadCrc
+                                  << QByteArray();
+        QTest::newRow("length 255")
+            << QByteArray("0001000000ff6403040c360102") << true << V::BadCrc << QByteArray();
+        QTest::newRow("write answer to a read") << QByteArray("000100000006640604000002") << false
+                                                << V::WrongData << withCrc("640604000002");
+        QTest::newRow("truncated")
+            << QByteArray("0001000000076403040c") << true << V::Missing << hex("6403040c");
+        QTest::newRow("truncated header")
+            << QByteArray("00010000") << true << V::Missing << QByteArray("-");
+        QTest::newRow("noise before it")
+            << QByteArray("a50001000000076403040c360102") << false << V::BadCrc << QByteArray();
+    }
+    void mbapAnswers()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(bool, silence);
+        QFETCH(ModbusFrame::Verdict, verdict);
+        QFETCH(QByteArray, rtu);
+        const QByteArray request = ModbusFrame::readRequest(100, 0x0400, 2);
+        Mbap::AnswerReader reader;
+        reader.request(request);
+        QByteArray out;
+        QByteArray sent;
+        for (const QByteArray &piece : stream.split('|')) {
+            sent += QByteArray::fromHex(piece);
+            out += reader.feed(QByteArray::fromHex(piece));
+        }
+        if (silence)
+            out += reader.silence();
+        QVERIFY(!reader.pending());
+        QCOMPARE(out, rtu.isEmpty() ? sent : rtu == "-" ? QByteArray() : rtu);
+        quint8 code = 0;
+        QCOMPARE(ModbusFrame::judgeAnswer(request, out, &code), verdict);
+        if (verdict == ModbusFrame::Verdict::Exception)
+            QCOMPARE(code, quint8(2));
+    }
+
+    // An answer to a request given up on is dropped; one to an earlier attempt of the same
+    // request is its answer too (as a late answer on the line is); an answer twice is no
+    // answer the second time.
+    void mbapTransactions()
+    {
+        const QByteArray a = ModbusFrame::readRequest(100, 0x0400, 2);
+        const QByteArray b = ModbusFrame::readRequest(100, 0x0100, 1);
+        const QByteArray answerA = hex("000000076403040c360102"),
+                         answerB = hex("0000000564030200ff");
+        auto tid = [](quint16 t) {
+            return QByteArray::fromHex(QByteArray::number(t, 16).rightJustified(4, '0'));
+        };
+        Mbap::AnswerReader reader;
+        reader.request(a); // 1, given up on
+        reader.request(b); // 2
+        QCOMPARE(reader.feed(tid(1) + answerA), QByteArray());
+        QCOMPARE(reader.feed(tid(2) + answerB), withCrc("64030200ff"));
+        QCOMPARE(reader.feed(tid(2) + answerB), tid(2) + answerB); // answered already
+        reader.request(a);                                         // 3, given up on
+        reader.request(a);                                         // 4, its retry
+        QCOMPARE(reader.feed(tid(3) + answerA + tid(4) + answerA),
+                 withCrc("6403040c360102") + withCrc("6403040c360102"));
+        // A frame from before a reconnection is none of the new connection's.
+        reader.request(b); // 5
+        reader.reset();
+        QCOMPARE(reader.feed(tid(5) + answerB), tid(5) + answerB);
     }
 
     void init()
@@ -527,6 +652,99 @@ private slots:
         QVERIFY(!master->ReadRegisters(rec, 0, 1));
         QCOMPARE(rec.errorText, text(Msg::n88));
         QVERIFY(t.elapsed() < 100);
+    }
+
+    // RTU over TCP: a device server that sends every answer twice, the copy 5 ms later.
+    // The copy lies unread in the system while the program is busy between two requests;
+    // it is dropped before the next request, as clearing a serial port's input drops it
+    // there, and never taken for that request's answer.
+    void networkBytesHeldBySystemAreDroppedBeforeARequest()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), len) == 0);
+        QVERIFY(::listen(listener, 1) == 0);
+        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+        // The n-th request's two registers both hold n.
+        std::thread server([listener] {
+            const int c = ::accept(listener, nullptr, nullptr);
+            char request[8];
+            for (quint16 n = 1; n <= 3 && ::recv(c, request, 8, MSG_WAITALL) == 8; ++n) {
+                QByteArray answer = QByteArray::fromHex("640304");
+                ModbusFrame::appendWord(answer, n);
+                ModbusFrame::appendWord(answer, n);
+                AppendModbusCrc(answer);
+                for (int copy = 0; copy < 2; ++copy) {
+                    ::send(c, answer.constData(), size_t(answer.size()), 0);
+                    QThread::msleep(5);
+                }
+            }
+            ::close(c);
+        });
+        MemIniFile tcpSettings{QString()};
+        tcpSettings.writeInteger("connect", "receive", 500);
+        Recorder tcpReporter;
+        SerialLink tcpLink(tcpSettings, tcpReporter);
+        ModbusMaster tcpMaster(tcpLink, tcpSettings, tcpReporter);
+        QVERIFY(tcpLink.ConnectPort(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port))));
+        ModbusReadRecord rec;
+        for (quint16 n = 1; n <= 3; ++n) {
+            QVERIFY2(tcpMaster.ReadRegisters(rec, 0x0400, 2), qPrintable(rec.errorText));
+            QCOMPARE(rec.values[0], n);
+            QCOMPARE(tcpReporter.attempts.last(), 1);
+            QThread::msleep(50); // busy elsewhere: nothing is read meanwhile
+        }
+        tcpLink.ClosePort();
+        server.join();
+        ::close(listener);
+    }
+
+    // A connection that is neither made nor refused (a listener that takes no more: its
+    // queue is full) is waited for in the event loop, not blocked on: timers run, the wait
+    // ends at its deadline with the open failure, and closing the window ends it at once.
+    void pendingConnectionIsWaitedForWithoutBlocking()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), len) == 0);
+        QVERIFY(::listen(listener, 0) == 0);
+        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+        std::vector<int> fillers; // fill the queue; later connections stay unanswered
+        for (int i = 0; i < 4; ++i) {
+            const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(f, reinterpret_cast<sockaddr *>(&a), len);
+            fillers.push_back(f);
+        }
+        const QString port = QStringLiteral("mbtcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+        MemIniFile tcpSettings{QString()};
+        tcpSettings.writeInteger("connect", "receive", 300); // below the floor of 1 s
+        Recorder tcpReporter;
+        SerialLink tcpLink(tcpSettings, tcpReporter);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(50);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!tcpLink.ConnectPort(port));
+        const qint64 waited = t.elapsed();
+        QVERIFY2(waited >= 950 && waited < 3000, qPrintable(QString::number(waited)));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+        QCOMPARE(tcpReporter.linkDown, QStringList{text(Msg::n87)});
+        QTimer::singleShot(100, &tcpLink, [&] { tcpLink.Abort(); });
+        t.start();
+        QVERIFY(!tcpLink.ConnectPort(port));
+        QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(tcpReporter.linkDown.size(), 1);
+        for (int f : fillers)
+            ::close(f);
+        ::close(listener);
     }
 };
 

@@ -1,6 +1,7 @@
-// The Modbus master against qor7070-sim on a pty: every fault the simulator can put on the
-// line, paced at 9600 baud and unpaced. With --named-values every register holds its own
-// address, so a value taken for the wrong register cannot go unnoticed.
+// The Modbus master against qor7070-sim on a pty (paced at 9600 baud and unpaced) and over
+// loopback TCP (RTU frames, and Modbus TCP): every fault the simulator can put on the link.
+// With --named-values every register holds its own address, so a value taken for the wrong
+// register cannot go unnoticed.
 #include "LinkReporter.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
@@ -113,6 +114,20 @@ QStringList logLinesOf(const SimProcess &sim, const QString &kind)
     return out;
 }
 
+using Transport = SimProcess::Transport;
+
+// Rows for each transport; the pty also paced at 9600 baud when paced is asked for (TCP
+// has no line rate to keep).
+template <class AddRow> void forTransports(bool withPaced, AddRow addRow)
+{
+    for (const auto &[name, transport] : AllTransports()) {
+        if (transport == Transport::Pty && withPaced)
+            addRow(QStringLiteral("paced 9600"), transport, true);
+        addRow(transport == Transport::Pty ? QStringLiteral("unpaced") : QString::fromLatin1(name),
+               transport, false);
+    }
+}
+
 QStringList simArguments(bool paced, const QString &fault)
 {
     QStringList args{QStringLiteral("--named-values"), QStringLiteral("--seed"), QStringLiteral("11"),
@@ -130,19 +145,23 @@ class TestLinkSim : public QObject {
 private slots:
     // One stray byte before 5 % of the answers: each noisy answer fails once, is heard to
     // its end, and the retry is answered cleanly. No value lands in another register's place.
+    // Over Modbus TCP the stray byte breaks the MBAP framing, which is refused alike.
     void noisyLineNeverMisplacesAValue_data()
     {
+        QTest::addColumn<Transport>("transport");
         QTest::addColumn<bool>("paced");
-        QTest::newRow("paced 9600") << true;
-        QTest::newRow("unpaced") << false;
+        forTransports(true, [](const QString &name, Transport t, bool paced) {
+            QTest::newRow(qPrintable(name)) << t << paced;
+        });
     }
     void noisyLineNeverMisplacesAValue()
     {
+        QFETCH(Transport, transport);
         QFETCH(bool, paced);
-        SimProcess sim;
+        SimProcess sim(transport);
         QVERIFY2(sim.start(simArguments(paced, QStringLiteral("noise:rate=0.05,bytes=1"))),
                  qPrintable(sim.errorText()));
-        Master m(sim.ptyPath());
+        Master m(sim.portSetting());
         QVERIFY(m.connect());
         Tally t;
         // Paced reads are kept short so that 2,000 of them take about a minute.
@@ -161,37 +180,49 @@ private slots:
         QCOMPARE(t.firstFailure, text(Msg::n92));
     }
 
-    // Every other fault, struck on every n-th request so a retry is never struck too.
+    // Every other fault, struck on every n-th request so a retry is never struck too. Over
+    // Modbus TCP a damaged header (badcrc, badtid) is refused as a damaged frame is, and
+    // the texts are those of the serial line.
     void everyFaultFailsOneAttempt_data()
     {
+        QTest::addColumn<Transport>("transport");
         QTest::addColumn<bool>("paced");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("transactions");
         QTest::addColumn<QString>("failure");
-        for (const bool paced : {false, true}) {
-            const char *const line = paced ? "paced 9600" : "unpaced";
+        forTransports(true, [](const QString &line, Transport transport, bool paced) {
             auto row = [&](const char *kind, const char *rule, int n, const QString &failure) {
-                QTest::addRow("%s %s", kind, line)
-                    << paced << QStringLiteral("%1:%2").arg(QLatin1String(kind), QLatin1String(rule))
-                    << n << failure;
+                QTest::addRow("%s %s", kind, qPrintable(line))
+                    << transport << paced
+                    << QStringLiteral("%1:%2").arg(QLatin1String(kind), QLatin1String(rule)) << n
+                    << failure;
             };
+            if (transport == Transport::TcpMbap) {
+                row("badtid", "every=4", 60, text(Msg::n92));
+                // A gateway's "device did not answer" is no answer, not a controller's error.
+                QTest::addRow("gateway exception 11 %s", qPrintable(line))
+                    << transport << paced << QStringLiteral("exception:every=8,code=11") << 40
+                    << text(Msg::n89);
+            }
             row("badcrc", "every=4", 60, text(Msg::n92));
             row("wrongaddr", "every=4", 60, text(Msg::n90));
             row("truncated", "every=4", 60, text(Msg::n89));
             row("exception", "every=4", 60, text(Msg::n91) + QStringLiteral("4"));
             row("late", "every=8,ms=450", 40, text(Msg::n89));
             row("noanswer", "every=8", 40, text(Msg::n89));
-        }
+            row("lost", "every=8", 40, text(Msg::n89));
+        });
     }
     void everyFaultFailsOneAttempt()
     {
+        QFETCH(Transport, transport);
         QFETCH(bool, paced);
         QFETCH(QString, fault);
         QFETCH(int, transactions);
         QFETCH(QString, failure);
-        SimProcess sim;
+        SimProcess sim(transport);
         QVERIFY2(sim.start(simArguments(paced, fault)), qPrintable(sim.errorText()));
-        Master m(sim.ptyPath(), 300);
+        Master m(sim.portSetting(), 300);
         QVERIFY(m.connect());
         Tally t;
         m.run(transactions, paced ? 6 : 36, 5, t);
@@ -210,11 +241,13 @@ private slots:
 
     // Retries of the same request do not wait for the answer they gave up on: a silent
     // controller is lost after three receive time-outs (3 × 500 ms), not five.
+    void silentControllerIsLostAfterThreeTimeouts_data() { AddTransportRows(); }
     void silentControllerIsLostAfterThreeTimeouts()
     {
-        SimProcess sim;
+        QFETCH(Transport, transport);
+        SimProcess sim(transport);
         QVERIFY2(sim.start(), qPrintable(sim.errorText()));
-        Master m(sim.ptyPath());
+        Master m(sim.portSetting());
         QVERIFY(m.connect());
         ModbusReadRecord rec;
         QVERIFY(m.master.ReadRegisters(rec, 0x400, 4));
@@ -233,11 +266,13 @@ private slots:
     }
 
     // Closing the window mid-transaction: the wait ends at once and nothing more is sent.
+    void abortWhileWaitingSendsNothingMore_data() { AddTransportRows(); }
     void abortWhileWaitingSendsNothingMore()
     {
-        SimProcess sim;
+        QFETCH(Transport, transport);
+        SimProcess sim(transport);
         QVERIFY2(sim.start(), qPrintable(sim.errorText()));
-        Master m(sim.ptyPath());
+        Master m(sim.portSetting());
         QVERIFY(m.connect());
         QCOMPARE(sim.command(QStringLiteral("offline")), QStringLiteral("OK"));
         ModbusReadRecord rec;
@@ -251,6 +286,64 @@ private slots:
         QVERIFY(!m.master.ReadRegisters(rec, 0x100, 36));
         QTest::qWait(600);
         QCOMPARE(logLinesOf(sim, QStringLiteral("RX")).size(), 1);
+    }
+
+    // A connection refused is a port that cannot be opened: reported once, and the link
+    // connects when the other end listens again.
+    void refusedConnectionIsAnOpenFailure_data() { AddTransportRows(true); }
+    void refusedConnectionIsAnOpenFailure()
+    {
+        QFETCH(Transport, transport);
+        SimProcess sim(transport);
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QCOMPARE(sim.command(QStringLiteral("refuse")), QStringLiteral("OK"));
+        Master m(sim.portSetting());
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!m.connect());
+        QVERIFY(!m.connect());
+        QVERIFY2(t.elapsed() < 900, qPrintable(QString::number(t.elapsed()))); // refused at once
+        QCOMPARE(m.reporter.linkDown, QStringList{text(Msg::n87)});
+        QVERIFY(m.link.portErrorShown());
+        QCOMPARE(sim.command(QStringLiteral("listen")), QStringLiteral("OK"));
+        QVERIFY(m.connect());
+        QVERIFY(!m.link.portErrorShown());
+        ModbusReadRecord rec;
+        QVERIFY(m.master.ReadRegisters(rec, 0x400, 4));
+        // Not a connection at all: the same failure.
+        for (const char *bad : {"tcp://127.0.0.1", "mbtcp://:502", "tcp://127.0.0.1:99999",
+                                "tcp://127.0.0.1:502/x"}) {
+            Master other(QString::fromLatin1(bad));
+            QVERIFY2(!other.connect(), bad);
+            QCOMPARE(other.reporter.linkDown, QStringList{text(Msg::n87)});
+        }
+    }
+
+    // The other end drops the connection while an answer is awaited: the wait ends then,
+    // not at the time-out; the retries find no connection and the link is reported down,
+    // as when an adapter is pulled out. The next connect opens it again.
+    void droppedConnectionEndsTheWaitAndIsReopened_data() { AddTransportRows(true); }
+    void droppedConnectionEndsTheWaitAndIsReopened()
+    {
+        QFETCH(Transport, transport);
+        SimProcess sim(transport);
+        QVERIFY2(sim.start({QStringLiteral("--named-values")}), qPrintable(sim.errorText()));
+        Master m(sim.portSetting(), 2000);
+        QVERIFY(m.connect());
+        ModbusReadRecord rec;
+        QVERIFY(m.master.ReadRegisters(rec, 0x140, 36));
+        QCOMPARE(sim.command(QStringLiteral("offline")), QStringLiteral("OK"));
+        QTimer::singleShot(100, &m.link, [&] { sim.command(QStringLiteral("drop")); });
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!m.master.ReadRegisters(rec, 0x140, 36));
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(m.reporter.linkDown, QStringList{text(Msg::n88)});
+        QVERIFY(!m.link.IsOpen());
+        QCOMPARE(sim.command(QStringLiteral("online")), QStringLiteral("OK"));
+        QVERIFY(m.connect());
+        QVERIFY(m.master.ReadRegisters(rec, 0x140, 36));
+        QCOMPARE(rec.values[35], quint16(0x140 + 35));
     }
 };
 

@@ -104,7 +104,7 @@ class TestPoll : public ControllerFolderTest {
             QVERIFY(cfg.updateFile());
         }
         MemIniFile start(dir.filePath("start.ini"));
-        start.writeString("connect", "port", sim.ptyPath());
+        start.writeString("connect", "port", sim.portSetting());
         start.writeInteger("connect", "stopbits", 0);
         start.writeInteger("connect", "receive", 150);
         QVERIFY(start.updateFile());
@@ -120,8 +120,11 @@ class TestPoll : public ControllerFolderTest {
     }
 
 private slots:
+    void identifiesAndShowsLiveData_data() { AddTransportRows(); }
     void identifiesAndShowsLiveData()
     {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim({"--sensors", "20"});
         prepare();
         QCOMPARE(sim.command("freeze").left(2), QStringLiteral("OK"));
@@ -149,8 +152,11 @@ private slots:
         QCOMPARE(e.state.sensorsData.cell(1, 0), QStringLiteral("Not found"));
     }
 
+    void controllerOffAndBackOn_data() { AddTransportRows(); }
     void controllerOffAndBackOn()
     {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim();
         prepare();
         Engine e;
@@ -367,8 +373,11 @@ private slots:
         QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW  1.0      HW  0.0"));
     }
 
+    void lateAnswersAreNeverTakenForTheNextRequest_data() { AddTransportRows(); }
     void lateAnswersAreNeverTakenForTheNextRequest()
     {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim({"--sensors", "36"});
         prepare();
         QVERIFY(sim.command("freeze").startsWith("OK"));
@@ -413,6 +422,41 @@ private slots:
         startSim({"--link", link});
         QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
         QCOMPARE(e.view.status[0], text(Msg::n101));
+    }
+
+    // The gateway drops the connection and refuses new ones for a while: the link is
+    // reported down, the refused reconnections once as a port that cannot be opened, and
+    // the controller is identified again once it listens. A drop alone is mended by the
+    // next step's reconnection.
+    void connectionDroppedAndRestored_data() { AddTransportRows(true); }
+    void connectionDroppedAndRestored()
+    {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
+        startSim();
+        prepare();
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        const int identifications = identificationRequests(sim);
+        QVERIFY(sim.command("refuse 1500").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.linkUp, 3000);
+        QCOMPARE(e.view.lamp, MainView::Lamp::Offline);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.status[0], text(Msg::n87), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
+        QCOMPARE(e.view.status[0], text(Msg::n101));
+        QCOMPARE(e.view.lamp, MainView::Lamp::Online);
+        QCOMPARE(identificationRequests(sim), identifications + 1);
+        QCOMPARE(e.view.statusLog.count(text(Msg::n87)), 1);
+        const auto connections = [&] {
+            return sim.logEntries("NOTE").filter(QStringLiteral("connection from")).size();
+        };
+        QCOMPARE(connections(), 2);
+        QVERIFY(sim.command("drop").startsWith("OK"));
+        QTRY_COMPARE_WITH_TIMEOUT(connections(), 3, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 3000);
+        const int polled = sim.logEntries("RX").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() > polled + 10, 3000);
+        QVERIFY(e.view.messages.isEmpty());
     }
 
     void interruptResumeAndNewPortSettings()

@@ -67,7 +67,7 @@ class TestWriteBack : public ControllerFolderTest {
             QVERIFY(cfg.updateFile());
         }
         MemIniFile start(dir.filePath("start.ini"));
-        start.writeString("connect", "port", sim.ptyPath());
+        start.writeString("connect", "port", sim.portSetting());
         start.writeInteger("connect", "stopbits", 0);
         start.writeInteger("connect", "receive", 150);
         QVERIFY(start.updateFile());
@@ -160,8 +160,11 @@ private slots:
     // Sensors 3 and 7 in user rows 1 and 2 go to their own blocks: a changed row as its
     // settings block (the ID split into 482 and 64), a changed tag alone as its tag block.
     // Pages shown during the pause empty the controller table; that is no change to send.
+    void sensorRowsGoToTheirOwnBlocks_data() { AddTransportRows(); }
     void sensorRowsGoToTheirOwnBlocks()
     {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim();
         Engine e;
         readSensorTable(e);
@@ -217,8 +220,11 @@ private slots:
 
     // Changed cells only, one function-6 write each, row by row; cell (3, 2) goes to
     // RELAY_SETTINGS_ADDR + step + 2.
+    void relayCellsGoOneByOneWithFunction6_data() { AddTransportRows(); }
     void relayCellsGoOneByOneWithFunction6()
     {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim();
         Engine e;
         readRelayTable(e);
@@ -285,6 +291,8 @@ private slots:
     void allThreeWithAFailingSensorWrite()
     {
         QFETCH(bool, paced);
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
         Engine e;
         MainState &s = e.state;
@@ -349,13 +357,19 @@ private slots:
     // reach a line already at the new one.
     void lostConfirmationIsJudgedByTheReadBack_data()
     {
+        using T = SimProcess::Transport;
         QTest::addColumn<bool>("paced");
-        QTest::newRow("unpaced") << false;
-        QTest::newRow("paced") << true;
+        QTest::addColumn<T>("transport");
+        QTest::newRow("unpaced") << false << T::Pty;
+        QTest::newRow("paced") << true << T::Pty;
+        QTest::newRow("tcp") << false << T::TcpRtu;
+        QTest::newRow("mbtcp") << false << T::TcpMbap;
     }
     void lostConfirmationIsJudgedByTheReadBack()
     {
         QFETCH(bool, paced);
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
         startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
         Engine e;
         MainState &s = e.state;

@@ -56,7 +56,7 @@ class TestWindow : public ControllerFolderTest {
             {"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini", "Cfg/qor7070__fw_1_1.ini"}));
         QVERIFY2(StartShippedSim(sim, simArgs), qPrintable(sim.errorText()));
         MemIniFile start("start.ini");
-        start.writeString("connect", "port", sim.ptyPath());
+        start.writeString("connect", "port", sim.portSetting());
         QVERIFY(start.updateFile());
     }
 
@@ -393,6 +393,46 @@ private slots:
             QCOMPARE(f.readAll(), before);
             QVERIFY(!form.state().portSettingsChanged);
         }
+    }
+
+    // A Modbus TCP gateway's address typed into the port box passes the checks, is kept in
+    // start.ini, shown again, and the window reaches the controller through it.
+    void connectionDialogTakesANetworkPort()
+    {
+        sim.setTransport(SimProcess::Transport::TcpMbap);
+        withController();
+        const QString gateway = sim.portSetting();
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", "/dev/no-such-port");
+        QVERIFY(start.updateFile());
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QTRY_COMPARE(panel(form, 0), QStringLiteral("Ошибка открытия порта"));
+        bool done = false;
+        modal.onDialog("ConparDlg", [&](QWidget *d) {
+            auto *box = d->findChild<QComboBox *>("ComboBox1");
+            box->lineEdit()->clear();
+            typeText(box->lineEdit(), gateway);
+            QVERIFY(d->findChild<QLabel *>("LabelPortCharset")->isHidden());
+            QTest::mouseClick(d->findChild<QPushButton *>("OKBtn"), Qt::LeftButton);
+            done = true;
+        });
+        QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+        QTRY_VERIFY(done);
+        QVERIFY(modal.messages.isEmpty());
+        QCOMPARE(MemIniFile("start.ini").readString("connect", "port", ""), gateway);
+        QTRY_VERIFY_WITH_TIMEOUT(form.state().linkUp, 5000);
+        QVERIFY(!sim.logEntries("MBAPRX").isEmpty());
+        bool shown = false;
+        modal.onDialog("ConparDlg", [&](QWidget *d) {
+            QCOMPARE(d->findChild<QComboBox *>("ComboBox1")->currentText(), gateway);
+            QTest::mouseClick(d->findChild<QPushButton *>("CancelBtn"), Qt::LeftButton);
+            shown = true;
+        });
+        QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton);
+        QTRY_VERIFY(shown);
     }
 
     void wrongPasswordByEnterIsToldOnce()

@@ -1,14 +1,18 @@
-// qor7070-sim as any Modbus master sees it: libmodbus and mbpoll on its pty.
+// qor7070-sim as any Modbus master sees it: libmodbus and mbpoll on its pty, libmodbus's TCP
+// client and plain sockets on its Modbus TCP port.
 #include "ModbusCrc.h"
 #include "ModbusFrames.h"
 #include "SimProcess.h"
 
 #include <QtTest>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <modbus.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -93,6 +97,48 @@ QList<quint16> numbers(const QString &reply)
         out << quint16(w.toUInt());
     return out;
 }
+
+// A plain TCP connection to the simulator's port (host:port as it printed).
+class RawConnection {
+public:
+    explicit RawConnection(quint16 port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    }
+    ~RawConnection() { ::close(m_fd); }
+    bool connected() const { return m_connected; }
+    bool send(const QByteArray &bytes) { return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    // Whatever arrives within ms; *closed says the other end closed the connection.
+    QByteArray receive(int ms, bool *closed = nullptr)
+    {
+        QByteArray got;
+        QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired()) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            char buf[512];
+            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            if (n <= 0) {
+                if (closed)
+                    *closed = true;
+                break;
+            }
+            got.append(buf, n);
+        }
+        return got;
+    }
+
+private:
+    int m_fd;
+    bool m_connected = false;
+};
+
+quint16 portOf(const SimProcess &sim) { return quint16(sim.portSetting().section(u':', -1).toUInt()); }
 
 double stamp(const QString &logLine) { return logLine.section(u' ', 0, 0).toDouble(); }
 
@@ -459,6 +505,62 @@ private slots:
         qInfo("%s", qPrintable(stats));
         QVERIFY2(stats.contains(QLatin1String("answered=300")), qPrintable(stats));
         QVERIFY2(meanUs < 500, qPrintable(stats));
+    }
+
+    // Modbus TCP: libmodbus's TCP client reads, writes and gets its exception; the answer
+    // echoes the transaction id with protocol 0 and the unit id; a header with another
+    // protocol id is ignored; one master at a time; drop, refuse and listen.
+    void modbusTcpAsAnyMasterSees()
+    {
+        SimProcess sim(SimProcess::Transport::TcpMbap);
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        const quint16 port = portOf(sim);
+        QVERIFY(port > 0);
+        {
+            modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
+            QVERIFY(ctx);
+            modbus_set_slave(ctx, 100);
+            QCOMPARE(modbus_connect(ctx), 0);
+            uint16_t v[2] = {};
+            QCOMPARE(modbus_read_registers(ctx, 0x400, 2, v), 2);
+            QCOMPARE(v[0], uint16_t(3126));
+            QCOMPARE(modbus_write_register(ctx, 0x213, 61), 1);
+            QCOMPARE(sim.command(QStringLiteral("get 0x213")), QStringLiteral("OK 61"));
+            QCOMPARE(modbus_read_registers(ctx, 0x3000, 1, v), -1);
+            QCOMPARE(errno, int(EMBXILADD));
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }
+        // The log holds the request as the RTU frame it stands for.
+        const QByteArray write = ModbusFrame::writeSingleRequest(100, 0x213, 61);
+        QVERIFY(sim.logEntries(QStringLiteral("RX")).contains(QString::fromLatin1(write.toHex(' ').toUpper())));
+        RawConnection c(port);
+        QVERIFY(c.connected());
+        QVERIFY(c.send(QByteArray::fromHex("abcd00000006640304000002")));
+        QCOMPARE(c.receive(300).toHex(), QByteArray("abcd000000076403040c360102"));
+        QVERIFY(c.send(QByteArray::fromHex("abce00010006640304000002")));
+        QVERIFY(c.receive(100).isEmpty());
+        QCOMPARE(sim.logEntries(QStringLiteral("IGNORED")), QStringList{QStringLiteral("mbap")});
+        bool closed = false;
+        RawConnection second(port); // while the first is served
+        second.receive(300, &closed);
+        QVERIFY(closed);
+        QCOMPARE(sim.command(QStringLiteral("drop")), QStringLiteral("OK"));
+        closed = false;
+        c.receive(300, &closed);
+        QVERIFY(closed);
+        QCOMPARE(sim.command(QStringLiteral("refuse")), QStringLiteral("OK"));
+        QVERIFY(!RawConnection(port).connected());
+        QCOMPARE(sim.command(QStringLiteral("listen")), QStringLiteral("OK"));
+        RawConnection again(port);
+        QVERIFY(again.connected());
+        QVERIFY(again.send(QByteArray::fromHex("000100000006640304000002")));
+        QCOMPARE(again.receive(300).size(), 13);
+        // badtid has no transaction id to damage on a line's framing.
+        SimProcess rtu(SimProcess::Transport::TcpRtu);
+        QVERIFY2(rtu.start(), qPrintable(rtu.errorText()));
+        QVERIFY(rtu.command(QStringLiteral("fault badtid")).startsWith(QLatin1String("ERR")));
+        QVERIFY(rtu.command(QStringLiteral("fault badcrc")).startsWith(QLatin1String("OK")));
     }
 
     void mbpollReadsAndWrites()

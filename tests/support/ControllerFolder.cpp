@@ -32,6 +32,7 @@ bool StartShippedSim(SimProcess &sim, QStringList arguments)
 
 void ControllerFolderTest::init()
 {
+    sim.setTransport(SimProcess::Transport::Pty); // a test over another one says so
     folder = std::make_unique<WorkingFolder>();
     QVERIFY(folder->isValid());
 }

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QTest>
 
 #ifndef VELMARIS_SIM_PATH
 #error "VELMARIS_SIM_PATH must name the qor7070-sim executable"
@@ -18,8 +19,16 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs, Log log)
     stop();
     m_stdout.clear();
     m_ptyPath.clear();
+    m_portSetting.clear();
     m_error.clear();
-    QStringList args{QStringLiteral("--pty"), QStringLiteral("--quit-on-eof"), QStringLiteral("--quiet")};
+    QStringList args{QStringLiteral("--quit-on-eof"), QStringLiteral("--quiet")};
+    if (m_transport == Transport::Pty)
+        args << QStringLiteral("--pty");
+    else
+        args << QStringLiteral("--tcp") << QStringLiteral("127.0.0.1:0")
+             << QStringLiteral("--framing")
+             << (m_transport == Transport::TcpMbap ? QStringLiteral("mbtcp")
+                                                   : QStringLiteral("rtu"));
     if (log == Log::On)
         args << QStringLiteral("--log") << logPath();
     args += arguments;
@@ -30,13 +39,24 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs, Log log)
         return false;
     }
     const QString first = nextLine(timeoutMs);
-    if (!first.startsWith(QLatin1String("PTY "))) {
+    const QString tag =
+        m_transport == Transport::Pty ? QStringLiteral("PTY ") : QStringLiteral("TCP ");
+    if (!first.startsWith(tag)) {
         m_process.waitForFinished(1000);
-        m_error = QStringLiteral("no PTY line; stderr: ") + QString::fromLocal8Bit(m_process.readAllStandardError());
+        m_error = QStringLiteral("no %1line; stderr: ").arg(tag) +
+                  QString::fromLocal8Bit(m_process.readAllStandardError());
         stop();
         return false;
     }
-    m_ptyPath = first.mid(4).trimmed();
+    const QString where = first.mid(4).trimmed();
+    if (m_transport == Transport::Pty) {
+        m_ptyPath = where;
+        m_portSetting = where;
+    } else {
+        m_portSetting = (m_transport == Transport::TcpMbap ? QStringLiteral("mbtcp://")
+                                                           : QStringLiteral("tcp://")) +
+                        where;
+    }
     return true;
 }
 
@@ -94,6 +114,7 @@ void SimProcess::stop()
 {
     // The pty's name is free for the next pty of any process: never hand out a stale one.
     m_ptyPath.clear();
+    m_portSetting.clear();
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.write("quit\n");
@@ -105,4 +126,12 @@ void SimProcess::stop()
             m_process.waitForFinished(2000);
         }
     }
+}
+
+void AddTransportRows(bool tcpOnly)
+{
+    QTest::addColumn<SimProcess::Transport>("transport");
+    for (const auto &[name, transport] : AllTransports())
+        if (!tcpOnly || transport != SimProcess::Transport::Pty)
+            QTest::newRow(name) << transport;
 }

@@ -1,0 +1,155 @@
+#include "MbapFrames.h"
+
+#include "ModbusCrc.h"
+#include "ModbusFrames.h"
+
+namespace Mbap {
+
+namespace {
+
+constexpr std::size_t kRemembered = 16; // transactions whose answers may still come
+constexpr quint8 kGatewayPathUnavailable = 0x0A;
+constexpr quint8 kGatewayTargetSilent = 0x0B;
+
+// The gateway speaks for itself: the controller behind it has not answered.
+bool gatewaySaysNoAnswer(const QByteArray &frame) {
+    return frame.size() == HeaderLength + 2 &&
+           (quint8(frame[HeaderLength]) & ModbusFrame::ExceptionFlag) &&
+           (quint8(frame[HeaderLength + 1]) == kGatewayPathUnavailable ||
+            quint8(frame[HeaderLength + 1]) == kGatewayTargetSilent);
+}
+
+quint16 wordAt(const QByteArray &b, qsizetype at) {
+    return ModbusFrame::word(b, at);
+}
+
+} // namespace
+
+QByteArray FromRtu(const QByteArray &rtu, quint16 transaction) {
+    if (rtu.size() < 4)
+        return {};
+    const QByteArray pdu = rtu.mid(1, rtu.size() - 3);
+    QByteArray f;
+    f.reserve(HeaderLength + pdu.size());
+    ModbusFrame::appendWord(f, transaction);
+    ModbusFrame::appendWord(f, 0);
+    ModbusFrame::appendWord(f, quint16(1 + pdu.size()));
+    f.append(rtu[0]);
+    f.append(pdu);
+    return f;
+}
+
+QByteArray ToRtu(const QByteArray &frame) {
+    QByteArray rtu = frame.mid(HeaderLength - 1); // unit id and PDU
+    AppendModbusCrc(rtu);
+    return rtu;
+}
+
+bool PduLengthConsistent(const QByteArray &pdu) {
+    if (pdu.isEmpty())
+        return false;
+    const quint8 function = quint8(pdu[0]);
+    if (function & ModbusFrame::ExceptionFlag)
+        return pdu.size() == 2;
+    switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+        return pdu.size() >= 2 && pdu.size() == 2 + quint8(pdu[1]);
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+        return pdu.size() == 5;
+    default:
+        return true;
+    }
+}
+
+QByteArray AnswerReader::request(const QByteArray &rtu) {
+    if (rtu != m_request) {
+        for (Sent &s : m_sent)
+            s.current = false;
+        m_request = rtu;
+    }
+    ++m_transaction;
+    m_sent.push_back({m_transaction, true});
+    while (m_sent.size() > kRemembered)
+        m_sent.pop_front();
+    return FromRtu(rtu, m_transaction);
+}
+
+AnswerReader::Owner AnswerReader::take(quint16 transaction) {
+    for (auto it = m_sent.begin(); it != m_sent.end(); ++it)
+        if (it->transaction == transaction) {
+            const bool current = it->current;
+            m_sent.erase(it);
+            return current ? Owner::Current : Owner::Stale;
+        }
+    return Owner::None;
+}
+
+QByteArray AnswerReader::feed(const QByteArray &bytes) {
+    m_buffer.append(bytes);
+    QByteArray out;
+    while (m_buffer.size() >= 4) {
+        const quint16 length = m_buffer.size() >= 6 ? wordAt(m_buffer, 4) : 2;
+        if (wordAt(m_buffer, 2) != 0 || length < 2 || length > MaxLength) {
+            // No frame starts here, and no later byte can be trusted to start one.
+            out.append(m_buffer);
+            m_buffer.clear();
+            break;
+        }
+        const qsizetype total = 6 + length;
+        if (m_buffer.size() < qMax<qsizetype>(total, 6))
+            break;
+        const QByteArray frame = m_buffer.left(total);
+        m_buffer.remove(0, total);
+        if (!PduLengthConsistent(frame.mid(HeaderLength))) {
+            // The length field lies, so where the next frame starts is unknown.
+            out.append(frame);
+            out.append(m_buffer);
+            m_buffer.clear();
+            break;
+        }
+        switch (take(wordAt(frame, 0))) {
+        case Owner::Current:
+            if (!gatewaySaysNoAnswer(frame))
+                out.append(ToRtu(frame));
+            break;
+        case Owner::Stale:
+            break; // the answer to an abandoned request
+        case Owner::None:
+            out.append(frame);
+            break;
+        }
+    }
+    return out;
+}
+
+QByteArray AnswerReader::silence() {
+    QByteArray out;
+    if (m_buffer.size() >= HeaderLength) {
+        switch (take(wordAt(m_buffer, 0))) {
+        case Owner::Current:
+            out = m_buffer.mid(HeaderLength - 1);
+            break; // no CRC: short
+        case Owner::Stale:
+            break;
+        case Owner::None:
+            out = m_buffer;
+            break;
+        }
+    }
+    m_buffer.clear();
+    return out;
+}
+
+void AnswerReader::reset() {
+    m_buffer.clear();
+    m_sent.clear();
+    m_request.clear();
+}
+
+} // namespace Mbap

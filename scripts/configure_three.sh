@@ -30,15 +30,16 @@ for _ in $(seq 50); do
 done
 ports="$work/serial-port tcp://$(listening rtu.out) mbtcp://$(listening mbtcp.out)"
 
-# The plant's profile: the first controller's settings with new thresholds, a relay mode
-# and a tag, as an engineer would set them once in the window and save.
+# The plant's profile: the first controller's settings with new thresholds, a hysteresis,
+# a relay delay and mode and a tag, as an engineer would set them once in the window and save.
 "$cli" read-profile controller.ini --port "$work/serial-port"
 iconv -f CP1251 -t UTF-8 controller.ini |
     sed -e '/^\[Датчик 1\]/,/^\r*$/s/^Порог 1, °C=.*/Порог 1, °C=28\r/' \
         -e '/^\[Датчик 1\]/,/^\r*$/s/^Порог 2, °C=.*/Порог 2, °C=35\r/' \
-        -e '/^\[Датчик 2\]/,/^\r*$/s/^Гистерезис, °C=.*/Гистерезис, °C=2\r/' \
+        -e '/^\[Датчик 2\]/,/^\r*$/s/^Гистерезис, °C=.*/Гистерезис, °C=3\r/' \
         -e '/^\[tags\]/,/^\r*$/s/^Датчик 1=.*/Датчик 1=Склад 3, север\r/' \
-        -e '/^\[Реле 2\]/,/^\r*$/s/^Режим=.*/Режим=1\r/' |
+        -e '/^\[Реле 2\]/,/^\r*$/s/^Задержка вкл., с=.*/Задержка вкл., с=15\r/' \
+        -e '/^\[Реле 4\]/,/^\r*$/s/^Режим=.*/Режим=1\r/' |
     iconv -f UTF-8 -t CP1251 >plant.ini
 echo "plant profile: plant.ini (changed from the controller's own:)"
 diff controller.ini plant.ini | iconv -f CP1251 -t UTF-8 | grep '^>' || true
@@ -48,7 +49,7 @@ for port in $ports; do
     n=$((n + 1))
     echo "== controller $n at $port"
     "$cli" write-profile plant.ini --port "$port" 2>write-$n.err
-    echo "   sent $(grep -c '^  [0-9][0-9]*/[0-9][0-9]* ' write-$n.err || true) write requests"
+    sed 's/^/   /' write-$n.err
     # Read back: the controller now holds the plant's settings.
     "$cli" read-profile check-$n.ini --port "$port"
     if cmp -s plant.ini check-$n.ini; then

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds and runs every test: once as built, once under AddressSanitizer and UBSan; then
-# builds the Debian package and checks it unpacked; then runs every fuzz target for a minute.
+# builds the Debian package and checks it unpacked; configures three simulated controllers
+# (serial, RTU over TCP, Modbus TCP) from one profile; then runs every fuzz target for a minute.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,4 +11,5 @@ scripts/build.sh build
 scripts/build.sh build-asan -DVELMARIS_SANITIZE=ON -DVELMARIS_BENCH=OFF
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2)
 scripts/package_check.sh build
+scripts/configure_three.sh build
 scripts/fuzz.sh 60

@@ -10,6 +10,7 @@
 #include "ProfileFile.h"
 #include "QorThread.h"
 #include "RecorderView.h"
+#include "RunningEngine.h"
 #include "SettingsValidation.h"
 
 #include <QDir>
@@ -81,15 +82,7 @@ QString relayColumn(int c) {
 }
 
 // The engine as the window runs it (poll thread, GUI-thread steps), for the window's side.
-struct Engine {
-    RecorderView view;
-    QObject context;
-    MainState state{view};
-    PollCycle cycle{state};
-    QorThread thread{state, cycle, &context};
-    Engine() { thread.start(); }
-    ~Engine() { thread.StopAndWait(); }
-};
+using Engine = RunningEngine;
 
 } // namespace
 

@@ -24,6 +24,21 @@ Q_DECLARE_METATYPE(ModbusFrame::Verdict)
 
 namespace {
 
+// A socket listening on a free loopback port, its address in *a; -1 on failure.
+int loopbackListener(int backlog, sockaddr_in *a)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    *a = {};
+    a->sin_family = AF_INET;
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof *a;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(a), len) != 0 ||
+        ::listen(listener, backlog) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr *>(a), &len) != 0)
+        return -1;
+    return listener;
+}
+
 struct Recorder : LinkReporter {
     QStringList linkDown;
     QList<int> attempts;
@@ -660,14 +675,9 @@ private slots:
     // there, and never taken for that request's answer.
     void networkBytesHeldBySystemAreDroppedBeforeARequest()
     {
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), len) == 0);
-        QVERIFY(::listen(listener, 1) == 0);
-        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+        const int listener = loopbackListener(1, &a);
+        QVERIFY(listener >= 0);
         // The n-th request's two registers both hold n.
         std::thread server([listener] {
             const int c = ::accept(listener, nullptr, nullptr);
@@ -707,18 +717,13 @@ private slots:
     // ends at its deadline with the open failure, and closing the window ends it at once.
     void pendingConnectionIsWaitedForWithoutBlocking()
     {
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), len) == 0);
-        QVERIFY(::listen(listener, 0) == 0);
-        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+        const int listener = loopbackListener(0, &a);
+        QVERIFY(listener >= 0);
         std::vector<int> fillers; // fill the queue; later connections stay unanswered
         for (int i = 0; i < 4; ++i) {
             const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(f, reinterpret_cast<sockaddr *>(&a), len);
+            ::connect(f, reinterpret_cast<sockaddr *>(&a), sizeof a);
             fillers.push_back(f);
         }
         const QString port = QStringLiteral("mbtcp://127.0.0.1:%1").arg(ntohs(a.sin_port));

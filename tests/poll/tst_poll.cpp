@@ -6,6 +6,7 @@
 #include "PollCycle.h"
 #include "QorThread.h"
 #include "RecorderView.h"
+#include "RunningEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,18 +20,8 @@
 namespace {
 
 // The program's parts without the window, polling the simulator in a folder of their own.
-struct Engine {
-    RecorderView view;
-    QObject context;
-    MainState state{view};
-    PollCycle cycle{state};
-    QorThread thread{state, cycle, &context};
-    Engine()
-    {
-        state.pollSensorData = true;
-        thread.start();
-    }
-    ~Engine() { thread.StopAndWait(); }
+struct Engine : RunningEngine {
+    Engine() : RunningEngine(true) {}
 };
 
 QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }

@@ -9,6 +9,7 @@
 #include "PollCycle.h"
 #include "QorThread.h"
 #include "RecorderView.h"
+#include "RunningEngine.h"
 #include "SensorRows.h"
 #include "WriteBack.h"
 
@@ -22,15 +23,7 @@ QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }
 
 const QString kHide = RecorderView::kHidden;
 
-struct Engine {
-    RecorderView view;
-    QObject context;
-    MainState state{view};
-    PollCycle cycle{state};
-    QorThread thread{state, cycle, &context};
-    Engine() { thread.start(); }
-    ~Engine() { thread.StopAndWait(); }
-};
+using Engine = RunningEngine;
 
 using namespace ExpectedFrames;
 

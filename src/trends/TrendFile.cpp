@@ -139,6 +139,10 @@ bool TrendFile::append(const QByteArray &bytes, QString *error)
             *error = fileError(f);
         return false;
     }
+    if (!m_endChecked) {
+        cutPartRow(f);
+        m_endChecked = true;
+    }
     const qint64 before = f.size();
     if (f.write(bytes) == bytes.size() && f.flush()) {
         f.close();
@@ -151,6 +155,23 @@ bool TrendFile::append(const QByteArray &bytes, QString *error)
     if (QFileInfo(m_path).size() > before)
         QFile::resize(m_path, before);
     return false;
+}
+
+void TrendFile::cutPartRow(QFile &f)
+{
+    // Rows are short: the last line break lies within the last few kilobytes.
+    constexpr qint64 kLook = 64 * 1024;
+    QFile r(m_path);
+    const qint64 size = f.size();
+    if (size == 0 || !r.open(QIODevice::ReadOnly) || !r.seek(qMax<qint64>(0, size - kLook)))
+        return;
+    const QByteArray tail = r.read(kLook);
+    r.close();
+    if (tail.endsWith('\n'))
+        return;
+    const qint64 lineEnd = tail.lastIndexOf('\n');
+    if (lineEnd >= 0)
+        f.resize(size - tail.size() + lineEnd + 1);
 }
 
 // A file that was there before this object wrote a header (created by someone else under

@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 
+class QFile;
+
 // Trend files: tab-separated text in Windows-1251, every cell followed by a TAB, every
 // line ended by CR LF. Two header lines (sensor numbers, then tags), then one row per
 // timer tick. The texts in the file are fixed, whatever the language of the window.
@@ -62,8 +64,13 @@ public:
 private:
     bool append(const QByteArray &bytes, QString *error);
     bool adoptHeader(QString *error);
+    // A writer killed mid-row (the system may stop a write between two pages) left part of
+    // a row at the end; it is taken back before this object appends the first time, so
+    // the next row does not continue it.
+    void cutPartRow(QFile &f);
 
     QString m_path;
     QList<int> m_sensors;
     bool m_haveHeader = false;
+    bool m_endChecked = false;
 };

@@ -108,11 +108,14 @@ private slots:
         const QString file = path(QStringLiteral("trend.txt"));
         TrendFile trend(file);
         QVERIFY(trend.Create(Torn::TrendRow(0).readings()));
-        int rows = 0;
+        int rows = 0, cut = 0;
         for (int i = 0; i < kKills; ++i) {
             killWhileWriting("trend", file, rows, 3000); // rows come fast: keep the file small
-            const QByteArray now = fileBytes(file);
-            QVERIFY2(now.endsWith("\r\n"), "a row was cut");
+            // The kill may cut the row being written (the system can stop a write between
+            // two pages); the next writer takes that part back. Every row before it is whole.
+            QByteArray now = fileBytes(file);
+            cut += !now.endsWith("\r\n");
+            now.truncate(now.lastIndexOf("\r\n") + 2);
             QString error;
             const auto data = ParseTrend(now, &error);
             QVERIFY2(data, qPrintable(error));
@@ -127,7 +130,8 @@ private slots:
             }
             rows = int(data->times.size());
         }
-        qInfo("trend: %d kills, %d rows, none lost or torn", kKills, rows);
+        qInfo("trend: %d kills, %d rows, none lost or torn; %d kills cut the row being written",
+              kKills, rows, cut);
     }
 };
 

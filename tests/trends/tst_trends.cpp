@@ -582,6 +582,30 @@ private slots:
     }
 
     // What the recorder writes, the reader gives back, for any mix of statuses.
+    // A writer killed mid-row left part of a row: the next writer to append takes it
+    // back, so its rows do not continue the cut one and every row reads back whole.
+    void partRowOfAKilledWriterIsTakenBack()
+    {
+        const QString path = folder->filePath("cut.txt");
+        TrendFile first(path);
+        QVERIFY(first.WriteRow(data.view(), now));
+        QVERIFY(first.WriteRow(data.view(), now.addSecs(1)));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray whole = f.readAll();
+        f.close();
+        const qsizetype rowStart = whole.lastIndexOf("\r\n", whole.size() - 3) + 2;
+        QVERIFY(f.resize(rowStart + (whole.size() - rowStart) / 2)); // half the second row
+
+        TrendFile next(path);
+        QVERIFY(next.AppendRow(data.view(), now.addSecs(2)));
+        QVERIFY(next.AppendRow(data.view(), now.addSecs(3)));
+        const auto t = ReadTrendFile(path);
+        QVERIFY(t);
+        QCOMPARE(t->skippedLines, 0);
+        QCOMPARE(t->times, (QList<QDateTime>{now, now.addSecs(2), now.addSecs(3)}));
+    }
+
     void writtenFilesReadBack()
     {
         quint32 seed = 7;

@@ -244,7 +244,9 @@ void SensorSettingsPage::LoadFromFileItemClick()
 {
     if (!OpenDialogTags) { // made at first use: a file dialog costs its start-up time
         OpenDialogTags = named(new QFileDialog(this), "OpenDialogTags");
-        OpenDialogTags->setFileMode(QFileDialog::ExistingFile);
+        // Any name is taken, so that the dialog never runs a box of its own (a nested event
+        // loop) for a missing file; loading one says so.
+        OpenDialogTags->setFileMode(QFileDialog::AnyFile);
         connect(OpenDialogTags, &QDialog::finished, this, &SensorSettingsPage::TagFileChosen);
     }
     if (OpenDialogTags->isVisible())

@@ -589,6 +589,21 @@ private slots:
         QTRY_COMPARE(tags->index(1, 0).data().toString(), QStringLiteral("First"));
         QCOMPARE(QDir::currentPath(), folder);
         QVERIFY(modal.messages.isEmpty());
+        // A name that is not there: one message of ours, and no box of the dialog's own,
+        // which would run a nested event loop inside the dialog's accept.
+        done = false;
+        modal.onDialog("OpenDialogTags", [&](QWidget *d) {
+            auto *dialog = static_cast<QFileDialog *>(d);
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText("missing.txt");
+            static_cast<QDialog *>(dialog)->accept();
+            done = true;
+        });
+        load->trigger();
+        QTRY_VERIFY(done);
+        QTRY_COMPARE(modal.messages.size(), 1);
+        QVERIFY2(modal.messages.first().contains(QDir(folder).filePath("missing.txt")),
+                 qPrintable(modal.messages.first()));
+        QCOMPARE(tags->index(1, 0).data().toString(), QStringLiteral("First"));
     }
 
     // Every header cell of a new register map used to lay out every column again.

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the fuzz targets with clang (ASan + UBSan) into build-fuzz/ and runs each for the
-# seconds given (default 60) from its corpus in fuzz/corpus/<target>. New inputs found on
+# seconds given (default 60) from its corpus in fuzz/corpus/<target>; with FUZZ_RUNS set,
+# for that many executions instead (the long run, bench/fuzz_long.sh). New inputs found on
 # the way go to build-fuzz/corpus/<target>; a finding stops the run with the target's crash
 # file and a non-zero exit.
 set -eu
@@ -15,9 +16,15 @@ cmake --build "$dir" -j"$(nproc)" --target $targets
 status=0
 for t in $targets; do
     mkdir -p "$dir/corpus/$t" "$dir/findings"
-    echo "== $t: $seconds s"
+    if [ -n "${FUZZ_RUNS:-}" ]; then
+        limit="-runs=$FUZZ_RUNS"
+        echo "== $t: $FUZZ_RUNS executions"
+    else
+        limit="-max_total_time=$seconds"
+        echo "== $t: $seconds s"
+    fi
     if ! ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        "$dir/fuzz/$t" -max_total_time="$seconds" -max_len=2048 -timeout=10 \
+        "$dir/fuzz/$t" "$limit" -max_len=2048 -timeout=10 \
         -artifact_prefix="$dir/findings/$t-" -print_final_stats=1 \
         "$dir/corpus/$t" "$root/fuzz/corpus/$t" 2>"$dir/$t.log"; then
         tail -40 "$dir/$t.log"

@@ -113,7 +113,7 @@ int statsField(SimProcess &sim, const char *name) {
 
 } // namespace
 
-bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int periodMs) {
+bool PrepareEngineFolder(const QString &port, int baud, int receiveMs, int periodMs) {
     const QString data = QStringLiteral(VELMARIS_SOURCE_DIR "/data/");
     bool ok = QDir().mkpath(QStringLiteral("Cfg"));
     for (const QString &name :
@@ -123,7 +123,7 @@ bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int period
          copyFile(data + QStringLiteral("start.ini"), QStringLiteral("start.ini"));
     MemIniFile start(QStringLiteral("start.ini"));
     const QString c = QStringLiteral("connect");
-    start.writeString(c, QStringLiteral("port"), pty);
+    start.writeString(c, QStringLiteral("port"), port);
     const int speeds[] = {9600, 19200, 38400, 57600, 115200};
     start.writeInteger(c, QStringLiteral("speed"),
                        int(std::find(std::begin(speeds), std::end(speeds), baud) - speeds));
@@ -153,18 +153,20 @@ SoakResult RunSoak(const SoakOptions &o) {
     for (const char *kind :
          {"noanswer", "badcrc", "wrongaddr", "exception", "truncated", "noise", "lost"})
         args << QStringLiteral("--fault") << QLatin1String(kind) + u':' + rate;
+    if (o.transport == SimProcess::Transport::TcpMbap) // a stale transaction id
+        args << QStringLiteral("--fault") << QStringLiteral("badtid:") + rate;
     args << QStringLiteral("--fault")
          << QStringLiteral("late:%1,ms=%2").arg(rate).arg(o.receiveMs * 3 / 2)
          << QStringLiteral("--fault")
          << QStringLiteral("offline:%1,ms=%2").arg(rate).arg(o.periodMs);
 
-    SimProcess sim;
+    SimProcess sim(o.transport);
     if (!sim.start(args, 10000, SimProcess::Log::Off)) {
         result.error = sim.errorText();
         return result;
     }
     WorkingFolder folder;
-    PrepareEngineFolder(sim.ptyPath(), o.baud, o.receiveMs, o.periodMs);
+    PrepareEngineFolder(sim.portSetting(), o.baud, o.receiveMs, o.periodMs);
     result.started = true;
 
     RecorderView view;

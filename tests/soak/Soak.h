@@ -1,4 +1,6 @@
 #pragma once
+#include "SimProcess.h"
+
 #include <QString>
 
 // The poll engine (MainState, PollCycle, QorThread; no window) on the sensor-data page
@@ -8,7 +10,8 @@
 struct SoakOptions {
     int transactions = 2000;
     int baud = 115200;
-    bool paced = false;
+    bool paced = false; // on the pty only
+    SimProcess::Transport transport = SimProcess::Transport::Pty;
     double rate = 0.05; // per fault kind and request
     int seed = 7;
     int receiveMs = 25; // [connect] receive: what an unanswered attempt costs
@@ -34,6 +37,6 @@ struct SoakResult {
 
 SoakResult RunSoak(const SoakOptions &options);
 
-// The working directory as the program finds it on first start, [connect] aimed at pty
+// The working directory as the program finds it on first start, [connect] port set to port
 // with these line settings, time-out and poll period.
-bool PrepareEngineFolder(const QString &pty, int baud, int receiveMs, int periodMs);
+bool PrepareEngineFolder(const QString &port, int baud, int receiveMs, int periodMs);

@@ -68,6 +68,10 @@ bool PduLengthConsistent(const QByteArray &pdu) {
 }
 
 QByteArray AnswerReader::request(const QByteArray &rtu) {
+    // Part of a frame still waiting (a truncated answer, or one cut off by the time-out)
+    // must not be completed by the bytes of the next answer: its header's length would
+    // take them in, and the frame made of the two would pass for a whole answer.
+    m_buffer.clear();
     if (rtu != m_request) {
         for (Sent &s : m_sent)
             s.current = false;

@@ -315,6 +315,19 @@ private slots:
             QCOMPARE(code, quint8(2));
     }
 
+    // A truncated answer still waiting when the retry goes out is not completed by the
+    // retry's answer: its header's length would take those bytes in, and the frame made of
+    // the two would pass for a whole answer with header bytes among its values.
+    void mbapTruncatedAnswerIsNotCompletedByTheNext()
+    {
+        const QByteArray a = ModbusFrame::readRequest(100, 0x0400, 2);
+        Mbap::AnswerReader reader;
+        reader.request(a);
+        QCOMPARE(reader.feed(hex("0001000000076403040c")), QByteArray()); // cut short
+        reader.request(a); // the retry
+        QCOMPARE(reader.feed(hex("0002000000076403040c360102")), withCrc("6403040c360102"));
+    }
+
     // An answer to a request given up on is dropped; one to an earlier attempt of the same
     // request is its answer too (as a late answer on the line is); an answer twice is no
     // answer the second time.

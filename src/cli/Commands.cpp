@@ -28,27 +28,6 @@ QString Hex(const QByteArray &frame) {
     return QString::fromLatin1(frame.toHex(' ').toUpper());
 }
 
-// The live grid's text of a sensor status, in the program's language.
-QString StatusText(const Session &s, quint16 code) {
-    switch (code) {
-    case 0:
-        return s.Text(Msg::n104);
-    case 1:
-        return s.Text(Msg::n105);
-    case 2:
-        return s.Text(Msg::n106);
-    case 10:
-        return s.Text(Msg::n107);
-    case 20:
-        return s.Text(Msg::n108);
-    case 30:
-        return s.Text(Msg::n109);
-    case 40:
-        return s.Text(Msg::n110);
-    default:
-        return QStringLiteral("-------");
-    }
-}
 
 QString TagOf(const Session &s, int index) {
     const MainState &st = s.state;
@@ -105,11 +84,12 @@ int RunWatch(Session &s, const CliOptions &o) {
         const QDateTime now = QDateTime::currentDateTime();
         if (o.json) {
             QJsonArray sensors;
+            const SensorStatusTexts statusText(s.state);
             for (int n : RegisteredSensors(r.statuses)) {
                 const quint16 status = r.statuses[size_t(n - 1)];
                 QJsonObject one{{"sensor", n},
                                 {"status", status},
-                                {"state", StatusText(s, status)},
+                                {"state", statusText(status)},
                                 {"temperature", r.temperatures[size_t(n - 1)]},
                                 {"seconds", s.cycle.timeElapsedRecord.values[size_t(n - 1)]}};
                 if (s.state.firmwareVersion >= kFirstTagFirmware)

@@ -12,28 +12,22 @@ namespace {
 constexpr quint16 kIdentificationRegister = 0x0400;
 constexpr quint16 kQor7070 = 3126;
 
-// The texts of the sensor status codes, looked up once per read of the block.
-class StatusTexts {
-public:
-    explicit StatusTexts(const MainState &s)
-        : m_texts{s.Text(Msg::n104), s.Text(Msg::n105), s.Text(Msg::n106), s.Text(Msg::n107),
-                  s.Text(Msg::n108), s.Text(Msg::n109), s.Text(Msg::n110)}
-    {
-    }
-    QString operator()(quint16 code) const
-    {
-        switch (code) {
-        case 0: case 1: case 2: return m_texts[code];
-        case 10: case 20: case 30: case 40: return m_texts[2 + code / 10];
-        default: return QStringLiteral("-------");
-        }
-    }
-
-private:
-    QString m_texts[7];
-};
-
 } // namespace
+
+SensorStatusTexts::SensorStatusTexts(const MainState &s)
+    : m_texts{s.Text(Msg::n104), s.Text(Msg::n105), s.Text(Msg::n106), s.Text(Msg::n107),
+              s.Text(Msg::n108), s.Text(Msg::n109), s.Text(Msg::n110)}
+{
+}
+
+QString SensorStatusTexts::operator()(quint16 code) const
+{
+    switch (code) {
+    case 0: case 1: case 2: return m_texts[code];
+    case 10: case 20: case 30: case 40: return m_texts[2 + code / 10];
+    default: return QStringLiteral("-------");
+    }
+}
 
 PollCycle::PollCycle(MainState &state) : m_state(state) {}
 
@@ -240,7 +234,7 @@ bool PollCycle::ReadSensorData()
     auto place = [&](int k) -> std::pair<TextGrid *, int> {
         return k <= half ? std::pair{&left, k} : std::pair{&right, k - half};
     };
-    const StatusTexts statusText(s);
+    const SensorStatusTexts statusText(s);
     for (int k = 1; k <= n; ++k) {
         auto [g, row] = place(k);
         const int sensor = registered[k - 1];

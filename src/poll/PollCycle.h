@@ -9,6 +9,16 @@ class MainState;
 
 // One poll-cycle step and the reads it makes, always on the GUI thread. It owns the
 // records of every read and write.
+// The grid's texts of the sensor status codes in the language in use, looked up once.
+class SensorStatusTexts {
+public:
+    explicit SensorStatusTexts(const MainState &s);
+    QString operator()(quint16 code) const;
+
+private:
+    QString m_texts[7];
+};
+
 class PollCycle {
 public:
     explicit PollCycle(MainState &state);

@@ -3,6 +3,8 @@
 #include "ModbusCrc.h"
 #include "ModbusFrames.h"
 
+#include <algorithm>
+
 namespace Mbap {
 
 namespace {
@@ -94,8 +96,57 @@ AnswerReader::Owner AnswerReader::take(quint16 transaction) {
     return Owner::None;
 }
 
+AnswerReader::Splice AnswerReader::spliceIn(const QByteArray &frame, bool more) const {
+    // A cut-short answer and the next one arriving before the silence that ends it glue
+    // into one frame of the first one's length, and nothing in Modbus TCP (no CRC) tells.
+    // The second one's header among the values does: a transaction still owed, protocol
+    // 0, a possible length and the same unit id. A header that starts near the end may
+    // still be coming in the next bytes. A value that only looks like one costs a wait
+    // for silence or a retry; a splice let through puts another register's value in a cell.
+    const QByteArray seen = frame + m_buffer;
+    const char unit = frame[HeaderLength - 1];
+    for (qsizetype at = 1; at < frame.size(); ++at) {
+        const qsizetype have = seen.size() - at;
+        if (have < 2)
+            break; // one byte says too little: it would hold most answers
+        const quint16 transaction = wordAt(seen, at);
+        if (std::none_of(m_sent.begin(), m_sent.end(),
+                         [&](const Sent &s) { return s.transaction == transaction; }))
+            continue;
+        // What has come of the rest agrees with a header: 00 00 | 00 length | unit.
+        bool header = true;
+        for (qsizetype k = 2; k < qMin<qsizetype>(have, HeaderLength) && header; ++k) {
+            const quint8 b = quint8(seen[at + k]);
+            header = k < 5 ? b == 0 : k == 5 ? b >= 2 && b <= MaxLength : b == quint8(unit);
+        }
+        if (!header)
+            continue;
+        if (have >= HeaderLength)
+            return {at, false};
+        if (more)
+            return {0, true};
+    }
+    return {};
+}
+
+AnswerReader::Follow AnswerReader::following() const {
+    if (m_buffer.isEmpty())
+        return Follow::Nothing;
+    // After the transaction id: protocol 0, then a length of 2..MaxLength.
+    for (qsizetype k = 2; k < qMin<qsizetype>(m_buffer.size(), 6); ++k) {
+        const quint8 b = quint8(m_buffer[k]);
+        if (k < 5 ? b != 0 : b < 2 || b > MaxLength)
+            return Follow::Broken;
+    }
+    return m_buffer.size() < 6 ? Follow::Unsure : Follow::Frame;
+}
+
 QByteArray AnswerReader::feed(const QByteArray &bytes) {
     m_buffer.append(bytes);
+    return frames(true);
+}
+
+QByteArray AnswerReader::frames(bool more) {
     QByteArray out;
     while (m_buffer.size() >= 4) {
         const quint16 length = m_buffer.size() >= 6 ? wordAt(m_buffer, 4) : 2;
@@ -117,6 +168,33 @@ QByteArray AnswerReader::feed(const QByteArray &bytes) {
             m_buffer.clear();
             break;
         }
+        const Splice splice = spliceIn(frame, more);
+        if (splice.undecided) {
+            m_buffer.prepend(frame); // the next bytes or silence decide
+            break;
+        }
+        if (splice.at > 0) {
+            // Framed from the start of one answer and the end of another: the bytes
+            // before the inner header come out as they arrived, the inner frame is read.
+            out.append(frame.left(splice.at));
+            m_buffer.prepend(frame.mid(splice.at));
+            continue;
+        }
+        // Where a frame ends is only as sure as what follows it: bytes there that start no
+        // frame, or that silence leaves short of a header, mean its length took in the
+        // start of another answer, whose header passed unrecognised (damaged, behind
+        // stray bytes, or its transaction forgotten).
+        const Follow follow = following();
+        if (follow == Follow::Unsure && more) {
+            m_buffer.prepend(frame);
+            break;
+        }
+        if (follow == Follow::Broken || follow == Follow::Unsure) {
+            out.append(frame);
+            out.append(m_buffer);
+            m_buffer.clear();
+            break;
+        }
         switch (take(wordAt(frame, 0))) {
         case Owner::Current:
             if (!gatewaySaysNoAnswer(frame))
@@ -133,16 +211,16 @@ QByteArray AnswerReader::feed(const QByteArray &bytes) {
 }
 
 QByteArray AnswerReader::silence() {
-    QByteArray out;
+    QByteArray out = frames(false); // a whole frame held for its last bytes is whole
     if (m_buffer.size() >= HeaderLength) {
         switch (take(wordAt(m_buffer, 0))) {
         case Owner::Current:
-            out = m_buffer.mid(HeaderLength - 1);
+            out += m_buffer.mid(HeaderLength - 1);
             break; // no CRC: short
         case Owner::Stale:
             break;
         case Owner::None:
-            out = m_buffer;
+            out += m_buffer;
             break;
         }
     }

@@ -26,7 +26,8 @@ bool PduLengthConsistent(const QByteArray &pdu);
 // An answer to an abandoned request is dropped, as a stale answer on a serial line is.
 // Bytes that break the framing (protocol id not 0, impossible or inconsistent length, a
 // transaction never sent) come out as they arrived: to the RTU judgement they are noise,
-// never an answer. A gateway's own exceptions 10 and 11 (no path, the device did not
+// never an answer; so do the first one's bytes when a cut-short answer and the next one
+// glue into one frame. A gateway's own exceptions 10 and 11 (no path, the device did not
 // answer) are no answer from the controller: they are dropped, and the wait ends as on a
 // line where nobody answers.
 class AnswerReader {
@@ -36,8 +37,9 @@ public:
     QByteArray request(const QByteArray &rtu);
     // Received bytes in; RTU bytes for the master out.
     QByteArray feed(const QByteArray &bytes);
-    // The connection fell silent with a frame incomplete: its RTU start when it belongs to
-    // the request (the RTU judgement finds it short), nothing for a stale or unreadable one.
+    // The connection fell silent: a whole frame held for the bytes after it comes out as
+    // feed would give it; of a frame incomplete, its RTU start when it belongs to the
+    // request (the RTU judgement finds it short), nothing for a stale or unreadable one.
     QByteArray silence();
     bool pending() const { return !m_buffer.isEmpty(); }
     void reset(); // a new connection
@@ -50,6 +52,17 @@ private:
     };
     enum class Owner { Current, Stale, None };
     Owner take(quint16 transaction); // forgets it
+    // Where a header of another answer starts inside this frame (0: none), or that the
+    // bytes still to come decide it (more: they may).
+    struct Splice {
+        qsizetype at = 0;
+        bool undecided = false;
+    };
+    Splice spliceIn(const QByteArray &frame, bool more) const;
+    QByteArray frames(bool more); // the whole frames in m_buffer, judged
+    // What the bytes after a frame say of its end.
+    enum class Follow { Nothing, Frame, Unsure, Broken };
+    Follow following() const;
 
     QByteArray m_buffer;
     quint16 m_transaction = 0;

@@ -328,6 +328,73 @@ private slots:
         QCOMPARE(reader.feed(hex("0002000000076403040c360102")), withCrc("6403040c360102"));
     }
 
+    // The other way round: the retry's answer comes cut short and an earlier answer
+    // follows before the silence that would end it. Glued, the retry's header would frame
+    // that answer's header bytes as values. In whatever pieces the bytes come, the only
+    // frame a master can take whole from them is the late answer to the same request.
+    void mbapCutAnswerIsNotGluedToALateOne_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        const QByteArray late = "0002000000076403040c360102"; // the first attempt's
+        QTest::newRow("cut in its values") << QByteArray("0003000000076403040c|") + late;
+        QTest::newRow("cut after its header") << QByteArray("00030000000764|") + late;
+        QTest::newRow("late answer in pieces")
+            << QByteArray("0003000000076403040c36|0002000000|076403040c360102");
+        QTest::newRow("one piece") << QByteArray("0003000000076403040c") + late;
+        // The answer to the request given up on before: another register's value.
+        QTest::newRow("abandoned answer glued")
+            << QByteArray("0003000000076403040c|00010000000564030200ff");
+        // Headers that pass unrecognised: damaged, or behind a stray byte.
+        QTest::newRow("damaged transaction id")
+            << QByteArray("0003000000076403040c|8002000000076403040c360102");
+        QTest::newRow("stray byte in front") << QByteArray("0003000000076403040c|ea") + late;
+        // The late answer damaged, behind stray bytes and cut short too: its first bytes
+        // complete the cut retry's frame, and the connection falls silent two bytes on.
+        QTest::newRow("damaged, stray bytes, cut")
+            << QByteArray("0003000000076403040c|ea9554" "0002");
+        QTest::newRow("damaged, bytes after")
+            << QByteArray("0003000000076403040c|ea9554" "00025a0000076403");
+        QTest::newRow("forgotten transaction")
+            << QByteArray("0003000000076403040c|7777000000076403040c360102");
+    }
+    void mbapCutAnswerIsNotGluedToALateOne()
+    {
+        QFETCH(QByteArray, stream);
+        const QByteArray a = ModbusFrame::readRequest(100, 0x0400, 2);
+        Mbap::AnswerReader reader;
+        reader.request(ModbusFrame::readRequest(100, 0x0100, 1)); // 1, given up on
+        reader.request(a);                                        // 2
+        reader.request(a);                                        // 3, its retry
+        QByteArray out;
+        for (const QByteArray &piece : stream.split('|'))
+            out += reader.feed(QByteArray::fromHex(piece));
+        out += reader.silence();
+        const QByteArray good = withCrc("6403040c360102");
+        for (qsizetype at = 0; at + good.size() <= out.size(); ++at)
+            if (ModbusFrame::judgeAnswer(a, out.mid(at, good.size())) ==
+                ModbusFrame::Verdict::Good)
+                QCOMPARE(out.mid(at, good.size()).toHex(), good.toHex());
+    }
+
+    // A whole answer whose last values could begin another answer's header waits for the
+    // bytes after it or for silence, and is then good.
+    void mbapAnswerEndingLikeAHeaderWaitsForSilence()
+    {
+        const QByteArray a = ModbusFrame::readRequest(100, 0x0400, 2);
+        Mbap::AnswerReader reader;
+        reader.request(ModbusFrame::readRequest(100, 0x0100, 1)); // 1, given up on
+        reader.request(a);                                        // 2
+        QCOMPARE(reader.feed(hex("0002000000076403040c360001")), QByteArray()); // 1 ends it
+        QVERIFY(reader.pending());
+        QCOMPARE(reader.silence(), withCrc("6403040c360001"));
+        reader.request(a); // 3: the next bytes settle it, as the start of another frame
+        QCOMPARE(reader.feed(hex("0003000000076403040c360001") + hex("00")), QByteArray());
+        QCOMPARE(reader.feed(hex("0400000005")), withCrc("6403040c360001"));
+        reader.request(a); // 4: or as bytes that start none: the frame took in foreign bytes
+        QCOMPARE(reader.feed(hex("0004000000076403040c360001") + hex("00")), QByteArray());
+        QCOMPARE(reader.feed(hex("ffff")), hex("0004000000076403040c36000100ffff"));
+    }
+
     // An answer to a request given up on is dropped; one to an earlier attempt of the same
     // request is its answer too (as a late answer on the line is); an answer twice is no
     // answer the second time.

@@ -243,14 +243,7 @@ private slots:
     // the bytes meet in the receiver, over Modbus TCP the cut frame's length would take in
     // the late one's first bytes, header and all. The late answer damaged, cut or behind
     // stray bytes too: no value lands in another register's place.
-    void lateAnswerAfterACutOneNeverMisplacesAValue_data()
-    {
-        QTest::addColumn<Transport>("transport");
-        QTest::addColumn<bool>("paced");
-        forTransports(true, [](const QString &name, Transport t, bool paced) {
-            QTest::newRow(qPrintable(name)) << t << paced;
-        });
-    }
+    void lateAnswerAfterACutOneNeverMisplacesAValue_data() { noisyLineNeverMisplacesAValue_data(); }
     void lateAnswerAfterACutOneNeverMisplacesAValue()
     {
         QFETCH(Transport, transport);

@@ -96,30 +96,22 @@ AnswerReader::Owner AnswerReader::take(quint16 transaction) {
     return Owner::None;
 }
 
-AnswerReader::Splice AnswerReader::spliceIn(const QByteArray &frame, bool more) const {
+AnswerReader::Splice AnswerReader::spliceIn(qsizetype frameEnd, bool more) const {
     // A cut-short answer and the next one arriving before the silence that ends it glue
     // into one frame of the first one's length, and nothing in Modbus TCP (no CRC) tells.
     // The second one's header among the values does: a transaction still owed, protocol
     // 0, a possible length and the same unit id. A header that starts near the end may
     // still be coming in the next bytes. A value that only looks like one costs a wait
     // for silence or a retry; a splice let through puts another register's value in a cell.
-    const QByteArray seen = frame + m_buffer;
-    const char unit = frame[HeaderLength - 1];
-    for (qsizetype at = 1; at < frame.size(); ++at) {
-        const qsizetype have = seen.size() - at;
+    const quint8 unit = quint8(m_buffer[HeaderLength - 1]);
+    for (qsizetype at = 1; at < frameEnd; ++at) {
+        const qsizetype have = m_buffer.size() - at;
         if (have < 2)
             break; // one byte says too little: it would hold most answers
-        const quint16 transaction = wordAt(seen, at);
+        const quint16 transaction = wordAt(m_buffer, at);
         if (std::none_of(m_sent.begin(), m_sent.end(),
-                         [&](const Sent &s) { return s.transaction == transaction; }))
-            continue;
-        // What has come of the rest agrees with a header: 00 00 | 00 length | unit.
-        bool header = true;
-        for (qsizetype k = 2; k < qMin<qsizetype>(have, HeaderLength) && header; ++k) {
-            const quint8 b = quint8(seen[at + k]);
-            header = k < 5 ? b == 0 : k == 5 ? b >= 2 && b <= MaxLength : b == quint8(unit);
-        }
-        if (!header)
+                         [&](const Sent &s) { return s.transaction == transaction; }) ||
+            !headerFits(at, unit))
             continue;
         if (have >= HeaderLength)
             return {at, false};
@@ -129,16 +121,25 @@ AnswerReader::Splice AnswerReader::spliceIn(const QByteArray &frame, bool more) 
     return {};
 }
 
-AnswerReader::Follow AnswerReader::following() const {
-    if (m_buffer.isEmpty())
-        return Follow::Nothing;
-    // After the transaction id: protocol 0, then a length of 2..MaxLength.
-    for (qsizetype k = 2; k < qMin<qsizetype>(m_buffer.size(), 6); ++k) {
+bool AnswerReader::headerFits(qsizetype at, int unit) const {
+    // 00 00 | 00 length | unit, as far as the bytes go.
+    const qsizetype end = qMin<qsizetype>(m_buffer.size(), at + (unit < 0 ? 6 : HeaderLength));
+    for (qsizetype k = at + 2; k < end; ++k) {
         const quint8 b = quint8(m_buffer[k]);
-        if (k < 5 ? b != 0 : b < 2 || b > MaxLength)
-            return Follow::Broken;
+        const qsizetype i = k - at;
+        if (i < 5 ? b != 0 : i == 5 ? b < 2 || b > MaxLength : b != unit)
+            return false;
     }
-    return m_buffer.size() < 6 ? Follow::Unsure : Follow::Frame;
+    return true;
+}
+
+AnswerReader::Follow AnswerReader::following(qsizetype frameEnd) const {
+    const qsizetype rest = m_buffer.size() - frameEnd;
+    if (rest == 0)
+        return Follow::Nothing;
+    if (!headerFits(frameEnd))
+        return Follow::Broken;
+    return rest < 6 ? Follow::Unsure : Follow::Frame;
 }
 
 QByteArray AnswerReader::feed(const QByteArray &bytes) {
@@ -147,54 +148,51 @@ QByteArray AnswerReader::feed(const QByteArray &bytes) {
 }
 
 QByteArray AnswerReader::frames(bool more) {
+    // A frame is judged where it lies and taken out once its end is sure.
     QByteArray out;
+    const auto allNoise = [&] {
+        out.append(m_buffer);
+        m_buffer.clear();
+    };
     while (m_buffer.size() >= 4) {
-        const quint16 length = m_buffer.size() >= 6 ? wordAt(m_buffer, 4) : 2;
-        if (wordAt(m_buffer, 2) != 0 || length < 2 || length > MaxLength) {
+        if (!headerFits(0)) {
             // No frame starts here, and no later byte can be trusted to start one.
-            out.append(m_buffer);
-            m_buffer.clear();
+            allNoise();
             break;
         }
-        const qsizetype total = 6 + length;
-        if (m_buffer.size() < qMax<qsizetype>(total, 6))
+        if (m_buffer.size() < 6)
             break;
-        const QByteArray frame = m_buffer.left(total);
-        m_buffer.remove(0, total);
-        if (!PduLengthConsistent(frame.mid(HeaderLength))) {
+        const qsizetype total = 6 + wordAt(m_buffer, 4);
+        if (m_buffer.size() < total)
+            break;
+        if (!PduLengthConsistent(m_buffer.mid(HeaderLength, total - HeaderLength))) {
             // The length field lies, so where the next frame starts is unknown.
-            out.append(frame);
-            out.append(m_buffer);
-            m_buffer.clear();
+            allNoise();
             break;
         }
-        const Splice splice = spliceIn(frame, more);
-        if (splice.undecided) {
-            m_buffer.prepend(frame); // the next bytes or silence decide
-            break;
-        }
+        const Splice splice = spliceIn(total, more);
+        if (splice.undecided)
+            break; // the next bytes or silence decide
         if (splice.at > 0) {
             // Framed from the start of one answer and the end of another: the bytes
             // before the inner header come out as they arrived, the inner frame is read.
-            out.append(frame.left(splice.at));
-            m_buffer.prepend(frame.mid(splice.at));
+            out.append(m_buffer.left(splice.at));
+            m_buffer.remove(0, splice.at);
             continue;
         }
         // Where a frame ends is only as sure as what follows it: bytes there that start no
         // frame, or that silence leaves short of a header, mean its length took in the
         // start of another answer, whose header passed unrecognised (damaged, behind
         // stray bytes, or its transaction forgotten).
-        const Follow follow = following();
-        if (follow == Follow::Unsure && more) {
-            m_buffer.prepend(frame);
+        const Follow follow = following(total);
+        if (follow == Follow::Unsure && more)
             break;
-        }
         if (follow == Follow::Broken || follow == Follow::Unsure) {
-            out.append(frame);
-            out.append(m_buffer);
-            m_buffer.clear();
+            allNoise();
             break;
         }
+        const QByteArray frame = m_buffer.left(total);
+        m_buffer.remove(0, total);
         switch (take(wordAt(frame, 0))) {
         case Owner::Current:
             if (!gatewaySaysNoAnswer(frame))

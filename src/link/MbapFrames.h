@@ -52,17 +52,20 @@ private:
     };
     enum class Owner { Current, Stale, None };
     Owner take(quint16 transaction); // forgets it
-    // Where a header of another answer starts inside this frame (0: none), or that the
-    // bytes still to come decide it (more: they may).
+    QByteArray frames(bool more); // the whole frames in m_buffer, judged; more: bytes may come
+    // Whether the bytes of m_buffer from at agree with an MBAP header as far as they go:
+    // protocol 0, a length of 2..MaxLength, and the unit id when one is given.
+    bool headerFits(qsizetype at, int unit = -1) const;
+    // Where a header of another answer starts inside the frame at the front of m_buffer
+    // (0: none), or that the bytes still to come decide it.
     struct Splice {
         qsizetype at = 0;
         bool undecided = false;
     };
-    Splice spliceIn(const QByteArray &frame, bool more) const;
-    QByteArray frames(bool more); // the whole frames in m_buffer, judged
-    // What the bytes after a frame say of its end.
+    Splice spliceIn(qsizetype frameEnd, bool more) const;
+    // What the bytes after that frame say of its end.
     enum class Follow { Nothing, Frame, Unsure, Broken };
-    Follow following() const;
+    Follow following(qsizetype frameEnd) const;
 
     QByteArray m_buffer;
     quint16 m_transaction = 0;

@@ -165,6 +165,7 @@ bool ModbusMaster::readVerdict(ModbusReadRecord &r, ModbusFrame::Verdict verdict
 
 bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, bool retry)
 {
+    r.exceptionAnswer = false;
     // Judged on this attempt's bytes only: a short confirmation is no confirmation.
     return exchange(r, request, retry, false, Msg::n94, Msg::n95,
                     [&](const QByteArray &answer, ModbusFrame::Verdict verdict, quint8 code) {
@@ -191,6 +192,7 @@ bool ModbusMaster::writeVerdict(ModbusWriteRecord &r, ModbusFrame::Verdict verdi
     case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n96));
     case Verdict::Exception:
         r.moduleErrorCode = code;
+        r.exceptionAnswer = true;
         return fail(r, withCode(LookupText(m_settings, Msg::n97), code));
     case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n98));
     case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n99));

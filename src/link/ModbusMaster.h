@@ -37,6 +37,8 @@ struct ModbusWriteRecord {
     std::array<quint8, kRawResponseSize> rawResponse{};
     QString errorText;
     quint16 moduleErrorCode = 0;
+    // The last attempt was answered with an exception: the slave refused the write.
+    bool exceptionAnswer = false;
 };
 
 // Modbus RTU master over the serial link: functions 3, 6 and 16. Timing ([connect] send,

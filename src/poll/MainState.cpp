@@ -41,18 +41,33 @@ void MainState::SensorSettingsShown()
 {
     pollSensorSettings = true;
     pollSensorData = pollRelaySettings = false;
+    // A pending write compares against the copy as it stands; the pass restarts after it.
+    if (!writeSensorSettingsRequested)
+        RestartSensorSettingsPass();
+}
+
+void MainState::RestartSensorSettingsPass()
+{
     sensorSettingsReadIndex = 0;
     ++sensorSettingsPass;
     EnableSensorSettingsCopy(false);
     ClearGridCells(sensorSettings, 1, 1);
     ClearGridCells(tagContr, 0, 1);
+    sensorCopyRead.assign(sensorCopyRead.size(), false);
 }
 
 void MainState::RelaySettingsShown()
 {
     pollRelaySettings = true;
     pollSensorData = pollSensorSettings = false;
+    if (!writeRelaySettingsRequested)
+        ClearRelayCopy();
+}
+
+void MainState::ClearRelayCopy()
+{
     ClearDataCells(relaySettings, 1, 1);
+    relayCopyRead.assign(relayCopyRead.size(), false);
 }
 
 void MainState::ConnectSettingsShown()
@@ -74,9 +89,117 @@ MainState::~MainState() = default;
 void MainState::SetLinkDown(const QString &text)
 {
     m_view.ShowLamp(MainView::Lamp::Offline);
-    m_view.ShowStatus(0, text);
+    ShowLinkState(text);
     linkUp = false;
     identifyingAgain = false;
+}
+
+void MainState::ShowLinkState(const QString &text)
+{
+    m_linkText = text;
+    m_view.ShowStatus(0, m_linkNotice.isEmpty() ? text : text + QStringLiteral("   —   ") + m_linkNotice);
+}
+
+void MainState::SetLinkNotice(const QString &notice)
+{
+    if (notice == m_linkNotice)
+        return;
+    m_linkNotice = notice;
+    ShowLinkState(m_linkText);
+}
+
+bool MainState::RequestSensorWrite(const ShowMessage &show, int *faultRow)
+{
+    if (faultRow)
+        *faultRow = 0;
+    if (!linkUp)
+        return false;
+    if (!SensorCopyReadFor(sensorSettingsUser)) {
+        show(Text(Msg::n67), Text(Msg::n133));
+        return false;
+    }
+    if (!ValidateSensorSettings(sensorSettingsUser, sensorSettings, deviceIni, settingsIni,
+                                registerMap.MAX_SENSORS, show, faultRow))
+        return false;
+    writeSensorSettingsRequested = true;
+    SetLinkNotice({});
+    m_view.SetWriteBackRunning(true);
+    return true;
+}
+
+bool MainState::RequestRelayWrite(const ShowMessage &show)
+{
+    if (!linkUp)
+        return false;
+    if (!RelayCopyRead()) {
+        show(Text(Msg::n67), Text(Msg::n133));
+        return false;
+    }
+    if (!ValidateRelaySettings(relaySettingsUser, relaySettings, deviceIni, settingsIni, show))
+        return false;
+    writeRelaySettingsRequested = true;
+    SetLinkNotice({});
+    m_view.SetWriteBackRunning(true);
+    return true;
+}
+
+bool MainState::RequestConnectWrite(const ConnectUserValues &values, const ShowMessage &show)
+{
+    if (!linkUp)
+        return false;
+    // Words past the six the program knows are sent as the controller holds them.
+    if (!connectCopyRead) {
+        show(Text(Msg::n67), Text(Msg::n133));
+        return false;
+    }
+    if (!ValidateConnectSettings(values, settingsIni, show))
+        return false;
+    connectUser = values; // what the write sends
+    writeConnectSettingsRequested = true;
+    SetLinkNotice({});
+    m_view.SetWriteBackRunning(true);
+    return true;
+}
+
+bool MainState::CancelPendingWrites()
+{
+    if (!AnyWriteRequested())
+        return false;
+    writeSensorSettingsRequested = writeRelaySettingsRequested = writeConnectSettingsRequested = false;
+    lastWriteSucceeded = false;
+    m_view.SetWriteBackRunning(false);
+    SetLinkNotice(Text(Msg::n132));
+    return true;
+}
+
+bool MainState::SensorCopyReadFor(const TextGrid &user) const
+{
+    const int count = int(sensorCopyRead.size());
+    for (int r = 1; r < user.rowCountGrid(); ++r) {
+        // A row that names no sensor is the check's to refuse, with its own message.
+        const int n = SensorNumberOfRow(user, r, registerMap.MAX_SENSORS);
+        if (n > count || (n > 0 && !sensorCopyRead[size_t(n - 1)]))
+            return false;
+    }
+    return count > 0;
+}
+
+bool MainState::RelayCopyRead() const
+{
+    const int count = qMin(int(relayCopyRead.size()), int(registerMap.RELAY_NUMBER));
+    for (int r = 0; r < count; ++r)
+        if (!relayCopyRead[size_t(r)])
+            return false;
+    return count > 0;
+}
+
+void MainState::ForgetControllerCopies()
+{
+    sensorCopyRead.assign(size_t(qMax(0, int(registerMap.MAX_SENSORS))), false);
+    relayCopyRead.assign(size_t(qMax(0, int(registerMap.RELAY_NUMBER))), false);
+    connectCopyRead = false;
+    RestartSensorSettingsPass();
+    ClearRelayCopy();
 }
 
 void MainState::ShowAttemptNumber(int attempt) { m_view.ShowStatus(2, QString::number(attempt)); }

@@ -9,8 +9,24 @@
 #include "TextGrid.h"
 
 #include <atomic>
+#include <vector>
 
 class MainView;
+
+namespace Msg {
+// Status-bar panel 0, after the link text: pending writes were dropped (link lost, Stop, new
+// connection settings or a new identification) and nothing of them was sent.
+inline constexpr TextKey n132{"n132", u"Запись в контроллер не выполнена: связь с модулем прерывалась"};
+// A write asked for before the controller's copy shown on its page was read from this
+// controller (after a new identification, or a read that failed).
+inline constexpr TextKey n133{
+    "n133", u"Настройки еще не прочитаны из этого контроллера: откройте их страницу, "
+            u"дождитесь, пока таблица контроллера заполнится, и повторите запись."};
+// Status-bar panel 0 after a connection write whose read-back failed at both the new and
+// the old line settings: the new ones are kept.
+inline constexpr TextKey n134{
+    "n134", u"Модуль не отвечает ни с новыми, ни с прежними настройками связи; оставлены новые"};
+} // namespace Msg
 
 // The controller column of the device-connection page: what its six controls show.
 struct ConnectControls {
@@ -42,6 +58,10 @@ public:
 
     // LinkReporter
     void SetLinkDown(const QString &text) override;
+    // Status-bar panel 0: the link's state, and after it a notice that stays until the next
+    // write is asked for (a write that was not done, a connection left unconfirmed).
+    void ShowLinkState(const QString &text);
+    void SetLinkNotice(const QString &notice);
     void ShowAttemptNumber(int attempt) override;
 
     void ShowDeviceViews();
@@ -92,6 +112,33 @@ public:
     bool writeRelaySettingsRequested = false;
     bool writeConnectSettingsRequested = false;
     bool lastWriteSucceeded = false;
+    bool AnyWriteRequested() const
+    {
+        return writeSensorSettingsRequested || writeRelaySettingsRequested ||
+               writeConnectSettingsRequested;
+    }
+    // The write buttons: each checks its page (the controller copy read from this controller,
+    // then the user side's values) and raises its request; the user sides stay locked until
+    // every request is served or dropped. Nothing happens while the link is down.
+    bool RequestSensorWrite(const ShowMessage &show, int *faultRow = nullptr);
+    bool RequestRelayWrite(const ShowMessage &show);
+    bool RequestConnectWrite(const ConnectUserValues &values, const ShowMessage &show);
+    // Drops every pending request: the link was lost or stopped, the connection settings
+    // changed, or another identification made the controller copies stale. Panel10 shows
+    // the failure and panel 0 says why; nothing of them is sent.
+    bool CancelPendingWrites();
+
+    // Rows of the controller copies read from this controller since its last identification
+    // (index = sensor or relay number - 1). Writes compare only against rows read here.
+    std::vector<bool> sensorCopyRead;
+    std::vector<bool> relayCopyRead;
+    bool connectCopyRead = false;
+    // Every sensor named in the user table has its controller row read.
+    bool SensorCopyReadFor(const TextGrid &user) const;
+    bool RelayCopyRead() const;
+    // A new identification: the copies on screen may be another controller's. They are
+    // emptied and count as unread until their pages read them again.
+    void ForgetControllerCopies();
 
     quint16 relayStateWord = 0;
     int sensorSettingsReadIndex = 0;
@@ -127,6 +174,11 @@ private:
     void SetGridHeaderTexts(TextGrid &grid, int count, int firstKey);
     void LabelSensorGrid(TextGrid &grid, bool controllerTable);
     void LabelRelayGrid(TextGrid &grid);
+    // The controller copies emptied: they count as unread until read again.
+    void RestartSensorSettingsPass();
+    void ClearRelayCopy();
 
     MainView &m_view;
+    QString m_linkText;   // panel 0 without the notice
+    QString m_linkNotice; // after it, until the next write request
 };

@@ -31,13 +31,27 @@ QString SensorStatusTexts::operator()(quint16 code) const
 
 PollCycle::PollCycle(MainState &state) : m_state(state) {}
 
+void PollCycle::dropPendingWrites()
+{
+    if (m_state.CancelPendingWrites())
+        WriteBack(m_state, *this).ShowWriteResult(false);
+}
+
 void PollCycle::PollCycleStep()
 {
     MainState &s = m_state;
+    // A write asked for on a link that has since been lost, stopped or moved was checked
+    // against a controller that may not be the one answering next: it is dropped, never
+    // sent later.
+    if (!s.linkUp || s.portSettingsChanged || s.linkInterruptedByUser)
+        dropPendingWrites();
     if (s.portSettingsChanged) {
         s.link.ClosePort();
         s.portSettingsChanged = false;
         configurationFailed = false;
+        // Polling goes on without a new identification, but the port may now lead to
+        // another controller: what the pages read before is no copy of it.
+        s.ForgetControllerCopies();
         s.modbus.statistics().Reset(); // another connection: its own counts
     }
     if (s.linkInterruptedByUser) {
@@ -67,7 +81,7 @@ void PollCycle::PollCycleStep()
         }
         priority(true);
         s.linkUp = true;
-        s.view().ShowStatus(0, s.Text(Msg::n101));
+        s.ShowLinkState(s.Text(Msg::n101));
         s.view().ShowLamp(MainView::Lamp::Online);
         cycleStartTick = TickMs();
         s.modbus.statistics().CycleStarted();
@@ -123,8 +137,8 @@ void PollCycle::ServeWriteRequests()
             continue;
         if (s.stopPolling)
             return;
+        r.flag = false; // before it runs: the write's end unlocks the pages when none is left
         s.lastWriteSucceeded = (writes.*r.write)();
-        r.flag = false;
         if (!s.lastWriteSucceeded)
             return;
     }
@@ -170,6 +184,7 @@ bool PollCycle::IdentifyController()
         return false;
     }
     configurationFailed = false;
+    s.ForgetControllerCopies();
     return ReadConnectSettings();
 }
 
@@ -272,6 +287,7 @@ bool PollCycle::ReadConnectSettings()
     connectSettingsReadOk = s.modbus.ReadRegisters(connectSettingsRecord,
                                                    s.registerMap.CONNECT_SETTINGS_ADDR,
                                                    s.registerMap.CONNECT_SETTINGS_SIZE);
+    s.connectCopyRead = connectSettingsReadOk;
     ConnectControls c;
     if (connectSettingsReadOk) {
         const auto &w = connectSettingsRecord.values;
@@ -323,12 +339,15 @@ bool PollCycle::ReadNextSensorSettings()
         for (int c = 1; c < grid.colCount(); ++c)
             grid.setCell(c, i + 1, QStringLiteral("---"));
     }
+    bool tagOk = true;
     if (s.firmwareVersion >= kFirstTagFirmware) {
-        const bool tagOk = readTag(i);
+        tagOk = readTag(i);
         s.tagContr.setCell(0, i + 1,
                            tagOk ? SensorTagText(sensorTagRecords[i].values, m.QOR_SENSOR_TAG_SIZE)
                                  : QStringLiteral("---"));
     }
+    if (size_t(i) < s.sensorCopyRead.size())
+        s.sensorCopyRead[size_t(i)] = ok && tagOk;
     // Showing the page again during one of the waits above restarted the pass at sensor 1
     // and emptied the table: the restart stands, or a sensor would be missing from the
     // pass and the copy offered without it.
@@ -354,7 +373,11 @@ bool PollCycle::ReadRelaySettings()
                                    m.RELAY_SETTINGS_SIZE)) {
             for (int c = 1; c <= m.RELAY_SETTINGS_SIZE; ++c)
                 grid.setCell(c, r, QString::number(rec.values[c - 1]));
+            if (size_t(r - 1) < s.relayCopyRead.size())
+                s.relayCopyRead[size_t(r - 1)] = true;
         } else {
+            if (size_t(r - 1) < s.relayCopyRead.size())
+                s.relayCopyRead[size_t(r - 1)] = false;
             for (int c = 1; c < grid.colCount(); ++c)
                 grid.setCell(c, r, QStringLiteral("---"));
             all = false;

@@ -78,6 +78,7 @@ private:
             setPriority(normal);
     }
     void fillColumn(int col, const QString &text);
+    void dropPendingWrites();
     bool readTag(int i);
 
     MainState &m_state;

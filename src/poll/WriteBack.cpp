@@ -7,6 +7,7 @@
 #include "SensorId.h"
 #include "SensorRows.h"
 #include "SensorTags.h"
+#include "SettingsValidation.h"
 #include "TextGrid.h"
 
 namespace {
@@ -77,16 +78,23 @@ void WriteBack::ShowWriteResult(bool ok)
 bool WriteBack::finish(bool ok)
 {
     ShowWriteResult(ok);
-    m_state.view().SetWriteBackRunning(false);
+    // Requests still waiting keep their pages locked.
+    m_state.view().SetWriteBackRunning(m_state.AnyWriteRequested());
     return ok;
+}
+
+ShowMessage WriteBack::showError() const
+{
+    return [&s = m_state](const QString &caption, const QString &text) { s.ShowError(caption, text); };
 }
 
 bool WriteBack::WriteSensorSettings()
 {
     MainState &s = m_state;
     const Snapshot settings(s.sensorSettings), tags(s.tagContr);
+    const std::vector<bool> copyRead = s.sensorCopyRead;
     start(Msg::n111);
-    const bool ok = pause(kSensorPauseMs) && sendSensorRows(settings, tags);
+    const bool ok = pause(kSensorPauseMs) && sendSensorRows(settings, tags, copyRead);
     finish(ok);
     // The sensor page shown: its controller table is read again from sensor 1.
     if (ok && s.pollSensorSettings)
@@ -113,12 +121,27 @@ bool WriteBack::sensorWords(const TextGrid &user, int row, QList<quint16> &words
     return true;
 }
 
-bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
+bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags,
+                               const std::vector<bool> &copyRead)
 {
     MainState &s = m_state;
     const Snapshot userSnapshot(s.sensorSettingsUser), userTagSnapshot(s.tagUser);
     const TextGrid &user = userSnapshot, &userTags = userTagSnapshot;
     const DeviceRegisterMap &m = s.registerMap; // changes only when a step identifies
+    // What goes out is checked as it goes out: the copy it is compared with was read from
+    // this controller, and the values are those the check passed.
+    for (int i = 1; i < user.rowCountGrid(); ++i) {
+        const int n = SensorNumberOfRow(user, i, m.MAX_SENSORS);
+        if (n > 0 && (size_t(n) > copyRead.size() || !copyRead[size_t(n - 1)])) {
+            s.ShowError(s.Text(Msg::n67), s.Text(Msg::n133));
+            return false;
+        }
+    }
+    TextGrid checked;
+    CopyGridToGrid(user, checked);
+    if (!ValidateSensorSettings(checked, settings, s.deviceIni, s.settingsIni, m.MAX_SENSORS,
+                                showError()))
+        return false;
     const bool withTags = s.firmwareVersion >= kFirstTagFirmware && m.QOR_SENSOR_TAG_SIZE > 0;
     for (int i = 1; i < user.rowCountGrid(); ++i) {
         const int n = SensorNumberOfRow(user, i, m.MAX_SENSORS);
@@ -150,16 +173,23 @@ bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags)
 bool WriteBack::WriteRelaySettings()
 {
     const Snapshot settings(m_state.relaySettings);
+    const bool copyRead = m_state.RelayCopyRead();
     start(Msg::n112);
-    return finish(pause(kPauseMs) && sendRelayCells(settings));
+    return finish(pause(kPauseMs) && sendRelayCells(settings, copyRead));
 }
 
-bool WriteBack::sendRelayCells(const TextGrid &settings)
+bool WriteBack::sendRelayCells(const TextGrid &settings, bool copyRead)
 {
     MainState &s = m_state;
     const Snapshot userSnapshot(s.relaySettingsUser);
     const TextGrid &user = userSnapshot;
     const DeviceRegisterMap &m = s.registerMap;
+    if (!copyRead) {
+        s.ShowError(s.Text(Msg::n67), s.Text(Msg::n133));
+        return false;
+    }
+    if (!ValidateRelaySettings(user, settings, s.deviceIni, s.settingsIni, showError()))
+        return false;
     // Cells outside the map have no register of their own.
     const int rows = qMin(user.rowCountGrid() - 1, int(m.RELAY_NUMBER));
     const int cols = qMin(user.colCount() - 1, int(m.RELAY_SETTINGS_SIZE));
@@ -230,8 +260,13 @@ bool WriteBack::connectWords(QList<quint16> &words) const
 
 bool WriteBack::WriteConnectSettings()
 {
+    MainState &s = m_state;
     QList<quint16> words;
-    const bool built = connectWords(words);
+    const bool read = s.connectCopyRead;
+    if (!read)
+        s.ShowError(s.Text(Msg::n67), s.Text(Msg::n133));
+    const bool built = read && ValidateConnectSettings(s.connectUser, s.settingsIni, showError()) &&
+                       connectWords(words);
     start(Msg::n113);
     return finish(pause(kPauseMs) && built && sendConnectBlock(words));
 }
@@ -242,15 +277,50 @@ bool WriteBack::sendConnectBlock(const QList<quint16> &words)
     if (s.stopPolling)
         return false;
     // Its confirmation may come at the old speed or not at all: the read-back judges.
-    writeMany(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR, words);
+    const bool confirmed = writeMany(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR, words);
     if (dryRun)
         return true;
-    // The program follows the controller to its new address and line settings.
+    // An exception is the controller refusing the block at the old settings: it did not
+    // move, and neither does the program.
+    if (!confirmed && m_cycle.connectWriteRecord.exceptionAnswer)
+        return false;
     const QString connect = QStringLiteral("connect");
-    s.settingsIni.writeInteger(connect, QStringLiteral("adr"), words[0]);
-    s.settingsIni.writeInteger(connect, QStringLiteral("speed"), words[1]);
-    s.settingsIni.writeInteger(connect, QStringLiteral("parity"), words[2]);
-    s.settingsIni.writeInteger(connect, QStringLiteral("stopbits"), s.connectUser.stops);
-    s.SaveSettings();
-    return s.link.ConfigurePort() && m_cycle.ReadConnectSettings();
+    const QStringList lineKeys{QStringLiteral("adr"), QStringLiteral("speed"),
+                               QStringLiteral("parity"), QStringLiteral("stopbits")};
+    // The old settings as they stand, a missing key (the program's default) included.
+    QList<std::optional<QString>> before;
+    for (const QString &key : lineKeys)
+        before << (s.settingsIni.valueExists(connect, key)
+                       ? std::optional(s.settingsIni.readString(connect, key, {}))
+                       : std::nullopt);
+    const QList<std::optional<QString>> after{
+        QString::number(words[0]), QString::number(words[1]), QString::number(words[2]),
+        QString::number(s.connectUser.stops)};
+    auto useLine = [&](const QList<std::optional<QString>> &values) {
+        for (int k = 0; k < lineKeys.size(); ++k) {
+            if (values[k])
+                s.settingsIni.writeString(connect, lineKeys[k], *values[k]);
+            else
+                s.settingsIni.deleteKey(connect, lineKeys[k]);
+        }
+        s.SaveSettings();
+        return s.link.ConfigurePort() && m_cycle.ReadConnectSettings();
+    };
+    // The program follows the controller to its new address and line settings.
+    if (useLine(after))
+        return true;
+    if (s.stopPolling)
+        return false;
+    // Nobody at the new settings: the block may never have arrived. Where the controller
+    // still answers at the old ones, the program goes back there.
+    if (useLine(before))
+        return false; // the next step identifies it there again
+    if (s.stopPolling)
+        return false;
+    // Nobody at either: the block was most likely carried out and its answer lost, so the
+    // new settings stay, and the user is told.
+    if (useLine(after))
+        return true;
+    s.SetLinkNotice(s.Text(Msg::n134));
+    return false;
 }

@@ -4,6 +4,9 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
+
+#include "SettingsMessage.h"
 
 class MainState;
 class PollCycle;
@@ -49,8 +52,11 @@ public:
     bool dryRun = false;
 
 private:
-    bool sendSensorRows(const TextGrid &settings, const TextGrid &tags);
-    bool sendRelayCells(const TextGrid &settings);
+    bool sendSensorRows(const TextGrid &settings, const TextGrid &tags,
+                        const std::vector<bool> &copyRead);
+    bool sendRelayCells(const TextGrid &settings, bool copyRead);
+    // Messages of the checks made as a write goes out.
+    ShowMessage showError() const;
     bool sendConnectBlock(const QList<quint16> &words);
     bool writeMany(ModbusWriteRecord &record, quint16 start, const QList<quint16> &words);
     bool writeOne(ModbusWriteRecord &record, quint16 reg, quint16 value);

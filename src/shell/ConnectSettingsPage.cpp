@@ -217,11 +217,7 @@ void ConnectSettingsPage::ButtonWriteConnectSettingsToQorClick()
     MainState &s = m_state;
     if (!s.linkUp)
         return;
-    const ConnectUserValues values = UserConnectValues();
-    if (ValidateConnectSettings(values, s.settingsIni, [](const QString &c, const QString &t) {
-            ShowMessageBox(c, t, MessageIcon::None);
-        })) {
-        s.connectUser = values; // what the write sends
-        s.writeConnectSettingsRequested = true;
-    }
+    s.RequestConnectWrite(UserConnectValues(), [](const QString &c, const QString &t) {
+        ShowMessageBox(c, t, MessageIcon::None);
+    });
 }

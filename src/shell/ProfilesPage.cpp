@@ -256,10 +256,17 @@ void ProfilesPage::ButtonQorLoadUserFromProfileClick()
 
 void ProfilesPage::ButtonQorLoadControllerFromProfileClick()
 {
+    MainState &s = m_state;
+    // A profile goes in whole or not at all: with a controller copy still unread, its part
+    // would be refused while the others went out (the connection block among them).
+    if (s.linkUp && (!s.SensorCopyReadFor(s.sensorSettingsUser) || !s.RelayCopyRead() ||
+                     !s.connectCopyRead)) {
+        ShowMessageBox(s.Text(Msg::n67), s.Text(Msg::n133), MessageIcon::None);
+        return;
+    }
     // Each exactly as its own button: nothing while offline, its own check and messages.
     m_sensors.ButtonDownloadSensorSettingtsToQorClick();
     m_relays.ButtonDownloadRelaySettingsToQorClick();
     m_connect.ButtonWriteConnectSettingsToQorClick();
-    MainState &s = m_state;
     s.pollSensorData = s.pollSensorSettings = s.pollRelaySettings = false;
 }

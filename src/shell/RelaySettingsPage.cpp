@@ -99,10 +99,7 @@ void RelaySettingsPage::ButtonCopyRelaySettingsToUserClick()
 
 void RelaySettingsPage::ButtonDownloadRelaySettingsToQorClick()
 {
-    MainState &s = m_state;
-    if (s.linkUp && ValidateRelaySettings(s.relaySettingsUser, s.relaySettings, s.deviceIni,
-                                          s.settingsIni, [](const QString &c, const QString &t) {
-                                              ShowMessageBox(c, t, MessageIcon::None);
-                                          }))
-        s.writeRelaySettingsRequested = true;
+    m_state.RequestRelayWrite([](const QString &c, const QString &t) {
+        ShowMessageBox(c, t, MessageIcon::None);
+    });
 }

@@ -229,15 +229,9 @@ void SensorSettingsPage::ButtonSetZeroClick()
 void SensorSettingsPage::ButtonDownloadSensorSettingtsToQorClick()
 {
     MainState &s = m_state;
-    if (!s.linkUp)
-        return;
     int faultRow = 0;
-    if (ValidateSensorSettings(s.sensorSettingsUser, s.sensorSettings, s.deviceIni, s.settingsIni,
-                               s.registerMap.MAX_SENSORS, ShowMessageNoIcon, &faultRow)) {
-        s.writeSensorSettingsRequested = true;
-    } else if (faultRow > 0) {
+    if (!s.RequestSensorWrite(ShowMessageNoIcon, &faultRow) && faultRow > 0)
         StringGridSensorSettingsUser->setCurrentIndex(s.sensorSettingsUser.index(faultRow, 1));
-    }
 }
 
 void SensorSettingsPage::LoadFromFileItemClick()

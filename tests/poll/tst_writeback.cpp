@@ -107,6 +107,32 @@ class TestWriteBack : public ControllerFolderTest {
         QCOMPARE(s.sensorSettingsUser.rowCountGrid(), int(sensors.size()) + 1);
     }
 
+    // The messages the write buttons show, as "caption | text".
+    static ShowMessage recordTo(QStringList &shown)
+    {
+        return [&shown](const QString &c, const QString &t) { shown << c + " | " + t; };
+    }
+
+    // Sensor 4 and relay 2 changed within their limits and both writes asked for as the
+    // buttons ask; then what the user types while they wait: out of the limits.
+    static void raiseSensorAndRelayWrites(Engine &e)
+    {
+        MainState &s = e.state;
+        readRelayTable(e);
+        CopyRelayRows(s.relaySettings, s.relaySettingsUser);
+        readSensorTable(e);
+        chooseSensors(e, {4});
+        s.sensorSettingsUser.setCell(2, 1, "44");
+        s.relaySettingsUser.setCell(3, 2, "18");
+        QStringList shown;
+        QVERIFY(s.RequestSensorWrite(recordTo(shown)));
+        QVERIFY(s.RequestRelayWrite(recordTo(shown)));
+        QCOMPARE(shown, QStringList());
+        QCOMPARE(e.view.running.last(), true);
+        s.sensorSettingsUser.setCell(3, 1, "500");  // threshold 2, 0..125
+        s.relaySettingsUser.setCell(3, 2, "9999"); // switch-off delay, 0..600
+    }
+
     static void waitForWrites(Engine &e, int count)
     {
         QTRY_COMPARE_WITH_TIMEOUT(e.view.progress.count(kHide), count, 15000);
@@ -145,7 +171,8 @@ private slots:
         QCOMPARE(writes(sim), QStringList());
         QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n115}) << kHide
                                    << panelOf({Msg::n112, Msg::n115}) << kHide);
-        QCOMPARE(e.view.running, (QList<bool>{true, false, true, false}));
+        // The pages stay locked until the last pending request is done.
+        QCOMPARE(e.view.running, (QList<bool>{true, true, true, false}));
         QVERIFY(e.state.lastWriteSucceeded);
         QVERIFY(!e.state.writeSensorSettingsRequested && !e.state.writeRelaySettingsRequested);
     }
@@ -225,11 +252,11 @@ private slots:
         CopyRelayRows(s.relaySettings, s.relaySettingsUser);
         s.relaySettingsUser.setCell(1, 3, "0");
         s.relaySettingsUser.setCell(3, 2, "17");
-        s.relaySettingsUser.setCell(4, 1, "-1");
+        s.relaySettingsUser.setCell(4, 1, "3599");
         const bool relay3Changed = s.relaySettings.cell(1, 3) != "0";
         s.writeRelaySettingsRequested = true;
         waitForWrites(e, 1);
-        QStringList expected{writeSingle(100, 0x0203, 0xFFFF), writeSingle(100, 0x0212, 17)};
+        QStringList expected{writeSingle(100, 0x0203, 3599), writeSingle(100, 0x0212, 17)};
         if (relay3Changed)
             expected << writeSingle(100, 0x0220, 0);
         QCOMPARE(writes(sim), expected);
@@ -239,7 +266,7 @@ private slots:
     }
 
     // A cell that is no number by the time it is sent (a profile or a copy can hold one)
-    // fails that write; nothing after it goes out.
+    // fails that write before anything of it goes out, with the check's message.
     void notANumberEndsTheWrite_data()
     {
         QTest::addColumn<int>("col");
@@ -261,17 +288,11 @@ private slots:
             s.sensorSettingsUser.setCell(2, row, QString::number(60 + row));
         s.sensorSettingsUser.setCell(col, 2, cell);
         s.tagUser.setCell(0, 2, "not sent");
-        const QList<quint16> sensor2 = [&] {
-            QList<quint16> w = rowWords(s.sensorSettingsUser, 1, 0, 0);
-            const int id = 102 * 1000 + 137;
-            w[0] = quint16(id >> 8);
-            w[1] = quint16(id & 0xFF);
-            return w;
-        }();
         s.writeSensorSettingsRequested = true;
         waitForWrites(e, 1);
-        QCOMPARE(writes(sim), QStringList{writeMultiple(100, 0x1010, sensor2)});
+        QCOMPARE(writes(sim), QStringList());
         QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n114}) << kHide);
+        QCOMPARE(e.view.messages.size(), 1);
         QVERIFY(!s.lastWriteSucceeded);
         QVERIFY(!s.writeSensorSettingsRequested);
         QVERIFY(s.linkUp);
@@ -387,6 +408,201 @@ private slots:
         const qsizetype before = sim.logEntries("RX").size();
         QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() > before + 3, 3000);
         QVERIFY(sim.logEntries("RX").last().startsWith("21 03"));
+    }
+
+    // Pending writes never outlive the link they were checked on: a controller that stops
+    // answering (paced or not), Stop, other connection settings, or another identification
+    // drop them, with the failure on Panel10 and the reason in panel 0. When a controller
+    // answers again nothing of them goes out, and the pages are unlocked.
+    void pendingWritesAreDroppedWithTheLink_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("controller silent") << "offline" << false;
+        QTest::newRow("controller silent, paced") << "offline" << true;
+        QTest::newRow("Stop") << "stop" << false;
+        QTest::newRow("connection settings changed") << "port" << false;
+        QTest::newRow("identified again") << "language" << false;
+    }
+    void pendingWritesAreDroppedWithTheLink()
+    {
+        QFETCH(QString, cause);
+        QFETCH(bool, paced);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
+        Engine e;
+        MainState &s = e.state;
+        raiseSensorAndRelayWrites(e);
+        if (cause == "offline")
+            QCOMPARE(sim.command("offline"), QStringLiteral("OK"));
+        else if (cause == "stop")
+            s.linkInterruptedByUser = true;
+        else if (cause == "port")
+            s.portSettingsChanged = true;
+        else
+            s.SwitchLanguage(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.AnyWriteRequested(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.view.status[0].endsWith(text(Msg::n132)), 5000);
+        QVERIFY(!s.lastWriteSucceeded);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.progress, panelOf({Msg::n114}) << kHide, 5000);
+        QCOMPARE(e.view.running.last(), false);
+
+        if (cause == "offline")
+            QCOMPARE(sim.command("online"), QStringLiteral("OK"));
+        s.linkInterruptedByUser = false;
+        QTRY_VERIFY_WITH_TIMEOUT(s.linkUp, 10000);
+        // Several whole cycles later still nothing was written.
+        const qsizetype before = sim.logEntries("RX").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() > before + 10, 10000);
+        QCOMPARE(writes(sim), QStringList());
+        QCOMPARE(e.view.messages, QStringList());
+        // The notice stays beside the link state until the next write is asked for.
+        QCOMPARE(e.view.status[0], text(Msg::n101) + QStringLiteral("   —   ") + text(Msg::n132));
+    }
+
+    // The copy a write compares with is the one read from the controller answering now.
+    // Another controller on the same port (here: the same one with other settings) makes
+    // the copies on screen count as unread: a write is refused until its page has read
+    // them again, and then the cells that differ from the new controller go out, even those
+    // equal to the old copy. Values name their registers (relay 2's delay reads 0x0212).
+    void aWriteComparesOnlyWithThisControllersCopy_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("unpaced") << false;
+        QTest::newRow("paced") << true;
+    }
+    void aWriteComparesOnlyWithThisControllersCopy()
+    {
+        QFETCH(bool, paced);
+        QStringList args{"--named-values"};
+        if (paced)
+            args << "--pace";
+        startSim("1_2", args);
+        Engine e;
+        MainState &s = e.state;
+        readRelayTable(e);
+        QCOMPARE(s.relaySettings.cell(3, 2), QStringLiteral("530")); // 0x0212
+        CopyRelayRows(s.relaySettings, s.relaySettingsUser);
+        QCOMPARE(sim.command("offline"), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.linkUp, 10000);
+        QCOMPARE(sim.command("set reg 0x0212 100"), QStringLiteral("OK"));
+        QCOMPARE(sim.command("set reg 0x0221 7"), QStringLiteral("OK"));
+        s.ProfilesShown(); // the relay page is not shown while the other controller comes
+        QCOMPARE(sim.command("online"), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.linkUp, 10000);
+        QCOMPARE(s.relaySettings.cell(3, 2), QString()); // the old copy is gone
+        QStringList shown;
+        QVERIFY(!s.RequestRelayWrite(recordTo(shown)));
+        QCOMPARE(shown, QStringList{text(Msg::n67) + " | " + text(Msg::n133)});
+        QVERIFY(!s.writeRelaySettingsRequested);
+
+        readRelayTable(e);
+        QTRY_VERIFY_WITH_TIMEOUT(s.RelayCopyRead(), 5000);
+        QCOMPARE(s.relaySettings.cell(3, 2), QStringLiteral("100"));
+        shown.clear();
+        QVERIFY(s.RequestRelayWrite(recordTo(shown)));
+        QCOMPARE(shown, QStringList());
+        waitForWrites(e, 1);
+        QCOMPARE(writes(sim), (QStringList{writeSingle(100, 0x0212, 530), writeSingle(100, 0x0221, 0x0221)}));
+        QCOMPARE(e.view.progress, panelOf({Msg::n112, Msg::n115}) << kHide);
+    }
+
+    // What goes out is checked as it goes out: values typed while a write waited (a table
+    // changed through its model, a profile) are checked against the limits then; out of
+    // them nothing is sent and the range message is shown.
+    void valuesAreCheckedWhenSent_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("unpaced") << false;
+        QTest::newRow("paced") << true;
+    }
+    void valuesAreCheckedWhenSent()
+    {
+        QFETCH(bool, paced);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
+        Engine e;
+        raiseSensorAndRelayWrites(e);
+        waitForWrites(e, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!e.state.AnyWriteRequested(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.progress.count(kHide), 2, 10000);
+        QCOMPARE(writes(sim), QStringList());
+        QCOMPARE(e.view.progress, panelOf({Msg::n111, Msg::n114}) << kHide
+                                   << panelOf({Msg::n112, Msg::n114}) << kHide);
+        QCOMPARE(e.view.messages.size(), 2);
+        QVERIFY2(e.view.messages[0].contains(text(Msg::n85)) && e.view.messages[0].contains("125"),
+                 qPrintable(e.view.messages[0]));
+        QVERIFY2(e.view.messages[1].contains(text(Msg::n85)) && e.view.messages[1].contains("600"),
+                 qPrintable(e.view.messages[1]));
+        QCOMPARE(e.view.running.last(), false);
+    }
+
+    // A connection write ends with program and controller on the same settings, online:
+    // refused with an exception, it is not followed; unanswered (the block never arrived),
+    // the program goes back to the old settings where the controller still answers; lost
+    // (carried out, not confirmed), the read-back at the new settings confirms it; and
+    // when nobody answers at either, the new settings are kept and panel 0 says so.
+    void connectionWriteEndsOnMatchingSettings_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("paced");
+        QTest::addColumn<bool>("followed");
+        QTest::addColumn<bool>("succeeded");
+        for (bool paced : {false, true}) {
+            const char *p = paced ? ", paced" : "";
+            QTest::addRow("refused%s", p) << "exception" << paced << false << false;
+            QTest::addRow("no answer%s", p) << "noanswer" << paced << false << false;
+            QTest::addRow("lost%s", p) << "lost" << paced << true << true;
+            QTest::addRow("lost, then silent%s", p) << "silent" << paced << true << false;
+        }
+    }
+    void connectionWriteEndsOnMatchingSettings()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, paced);
+        QFETCH(bool, followed);
+        QFETCH(bool, succeeded);
+        startSim("1_2", paced ? QStringList{"--pace"} : QStringList{});
+        Engine e;
+        MainState &s = e.state;
+        QTRY_VERIFY_WITH_TIMEOUT(s.linkUp, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.connectCopyRead, 5000);
+        e.view.onProgress = [&](const QString &t) {
+            if (t == text(Msg::n114) && fault == "exception")
+                QVERIFY(sim.command("faults off").startsWith("OK"));
+            if (t != text(Msg::n113))
+                return;
+            if (fault == "exception")
+                QVERIFY(sim.command("fault exception").startsWith("OK"));
+            else if (fault == "noanswer")
+                QVERIFY(sim.command("fault noanswer").startsWith("OK"));
+            else if (fault == "lost")
+                QVERIFY(sim.command("fault lost nth=1").startsWith("OK"));
+            else
+                QVERIFY(sim.command("fault lost nth=1").startsWith("OK") &&
+                        sim.command("fault offline nth=2,ms=4000").startsWith("OK"));
+        };
+        // The block went unanswered: the controller is there again when the program looks.
+        e.view.onStatus = [&](int panel, const QString &) {
+            if (panel == 0 && fault == "noanswer")
+                sim.command("faults off");
+        };
+        QStringList shown;
+        QVERIFY(s.RequestConnectWrite({"33", 2, 0, 0, "9", 0}, recordTo(shown))); // 38400
+        QTRY_VERIFY_WITH_TIMEOUT(!s.writeConnectSettingsRequested, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.view.progress.count(kHide), 1, 15000);
+        e.view.onStatus = nullptr;
+        QCOMPARE(e.view.progress, panelOf({Msg::n113, succeeded ? Msg::n115 : Msg::n114}) << kHide);
+        QCOMPARE(s.lastWriteSucceeded, succeeded);
+        const int address = followed ? 33 : 100;
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "adr", 100), address);
+        QCOMPARE(MemIniFile("start.ini").readInteger("connect", "speed", 0), followed ? 2 : 0);
+        QVERIFY(sim.command("line").startsWith(QStringLiteral("OK address=%1 ").arg(address)));
+        if (fault == "silent")
+            QVERIFY2(e.view.status[0].endsWith(text(Msg::n134)), qPrintable(e.view.status[0]));
+        QTRY_VERIFY_WITH_TIMEOUT(s.linkUp, 10000);
+        const qsizetype before = sim.logEntries("RX").size();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() > before + 3, 5000);
+        QVERIFY(sim.logEntries("RX").last().startsWith(followed ? "21 03" : "64 03"));
+        QVERIFY(s.linkUp);
     }
 
     // Closing the window during a write-back's pause: the step returns and nothing more

@@ -369,9 +369,11 @@ private slots:
     }
 
     // A profile saved from one controller, opened in a window on another and written into
-    // it by the tool button: the same frames its three write buttons send (the controller
-    // tables were never read, so every row and cell differs), and the controller holds the
-    // profile. Offline the button only stops the table reads.
+    // it by the tool button. Before the other controller's tables were read the button is
+    // refused with the pages' message and sends nothing; once they are, it sends the same
+    // frames as its three write buttons (the rows and cells that differ from this
+    // controller), and the controller holds the profile. Offline the button only stops the
+    // table reads.
     void writesAProfileIntoAnotherController()
     {
         withController(sim);
@@ -416,9 +418,31 @@ private slots:
                                      "ToolButtonQorOpenProfile", "ToolButtonQorLoadProfileToController"})
                 unlocked += child(form, name)->isEnabled();
         });
-        probe.start(50);
         QVERIFY(s.pollSensorData);
-        QTest::mouseClick(child<QToolButton>(form, "ToolButtonQorLoadProfileToController"), Qt::LeftButton);
+        auto *writeProfile = child<QToolButton>(form, "ToolButtonQorLoadProfileToController");
+        QTest::mouseClick(writeProfile, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(modal.messages.size(), 1, 5000);
+        QVERIFY(modal.messages[0].contains(QString::fromUtf16(Msg::n133.russian)));
+        QVERIFY(!s.AnyWriteRequested());
+        QTest::qWait(300);
+        QCOMPARE(writes(other), QStringList());
+        modal.messages.clear();
+
+        auto *pages = child<QTabWidget>(form, "PageControlQOR");
+        pages->setCurrentWidget(child(form, "TabSheetSensorSettings"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.sensorSettingsCopyEnabled, 15000);
+        pages->setCurrentWidget(child(form, "TabSheetRelaySettings"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.RelayCopyRead(), 5000);
+        QStringList relayFrames;
+        for (int r = 1; r <= 4; ++r)
+            for (int c = 1; c <= 4; ++c)
+                if (s.relaySettings.cell(c, r) != relayValue(r, c))
+                    relayFrames << writeSingle(100, quint16(0x0200 + 16 * (r - 1) + c - 1),
+                                               quint16(relayValue(r, c).toUInt()));
+        QVERIFY(!relayFrames.isEmpty());
+        showProfilesPage(form);
+        probe.start(50);
+        QTest::mouseClick(writeProfile, Qt::LeftButton);
         QVERIFY(s.writeSensorSettingsRequested && s.writeRelaySettingsRequested &&
                 s.writeConnectSettingsRequested);
         QVERIFY(!s.pollSensorData && !s.pollSensorSettings && !s.pollRelaySettings);
@@ -428,10 +452,7 @@ private slots:
             writeMultiple(100, 0x1060, {27, 95, 30, 60, 5, 0, 3}),                // 7007
             writeMultiple(100, 0x2030, {0x4F76, 0x656E, 0x2037, 0, 0, 0, 0, 0}),  // "Oven 7"
         };
-        for (int r = 1; r <= 4; ++r)
-            for (int c = 1; c <= 4; ++c)
-                expected << writeSingle(100, quint16(0x0200 + 16 * (r - 1) + c - 1),
-                                        quint16(relayValue(r, c).toUInt()));
+        expected << relayFrames;
         expected << writeMultiple(100, 0x0500, {17, 1, 0, 2, 5, 1});
         QTRY_COMPARE_WITH_TIMEOUT(writes(other).size(), expected.size(), 15000);
         QCOMPARE(writes(other), expected);

@@ -76,6 +76,11 @@ class TestTrendsSim : public ControllerFolderTest {
         return e.stepUntil([&] { return !e.recorder.rowRequested(); }, 5);
     }
     static QString fileOf(Engine &e) { return e.recorder.trendFileName(); }
+    static QByteArray fileBytes(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
     static QByteArray headerLines(const QString &path)
     {
         QFile f(path);
@@ -375,12 +380,39 @@ private slots:
             for (int idle = 0; idle < 3; ++idle) // steps without a row read no live data
                 e.step();
         }
+        // 10..12 report no power, faulty, undetermined; 4 has no power from period 3.
+        const auto expected = [](int sensor, int row, int base) {
+            const bool gap = sensor >= 10 || (sensor == 4 && row >= 2);
+            return gap ? std::nullopt : std::optional<quint16>(base + sensor);
+        };
+        QString why;
+        auto t = ReadTrendFile(fileOf(e), &why);
+        QVERIFY2(t, qPrintable(why));
+        QCOMPARE(t->times.size(), periods);
+        QCOMPARE(t->channels.size(), 12);
+        const auto shown = [](std::optional<quint16> v) {
+            return v ? QString::number(*v) : QStringLiteral("(empty)");
+        };
+        for (const TrendChannel &ch : t->channels)
+            for (int row = 0; row < periods; ++row) {
+                const auto want = expected(ch.sensor, row, 100 * (row + 1));
+                QVERIFY2(ch.values[row] == want,
+                         qPrintable(QStringLiteral("row %1, sensor %2: %3, read for it %4")
+                                        .arg(row + 1)
+                                        .arg(ch.sensor)
+                                        .arg(shown(ch.values[row]), shown(want))));
+            }
+        QVERIFY(fileBytes(fileOf(e)).contains(
+            Cp1251::encode(QStringLiteral("\t303\tНЕТ ПИТАНИЯ\t305\t"))));
         if (otherPage) {
+            // One read of the live data per row, none in the steps between; the grids of the
+            // sensor-data page are left as that page last showed them.
             QCOMPARE(statusReads() - statusReadsBefore, periods - 1);
             QCOMPARE(e.state.sensorsData.rowTexts(1).join(u'|'), gridBefore);
         }
 
-        // The read for the next row goes unanswered, after the relay state was read.
+        // The read for the next row goes unanswered, after the relay state was read: the
+        // row has its time and one empty cell per header sensor.
         bool armed = true;
         e.view.onStatus = [&](int panel, const QString &) {
             if (armed && panel == 2) {
@@ -395,36 +427,25 @@ private slots:
         QVERIFY(!armed);
         QVERIFY(!e.state.linkUp);
         QVERIFY(!e.recorder.rowRequested());
-        e.recorder.Timer1Timer(); // the link is down: paused
+        const QList<QByteArray> lines = fileBytes(fileOf(e)).split('\n');
+        QCOMPARE(lines.value(2 + periods),
+                 QByteArray("06.12.26\t13:00:04\t") + QByteArray(12, '\t') + '\r');
+
+        // Paused while the link is down; the first row after it holds readings of then.
+        e.recorder.Timer1Timer();
         QVERIFY(e.recorder.paused());
         command("fault off noanswer");
         setTemperatures(600);
         clock = clock.addSecs(1);
         QVERIFY(e.stepUntil([&] { return !e.recorder.paused() && !e.recorder.rowRequested(); }, 10));
-
-        QString why;
-        const auto t = ReadTrendFile(fileOf(e), &why);
+        t = ReadTrendFile(fileOf(e), &why);
         QVERIFY2(t, qPrintable(why));
         QCOMPARE(t->skippedLines, 0);
         QCOMPARE(t->times.size(), periods + 2);
-        QCOMPARE(t->channels.size(), 12);
         for (const TrendChannel &ch : t->channels) {
-            // 10..12 report no power, faulty, undetermined; 4 has no power from period 3.
-            const auto expected = [&](int row, int base) {
-                const bool gap = ch.sensor >= 10 || (ch.sensor == 4 && row >= 2);
-                return gap ? std::nullopt : std::optional<quint16>(base + ch.sensor);
-            };
-            for (int row = 0; row < periods; ++row)
-                QCOMPARE(ch.values[row], expected(row, 100 * (row + 1)));
-            QCOMPARE(ch.values[periods], std::nullopt); // the failed read
-            QCOMPARE(ch.values[periods + 1], expected(periods + 1, 600));
+            QCOMPARE(ch.values[periods], std::nullopt);
+            QCOMPARE(ch.values[periods + 1], expected(ch.sensor, periods + 1, 600));
         }
-        // The failed row has its time and one empty cell per header sensor.
-        QFile f(fileOf(e));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
-        QCOMPARE(lines[2 + periods], QByteArray("06.12.26\t13:00:04\t") + QByteArray(12, '\t') + '\r');
-        QVERIFY(lines[2 + 2].contains(Cp1251::encode(QStringLiteral("\t303\tНЕТ ПИТАНИЯ\t305\t"))));
     }
 };
 

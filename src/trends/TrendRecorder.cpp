@@ -160,7 +160,7 @@ void TrendRecorder::LiveDataRead(const TrendReadings &readings)
     if (!m_rowRequested)
         return;
     m_rowRequested = false; // several ticks before one good cycle give one row
-    writeRow(readings);
+    writeRow(readings, true);
 }
 
 void TrendRecorder::LiveDataFailed()
@@ -169,15 +169,17 @@ void TrendRecorder::LiveDataFailed()
     if (!m_rowRequested || !QFileInfo::exists(m_file.path()))
         return;
     m_rowRequested = false;
-    writeRow(TrendReadings{});
+    writeRow(TrendReadings{}, false);
 }
 
-void TrendRecorder::writeRow(const TrendReadings &readings)
+void TrendRecorder::writeRow(const TrendReadings &readings, bool mayCreate)
 {
     if (m_file.path().isEmpty())
         return;
     QString why;
-    if (!m_file.WriteRow(readings, m_clock(), &why)) {
+    const QDateTime when = m_clock();
+    if (!(mayCreate ? m_file.WriteRow(readings, when, &why)
+                    : m_file.AppendRow(readings, when, &why))) {
         m_rowFailed = true;
         m_host.ShowStatus1(text(Msg::n131) + m_file.path() + QStringLiteral("  (") + why + u')');
         return;

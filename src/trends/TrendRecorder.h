@@ -87,7 +87,8 @@ private:
     void beginRecording();
     void pause();
     void resume();
-    void writeRow(const TrendReadings &readings);
+    // mayCreate: a file that is not there gets a header made from these readings first.
+    void writeRow(const TrendReadings &readings, bool mayCreate);
     QString freeFileName(const QString &folder) const;
 
     MemIniFile &m_settings;

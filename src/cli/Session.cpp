@@ -35,7 +35,8 @@ ProfileContext Session::Context() {
     return {state.settingsIni, state.deviceIni, state.registerMap.MAX_SENSORS,
             [this](const QString &caption, const QString &text) {
                 view.ShowMessage(caption, text, MainView::Icon::None);
-            }};
+            },
+            state.registerMap.QOR_SENSOR_TAG_SIZE};
 }
 
 int Session::Connect() {

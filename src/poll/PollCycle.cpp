@@ -92,14 +92,21 @@ void PollCycle::PollCycleStep()
     }
     if (!ReadRelayStatus())
         return;
-    if (s.pollSensorData) {
-        if (!ReadSensorData())
+    // The live data: every step on the sensor-data page, and once for each trend row on
+    // the other pages, between the page's own reads.
+    const bool rowWanted = liveDataWanted && liveDataWanted();
+    if (s.pollSensorData || rowWanted) {
+        const bool sensorPage = s.pollSensorData;
+        if (!(sensorPage ? ReadSensorData() : ReadLiveData())) {
+            if (rowWanted && liveDataFailed && !s.link.Aborted())
+                liveDataFailed();
             return;
-        if (sensorDataRead)
+        }
+        if (sensorPage && sensorDataRead)
             sensorDataRead();
+        if (liveDataRead)
+            liveDataRead();
     }
-    if (liveDataRead)
-        liveDataRead();
     if (s.readAllTagsRequested) {
         ReadAllSensorTags();
         s.readAllTagsRequested = false;
@@ -279,6 +286,15 @@ bool PollCycle::ReadSensorData()
         !readColumn(timeElapsedRecord, m.QOR_TIMEELAPSED_ADDR, 3))
         return false;
     return true;
+}
+
+bool PollCycle::ReadLiveData()
+{
+    const DeviceRegisterMap &m = m_state.registerMap;
+    ModbusMaster &modbus = m_state.modbus;
+    return modbus.ReadRegisters(statusRecord, m.QOR_STATUS_ADDR, m.MAX_SENSORS) &&
+           modbus.ReadRegisters(temperatureRecord, m.QOR_TEMPERATURE_ADDR, m.MAX_SENSORS) &&
+           modbus.ReadRegisters(timeElapsedRecord, m.QOR_TIMEELAPSED_ADDR, m.MAX_SENSORS);
 }
 
 bool PollCycle::ReadConnectSettings()

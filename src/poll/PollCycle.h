@@ -25,9 +25,17 @@ public:
 
     // Raised by the step: normal priority while online, idle otherwise.
     std::function<void(bool normal)> setPriority;
-    // Raised after the relay state and (when polled) the live sensor data were read in
-    // this step: the moment a trend row is written from the records.
+    // Asked in each step after the relay state was read: true while a trend row waits for
+    // readings of its own. Where the page shown does not poll the sensor data, the live
+    // data is then read for the row (into the records only; the grids stay as they were).
+    std::function<bool()> liveDataWanted;
+    // Raised after the relay state and the live sensor data were read in this step: the
+    // moment a trend row is written from the records. On a page that does not poll the
+    // sensor data only when liveDataWanted asked for it, so a row never holds old words.
     std::function<void()> liveDataRead;
+    // Raised instead when the live data read for a wanted row failed: that row has no
+    // values. Not raised when the transaction was called off (the window closing).
+    std::function<void()> liveDataFailed;
     // Raised after readAllTagsRequested was served (whether or not every tag answered).
     std::function<void()> allTagsRead;
     // Called after every successful read of the sensor data (status, temperature, time),
@@ -39,6 +47,9 @@ public:
     bool IdentifyController();
     bool ReadRelayStatus();
     bool ReadSensorData();
+    // Statuses, temperatures and seconds into their records, the grids left alone: the
+    // live data of a trend row while another page is shown.
+    bool ReadLiveData();
     bool ReadConnectSettings();
     bool ReadNextSensorSettings();
     bool ReadRelaySettings();

@@ -5,6 +5,7 @@
 #include "MemIniFile.h"
 #include "SensorId.h"
 #include "SensorRows.h"
+#include "SensorTags.h"
 #include "TextGrid.h"
 
 #include <QDir>
@@ -449,7 +450,7 @@ bool LoadProfile(const MemIniFile &profile, const ProfileUserSide &user, bool lo
         for (int c = startCol; c < sensors.colCount(); ++c)
             row[c] = Value(profile, section, saved->sensorColumns.value(c));
         sensorRows.append(row);
-        tags.append(Value(profile, kTags, section));
+        tags.append(TagCellText(Value(profile, kTags, section), context.tagSize));
     }
     QList<std::pair<int, QStringList>> relayRows;
     for (int r = 1; r < relays.rowCountGrid(); ++r) {

@@ -30,6 +30,9 @@ struct ProfileContext {
     const MemIniFile &deviceIni;   // configuration in use: [hardware] fw
     int maxSensors = 0;            // MAX_SENSORS of the register map in use
     ShowMessage show;
+    // QOR_SENSOR_TAG_SIZE of the register map in use: a loaded tag is cut to what a typed
+    // one may hold (0: a firmware without tags, nothing cut).
+    int tagSize = 0;
 };
 
 // Largest file taken as a profile. A full profile (36 sensors with tags, the relays, the
@@ -64,7 +67,8 @@ bool ReadProfileFile(const QString &path, MemIniFile &profile, const ProfileCont
 bool CheckProfileFirmware(const MemIniFile &profile, const ProfileContext &context);
 
 // Loads the profile into the user side: relay rows that have a section, the sensor and tag
-// tables rebuilt from the sensor sections in increasing sensor number, [connect]. loadIds
+// tables rebuilt from the sensor sections in increasing sensor number (each tag cut as
+// typing cuts it, so that a write sends the whole of what the table shows), [connect]. loadIds
 // clear: the ID column is left empty. When no sensor or relay section (with a key) matches
 // the tables' header texts, the header texts of the other language sections of start.ini
 // are tried; when none matches either and the profile holds other sections than

@@ -1,5 +1,6 @@
 #include "FrameLogView.h"
 
+#include "AtomicFile.h"
 #include "FrameLogModel.h"
 #include "MainState.h"
 #include "Message.h"
@@ -13,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -154,17 +154,13 @@ bool FrameLogView::SaveTo(const QString &path, QString *error) const {
     QStringList lines{m_model->HeaderText()};
     for (int r = 0; r < m_model->rowCount(); ++r)
         lines << m_model->RowText(r, true);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        *error = file.errorString();
-        return false;
-    }
-    file.write((lines.join(u'\n') + u'\n').toUtf8());
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+#ifdef Q_OS_WIN
+    const QString lineEnd = QStringLiteral("\r\n");
+#else
+    const QString lineEnd = QStringLiteral("\n");
+#endif
+    // A save cut short by a full disk is reported, never kept as the whole log.
+    return WriteFileAtomically(path, (lines.join(lineEnd) + lineEnd).toUtf8(), error);
 }
 
 void FrameLogView::AskFileToSave() {

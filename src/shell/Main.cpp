@@ -94,7 +94,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     auto *lampRow = new QHBoxLayout;
     Shape1 = new Shape(QStringLiteral("Shape1"), central);
     Shape1->setColor(kGrey);
-    Label1 = named(new QLabel(QStringLiteral("Модуль на связи"), central), "Label1");
+    Label1 = named(new QLabel(central), "Label1");
+    ShowLampLabel(); // grey: no module yet
     Label12 = named(new QLabel(central), "Label12");
     Panel10 = named(new QLabel(central), "Panel10");
     Panel10->setFrameShape(QFrame::Panel);
@@ -437,8 +438,16 @@ void TForm1::ShowStatus(int panel, const QString &text)
 
 void TForm1::ShowLamp(Lamp lamp)
 {
-    Shape1->setColor(lamp == Lamp::Online ? kLime : kGrey);
+    m_lampOnline = lamp == Lamp::Online;
+    Shape1->setColor(m_lampOnline ? kLime : kGrey);
+    ShowLampLabel();
     StringGridQorRelay->viewport()->update();
+}
+
+void TForm1::ShowLampLabel()
+{
+    Label1->setText(m_lampOnline ? m_state->Text("n7", QStringLiteral("Модуль на связи"))
+                                 : m_state->Text(Msg::n141));
 }
 
 void TForm1::ShowCycleTime(const QString &text)
@@ -495,7 +504,7 @@ void TForm1::ApplyCaptions()
         m_linkStatisticsView->ApplyCaptions();
     if (m_frameLogView)
         m_frameLogView->ApplyCaptions();
-    Label1->setText(t("n7", "Модуль на связи"));
+    ShowLampLabel();
     GroupBox26->setTitle(t("n8", "Состояние реле"));
     ToolButtonChart->setToolTip(t("n240", "Показать или скрыть график температур"));
     ToolButtonTrendViewer->setToolTip(t("n241", "Открыть файл тренда для просмотра"));

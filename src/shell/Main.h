@@ -1,4 +1,5 @@
 #pragma once
+#include "LookupText.h"
 #include "MainView.h"
 
 #include <QMainWindow>
@@ -28,6 +29,11 @@ class TConparDlg;
 class TForm3;
 class TFormQorSelectSensors;
 class TrendViewer;
+
+namespace Msg {
+// Label1 beside the grey lamp; beside the green one it reads n7 ("Модуль на связи").
+inline constexpr TextKey n141{"n141", u"Нет связи с модулем"};
+} // namespace Msg
 
 // The main window: the tool bar, the status bar, the link lamp, the relay states and the
 // pages of PageControlQOR. It shows MainState and turns the user's actions into its flags.
@@ -84,6 +90,7 @@ private:
     void ApplyAccessMode(bool full);
     void PageShown(int index);
     void ConparSettingsStored();
+    void ShowLampLabel(); // Label1 in the language in use, as the lamp stands
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
@@ -93,6 +100,7 @@ private:
     TFormQorSelectSensors *m_select = nullptr;
     bool m_fullAccess = true;
     bool m_closing = false;
+    bool m_lampOnline = false;
     // What a running write-back switched off, to be switched on again after it.
     QList<QPointer<QWidget>> m_writeBackBlocked;
     bool m_writeBackRunning = false;

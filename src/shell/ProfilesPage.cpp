@@ -99,7 +99,8 @@ ProfileContext ProfilesPage::Context() const
     return {s.settingsIni, s.deviceIni, s.registerMap.MAX_SENSORS,
             [](const QString &caption, const QString &text) {
                 ShowMessageBox(caption, text, MessageIcon::None);
-            }};
+            },
+            s.registerMap.QOR_SENSOR_TAG_SIZE};
 }
 
 void ProfilesPage::CheckBoxQorDoIDClick()

@@ -1,5 +1,6 @@
 #include "TrendFile.h"
 
+#include "AtomicFile.h"
 #include "Cp1251.h"
 #include "TrendReader.h"
 
@@ -23,7 +24,7 @@ void addCell(QByteArray &line, QString text)
 
 QString fileError(const QFile &f)
 {
-    return f.errorString();
+    return f.errorString(); // an open's reason: Qt takes it from the system
 }
 
 } // namespace
@@ -98,15 +99,12 @@ bool TrendFile::Create(const TrendReadings &r, QString *error)
 {
     const QList<int> sensors = RegisteredSensors(r.statuses);
     QFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         if (error)
             *error = fileError(f);
         return false;
     }
-    const QByteArray bytes = TrendHeaderBytes(sensors, r);
-    if (f.write(bytes) != bytes.size() || !f.flush()) {
-        if (error)
-            *error = fileError(f);
+    if (!WriteWhole(f, TrendHeaderBytes(sensors, r), error)) {
         f.close();
         QFile::remove(m_path); // a torn header is no header: the next row makes it anew
         return false;
@@ -134,7 +132,7 @@ bool TrendFile::WriteRow(const TrendReadings &r, const QDateTime &when, QString 
 bool TrendFile::append(const QByteArray &bytes, QString *error)
 {
     QFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         if (error)
             *error = fileError(f);
         return false;
@@ -144,12 +142,10 @@ bool TrendFile::append(const QByteArray &bytes, QString *error)
         m_endChecked = true;
     }
     const qint64 before = f.size();
-    if (f.write(bytes) == bytes.size() && f.flush()) {
+    if (WriteWhole(f, bytes, error)) {
         f.close();
         return true;
     }
-    if (error)
-        *error = fileError(f);
     f.close();
     // Take back a part row (a full disk), so the next row does not continue it.
     if (QFileInfo(m_path).size() > before)

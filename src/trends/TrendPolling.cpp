@@ -67,5 +67,7 @@ void AttachTrendRecorder(PollCycle &cycle, const MainState &state, TrendRecorder
     cycle.liveDataRead = [&cycle, &state, &recorder] {
         recorder.LiveDataRead(TrendReadingsOf(cycle, state));
     };
+    cycle.liveDataWanted = [&recorder] { return recorder.LiveDataWanted(); };
+    cycle.liveDataFailed = [&recorder] { recorder.LiveDataFailed(); };
     cycle.allTagsRead = [&recorder] { recorder.AllTagsRead(); };
 }

@@ -29,6 +29,7 @@ private:
     std::function<void(const QString &)> m_setHint;
 };
 
-// Hands the poll cycle's reports to the recorder: the row after a good read of the live
-// data, and the tags asked for at Start. Both live as long as the cycle runs steps.
+// Hands the poll cycle's reports to the recorder: whether a row waits for live data, the
+// row after a read of it (empty cells after a failed one), and the tags asked for at
+// Start. Both live as long as the cycle runs steps.
 void AttachTrendRecorder(PollCycle &cycle, const MainState &state, TrendRecorder &recorder);

@@ -67,6 +67,7 @@ void TrendRecorder::beginRecording()
     m_tagWait.stop();
     m_file = TrendFile(QDir::toNativeSeparators(freeFileName(m_folder)));
     m_rowFailed = false;
+    m_paused = false;
     m_host.HidePanel10();
     m_host.ShowStatus1(text(Msg::n128) + m_file.path());
     m_host.SetTrendHint(text(Msg::n129) + m_file.path());
@@ -95,16 +96,49 @@ void TrendRecorder::ButtonStopFileClick()
         m_host.HidePanel10();
     }
     m_timer.stop();
+    m_paused = false;
     m_host.ShowStatus1(QString());
     m_host.SetTrendHint(text(Msg::n129) + m_file.path());
 }
 
 void TrendRecorder::Timer1Timer()
 {
-    if (m_host.LinkUp())
-        m_rowRequested = true;
-    else
-        ButtonStopFileClick();
+    if (!m_host.LinkUp()) {
+        pause();
+        return;
+    }
+    if (m_paused)
+        resume();
+    m_rowRequested = true;
+}
+
+// A glitch of a few seconds must not end a recording left running overnight: the file
+// stays, and a row due meanwhile is dropped rather than written from readings of before.
+void TrendRecorder::pause()
+{
+    if (!recording())
+        return;
+    m_rowRequested = false;
+    if (m_paused)
+        return;
+    m_paused = true;
+    m_host.ShowStatus1(text(Msg::n140) + m_file.path());
+}
+
+void TrendRecorder::resume()
+{
+    m_paused = false;
+    m_rowFailed = false;
+    m_host.ShowStatus1(text(Msg::n128) + m_file.path());
+}
+
+bool TrendRecorder::LiveDataWanted()
+{
+    if (paused() && m_host.LinkUp()) {
+        resume();
+        m_rowRequested = true; // the readings of the moment the link came back
+    }
+    return m_rowRequested;
 }
 
 bool TrendRecorder::EditTrendTimeChange(const QString &text)
@@ -126,17 +160,33 @@ void TrendRecorder::LiveDataRead(const TrendReadings &readings)
     if (!m_rowRequested)
         return;
     m_rowRequested = false; // several ticks before one good cycle give one row
+    writeRow(readings, true);
+}
+
+void TrendRecorder::LiveDataFailed()
+{
+    // No statuses: no header can be made from them, and every cell of a row stays empty.
+    if (!m_rowRequested || !QFileInfo::exists(m_file.path()))
+        return;
+    m_rowRequested = false;
+    writeRow(TrendReadings{}, false);
+}
+
+void TrendRecorder::writeRow(const TrendReadings &readings, bool mayCreate)
+{
     if (m_file.path().isEmpty())
         return;
     QString why;
-    if (!m_file.WriteRow(readings, m_clock(), &why)) {
+    const QDateTime when = m_clock();
+    if (!(mayCreate ? m_file.WriteRow(readings, when, &why)
+                    : m_file.AppendRow(readings, when, &why))) {
         m_rowFailed = true;
         m_host.ShowStatus1(text(Msg::n131) + m_file.path() + QStringLiteral("  (") + why + u')');
         return;
     }
     if (m_rowFailed) {
         m_rowFailed = false;
-        if (recording())
+        if (recording() && !m_paused)
             m_host.ShowStatus1(text(Msg::n128) + m_file.path());
     }
 }

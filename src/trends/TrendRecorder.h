@@ -12,6 +12,8 @@ namespace Msg {
 // A row that could not be written; status-bar panel 1, followed by the file name and the
 // system's reason.
 inline constexpr TextKey n131{"n131", u"Ошибка записи в файл тренда:  "};
+// Status-bar panel 1 while the link is down during a recording, followed by the file name.
+inline constexpr TextKey n140{"n140", u"Запись в файл тренда приостановлена, нет связи с модулем:  "};
 } // namespace Msg
 
 // What the recorder needs from the window and the poll cycle's flags.
@@ -38,6 +40,8 @@ std::optional<int> ParseTrendPeriod(const QString &text);
 // Trend recording: the handlers of GroupBox2 and Timer1, and the row the poll cycle
 // writes after it has read the live data. Start never waits: it asks the cycle for all
 // tags and returns; recording begins when the cycle reports them read, or after 25 s.
+// A link loss pauses the recording: no rows while the link is down, panel 1 says so, and
+// the same file goes on when the controller answers again. Only Stop ends it.
 class TrendRecorder : public QObject {
     Q_OBJECT
 public:
@@ -54,13 +58,21 @@ public:
 
     // Poll cycle: the tags asked for at Start were read (or given up on).
     void AllTagsRead();
-    // Poll cycle: the relay state and (when polled) the live sensor data were read in this
-    // cycle. Writes the row a tick asked for, the header first when the file is not there.
-    // A row that cannot be written is shown in panel 1; the next tick tries again.
+    // Poll cycle, online, before it reads the live data: true while a row waits for
+    // readings of its own. A paused recording goes on from here and asks for a row at once.
+    bool LiveDataWanted();
+    // Poll cycle: the relay state and the live sensor data were read in this step. Writes
+    // the row a tick asked for, the header first when the file is not there. A row that
+    // cannot be written is shown in panel 1; the next tick tries again.
     void LiveDataRead(const TrendReadings &readings);
+    // Poll cycle: the live data read for the waiting row failed. The row is written with
+    // empty cells (its time, no values); without a header yet it waits for a good read.
+    void LiveDataFailed();
 
     bool rowRequested() const { return m_rowRequested; }
     bool recording() const { return m_timer.isActive(); }
+    // Recording, but the link is down: no rows until it is back.
+    bool paused() const { return recording() && m_paused; }
     bool preparing() const { return m_tagWait.isActive(); }
     // Full name of the current file (native separators); kept after recording stops.
     QString trendFileName() const { return m_file.path(); }
@@ -73,6 +85,10 @@ public:
 private:
     QString text(const TextKey &key) const;
     void beginRecording();
+    void pause();
+    void resume();
+    // mayCreate: a file that is not there gets a header made from these readings first.
+    void writeRow(const TrendReadings &readings, bool mayCreate);
     QString freeFileName(const QString &folder) const;
 
     MemIniFile &m_settings;
@@ -83,5 +99,6 @@ private:
     QString m_folder; // the Trends folder of the Start being prepared
     bool m_rowRequested = false;
     bool m_rowFailed = false; // panel 1 shows a failed row
+    bool m_paused = false;    // panel 1 shows the pause for lack of link
     std::function<QDateTime()> m_clock;
 };

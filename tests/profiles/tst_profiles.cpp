@@ -1,10 +1,13 @@
+#include "CellEditors.h"
 #include "Cp1251.h"
+#include "DeviceRegisterMap.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
 #include "ProfileFile.h"
 #include "ProfilePaths.h"
 #include "SensorId.h"
 #include "SensorRows.h"
+#include "SensorTags.h"
 #include "TextGrid.h"
 
 #include <QDir>
@@ -36,6 +39,7 @@ struct Window {
     TextGrid relays{5, 5};
     ConnectUserValues connect;
     QList<Message> messages;
+    int tagSize = 8; // QOR_SENSOR_TAG_SIZE of the firmware 1.2 map: 16 characters
 
     explicit Window(int lang = 0)
     {
@@ -105,9 +109,11 @@ struct Window {
     ProfileUserSide user() { return {sensors, tags, relays, connect}; }
     ProfileContext context()
     {
-        return {settingsIni, deviceIni, 36, [this](const QString &caption, const QString &text) {
+        return {settingsIni, deviceIni, 36,
+                [this](const QString &caption, const QString &text) {
                     messages.append({caption, text});
-                }};
+                },
+                tagSize};
     }
 
     bool save(const QString &path, bool ids)
@@ -181,6 +187,8 @@ private slots:
     void loadRefusesProfileMatchingNoLanguage();
     void loadRefusesBadFiles_data();
     void loadRefusesBadFiles();
+    void loadCutsTagsAsTypingDoes_data();
+    void loadCutsTagsAsTypingDoes();
 };
 
 void TestProfiles::roundTripMatchesGoldenFile_data()
@@ -632,5 +640,47 @@ void TestProfiles::loadRefusesBadFiles()
     QCOMPARE(w.snapshot(), before);
 }
 
+void TestProfiles::loadCutsTagsAsTypingDoes_data()
+{
+    QTest::addColumn<int>("tagSize");
+    QTest::addColumn<QString>("tag");
+    const QString letters = QStringLiteral("Камера_сушки_номер_7_левая_сторона_");
+    QTest::newRow("fits") << 8 << letters.left(16);
+    QTest::newRow("one too many") << 8 << letters.left(17);
+    QTest::newRow("33 characters, 16 words") << 16 << letters.left(33);
+    QTest::newRow("33 characters, 8 words") << 8 << letters.left(33);
+    QTest::newRow("firmware without tags") << 0 << letters.left(33);
+}
+
+// A loaded tag is cut where typing cuts it: the tag table never holds more than a write
+// sends, so the controller's copy read back equals it and the tables do not stay different.
+void TestProfiles::loadCutsTagsAsTypingDoes()
+{
+    QFETCH(int, tagSize);
+    QFETCH(QString, tag);
+    QTemporaryDir dir;
+    const QString path = WriteProfile(dir, QStringLiteral("long.txt"),
+                                      QStringLiteral("[hardware]\nfw=1.2\n[Датчик 3]\n"
+                                                     "Порог 1, °C=3\n[tags]\nДатчик 3=") +
+                                          tag + u'\n');
+    Window w;
+    w.tagSize = tagSize;
+    QVERIFY(w.load(path));
+    QCOMPARE(w.tags.rowCountGrid(), 2);
+
+    DeviceRegisterMap map;
+    map.QOR_SENSOR_TAG_SIZE = quint16(tagSize);
+    TextGrid typed{1, 2};
+    typed.setFixed(0, 1); // as the window's tag table
+    InstallTagCellEditor(typed, map, w.settingsIni, {});
+    QVERIFY(typed.setData(typed.index(1, 0), tag, Qt::EditRole));
+    QCOMPARE(w.tags.cell(0, 1), typed.cell(0, 1));
+    if (tagSize > 0)
+        QCOMPARE(SensorTagText(SensorTagWords(w.tags.cell(0, 1), tagSize), tagSize),
+                 w.tags.cell(0, 1));
+    QVERIFY(w.messages.isEmpty());
+}
+
 QTEST_GUILESS_MAIN(TestProfiles)
 #include "tst_profiles.moc"
+

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -235,7 +236,8 @@ private slots:
         QCOMPARE(trend->times.size(), lines.size() - 2);
 
         // A new Start gives a new file and leaves the old one; the controller going silent
-        // stops the recording at the next tick.
+        // pauses the recording (no rows, panel 1 says why) and it goes on in the same file
+        // when the controller answers again. Stop ends it.
         QTest::mouseClick(child<QPushButton>(form, "ButtonStartFile"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(timer1->isActive(), 5000);
         const QString second = form.findChild<TrendRecorder *>()->trendFileName();
@@ -243,7 +245,20 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fileLines(second).size() >= 3, 5000);
         QCOMPARE(fileLines(second)[0].split('\t').size(), 2 + 13 + 1); // sensor 20 now too
         command("offline");
-        QTRY_VERIFY_WITH_TIMEOUT(!timer1->isActive(), 8000);
+        const QString paused = QStringLiteral("Trend recording paused, no link to the module:  ");
+        QTRY_COMPARE_WITH_TIMEOUT(panel(form, 1), paused + second, 15000);
+        QVERIFY(timer1->isActive());
+        const qsizetype rowsBefore = fileLines(second).size();
+        QSignalSpy ticks(timer1, &QTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 3, 15000);
+        QCOMPARE(fileLines(second).size(), rowsBefore);
+        QCOMPARE(panel(form, 1), paused + second);
+        command("online");
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines(second).size() > rowsBefore + 1, 15000);
+        QCOMPARE(panel(form, 1), QStringLiteral("Writing data to the trend file:  ") + second);
+        QCOMPARE(fileLines(second)[0].split('\t').size(), 2 + 13 + 1); // the same header
+        QTest::mouseClick(child<QPushButton>(form, "ButtonStopFile"), Qt::LeftButton);
+        QVERIFY(!timer1->isActive());
         QCOMPARE(panel(form, 1), QString());
         QCOMPARE(group->toolTip(), QStringLiteral("Trend file:  ") + second);
         QCOMPARE(fileLines(name), lines);

@@ -278,6 +278,52 @@ private slots:
         QVERIFY(!child(form, "StringGridSensorSettings")->isHidden());
     }
 
+    // The label beside the lamp says what the lamp shows, in the language in use: grey
+    // before the first identification and after a loss, green while the module answers.
+    void lampLabelFollowsTheLamp_data()
+    {
+        QTest::addColumn<int>("lang");
+        QTest::addColumn<QString>("online");
+        QTest::addColumn<QString>("offline");
+        QTest::newRow("Russian") << 0 << "Модуль на связи" << "Нет связи с модулем";
+        QTest::newRow("English") << 1 << "Module on line" << "Module off line";
+    }
+    void lampLabelFollowsTheLamp()
+    {
+        QFETCH(int, lang);
+        QFETCH(QString, online);
+        QFETCH(QString, offline);
+        withController();
+        {
+            MemIniFile start("start.ini");
+            start.writeInteger("language", "lang", lang);
+            start.writeInteger("connect", "receive", 150);
+            QVERIFY(start.updateFile());
+        }
+        QVERIFY(sim.command("offline").startsWith("OK"));
+        ModalAnswerer modal;
+        modal.password("7593");
+        TForm1 form;
+        form.show();
+        QObject *lamp = child(form, "Shape1");
+        auto *label = child<QLabel>(form, "Label1");
+        const QColor grey(191, 205, 219), green(0, 255, 0);
+        QCOMPARE(lamp->property("color").value<QColor>(), grey);
+        QCOMPARE(label->text(), offline);
+
+        QVERIFY(sim.command("online").startsWith("OK"));
+        QTRY_COMPARE_WITH_TIMEOUT(lamp->property("color").value<QColor>(), green, 10000);
+        QCOMPARE(label->text(), online);
+
+        QVERIFY(sim.command("offline").startsWith("OK"));
+        QTRY_COMPARE_WITH_TIMEOUT(lamp->property("color").value<QColor>(), grey, 10000);
+        QCOMPARE(label->text(), offline);
+
+        QVERIFY(sim.command("online").startsWith("OK"));
+        QTRY_COMPARE_WITH_TIMEOUT(lamp->property("color").value<QColor>(), green, 10000);
+        QCOMPARE(label->text(), online);
+    }
+
     void englishSwitchRelabelsAndIdentifiesAgain()
     {
         withController();

@@ -362,18 +362,59 @@ private slots:
         QCOMPARE(cellCount(lines[2]), 6);
     }
 
-    void tickWhileLinkDownStops()
+    // A tick while the link is down pauses the recording: no row, panel 1 says why. The
+    // first online step goes on in the same file with a row of its own; Stop still ends it.
+    void tickWhileLinkDownPauses()
     {
         startRecording();
         rec->LiveDataRead(data.view());
         const QString name = rec->trendFileName();
         host->link = false;
         rec->Timer1Timer();
-        QVERIFY(!rec->recording());
+        rec->Timer1Timer();
+        QVERIFY(rec->recording());
+        QVERIFY(rec->paused());
         QVERIFY(!rec->rowRequested());
+        QCOMPARE(host->status1, russian(Msg::n140) + name);
+        rec->LiveDataRead(data.view()); // nothing was asked for
+        QCOMPARE(fileLines(name).size(), 3);
+
+        host->link = true;
+        QVERIFY(rec->LiveDataWanted());
+        QVERIFY(!rec->paused());
+        QCOMPARE(host->status1, russian(Msg::n128) + name);
+        rec->LiveDataRead(data.view());
+        QCOMPARE(rec->trendFileName(), name);
+        QCOMPARE(fileLines(name).size(), 4);
+        QVERIFY(!rec->LiveDataWanted());
+
+        host->link = false;
+        rec->Timer1Timer();
+        rec->ButtonStopFileClick();
+        QVERIFY(!rec->recording());
+        QVERIFY(!rec->paused());
         QCOMPARE(host->status1, QString());
         QCOMPARE(host->hint, russian(Msg::n129) + name);
-        QCOMPARE(rec->trendFileName(), name);
+        host->link = true;
+        QVERIFY(!rec->LiveDataWanted());
+    }
+
+    // A failed read of the live data gives its row the time and empty cells; before the
+    // header exists nothing can be written, and the row waits for a good read.
+    void failedReadGivesEmptyRow()
+    {
+        startRecording();
+        rec->LiveDataFailed();
+        QVERIFY(!QFile::exists(rec->trendFileName()));
+        QVERIFY(rec->rowRequested());
+        rec->LiveDataRead(data.view());
+        rec->Timer1Timer();
+        rec->LiveDataFailed();
+        QVERIFY(!rec->rowRequested());
+        const QList<QByteArray> lines = fileLines(rec->trendFileName());
+        QCOMPARE(lines.size(), 4);
+        const QString when = now.toString("dd.MM.yy") + u'\t' + now.toString("HH:mm:ss");
+        QCOMPARE(lines[3], (when + "\t\t\t\t\r").toLatin1()); // sensors 2, 5, 9: empty
     }
 
     void stopWithRowPendingStillWritesIt()

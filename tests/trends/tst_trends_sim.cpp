@@ -63,6 +63,17 @@ class TestTrendsSim : public ControllerFolderTest {
     {
         QVERIFY2(sim.command(line).startsWith("OK"), qPrintable(line));
     }
+    // 12 sensors at 101..112 with time standing still.
+    void startFrozenSim(bool paced)
+    {
+        QStringList args = {"--sensors", "12"};
+        if (paced)
+            args << "--pace";
+        QVERIFY2(StartShippedSim(sim, args), qPrintable(sim.errorText()));
+        prepare("1_2");
+        command("freeze");
+        setTemperatures(100);
+    }
     // Sensor s reads base + s: a value tells its sensor and the period it was set for.
     void setTemperatures(int base)
     {
@@ -254,13 +265,9 @@ private slots:
     {
         QFETCH(bool, paced);
         QFETCH(bool, sensorPage);
-        QStringList args = {"--sensors", "12"};
-        if (paced)
-            args << "--pace";
-        QVERIFY2(StartShippedSim(sim, args), qPrintable(sim.errorText()));
-        prepare("1_2");
-        command("freeze");
-        setTemperatures(100);
+        startFrozenSim(paced);
+        if (QTest::currentTestFailed())
+            return;
         Engine e;
         const QDate day(2026, 12, 6);
         QDateTime clock(day, QTime(13, 0, 0));
@@ -342,13 +349,9 @@ private slots:
     {
         QFETCH(QString, page);
         QFETCH(bool, paced);
-        QStringList args = {"--sensors", "12"};
-        if (paced)
-            args << "--pace";
-        QVERIFY2(StartShippedSim(sim, args), qPrintable(sim.errorText()));
-        prepare("1_2");
-        command("freeze");
-        setTemperatures(100);
+        startFrozenSim(paced);
+        if (QTest::currentTestFailed())
+            return;
         Engine e;
         QDateTime clock(QDate(2026, 12, 6), QTime(13, 0, 0));
         e.recorder.setClock([&clock] { return clock; });

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kReads = 5; // whole sensor-data reads a run waits for
+constexpr int kReads = 4; // whole sensor-data reads a run waits for
 
 struct Tally {
     int reads = 0;     // sensor-data reads made whole (status, temperature, seconds)
@@ -47,18 +47,24 @@ private slots:
     {
         QTest::addColumn<SimProcess::Transport>("transport");
         QTest::addColumn<quint32>("seed");
-        QTest::newRow("tcp") << SimProcess::Transport::TcpRtu << 7u;
-        QTest::newRow("mbtcp") << SimProcess::Transport::TcpMbap << 8u;
+        QTest::addColumn<int>("stallEvery"); // answers; 0: no stalls
+        QTest::newRow("tcp") << SimProcess::Transport::TcpRtu << 7u << 0;
+        QTest::newRow("mbtcp") << SimProcess::Transport::TcpMbap << 8u << 0;
+        // Every 7th answer held 2.5 s more: longer than any wait learnt from the others, so
+        // attempts still time out and retries' answers must be let pass.
+        QTest::newRow("tcp, stalls") << SimProcess::Transport::TcpRtu << 9u << 7;
     }
     void lateAnswersThroughASlowDeviceServer()
     {
         QFETCH(SimProcess::Transport, transport);
         QFETCH(quint32, seed);
+        QFETCH(int, stallEvery);
         sim.setTransport(transport);
         QVERIFY2(StartShippedSim(sim, {"--named-values", "--sensors", "36"}),
                  qPrintable(sim.errorText()));
         const quint16 simPort = sim.portSetting().section(u':', -1).toUShort();
         DelayingRelay relay(simPort, seed, 300, 800);
+        relay.stallEvery(stallEvery, 2500);
         QVERIFY(relay.listen());
 
         QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
@@ -92,9 +98,10 @@ private slots:
               st.linkLosses, t.misplaced, t.first.isEmpty() ? "" : ", first: ",
               qPrintable(t.first));
         QCOMPARE(t.misplaced, 0);
-        // Readings keep coming: most requests are answered in their time.
+        // Readings keep coming: two requests in three are answered in their time.
         QCOMPARE(t.reads, kReads);
-        QVERIFY2(st.goodAnswers * 2 >= st.requests, qPrintable(QString::number(st.goodAnswers)));
+        QVERIFY2(st.goodAnswers * 3 >= st.requests * 2,
+                 qPrintable(QString::number(st.goodAnswers)));
     }
 };
 

@@ -64,6 +64,8 @@ void DelayingRelay::fromTarget()
     if (!m_held.empty())
         due = qMax(due, m_held.back().dueMs);
     due += m_delay(m_rng);
+    if (m_stallEvery > 0 && ++m_received % m_stallEvery == 0)
+        due += m_stallMs;
     m_held.push_back({due, bytes});
     if (!m_next.isActive())
         m_next.start(int(qMax<qint64>(0, m_held.front().dueMs - m_clock.elapsed())));

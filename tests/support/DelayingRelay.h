@@ -23,6 +23,12 @@ public:
     // False when it cannot listen.
     bool listen();
     quint16 port() const { return m_server.serverPort(); }
+    // Every n-th answer is held extraMs longer (a stall on the network); 0: none.
+    void stallEvery(int n, int extraMs)
+    {
+        m_stallEvery = n;
+        m_stallMs = extraMs;
+    }
     // Answers passed on so far.
     int answers() const { return m_answers; }
 
@@ -47,4 +53,7 @@ private:
     QTimer m_next;
     QElapsedTimer m_clock;
     int m_answers = 0;
+    int m_received = 0; // answers from the target
+    int m_stallEvery = 0;
+    int m_stallMs = 0;
 };

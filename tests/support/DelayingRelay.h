@@ -12,9 +12,11 @@
 
 // A serial device server behind a slow network (a busy link, a cellular router), for tests:
 // it listens on loopback, passes each connection on to a target (the simulator's TCP port)
-// and holds every answer back by a random time between minMs and maxMs (seeded). Requests
-// go through at once. What the target sends in one piece is one answer; answers keep
-// their order, as on a TCP stream. One connection at a time, as the simulator takes.
+// and holds every answer back by a random time between minMs and maxMs (seeded), counted
+// from its arrival or, when the answer before it is still held, from when that one goes:
+// answers queue as on a busy link and keep their order, as on a TCP stream. Requests go
+// through at once. What the target sends in one piece is one answer. One connection at a
+// time, as the simulator takes.
 class DelayingRelay : public QObject {
     Q_OBJECT
 public:

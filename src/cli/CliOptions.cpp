@@ -104,6 +104,12 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
                 if (!n)
                     return bad();
                 o.stopbits = *n - 1;
+            } else if (arg == QLatin1String("--timeout")) {
+                if (!(o.timeout = Number(*v, 1, 65535)))
+                    return bad();
+            } else if (arg == QLatin1String("--retries")) {
+                if (!(o.retries = Number(*v, 1, 10)))
+                    return bad();
             } else if (arg == QLatin1String("--count")) {
                 if (!(o.count = Number(*v, 1, 2147483647)))
                     return bad();
@@ -148,6 +154,10 @@ void ApplyLineOptions(const CliOptions &o, MemIniFile &settings) {
         settings.writeInteger(connect, QStringLiteral("parity"), *o.parity);
     if (o.stopbits)
         settings.writeInteger(connect, QStringLiteral("stopbits"), *o.stopbits);
+    if (o.timeout)
+        settings.writeInteger(connect, QStringLiteral("receive"), *o.timeout);
+    if (o.retries)
+        settings.writeInteger(connect, QStringLiteral("attempts"), *o.retries);
 }
 
 QString CliHelpText(const MemIniFile &settings) {
@@ -167,6 +177,9 @@ QString CliHelpText(const MemIniFile &settings) {
                        (иначе [connect] port из start.ini)
   --address N          адрес модуля 1..247            --baud 9600..115200
   --parity none|even|odd                             --stopbits 1|2
+  --timeout МС         ожидание ответа, мс, 1..65535 (иначе [connect] receive); по сети
+                       ожидание растёт с измеренным временем ответа, но не меньше этого
+  --retries N          попыток на запрос, 1..10 (по умолчанию 3)
   --ini ФАЙЛ           файл настроек программы (по умолчанию ./start.ini)
   --workdir ПАПКА      рабочая папка (start.ini, default.ini, Cfg/); новая заполняется
                        файлами программы. Без неё: текущая папка, если в ней есть
@@ -199,6 +212,9 @@ Options:
                        (else [connect] port of start.ini)
   --address N          module address 1..247          --baud 9600..115200
   --parity none|even|odd                             --stopbits 1|2
+  --timeout MS         wait for an answer, ms, 1..65535 (else [connect] receive); over a
+                       network the wait grows with the measured answer time, never below it
+  --retries N          attempts per request, 1..10 (default 3)
   --ini FILE           program settings file (default ./start.ini)
   --workdir DIR        working folder (start.ini, default.ini, Cfg/); a new one gets the
                        shipped files. Without it: the current folder when it holds

@@ -18,6 +18,8 @@ struct CliOptions {
     std::optional<int> speed;    // [connect] speed: index of 9600 .. 115200
     std::optional<int> parity;   // 0 none, 1 even, 2 odd
     std::optional<int> stopbits; // [connect] stopbits: 0 one, 1 two
+    std::optional<int> timeout;  // [connect] receive, ms
+    std::optional<int> retries;  // [connect] attempts: tries per transaction
     bool json = false;
     std::optional<int> count;  // cycles (watch) or rows (record)
     std::optional<int> period; // s between trend rows
@@ -27,8 +29,11 @@ struct CliOptions {
     bool help = false;
     bool version = false;
 
-    // Some of the line comes from the command line rather than the settings file.
-    bool LineGiven() const { return port || address || speed || parity || stopbits; }
+    // Some of the line (or how it is waited for) comes from the command line rather than the
+    // settings file, which then must not take it in.
+    bool LineGiven() const {
+        return port || address || speed || parity || stopbits || timeout || retries;
+    }
 };
 
 // Parses the arguments (without the program name). On a fault, *error gets the reason in

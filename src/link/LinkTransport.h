@@ -52,6 +52,12 @@ public:
     virtual void discardOutput() = 0;
     // Takes in bytes the system holds but has not told of yet; true when there were any.
     virtual bool pollInput() = 0;
+    // Whether an answer names the request it answers (Modbus TCP's transaction id), so
+    // that the transport itself drops answers to earlier requests.
+    virtual bool namesAnswers() const { return false; }
+    // A new transaction begins: answers to every request sent so far are not wanted, however
+    // late they come.
+    virtual void forgetEarlierRequests() {}
 
 signals:
     void readyRead();

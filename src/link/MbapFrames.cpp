@@ -9,7 +9,9 @@ namespace Mbap {
 
 namespace {
 
-constexpr std::size_t kRemembered = 16; // transactions whose answers may still come
+// Transactions whose answers may still come; an answer to one forgotten is judged as noise
+// (a failed attempt, never values).
+constexpr std::size_t kRemembered = 64;
 constexpr quint8 kGatewayPathUnavailable = 0x0A;
 constexpr quint8 kGatewayTargetSilent = 0x0B;
 
@@ -224,6 +226,12 @@ QByteArray AnswerReader::silence() {
     }
     m_buffer.clear();
     return out;
+}
+
+void AnswerReader::forgetEarlier() {
+    for (Sent &s : m_sent)
+        s.current = false;
+    m_request.clear();
 }
 
 void AnswerReader::reset() {

@@ -43,6 +43,9 @@ public:
     QByteArray silence();
     bool pending() const { return !m_buffer.isEmpty(); }
     void reset(); // a new connection
+    // A new transaction: answers to every request sent so far are stale, even to one equal
+    // to the next request (an answer read then would be an old reading).
+    void forgetEarlier();
     quint16 lastTransaction() const { return m_transaction; }
 
 private:

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int kAttempts = 3;
+constexpr int kMaxAttempts = 10;
 
 template <class Record> bool fail(Record &record, const QString &text)
 {
@@ -70,6 +71,14 @@ ModbusMaster::Timing ModbusMaster::timing() const
     return {ms("send", 50), ms("receive", 500), ms("sleep", 0)};
 }
 
+int ModbusMaster::attempts() const
+{
+    // Not in the connection dialog: velmaris-cli --retries sets it for its run.
+    const int n = m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("attempts"),
+                                         kAttempts);
+    return n >= 1 && n <= kMaxAttempts ? n : kAttempts;
+}
+
 quint8 ModbusMaster::slaveAddress() const
 {
     return quint8(m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100));
@@ -92,8 +101,9 @@ bool ModbusMaster::exchange(Record &r, const QByteArray &request, bool retry, bo
                      retry);
         return false;
     }
-    if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize, t.receive,
-                     letUserIn)) {
+    // On a connection the wait follows the measured round trip, never below receive.
+    if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize,
+                     m_link.AnswerWaitMs(t.receive), letUserIn)) {
         fail(r, LookupText(m_settings, noAnswer));
         attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
         return false;
@@ -225,7 +235,8 @@ bool ModbusMaster::ReadRegisters(ModbusReadRecord &r, quint16 startRegister, qui
     r.slaveAddress = slaveAddress();
     r.startRegister = startRegister;
     r.registerCount = count;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    const int tries = attempts();
+    for (int attempt = 1; attempt <= tries; ++attempt) {
         const bool ok = readOnce(r, attempt > 1);
         if (m_link.Aborted())
             return ok;
@@ -243,7 +254,8 @@ bool ModbusMaster::WriteRegister(ModbusWriteRecord &r, quint16 reg, quint16 valu
     r.slaveAddress = slaveAddress();
     r.startRegister = reg;
     r.values[0] = value;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    const int tries = attempts();
+    for (int attempt = 1; attempt <= tries; ++attempt) {
         const bool ok = writeOnce(r, attempt > 1);
         if (ok || m_link.Aborted())
             return ok;
@@ -260,7 +272,8 @@ bool ModbusMaster::WriteRegisters(ModbusWriteRecord &r, quint16 startRegister, q
     r.startRegister = startRegister;
     r.registerCount = count;
     std::copy_n(values, std::min<int>(count, kRecordValues), r.values.begin());
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    const int tries = attempts();
+    for (int attempt = 1; attempt <= tries; ++attempt) {
         const bool ok = writeManyOnce(r, attempt > 1);
         if (ok || m_link.Aborted())
             return ok;

@@ -48,13 +48,13 @@ class ModbusMaster {
 public:
     ModbusMaster(SerialLink &link, const MemIniFile &settings, LinkReporter &reporter);
 
-    // Up to three attempts; the attempt number goes to status panel 2 after each; after
-    // the third failure the link is reported down. The wrappers stop at once, sending
+    // Up to three attempts ([connect] attempts, 1..10, when set); the attempt number goes to
+    // status panel 2 after each; after the last failure the link is reported down. The wrappers stop at once, sending
     // nothing more and reporting nothing, when the link has been aborted.
     bool ReadRegisters(ModbusReadRecord &record, quint16 startRegister, quint16 count);
-    // Up to three attempts; reported down after the third failure.
+    // Up to three attempts (as above); reported down after the last failure.
     bool WriteRegister(ModbusWriteRecord &record, quint16 reg, quint16 value);
-    // Up to three attempts; the caller reports the outcome.
+    // Up to three attempts (as above); the caller reports the outcome.
     bool WriteRegisters(ModbusWriteRecord &record, quint16 startRegister, quint16 count,
                         const quint16 *values);
 
@@ -83,6 +83,7 @@ private:
         int sleep;
     };
     Timing timing() const;
+    int attempts() const;
     quint8 slaveAddress() const;
     // One attempt; a retry of the same request takes a late answer to the one before.
     bool readOnce(ModbusReadRecord &record, bool retry);

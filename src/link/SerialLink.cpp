@@ -32,6 +32,7 @@ void armTimer(QTimer &t, int ms)
 SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObject *parent)
     : QObject(parent), m_settings(settings), m_reporter(reporter)
 {
+    m_clock.start();
     usePortFor(QString());
 }
 
@@ -94,8 +95,12 @@ bool SerialLink::OpenPort(const QString &path)
     }
     m_portErrorShown = false;
     m_aborted = false;
-    m_owed = 0;
+    m_owed.clear();
     m_mustSettle = false;
+    // The round trip belongs to the place: reconnecting to it keeps what was learnt.
+    if (path != m_path)
+        m_roundTrip.Reset();
+    m_path = path;
     return true;
 }
 
@@ -182,7 +187,7 @@ bool SerialLink::ConnectPort(const QString &path) { return OpenPort(path) && Con
 void SerialLink::ClosePort()
 {
     m_port->close();
-    m_owed = 0;
+    m_owed.clear();
     m_mustSettle = false;
 }
 
@@ -238,30 +243,58 @@ bool SerialLink::waitForSilence(int maxMs)
     return !m_aborted && m_port->isOpen();
 }
 
-bool SerialLink::BeginTransaction(const QByteArray &request, int drainMs, bool retry)
+int SerialLink::AnswerWaitMs(int receiveMs) const
+{
+    return IsNetwork() ? m_roundTrip.AnswerWaitMs(receiveMs) : qMax(0, receiveMs);
+}
+
+int SerialLink::LateBoundMs(int receiveMs) const
+{
+    return int(qMin<qint64>(2 * qint64(AnswerWaitMs(receiveMs)), INT_MAX));
+}
+
+void SerialLink::forgetOwed()
+{
+    m_owed.clear();
+    m_port->forgetEarlierRequests();
+}
+
+void SerialLink::drainOwed(int receiveMs)
+{
+    // The slave may still be answering requests we gave up on, the retries' own as well as
+    // the first (a retry that took a late answer leaves its own answer to come); let those
+    // answers pass so none is taken for this request. Each can come until LateBoundMs after
+    // its request, so the wait ends that long after the last of them was sent. Drained
+    // answers are measured too (Read), so a slow network lengthens the bound it is held to.
+    const ModbusFrame::Expected shape = ModbusFrame::expectedAnswer(m_abandonedRequest);
+    while (!m_owed.empty() && !m_aborted && m_port->isOpen()) {
+        const qint64 wait = m_owed.back() + LateBoundMs(receiveMs) - m_clock.elapsed();
+        QByteArray stale;
+        if (wait <= 0 || !Read(stale, shape, 1024, int(qMin<qint64>(wait, INT_MAX)), true))
+            break;
+        qCDebug(lcLink) << "drained" << stale.toHex(' ');
+    }
+    if (!m_owed.empty())
+        qCDebug(lcLink) << m_owed.size() << "answers taken as lost";
+    m_owed.clear();
+}
+
+bool SerialLink::BeginTransaction(const QByteArray &request, int receiveMs, bool retry)
 {
     if (m_aborted || !m_port->isOpen())
         return false;
-    if (m_owed > 0 && !(retry && request == m_abandonedRequest)) {
-        // The slave may still be answering requests we gave up on, the retries' own as well
-        // as the first (a retry that took a late answer leaves its own answer to come); let
-        // those answers pass so none is taken for this request. A slave keeping to the
-        // time-out answers within drainMs of the last of them; twice that covers one that
-        // is late by as much again.
-        const qint64 left = 2 * qint64(drainMs) - m_sinceOwedRequest.elapsed();
-        const qint64 deadline = m_sinceOwedRequest.elapsed() + qMax<qint64>(0, left);
-        const ModbusFrame::Expected shape = ModbusFrame::expectedAnswer(m_abandonedRequest);
-        while (m_owed > 0 && !m_aborted && m_port->isOpen()) {
-            const qint64 wait = deadline - m_sinceOwedRequest.elapsed();
-            QByteArray stale;
-            if (wait <= 0 || !Read(stale, shape, 1024, int(wait), true))
-                break;
-            qCDebug(lcLink) << "drained" << stale.toHex(' ');
-        }
-        m_owed = 0;
+    const bool sameRequest = retry && request == m_abandonedRequest;
+    if (m_port->namesAnswers()) {
+        // Modbus TCP: an answer carries its request's transaction id. From a new transaction
+        // on, the transport drops the answers to every request before it, however late; a
+        // retry still takes the answer to an earlier attempt of its own request.
+        if (!sameRequest)
+            forgetOwed();
+    } else if (!m_owed.empty() && !sameRequest) {
+        drainOwed(receiveMs);
     }
     if (m_mustSettle && !m_aborted && m_port->isOpen()) {
-        waitForSilence(drainMs);
+        waitForSilence(receiveMs);
         m_mustSettle = false;
     }
     if (m_aborted || !m_port->isOpen())
@@ -299,8 +332,7 @@ bool SerialLink::Write(const QByteArray &frame, int ms)
         m_port->discardOutput();
         return false;
     }
-    ++m_owed; // the slave owes an answer to every request that left the port
-    m_sinceOwedRequest.start();
+    m_owed.push_back(m_clock.elapsed()); // the slave owes an answer to every request sent
     return true;
 }
 
@@ -379,10 +411,21 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
     if (m_aborted)
         complete = false;
     if (complete)
-        m_owed = qMax(0, m_owed - 1);
+        answerArrived();
     else
         m_abandonedRequest = m_request; // its answer is still owed
     return complete;
+}
+
+void SerialLink::answerArrived()
+{
+    if (m_owed.empty())
+        return;
+    // Answers keep the order of the requests: this is the oldest one's. When that one was
+    // never answered the sample comes out long, which only makes the waits longer.
+    if (IsNetwork())
+        m_roundTrip.Sample(m_clock.elapsed() - m_owed.front());
+    m_owed.pop_front();
 }
 
 bool SerialLink::Pause(int ms, bool letUserIn)

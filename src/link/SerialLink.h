@@ -1,11 +1,13 @@
 #pragma once
 #include "ModbusFrames.h"
+#include "RoundTrip.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 class MemIniFile;
@@ -68,12 +70,23 @@ public:
     void Resume() { m_aborted = false; }
     bool Aborted() const { return m_aborted; }
 
-    // Before a transaction with this request. A transfer abandoned on a time-out is waited
-    // for (up to drainMs) unless this is a retry of that same request, which takes a late
-    // answer as its own. After a refused answer the line must first fall silent. Then
-    // every byte received since the previous transaction is discarded.
-    // False when the link is aborted or closed.
-    bool BeginTransaction(const QByteArray &request, int drainMs, bool retry);
+    // How long an attempt waits for its answer, for a receive time-out of receiveMs: on a
+    // serial line receiveMs; on a connection the measured round trip decides (SRTT + 4 ×
+    // RTTVAR, see RoundTrip), never less than receiveMs.
+    int AnswerWaitMs(int receiveMs) const;
+    // How long after a request its answer can still come: twice the answer wait (on a
+    // serial line 2 × receive). Later than that it counts as lost.
+    int LateBoundMs(int receiveMs) const;
+    const RoundTrip &roundTrip() const { return m_roundTrip; }
+
+    // Before a transaction with this request. Answers still owed to earlier requests are
+    // let pass, so none is taken for this one, unless this is a retry of that same request,
+    // which takes a late answer as its own: they are waited for until LateBoundMs after the
+    // last of them was sent. Over Modbus TCP, where an answer names its request, they are
+    // not waited for: the transport drops them however late they come. After a refused
+    // answer the line must first fall silent. Then every byte received since the previous
+    // transaction is discarded. False when the link is aborted or closed.
+    bool BeginTransaction(const QByteArray &request, int receiveMs, bool retry);
 
     // Sends frame; true when it has left the port within ms. User input waits meanwhile.
     bool Write(const QByteArray &frame, int ms);
@@ -106,6 +119,9 @@ private:
     bool waitForConnection(int maxMs);
     void reportOpenFailure();
     void discardInput();
+    void forgetOwed();
+    void answerArrived();
+    void drainOwed(int receiveMs);
     bool waitForSilence(int maxMs);
     int runWait(QEventLoop &loop, bool letUserIn);
 
@@ -116,8 +132,13 @@ private:
     bool m_portErrorShown = false;
     bool m_aborted = false;
     bool m_mustSettle = false;
-    int m_owed = 0;                // requests sent whose answers have not arrived
-    QElapsedTimer m_sinceOwedRequest; // since the last of them left the port
+    // When each request whose answer has not arrived left the port (ms on m_clock), oldest
+    // first. Answers come in the order of the requests, so an answer that arrives is the
+    // oldest one's.
+    std::deque<qint64> m_owed;
+    QElapsedTimer m_clock;
+    RoundTrip m_roundTrip; // of the connection; unused on a serial line
+    QString m_path;        // opened last; another place starts a new estimate
     QByteArray m_request;          // of the transaction under way
     QByteArray m_abandonedRequest; // whose answer may still come
     QEventLoop *m_wait = nullptr; // the running wait, ended by Abort()

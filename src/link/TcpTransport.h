@@ -29,6 +29,8 @@ public:
     QByteArray discardInput() override;
     void discardOutput() override;
     bool pollInput() override;
+    bool namesAnswers() const override { return m_mbap; }
+    void forgetEarlierRequests() override { m_reader.forgetEarlier(); }
 
 private:
     void onConnected();

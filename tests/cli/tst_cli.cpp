@@ -187,6 +187,10 @@ private slots:
             << QStringList{} << QStringList{"flash"} << 2 << QStringLiteral("flash");
         QTest::newRow("bad baud") << QStringList{} << QStringList{"identify", "--baud", "1234"} << 2
                                   << QStringLiteral("1234");
+        QTest::newRow("bad timeout") << QStringList{} << QStringList{"identify", "--timeout", "0"}
+                                     << 2 << QStringLiteral("--timeout: 0");
+        QTest::newRow("bad retries") << QStringList{} << QStringList{"watch", "--retries", "11"}
+                                     << 2 << QStringLiteral("--retries: 11");
         QTest::newRow("no file") << QStringList{} << QStringList{"read-profile"} << 2
                                  << QStringLiteral("read-profile");
         QTest::newRow("missing ini")
@@ -209,6 +213,30 @@ private slots:
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(r.out.isEmpty() || code == 5);
         QCOMPARE(writes(sim), QStringList());
+    }
+
+    // --timeout and --retries hold for the run: the receive time-out and the attempts per
+    // request; the settings file keeps its own (receive 150 ms, three attempts).
+    void timeoutAndRetriesHoldForTheRun() {
+        startSim({"--fault", "noanswer"});
+        const QByteArray settings = [] {
+            QFile f("start.ini");
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        const auto requests = [&] { return sim.logEntries("RX").size(); };
+        QCOMPARE(cli({"identify", "--retries", "1"}).code, 4);
+        QCOMPARE(requests(), 1);
+        QCOMPARE(cli({"identify", "--retries", "2"}).code, 4);
+        QCOMPARE(requests(), 3);
+        // Every answer 400 ms late: in time only with the longer wait, at the first attempt.
+        QCOMPARE(sim.command("faults off"), QStringLiteral("OK"));
+        QVERIFY(sim.command("fault late ms=400").startsWith("OK"));
+        const Run waited = cli({"identify", "--timeout", "3000", "--retries", "1"});
+        QCOMPARE(waited.code, 0);
+        QCOMPARE(waited.lines().value(0), QStringLiteral("device: 3126"));
+        QFile f("start.ini");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), settings);
     }
 
     // Messages come in the language the window would use.

@@ -699,7 +699,7 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QStringList lines = Cp1251::decode(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[1].startsWith("Дата\tВремя\tКанал 1\t"));
+        QVERIFY(lines[0].startsWith("Дата\tВремя\tКанал 1\t"));
     }
 
     // A trend file that cannot be written or continued is reported before anything is
@@ -743,6 +743,7 @@ private slots:
     void writeProfileTellsEachFramesFate_data() {
         QTest::addColumn<SimProcess::Transport>("transport");
         QTest::addColumn<QString>("fault");     // switched on as the writing starts
+        QTest::addColumn<QString>("then");      // once the first write request came
         QTest::addColumn<bool>("interrupt"); // SIGINT in the relay write's pause
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("report");
@@ -750,23 +751,34 @@ private slots:
         const QString of = text(Msg::n358);
         for (const auto &[name, transport] : AllTransports())
             QTest::newRow(qPrintable(QString("lost confirmation, ") + name))
-                << transport << "lost" << false << 7
+                << transport << "lost" << "" << false << 7
                 << QStringList{text(Msg::n353) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
                 << true;
-        QTest::newRow("refused") << SimProcess::Transport::Pty << "exception code=4" << false << 7
+        // The gateway's connection goes with the confirmation: the retries cannot be sent
+        // ("Ошибка передачи команды записи в модуль"), yet the first one was carried out.
+        for (const auto transport : {SimProcess::Transport::TcpRtu, SimProcess::Transport::TcpMbap})
+            QTest::newRow(transport == SimProcess::Transport::TcpMbap
+                              ? "lost with the connection, mbtcp"
+                              : "lost with the connection, tcp")
+                << transport << "lost" << "refuse" << false << 7
+                << QStringList{text(Msg::n114) + " " + text(Msg::n94),
+                               text(Msg::n353) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
+                << true;
+        QTest::newRow("refused") << SimProcess::Transport::Pty << "exception code=4" << "" << false << 7
                                  << QStringList{text(Msg::n354) + "1" + of + "2",
                                                 text(Msg::n355) + "2" + of + "2"}
                                  << false;
-        QTest::newRow("interrupted after the first") << SimProcess::Transport::Pty << "" << true << 8
+        QTest::newRow("interrupted after the first") << SimProcess::Transport::Pty << "" << "" << true << 8
             << QStringList{text(Msg::n352) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
             << true;
-        QTest::newRow("interrupted over Modbus TCP") << SimProcess::Transport::TcpMbap << "" << true
+        QTest::newRow("interrupted over Modbus TCP") << SimProcess::Transport::TcpMbap << "" << "" << true
             << 8 << QStringList{text(Msg::n352) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
             << true;
     }
     void writeProfileTellsEachFramesFate() {
         QFETCH(SimProcess::Transport, transport);
         QFETCH(QString, fault);
+        QFETCH(QString, then);
         QFETCH(bool, interrupt);
         QFETCH(int, code);
         QFETCH(QStringList, report);
@@ -789,6 +801,14 @@ private slots:
             // The write starts half a second after its text is shown.
             QTRY_VERIFY_WITH_TIMEOUT(shows(Msg::n111), 20000);
             QVERIFY(sim.command("fault " + fault).startsWith("OK"));
+            if (!then.isEmpty()) {
+                const auto writeCame = [&] {
+                    const QStringList rx = sim.logEntries("RX");
+                    return !rx.isEmpty() && rx.last().startsWith("64 10");
+                };
+                QTRY_VERIFY_WITH_TIMEOUT(writeCame(), 20000);
+                QVERIFY(sim.command(then).startsWith("OK"));
+            }
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(shows(Msg::n112), 20000); // a second before it sends
             QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
@@ -802,6 +822,7 @@ private slots:
         if (interrupt)
             QVERIFY2(!e.contains(text(Msg::n114)), qPrintable(e));
         sim.command("faults off");
+        sim.command("listen");
         QCOMPARE(numbers(sim.command(threshold)).value(0) == 3, sensorWritten);
         QCOMPARE(numbers(sim.command("get 0x0200 1")).value(0), relayBefore); // not sent
     }

@@ -12,8 +12,7 @@ inline constexpr TextKey n350{
 inline constexpr TextKey n351{"n351", u"Параметр не для этой команды: "};
 // The end of a write-profile run, one line per fate; followed by frame numbers "k/N".
 inline constexpr TextKey n352{"n352", u"Подтверждено контроллером: "};
-inline constexpr TextKey n353{"n353",
-                              u"Неизвестно, применено ли (послано, подтверждения нет): "};
+inline constexpr TextKey n353{"n353", u"Неизвестно, применено ли (послано, подтверждения нет): "};
 inline constexpr TextKey n354{"n354", u"Отвергнуто контроллером (не применено): "};
 inline constexpr TextKey n355{"n355", u"Не послано: "};
 // An interrupted record or watch with --count: rows done of the rows asked for.

@@ -118,9 +118,7 @@ int RunWatch(Session &s, const CliOptions &o) {
             QJsonArray relayStates;
             for (int k = 0; k < relays; ++k)
                 relayStates.append(RelayBit(s, k) ? 1 : 0);
-            PrintOut(Json({{"time", IsoTime(now)},
-                           {"sensors", sensors},
-                           {"relays", relayStates}}));
+            PrintOut(Json({{"time", IsoTime(now)}, {"sensors", sensors}, {"relays", relayStates}}));
         } else {
             if (!headerDone) {
                 header = RegisteredSensors(r.statuses);

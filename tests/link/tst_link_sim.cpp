@@ -169,7 +169,8 @@ private slots:
               "misplaced values",
               t.transactions, noisy, t.failedAttempts, t.linkDowns, t.misplaced);
         QCOMPARE(t.misplaced, 0);
-        QCOMPARE(t.linkDowns, 0);
+        if (!paced) // gaps of a descheduled paced simulator may fail three attempts in a row
+            QCOMPARE(t.linkDowns, 0);
         QVERIFY(noisy >= 50);
         // Every noisy answer fails. A paced simulator descheduled on a busy machine leaves a
         // real gap inside an answer now and then, which fails that attempt too: as many as
@@ -231,7 +232,8 @@ private slots:
               qPrintable(fault), t.transactions, struck, t.failedAttempts,
               qPrintable(t.firstFailure));
         QCOMPARE(t.misplaced, 0);
-        QCOMPARE(t.linkDowns, 0);
+        if (!paced)
+            QCOMPARE(t.linkDowns, 0);
         QVERIFY(struck >= 4);
         // As above: extra failed attempts may come from a descheduled paced simulator.
         QVERIFY2(t.failedAttempts >= struck && (paced || t.failedAttempts <= struck + 2),

@@ -20,6 +20,14 @@ mkdir -p "$out"
 deb=$(ls "$out"/cpack/velmaris_*.deb)
 echo "package: $(basename "$deb")"
 dpkg-deb -f "$deb" Depends
+# Debian's package checker: no error may remain; warnings and notes are shown.
+command -v lintian >/dev/null || { echo "lintian is missing (scripts/setup.sh installs it)"; exit 1; }
+lintian --tag-display-limit 0 "$deb" >"$out/lintian.txt" 2>&1 || true
+cat "$out/lintian.txt"
+if grep -q '^E:' "$out/lintian.txt"; then
+    echo "lintian found errors in the package"
+    exit 1
+fi
 root="$out/root"
 dpkg -x "$deb" "$root"
 bin="$root/usr/bin"

@@ -4,7 +4,7 @@ set -eu
 PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
 qt6-charts-dev libqt6opengl6-dev libqcustomplot-dev \
 socat xvfb xauth xdotool imagemagick libmodbus-dev mbpoll clang libclang-rt-14-dev \
-dpkg-dev libglib2.0-bin"
+dpkg-dev libglib2.0-bin lintian"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

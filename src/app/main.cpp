@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "MemIniFile.h"
 #include "ShippedData.h"
 
 #include <QApplication>
@@ -8,6 +9,18 @@
 #include <cstring>
 
 namespace {
+
+const char kHelpRussian[] = R"(Использование: velmaris [--workdir ПАПКА] [параметры Qt]
+
+Настройка и наблюдение контроллера температуры QOR7070 по Modbus RTU.
+
+Программа хранит свои файлы (start.ini, default.ini, Cfg/, Trends/, профили) в рабочей
+папке.
+  --workdir ПАПКА  сначала перейти в ПАПКУ (создаётся, если её нет); папка без start.ini
+                   заполняется поставляемыми start.ini, default.ini и Cfg/
+  --help           этот текст
+  --version        версия программы
+)";
 
 const char kHelp[] = R"(Usage: velmaris [--workdir DIR] [Qt options]
 
@@ -27,12 +40,25 @@ struct Options {
     int status = 0;
 };
 
+// The help follows the language of the start.ini the run would use, as velmaris-cli's
+// does: that of --workdir, else of the current folder; Russian unless lang is 1.
+const char *helpText(int argc, char *argv[]) {
+    QString ini = QStringLiteral("start.ini");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!strcmp(argv[i], "--workdir"))
+            ini = QString::fromLocal8Bit(argv[i + 1]) + QStringLiteral("/start.ini");
+    const MemIniFile settings(ini);
+    return settings.readInteger(QStringLiteral("language"), QStringLiteral("lang"), 0) == 1
+               ? kHelp
+               : kHelpRussian;
+}
+
 // Ours are read before QApplication exists, so --help works without a display.
 Options parseOptions(int argc, char *argv[]) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
-            fputs(kHelp, stdout);
+            fputs(helpText(argc, argv), stdout);
             o.done = true;
         } else if (!strcmp(argv[i], "--version")) {
             printf("velmaris %s\n", VELMARIS_VERSION);

@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "CliTexts.h"
 #include "IntText.h"
 #include "MemIniFile.h"
 #include "SettingsMessage.h"
@@ -10,6 +11,19 @@ namespace {
 const QStringList kCommands{QStringLiteral("identify"), QStringLiteral("watch"),
                             QStringLiteral("read-profile"), QStringLiteral("write-profile"),
                             QStringLiteral("record")};
+
+// Options followed by a value; any other "--name" that is no flag is unknown.
+const QStringList kValueOptions{"--port",   "--ini",      "--workdir", "--address", "--baud",
+                                "--parity", "--stopbits", "--count",   "--period"};
+
+// Options that only some subcommands take; every other option applies to all of them.
+const QList<std::pair<QString, QStringList>> kCommandOptions{
+    {"--json", {"identify", "watch"}},
+    {"--count", {"watch", "record"}},
+    {"--period", {"record"}},
+    {"--ids", {"read-profile"}},
+    {"--dry-run", {"write-profile"}},
+    {"--no-connect", {"write-profile"}}};
 
 std::optional<int> Number(const QString &text, int low, int high) {
     const auto v = ParseIntText(text);
@@ -39,6 +53,7 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
         return false;
     };
     QStringList positional;
+    QStringList given; // the options, for checking them against the subcommand
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString arg = args[i];
         QString value;
@@ -59,6 +74,8 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             target = true;
             return !inlineValue;
         };
+        if (arg.startsWith(u'-') && arg.size() > 1)
+            given << arg;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             o.help = true;
         } else if (arg == QLatin1String("--version")) {
@@ -75,6 +92,8 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
         } else if (arg == QLatin1String("--no-connect")) {
             if (!flag(o.noConnect))
                 return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
+        } else if (arg.startsWith(u'-') && arg.size() > 1 && !kValueOptions.contains(arg)) {
+            return fail(u"Неизвестный параметр: ", "Unknown option: ", arg);
         } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
             const auto v = take();
             if (!v)
@@ -139,6 +158,13 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
     }
     if (!positional.isEmpty())
         return fail(u"Лишний аргумент: ", "Unexpected argument: ", positional.first());
+    for (const QString &option : given)
+        for (const auto &[name, commands] : kCommandOptions)
+            if (option == name && !commands.contains(o.command)) {
+                *error = LookupText(settings, Msg::n351) + option + QStringLiteral(" (") +
+                         o.command + u')';
+                return false;
+            }
     return true;
 }
 
@@ -192,9 +218,9 @@ QString CliHelpText(const MemIniFile &settings) {
   --no-connect         write-profile: не записывать настройки связи
   --help, --version
 
-Коды выхода: 0 успешно, 2 неверный вызов, 3 порт не открыт, 4 нет ответа,
+Коды выхода: 0 успешно, 2 неверный вызов, 3 порт не задан или не открыт, 4 нет ответа,
 5 не QOR7070 или нет конфигурации для прошивки, 6 файл отвергнут,
-7 контроллер отверг запись, 8 прервано.
+7 контроллер отверг или не подтвердил запись, 8 прервано до окончания работы.
 )",
                      R"(Usage: velmaris-cli COMMAND [FILE] [options]
 
@@ -227,8 +253,8 @@ Options:
   --no-connect         write-profile: leave the connection settings alone
   --help, --version
 
-Exit codes: 0 ok, 2 usage, 3 port cannot be opened, 4 no answer,
+Exit codes: 0 ok, 2 usage, 3 no port set or port cannot be opened, 4 no answer,
 5 not a QOR7070 or no configuration for its firmware, 6 file refused,
-7 the controller refused a write, 8 interrupted.
+7 the controller refused or did not confirm a write, 8 interrupted before done.
 )");
 }

@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include "CliTexts.h"
 #include "ExitCodes.h"
+#include "FrameLog.h"
 #include "ModbusFrames.h"
 #include "ProfilePaths.h"
 #include "SensorId.h"
@@ -8,10 +10,13 @@
 #include "SensorTags.h"
 #include "Session.h"
 #include "TrendPolling.h"
+#include "TrendReader.h"
+#include "TrendRecorder.h"
 #include "WriteBack.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +27,20 @@ namespace {
 
 QString Json(const QJsonObject &o) {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// ISO 8601 with the local offset ("+09:00"), so a reader elsewhere knows the moment.
+QString IsoTime(const QDateTime &local) {
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+// A run with --count that was interrupted before its count: what was done, and exit 8.
+// Without --count an interruption is how the run ends.
+int CountedEnd(Session &s, const CliOptions &o, int done) {
+    if (!s.Interrupted() || !o.count || done >= *o.count)
+        return ExitCode::Ok;
+    PrintErr(s.Text(Msg::n356) + QStringLiteral("%1/%2").arg(done).arg(*o.count));
+    return ExitCode::Interrupted;
 }
 
 QString Hex(const QByteArray &frame) {
@@ -99,9 +118,7 @@ int RunWatch(Session &s, const CliOptions &o) {
             QJsonArray relayStates;
             for (int k = 0; k < relays; ++k)
                 relayStates.append(RelayBit(s, k) ? 1 : 0);
-            PrintOut(Json({{"time", now.toString(Qt::ISODateWithMs)},
-                           {"sensors", sensors},
-                           {"relays", relayStates}}));
+            PrintOut(Json({{"time", IsoTime(now)}, {"sensors", sensors}, {"relays", relayStates}}));
         } else {
             if (!headerDone) {
                 header = RegisteredSensors(r.statuses);
@@ -127,7 +144,7 @@ int RunWatch(Session &s, const CliOptions &o) {
         ++lines;
     };
     s.RunPolling([&] { return o.count && lines >= *o.count; });
-    return ExitCode::Ok; // an interruption is how watching ends
+    return CountedEnd(s, o, lines);
 }
 
 int RunReadProfile(Session &s, const CliOptions &o) {
@@ -177,6 +194,66 @@ bool FillUserSide(Session &s, const MemIniFile &profile, ConnectUserValues &conn
             user.setCell(1, r, st.sensorSettings.cell(1, n));
     }
     return true;
+}
+
+// What became of a write frame.
+enum class Fate {
+    Confirmed, // the controller confirmed it
+    Refused,   // every attempt that left got an exception answer: not carried out
+    Unknown,   // it left, and no confirmation came (lost, late, damaged): maybe carried out
+    NotSent,   // it never left the port, or was never reached
+};
+
+// The fate of a frame whose operation failed, from the attempts the frame log holds for it
+// from seq on. An interrupted attempt is not logged: it may have left.
+Fate FateOfFrame(const FrameLog &log, const QByteArray &frame, quint64 seq, bool interrupted) {
+    bool left = false, onlyExceptions = true;
+    for (quint64 k = qMax(seq, log.firstSeq()); k < log.nextSeq(); ++k) {
+        const FrameLog::Frame &f = log.at(k);
+        if (f.direction != FrameLog::Direction::Request || f.request != frame)
+            continue;
+        if (f.outcome == AttemptOutcome::Good)
+            return Fate::Confirmed;
+        if (f.outcome == AttemptOutcome::SendFailed)
+            continue;
+        left = true;
+        onlyExceptions = onlyExceptions && f.outcome == AttemptOutcome::Exception;
+    }
+    if (interrupted)
+        return Fate::Unknown;
+    if (!left)
+        return Fate::NotSent;
+    return onlyExceptions ? Fate::Refused : Fate::Unknown;
+}
+
+// "1-3, 5 of 6": the frame numbers (1-based) that met one fate.
+QString FrameNumbers(const QList<int> &numbers, const QString &of, int total) {
+    QStringList parts;
+    for (qsizetype i = 0; i < numbers.size();) {
+        qsizetype j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        parts << (j == i ? QString::number(numbers[i])
+                         : QStringLiteral("%1-%2").arg(numbers[i]).arg(numbers[j]));
+        i = j + 1;
+    }
+    return parts.join(QStringLiteral(", ")) + of + QString::number(total);
+}
+
+// One line per fate that some frame met; frames never handed to the link were not sent.
+void ReportFates(Session &s, const QList<Fate> &fates, int total) {
+    const std::pair<Fate, const TextKey *> lines[] = {{Fate::Confirmed, &Msg::n352},
+                                                      {Fate::Refused, &Msg::n354},
+                                                      {Fate::Unknown, &Msg::n353},
+                                                      {Fate::NotSent, &Msg::n355}};
+    for (const auto &[fate, text] : lines) {
+        QList<int> numbers;
+        for (int k = 1; k <= total; ++k)
+            if ((k <= fates.size() ? fates[k - 1] : Fate::NotSent) == fate)
+                numbers << k;
+        if (!numbers.isEmpty())
+            PrintErr(s.Text(*text) + FrameNumbers(numbers, s.Text(Msg::n358), total));
+    }
 }
 
 bool HasSensorRows(const MainState &st) {
@@ -241,15 +318,22 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
         return ExitCode::Ok;
 
     s.view.echoProgress = true;
-    int sent = 0;
+    // Each operation's verdict is told per frame below, not as the window's one word: a
+    // failure or an interruption after some frames were confirmed is no failure of those.
+    s.view.quietProgress = QStringList{st.Text(Msg::n114), st.Text(Msg::n115)};
+    QList<Fate> fates; // of the frames handed to the link, in order
     QByteArray last;
+    quint64 lastSeq = 0; // the frame log's first entry that can belong to the last frame
     for (Operation &op : operations) {
         if (op.requests == 0)
             continue; // nothing differs: no pauses, no result to show
         WriteBack write(st, s.cycle);
+        const qsizetype first = fates.size();
         write.requestMade = [&](const QByteArray &frame) {
             last = frame;
-            PrintErr(QStringLiteral("  %1/%2  %3").arg(++sent).arg(total).arg(Hex(frame)));
+            lastSeq = st.modbus.frameLog().nextSeq();
+            fates.append(Fate::Unknown);
+            PrintErr(QStringLiteral("  %1/%2  %3").arg(fates.size()).arg(total).arg(Hex(frame)));
         };
         // A connection write stores the controller's new line as the program's own. With
         // the line given on the command line the settings file is not where that line
@@ -262,21 +346,68 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
         const bool ok = (write.*op.write)();
         if (keepFile)
             st.settingsIni.rename(settingsFile, false);
-        if (ok)
+        // A frame is followed by the next only once it was confirmed.
+        for (qsizetype k = first; k < fates.size(); ++k)
+            fates[k] = Fate::Confirmed;
+        if (ok) {
+            PrintErr(st.Text(Msg::n115));
             continue;
-        if (s.Interrupted())
-            return ExitCode::Interrupted;
-        // The failure text of the request that failed, else what the link reported.
-        QString why;
-        for (ModbusWriteRecord *r : op.records)
-            if (r && last.size() >= 4 && r->startRegister == ModbusFrame::word(last, 2) &&
-                !r->errorText.isEmpty())
-                why = r->errorText;
-        PrintErr(why.isEmpty() ? s.view.status[0] : why);
-        return ExitCode::WriteFailed;
+        }
+        if (fates.size() > first)
+            fates.last() = FateOfFrame(st.modbus.frameLog(), last, lastSeq, s.Interrupted());
+        if (!s.Interrupted()) {
+            // The failure text of the request that failed, else what the link reported.
+            QString why;
+            for (ModbusWriteRecord *r : op.records)
+                if (r && last.size() >= 4 && r->startRegister == ModbusFrame::word(last, 2) &&
+                    !r->errorText.isEmpty())
+                    why = r->errorText;
+            PrintErr(st.Text(Msg::n114) + u' ' + (why.isEmpty() ? s.view.status[0] : why));
+        }
+        ReportFates(s, fates, total);
+        return s.Interrupted() ? ExitCode::Interrupted : ExitCode::WriteFailed;
     }
+    if (s.Interrupted() && fates.size() < total) { // between two operations
+        ReportFates(s, fates, total);
+        return ExitCode::Interrupted;
+    }
+    ReportFates(s, fates, total);
     return ExitCode::Ok;
 }
+
+namespace {
+
+// Before connecting: the trend file can be written, and an existing one that is not empty
+// can be continued. An empty file counts as a new one.
+bool TrendFileUsable(Session &s, const QString &path) {
+    QString why;
+    const QFileInfo info(path);
+    QFile f(path);
+    if (info.exists() && info.size() > 0 && !info.isDir() && !ReadTrendHeader(path, &why)) {
+        PrintErr(s.Text(Msg::n357) + path + QStringLiteral("  (") + why + u')');
+        return false;
+    }
+    const bool created = !info.exists();
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        PrintErr(s.Text(Msg::n131) + path + QStringLiteral("  (") + f.errorString() + u')');
+        return false;
+    }
+    f.close();
+    if (created) // the first row makes it, with its header
+        f.remove();
+    return true;
+}
+
+// A row as the trend file takes it; a missing or empty file first gets its header.
+bool WriteTrendRow(TrendFile &file, const TrendReadings &r, QString *why) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QFileInfo info(file.path());
+    if (info.exists() && info.size() == 0)
+        return file.Create(r, why) && file.AppendRow(r, now, why);
+    return file.WriteRow(r, now, why);
+}
+
+} // namespace
 
 int RunRecord(Session &s, const CliOptions &o) {
     MainState &st = s.state;
@@ -284,12 +415,14 @@ int RunRecord(Session &s, const CliOptions &o) {
         st.settingsIni.readInteger(QStringLiteral("trends"), QStringLiteral("time"), 5));
     if (period < 1 || period > kMaxTrendPeriodS) // a hand-edited start.ini
         period = 5;
+    const QString path = QDir::toNativeSeparators(QFileInfo(o.file).absoluteFilePath());
+    if (!TrendFileUsable(s, path))
+        return ExitCode::FileRefused;
     if (const int r = s.Connect())
         return r;
     s.cycle.ReadAllSensorTags(); // the header's tags, as a Start in the window asks for
     s.view.echoLink = true;
     st.pollSensorData = true;
-    const QString path = QDir::toNativeSeparators(QFileInfo(o.file).absoluteFilePath());
     TrendFile file(path);
     PrintErr(st.Text(Msg::n128) + path);
     bool rowRequested = true; // the first row (and the header) at once
@@ -303,7 +436,7 @@ int RunRecord(Session &s, const CliOptions &o) {
             return;
         rowRequested = false; // several ticks before one good cycle give one row
         QString why;
-        if (!file.WriteRow(TrendReadingsOf(s.cycle, st), QDateTime::currentDateTime(), &why)) {
+        if (!WriteTrendRow(file, TrendReadingsOf(s.cycle, st), &why)) {
             PrintErr(st.Text(Msg::n131) + path + QStringLiteral("  (") + why + u')');
             result = ExitCode::FileRefused;
             return;
@@ -311,5 +444,5 @@ int RunRecord(Session &s, const CliOptions &o) {
         ++rows;
     };
     s.RunPolling([&] { return result != ExitCode::Ok || (o.count && rows >= *o.count); });
-    return result;
+    return result != ExitCode::Ok ? result : CountedEnd(s, o, rows);
 }

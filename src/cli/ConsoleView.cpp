@@ -34,6 +34,6 @@ void ConsoleView::ProcessMessages() {
 }
 
 void ConsoleView::ShowProgress(const QString &text) {
-    if (echoProgress)
+    if (echoProgress && !quietProgress.contains(text))
         PrintErr(text);
 }

@@ -2,6 +2,7 @@
 #include "MainView.h"
 
 #include <QString>
+#include <QStringList>
 
 // Text to the console in the local encoding, one line each; stdout is flushed per line so a
 // pipe sees every line as it comes.
@@ -15,6 +16,7 @@ public:
     QString status[4];
     bool echoLink = false;      // status panel 0 texts to stderr as they change
     bool echoProgress = true;   // Panel10 texts to stderr
+    QStringList quietProgress;  // Panel10 texts the command reports in its own words
     bool unknownDevice = false; // identification found another device than a QOR7070
     QString unknownDeviceText;  // the text of n103, to recognise it
 

@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "CliTexts.h"
 #include "ExitCodes.h"
 #include "QorThread.h"
 #include "SerialLink.h"
@@ -42,6 +43,10 @@ ProfileContext Session::Context() {
 int Session::Connect() {
     const QString port =
         state.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {});
+    if (port.trimmed().isEmpty()) { // a fresh folder: the user never chose one
+        PrintErr(state.Text(Msg::n350));
+        return ExitCode::NoPort;
+    }
     if (!state.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
         PrintErr(view.status[0] + QStringLiteral(": ") + port);
         return ExitCode::NoPort;

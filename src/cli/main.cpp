@@ -15,22 +15,6 @@
 
 namespace {
 
-// The settings file the options name, read only for the language of the messages that
-// come before the session (usage faults, --help).
-MemIniFile LanguageSettings(const QStringList &args) {
-    QString ini = QStringLiteral("start.ini");
-    QString workdir;
-    for (qsizetype i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--ini"))
-            ini = args[i + 1];
-        else if (args[i] == QLatin1String("--workdir"))
-            workdir = args[i + 1];
-    }
-    if (!workdir.isEmpty() && QDir::isRelativePath(ini))
-        ini = QDir(workdir).filePath(ini);
-    return MemIniFile(ini);
-}
-
 // The window's own folder for this user, where its launcher starts it.
 QString UserWorkingFolder() {
     const QString name = QCoreApplication::applicationName();
@@ -38,6 +22,28 @@ QString UserWorkingFolder() {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QCoreApplication::setApplicationName(name);
     return dir;
+}
+
+// The settings file the run will use, read only for the language of the messages that
+// come before the session (usage faults, --help): the one the options name, else
+// ./start.ini, else the user's folder's (see EnterFolder).
+MemIniFile LanguageSettings(const QStringList &args) {
+    QString ini = QStringLiteral("start.ini");
+    QString workdir;
+    bool iniGiven = false;
+    for (qsizetype i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--ini")) {
+            ini = args[i + 1];
+            iniGiven = true;
+        } else if (args[i] == QLatin1String("--workdir")) {
+            workdir = args[i + 1];
+        }
+    }
+    if (!workdir.isEmpty() && QDir::isRelativePath(ini))
+        ini = QDir(workdir).filePath(ini);
+    else if (workdir.isEmpty() && !iniGiven && !QFileInfo::exists(ini))
+        ini = QDir(UserWorkingFolder()).filePath(ini);
+    return MemIniFile(ini);
 }
 
 // Like the window, everything is found relative to the working folder: the one --workdir

@@ -1,6 +1,7 @@
 // velmaris-cli run as a process against qor7070-sim on a pty: what each subcommand prints
 // and writes, its exit code when something is wrong, and the frames of write-profile
 // compared with the window's write-back for the same change.
+#include "CliTexts.h"
 #include "ControllerFolder.h"
 #include "Cp1251.h"
 #include "ExpectedFrames.h"
@@ -12,6 +13,7 @@
 #include "RecorderView.h"
 #include "RunningEngine.h"
 #include "SettingsValidation.h"
+#include "TrendRecorder.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,8 +44,11 @@ struct Run {
     QStringList lines() const { return out.split(u'\n', Qt::SkipEmptyParts); }
 };
 
-Run cli(const QStringList &args, int timeoutMs = 60000) {
+Run cli(const QStringList &args, int timeoutMs = 60000,
+        const QProcessEnvironment &env = QProcessEnvironment()) {
     QProcess p;
+    if (!env.isEmpty())
+        p.setProcessEnvironment(env);
     p.start(QStringLiteral(VELMARIS_CLI_PATH), args);
     Run r;
     if (!p.waitForFinished(timeoutMs)) {
@@ -94,7 +100,7 @@ class TestCli : public ControllerFolderTest {
         QVERIFY(CopyShippedData({"start.ini", "Cfg/qor7070__fw_1_0.ini", "Cfg/qor7070__fw_1_1.ini",
                                  "Cfg/qor7070__fw_1_2.ini"}));
         MemIniFile start("start.ini");
-        start.writeString("connect", "port", sim.ptyPath());
+        start.writeString("connect", "port", sim.portSetting());
         start.writeInteger("connect", "receive", 150);
         start.writeInteger("language", "lang", lang);
         QVERIFY(start.updateFile());
@@ -115,6 +121,31 @@ private slots:
         QCOMPARE(h.code, 0);
         for (const char *command : {"identify", "watch", "read-profile", "write-profile", "record"})
             QVERIFY2(h.out.contains(command), command);
+    }
+
+    // Both programs answer --help in the language of the start.ini the run would use.
+    void helpFollowsTheProgramsLanguage_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("lang");
+        QTest::addColumn<QString>("start");
+        for (const char *program : {VELMARIS_APP_PATH, VELMARIS_CLI_PATH}) {
+            const QString name = QFileInfo(program).fileName();
+            QTest::newRow(qPrintable(name + " Russian")) << program << 0 << "Использование: ";
+            QTest::newRow(qPrintable(name + " English")) << program << 1 << "Usage: ";
+        }
+    }
+    void helpFollowsTheProgramsLanguage() {
+        QFETCH(QString, program);
+        QFETCH(int, lang);
+        QFETCH(QString, start);
+        QVERIFY(CopyShippedData({"start.ini"}));
+        setProfile("start.ini", "language", "lang", QString::number(lang));
+        QProcess p;
+        p.start(program, {"--help"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.startsWith(start + QFileInfo(program).fileName()), qPrintable(out));
     }
 
     void identifyAsTextAndJson() {
@@ -201,6 +232,34 @@ private slots:
         QTest::newRow("trend file in no folder")
             << QStringList{} << QStringList{"record", "no/such/folder/t.txt", "--count", "1"} << 6
             << QStringLiteral("no/such/folder");
+        // Options nobody knows, and options of other subcommands, are refused whole.
+        const QString unknown = QStringLiteral("Неизвестный параметр: ");
+        QTest::newRow("unknown option") << QStringList{} << QStringList{"identify", "--bogus"} << 2
+                                        << unknown + "--bogus";
+        QTest::newRow("unknown option with a value")
+            << QStringList{} << QStringList{"identify", "--bogus=3"} << 2 << unknown + "--bogus";
+        QTest::newRow("unknown option before a value option")
+            << QStringList{} << QStringList{"identify", "--bogus", "--json"} << 2
+            << unknown + "--bogus";
+        QTest::newRow("unknown short option")
+            << QStringList{} << QStringList{"identify", "-x"} << 2 << unknown + "-x";
+        const QString notHere = text(Msg::n351);
+        QTest::newRow("count to identify")
+            << QStringList{} << QStringList{"identify", "--count", "3", "--dry-run"} << 2
+            << notHere + "--count (identify)";
+        QTest::newRow("dry-run to identify")
+            << QStringList{} << QStringList{"--dry-run", "identify"} << 2
+            << notHere + "--dry-run (identify)";
+        QTest::newRow("period to watch") << QStringList{} << QStringList{"watch", "--period", "5"}
+                                         << 2 << notHere + "--period (watch)";
+        QTest::newRow("ids to write-profile")
+            << QStringList{} << QStringList{"write-profile", "p.txt", "--ids"} << 2
+            << notHere + "--ids (write-profile)";
+        QTest::newRow("json to record") << QStringList{} << QStringList{"record", "t.txt", "--json"}
+                                        << 2 << notHere + "--json (record)";
+        QTest::newRow("no-connect to read-profile")
+            << QStringList{} << QStringList{"read-profile", "p.txt", "--no-connect"} << 2
+            << notHere + "--no-connect (read-profile)";
     }
     void failuresHaveTheirExitCodes() {
         QFETCH(QStringList, simArgs);
@@ -574,6 +633,228 @@ private slots:
         QCOMPARE(writes(sim), QStringList());
     }
 
+    // A fresh home: the user's folder is seeded with a start.ini that names no port. The
+    // run says so and how to set one instead of failing to open a port with no name.
+    void noPortSetSaysHowToSetOne() {
+        QTemporaryDir home;
+        QVERIFY(QDir().mkpath("elsewhere"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.remove("XDG_DATA_HOME");
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QDir::current().filePath("elsewhere"));
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"identify"});
+        QVERIFY(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 3);
+        QCOMPARE(err, text(Msg::n350) + "\n");
+        QVERIFY(err.contains("--port"));
+        QVERIFY(QFileInfo::exists(home.filePath(".local/share/Velmaris/start.ini")));
+    }
+
+    // JSON times carry the local offset, so they name one moment wherever they are read.
+    void jsonTimesCarryTheirOffset_data() {
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("offset");
+        QTest::newRow("Tokyo") << "Asia/Tokyo" << "+09:00" << 9 * 3600;
+        QTest::newRow("Kolkata") << "Asia/Kolkata" << "+05:30" << 19800;
+        QTest::newRow("UTC") << "UTC" << "Z" << 0;
+    }
+    void jsonTimesCarryTheirOffset() {
+        QFETCH(QString, zone);
+        QFETCH(QString, suffix);
+        QFETCH(int, offset);
+        if (zone.contains(u'/') && !QFileInfo::exists("/usr/share/zoneinfo/" + zone))
+            QSKIP("no time-zone data on this machine");
+        startSim();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TZ", zone);
+        const Run j = cli({"watch", "--json", "--count", "1"}, 60000, env);
+        QCOMPARE(j.code, 0);
+        const QString time =
+            QJsonDocument::fromJson(j.lines().value(0).toUtf8()).object().value("time").toString();
+        const QDateTime when = QDateTime::fromString(time, Qt::ISODateWithMs);
+        QVERIFY2(when.isValid() && time.endsWith(suffix), qPrintable(time));
+        QCOMPARE(when.offsetFromUtc(), offset);
+    }
+
+    // An interrupted run that was asked for a count of rows did not finish its work: exit
+    // 8 and how far it got. Without --count an interruption is how it ends: exit 0.
+    void interruptedCountedRunsExit8_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::newRow("record --count") << QStringList{"record", "t.txt", "--period", "1", "--count", "100"} << 8;
+        QTest::newRow("watch --count") << QStringList{"watch", "--count", "100"} << 8;
+        QTest::newRow("record") << QStringList{"record", "t.txt", "--period", "1"} << 0;
+        QTest::newRow("watch") << QStringList{"watch"} << 0;
+    }
+    void interruptedCountedRunsExit8() {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        startSim();
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), args);
+        const bool record = args[0] == "record";
+        QByteArray out;
+        const auto rows = [&] {
+            if (!record)
+                return int((out += p.readAllStandardOutput()).count('\n')) - 1; // the header
+            QFile f("t.txt");
+            return f.open(QIODevice::ReadOnly) ? int(f.readAll().count('\n')) - 2 : 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, 20000);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(p.exitCode() == code, qPrintable(err));
+        QCOMPARE(err.contains(text(Msg::n356)), code == 8);
+        if (code == 8)
+            QVERIFY2(err.contains(QRegularExpression(text(Msg::n356) + "[0-9]+/100\n")),
+                     qPrintable(err));
+    }
+
+    // An empty file is a new trend file: it gets the header and the rows.
+    void recordTakesAnEmptyFileAsNew() {
+        startSim();
+        QFile f("t.txt");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const Run r = cli({"record", "t.txt", "--period", "1", "--count", "1"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = Cp1251::decode(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].startsWith("Дата\tВремя\tКанал 1\t"));
+    }
+
+    // A trend file that cannot be written or continued is reported before anything is
+    // sent: the controller sees no request.
+    void recordReportsFileFaultsBeforeConnecting_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content"); // "dir": a folder in its place
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no folder") << "no/such/folder/t.txt" << QByteArray() << text(Msg::n131);
+        QTest::newRow("a folder in its place") << "t.txt" << QByteArray("dir") << text(Msg::n131);
+        QTest::newRow("not a trend file")
+            << "t.txt" << QByteArray("hello\r\n") << text(Msg::n357);
+    }
+    void recordReportsFileFaultsBeforeConnecting() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        startSim();
+        if (content == "dir") {
+            QVERIFY(QDir().mkdir(file));
+        } else if (!content.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        const Run r = cli({"record", file, "--count", "1"});
+        QCOMPARE(r.code, 6);
+        QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
+        QCOMPARE(sim.logEntries("RX"), QStringList());
+        if (!content.isEmpty() && content != "dir") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), content);
+        }
+    }
+
+    // Two frames (a sensor block, then a relay cell); the first meets trouble. Every
+    // frame's fate is told: confirmed, refused (an exception: not carried out), unknown
+    // (it left and no confirmation came: maybe carried out) or not sent. A confirmed frame
+    // is never followed by the window's "ОШИБКА!!!!".
+    void writeProfileTellsEachFramesFate_data() {
+        QTest::addColumn<SimProcess::Transport>("transport");
+        QTest::addColumn<QString>("fault");     // switched on as the writing starts
+        QTest::addColumn<QString>("then");      // once the first write request came
+        QTest::addColumn<bool>("interrupt"); // SIGINT in the relay write's pause
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("report");
+        QTest::addColumn<bool>("sensorWritten"); // what the controller holds at the end
+        const QString of = text(Msg::n358);
+        for (const auto &[name, transport] : AllTransports())
+            QTest::newRow(qPrintable(QString("lost confirmation, ") + name))
+                << transport << "lost" << "" << false << 7
+                << QStringList{text(Msg::n353) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
+                << true;
+        // The gateway's connection goes with the confirmation: the retries cannot be sent
+        // ("Ошибка передачи команды записи в модуль"), yet the first one was carried out.
+        for (const auto transport : {SimProcess::Transport::TcpRtu, SimProcess::Transport::TcpMbap})
+            QTest::newRow(transport == SimProcess::Transport::TcpMbap
+                              ? "lost with the connection, mbtcp"
+                              : "lost with the connection, tcp")
+                << transport << "lost" << "refuse" << false << 7
+                << QStringList{text(Msg::n114) + " " + text(Msg::n94),
+                               text(Msg::n353) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
+                << true;
+        QTest::newRow("refused") << SimProcess::Transport::Pty << "exception code=4" << "" << false << 7
+                                 << QStringList{text(Msg::n354) + "1" + of + "2",
+                                                text(Msg::n355) + "2" + of + "2"}
+                                 << false;
+        QTest::newRow("interrupted after the first") << SimProcess::Transport::Pty << "" << "" << true << 8
+            << QStringList{text(Msg::n352) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
+            << true;
+        QTest::newRow("interrupted over Modbus TCP") << SimProcess::Transport::TcpMbap << "" << "" << true
+            << 8 << QStringList{text(Msg::n352) + "1" + of + "2", text(Msg::n355) + "2" + of + "2"}
+            << true;
+    }
+    void writeProfileTellsEachFramesFate() {
+        QFETCH(SimProcess::Transport, transport);
+        QFETCH(QString, fault);
+        QFETCH(QString, then);
+        QFETCH(bool, interrupt);
+        QFETCH(int, code);
+        QFETCH(QStringList, report);
+        QFETCH(bool, sensorWritten);
+        sim.setTransport(transport);
+        startSim();
+        QCOMPARE(cli({"read-profile", "p.txt"}).code, 0);
+        const QString threshold = QString("get %1 1").arg(sensorBlock(1) + 2);
+        const quint16 relayBefore = numbers(sim.command("get 0x0200 1")).value(0);
+        QVERIFY(numbers(sim.command(threshold)).value(0) != 3);
+        setProfile("p.txt", "Датчик 1", sensorColumn(2), "3");
+        setProfile("p.txt", "Реле 1", relayColumn(1), relayBefore == 1 ? "0" : "1");
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"write-profile", "p.txt", "--no-connect"});
+        QByteArray err;
+        const auto shows = [&](const TextKey &k) {
+            return (err += p.readAllStandardError()).contains(text(k).toUtf8());
+        };
+        if (!fault.isEmpty()) {
+            // The write starts half a second after its text is shown.
+            QTRY_VERIFY_WITH_TIMEOUT(shows(Msg::n111), 20000);
+            QVERIFY(sim.command("fault " + fault).startsWith("OK"));
+            if (!then.isEmpty()) {
+                const auto writeCame = [&] {
+                    const QStringList rx = sim.logEntries("RX");
+                    return !rx.isEmpty() && rx.last().startsWith("64 10");
+                };
+                QTRY_VERIFY_WITH_TIMEOUT(writeCame(), 20000);
+                QVERIFY(sim.command(then).startsWith("OK"));
+            }
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(shows(Msg::n112), 20000); // a second before it sends
+            QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        }
+        QVERIFY(p.waitForFinished(30000));
+        err += p.readAllStandardError();
+        const QString e = QString::fromUtf8(err);
+        QVERIFY2(p.exitCode() == code, qPrintable(e));
+        for (const QString &line : report)
+            QVERIFY2(e.contains(line + "\n"), qPrintable(e));
+        if (interrupt)
+            QVERIFY2(!e.contains(text(Msg::n114)), qPrintable(e));
+        sim.command("faults off");
+        sim.command("listen");
+        QCOMPARE(numbers(sim.command(threshold)).value(0) == 3, sensorWritten);
+        QCOMPARE(numbers(sim.command("get 0x0200 1")).value(0), relayBefore); // not sent
+    }
+
     // A trend file as the window writes it: Windows-1251, cells ended by TAB, CR LF.
     void recordWritesTheWindowsTrendFormat() {
         startSim();
@@ -595,7 +876,8 @@ private slots:
             QDateTime::fromString(lines[2].section(u'\t', 0, 1), "dd.MM.yy\tHH:mm:ss");
         const QDateTime second =
             QDateTime::fromString(lines[3].section(u'\t', 0, 1), "dd.MM.yy\tHH:mm:ss");
-        QVERIFY(first.isValid() && second.isValid() && second > first);
+        // Rows are stamped when written: two of them may share a second.
+        QVERIFY(first.isValid() && second.isValid());
         // Recording again continues the file under its header.
         QCOMPARE(cli({"record", "t.txt", "--period", "1", "--count", "1"}).code, 0);
         f.close();

@@ -61,6 +61,8 @@ void ScriptedSlave::readable()
         m_pending.remove(0, len);
         requests.append(request);
         requestTimes.append(m_clock.elapsed());
+        if (m_piecesToSend > 0)
+            ++requestsWhileAnswering;
         if (!m_script)
             continue;
         const Answer a = m_script(request, int(requests.size()));
@@ -68,13 +70,21 @@ void ScriptedSlave::readable()
             if (a.pieceBytes > 0) {
                 for (qsizetype at = 0, i = 0; at < a.bytes.size(); at += a.pieceBytes, ++i) {
                     const QByteArray piece = a.bytes.mid(at, a.pieceBytes);
+                    ++m_piecesToSend;
                     QTimer::singleShot(int(i) * a.pieceDelayMs, Qt::PreciseTimer, this,
-                                       [this, piece] { send(piece); });
+                                       [this, piece] {
+                                           --m_piecesToSend;
+                                           send(piece);
+                                       });
                 }
             } else if (a.splitAt > 0 && a.splitAt < a.bytes.size()) {
                 send(a.bytes.left(a.splitAt));
                 const QByteArray rest = a.bytes.mid(a.splitAt);
-                QTimer::singleShot(a.splitDelayMs, this, [this, rest] { send(rest); });
+                ++m_piecesToSend;
+                QTimer::singleShot(a.splitDelayMs, this, [this, rest] {
+                    --m_piecesToSend;
+                    send(rest);
+                });
             } else {
                 send(a.bytes);
             }

@@ -31,6 +31,8 @@ public:
     QList<QByteArray> requests;
     QList<qint64> requestTimes; // ms since the slave was made, when each request was complete
     qint64 lastSendTime = -1;   // ms, when the last bytes were handed to the line
+    // Requests that came while pieces of an earlier answer were still to be sent.
+    int requestsWhileAnswering = 0;
 
 private:
     void readable();
@@ -38,6 +40,7 @@ private:
     int m_slave = -1;
     QString m_path;
     QByteArray m_pending;
+    int m_piecesToSend = 0;
     QElapsedTimer m_clock;
     Script m_script;
     std::unique_ptr<QSocketNotifier> m_notifier;

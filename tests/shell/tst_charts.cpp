@@ -128,7 +128,7 @@ private slots:
         QVERIFY(!chart->isVisible());
         QCOMPARE(MemIniFile("start.ini").readString("chart", "visible", {}), QStringLiteral("0"));
         form.close();
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 10000);
     }
 
     void trendViewerShowsAFileChosenInItsDialog()

@@ -192,10 +192,16 @@ private slots:
         QVERIFY(!timer1->isActive());
         QCOMPARE(panel(form, 1), QString());
         QCOMPARE(group->toolTip(), QStringLiteral("Trend file:  ") + name);
-        QTest::qWait(300); // a row asked for before Stop is still written
+        // A row asked for before Stop is still written, within the next whole poll cycles;
+        // after that nothing more comes, however many cycles run.
+        const auto cycles = [&](int n) { // n cycles' worth of requests (four a cycle)
+            const qsizetype want = sim.logEntries("RX").size() + 4 * n;
+            QTRY_VERIFY_WITH_TIMEOUT(sim.logEntries("RX").size() >= want, 20000);
+        };
+        cycles(2);
         const QList<QByteArray> lines = fileLines(name);
-        QTest::qWait(1500);
-        QCOMPARE(fileLines(name).size(), lines.size()); // and then nothing more
+        cycles(3);
+        QCOMPARE(fileLines(name).size(), lines.size());
 
         // The header: sensors 1..12 and their tags.
         QByteArray head1 = cp1251("Дата\tВремя\t"), head2 = head1;

@@ -13,8 +13,9 @@ const QStringList kCommands{QStringLiteral("identify"), QStringLiteral("watch"),
                             QStringLiteral("record")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",   "--ini",      "--workdir", "--address", "--baud",
-                                "--parity", "--stopbits", "--count",   "--period"};
+const QStringList kValueOptions{"--port",     "--ini",   "--workdir", "--address",
+                                "--baud",     "--parity", "--stopbits", "--count",
+                                "--period",   "--timeout", "--retries"};
 
 // Options that only some subcommands take; every other option applies to all of them.
 const QList<std::pair<QString, QStringList>> kCommandOptions{

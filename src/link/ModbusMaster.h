@@ -49,8 +49,9 @@ public:
     ModbusMaster(SerialLink &link, const MemIniFile &settings, LinkReporter &reporter);
 
     // Up to three attempts ([connect] attempts, 1..10, when set); the attempt number goes to
-    // status panel 2 after each; after the last failure the link is reported down. The wrappers stop at once, sending
-    // nothing more and reporting nothing, when the link has been aborted.
+    // status panel 2 after each; after the last failure the link is reported down. The
+    // wrappers stop at once, sending nothing more and reporting nothing, when the link has
+    // been aborted.
     bool ReadRegisters(ModbusReadRecord &record, quint16 startRegister, quint16 count);
     // Up to three attempts (as above); reported down after the last failure.
     bool WriteRegister(ModbusWriteRecord &record, quint16 reg, quint16 value);

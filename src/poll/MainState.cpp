@@ -97,7 +97,9 @@ void MainState::SetLinkDown(const QString &text)
 void MainState::ShowLinkState(const QString &text)
 {
     m_linkText = text;
-    m_view.ShowStatus(0, m_linkNotice.isEmpty() ? text : text + QStringLiteral("   —   ") + m_linkNotice);
+    const QString shown =
+        m_linkNotice.isEmpty() ? text : text + QStringLiteral("   —   ") + m_linkNotice;
+    m_view.ShowStatus(0, shown);
 }
 
 void MainState::SetLinkNotice(const QString &notice)
@@ -165,7 +167,9 @@ bool MainState::CancelPendingWrites()
 {
     if (!AnyWriteRequested())
         return false;
-    writeSensorSettingsRequested = writeRelaySettingsRequested = writeConnectSettingsRequested = false;
+    writeSensorSettingsRequested = false;
+    writeRelaySettingsRequested = false;
+    writeConnectSettingsRequested = false;
     lastWriteSucceeded = false;
     m_view.SetWriteBackRunning(false);
     SetLinkNotice(Text(Msg::n132));

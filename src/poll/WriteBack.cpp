@@ -85,7 +85,9 @@ bool WriteBack::finish(bool ok)
 
 ShowMessage WriteBack::showError() const
 {
-    return [&s = m_state](const QString &caption, const QString &text) { s.ShowError(caption, text); };
+    return [&s = m_state](const QString &caption, const QString &text) {
+        s.ShowError(caption, text);
+    };
 }
 
 bool WriteBack::WriteSensorSettings()
@@ -277,7 +279,8 @@ bool WriteBack::sendConnectBlock(const QList<quint16> &words)
     if (s.stopPolling)
         return false;
     // Its confirmation may come at the old speed or not at all: the read-back judges.
-    const bool confirmed = writeMany(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR, words);
+    const bool confirmed =
+        writeMany(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR, words);
     if (dryRun)
         return true;
     // An exception is the controller refusing the block at the old settings: it did not

@@ -112,6 +112,17 @@ class TestCli : public ControllerFolderTest {
         prepare();
     }
 
+    // The tool started in a folder that is no working folder, with HOME at home.
+    static void startElsewhere(QProcess &p, const QTemporaryDir &home, const QStringList &args) {
+        QVERIFY(QDir().mkpath("elsewhere"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.remove("XDG_DATA_HOME");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QDir::current().filePath("elsewhere"));
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), args);
+    }
+
 private slots:
     void helpAndVersion() {
         const Run v = cli({"--version"});
@@ -182,14 +193,8 @@ private slots:
     void outsideAWorkingFolderTheUsersFolderIsUsed() {
         QVERIFY2(StartShippedSim(sim, {}), qPrintable(sim.errorText()));
         QTemporaryDir home;
-        QVERIFY(QDir().mkpath("elsewhere"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.remove("XDG_DATA_HOME");
         QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(QDir::current().filePath("elsewhere"));
-        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"read-profile", "p.txt", "--port", sim.ptyPath()});
+        startElsewhere(p, home, {"read-profile", "p.txt", "--port", sim.ptyPath()});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(QFileInfo::exists("elsewhere/p.txt"));
@@ -637,14 +642,8 @@ private slots:
     // run says so and how to set one instead of failing to open a port with no name.
     void noPortSetSaysHowToSetOne() {
         QTemporaryDir home;
-        QVERIFY(QDir().mkpath("elsewhere"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.remove("XDG_DATA_HOME");
         QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(QDir::current().filePath("elsewhere"));
-        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"identify"});
+        startElsewhere(p, home, {"identify"});
         QVERIFY(p.waitForFinished(60000));
         const QString err = QString::fromUtf8(p.readAllStandardError());
         QCOMPARE(p.exitCode(), 3);

@@ -385,19 +385,18 @@ bool PollCycle::ReadRelaySettings()
     bool all = true;
     for (int r = 1; r <= m.RELAY_NUMBER && r <= int(relaySettingsRecords.size()); ++r) {
         ModbusReadRecord &rec = relaySettingsRecords[r - 1];
-        if (s.modbus.ReadRegisters(rec, quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP),
-                                   m.RELAY_SETTINGS_SIZE)) {
+        const bool ok = s.modbus.ReadRegisters(
+            rec, quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP), m.RELAY_SETTINGS_SIZE);
+        if (ok) {
             for (int c = 1; c <= m.RELAY_SETTINGS_SIZE; ++c)
                 grid.setCell(c, r, QString::number(rec.values[c - 1]));
-            if (size_t(r - 1) < s.relayCopyRead.size())
-                s.relayCopyRead[size_t(r - 1)] = true;
         } else {
-            if (size_t(r - 1) < s.relayCopyRead.size())
-                s.relayCopyRead[size_t(r - 1)] = false;
             for (int c = 1; c < grid.colCount(); ++c)
                 grid.setCell(c, r, QStringLiteral("---"));
             all = false;
         }
+        if (size_t(r - 1) < s.relayCopyRead.size())
+            s.relayCopyRead[size_t(r - 1)] = ok;
     }
     return all;
 }

@@ -509,12 +509,7 @@ private slots:
     // What goes out is checked as it goes out: values typed while a write waited (a table
     // changed through its model, a profile) are checked against the limits then; out of
     // them nothing is sent and the range message is shown.
-    void valuesAreCheckedWhenSent_data()
-    {
-        QTest::addColumn<bool>("paced");
-        QTest::newRow("unpaced") << false;
-        QTest::newRow("paced") << true;
-    }
+    void valuesAreCheckedWhenSent_data() { aWriteComparesOnlyWithThisControllersCopy_data(); }
     void valuesAreCheckedWhenSent()
     {
         QFETCH(bool, paced);

@@ -67,6 +67,24 @@ QIcon ChartIcon(bool sheet)
     return QIcon(pm);
 }
 
+// A question mark in a circle: the style's own help icon is missing in some styles.
+QIcon HelpIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 90, 170), 2));
+    p.setBrush(QColor(225, 236, 250));
+    p.drawEllipse(QRectF(3, 3, 26, 26));
+    QFont f = p.font();
+    f.setPixelSize(20);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRectF(3, 3, 26, 26), Qt::AlignCenter, QStringLiteral("?"));
+    return QIcon(pm);
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
@@ -310,8 +328,9 @@ void TForm1::BuildToolBar()
             &TForm1::ToolButtonLinkStatisticsClick);
     connect(ToolButtonFrameLog, &QToolButton::clicked, this, &TForm1::ToolButtonFrameLogClick);
     ToolBar1->addSeparator();
-    ToolButtonHelp = button("ToolButtonHelp", QStyle::SP_DialogHelpButton, "",
-                            m_state->Text(Msg::n371));
+    ToolButtonHelp = button("ToolButtonHelp", QStyle::SP_CustomBase, "", m_state->Text(Msg::n371));
+    ToolButtonHelp->setIcon(HelpIcon());
+    ToolButtonHelp->setToolButtonStyle(Qt::ToolButtonIconOnly);
     ToolButtonAbout = button("ToolButtonAbout", QStyle::SP_MessageBoxInformation, "",
                              m_state->Text(Msg::n370));
     connect(ToolButtonHelp, &QToolButton::clicked, this, &TForm1::ToolButtonHelpClick);

@@ -121,13 +121,13 @@ void SensorDataPage::RestoreSplit(const QByteArray &state)
 
 void SensorDataPage::DefaultSplit()
 {
-    // Until the user moves it: the chart gets 45 % of the height, enough to read the
-    // lines at 1920 x 1080, the grids the rest (they scroll).
+    // Until the user moves it: the chart gets 40 % of the height (about 330 px at
+    // 1920 x 1080), the grids the rest (they scroll).
     const int h = SplitterSensorData->height();
     if (m_splitSet || !m_panel || m_panel->isHidden() || h < 200)
         return;
     m_splitSet = true;
-    SplitterSensorData->setSizes({h * 55 / 100, h - h * 55 / 100});
+    SplitterSensorData->setSizes({h * 60 / 100, h - h * 60 / 100});
 }
 
 void SensorDataPage::Reflow()

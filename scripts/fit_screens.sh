@@ -50,17 +50,30 @@ xdotool windowfocus --sync "$wid"
 xdotool type --delay 30 7593
 xdotool key Return
 sleep 8
+main=$(xdotool search --onlyvisible --pid "$vpid" --name 'Velmaris' | head -1)
+# No window manager: the keys go to the window that has the focus.
+xdotool windowfocus --sync "$main"
+eval "$(xdotool getwindowgeometry --shell "$main")"
 tag="${size}_x${scale}_lang${lang}"
-for page in 1 2 3 4 5; do
-  import -window root "$out/${tag}_page$page.png"
-  xdotool key ctrl+Tab
+# The tabs' places at scale 1 (Russian captions), scaled.
+tabs=(273 419 559 752 922)
+[ "$lang" = 1 ] && tabs=(260 390 520 680 830)
+page=0
+for x in "${tabs[@]}"; do
+  page=$((page + 1))
+  xdotool mousemove $(awk -v x="$x" -v s="$scale" -v X="$X" 'BEGIN{print int(X + x*s)}') \
+    $(awk -v s="$scale" -v Y="$Y" 'BEGIN{print int(Y + 91*s)}') click 1
   sleep 3
+  import -window root "$out/${tag}_page$page.png"
 done
 xdotool key F1
 sleep 2
+help=$(xdotool search --onlyvisible --pid "$vpid" --name 'Velmaris' | grep -v "^$main$" | head -1)
+[ -n "$help" ] && xdotool windowmove "$help" 200 60
 import -window root "$out/${tag}_help.png"
-xdotool key Escape
+[ -n "$help" ] && xdotool windowfocus --sync "$help" && xdotool key Escape
 sleep 0.5
+xdotool windowfocus --sync "$main"
 xdotool key ctrl+F1
 sleep 2
 import -window root "$out/${tag}_about.png"

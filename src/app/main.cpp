@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QScreen>
 #include <cstdio>
 #include <cstring>
 
@@ -95,9 +94,7 @@ int main(int argc, char *argv[])
         }
     }
     TForm1 form;
-    // Without a window manager (Xvfb) maximising does nothing; start at the screen's size.
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        form.setGeometry(screen->availableGeometry());
-    form.showMaximized();
+    form.RestoreWindowGeometry();
+    form.ShowAsStored();
     return app.exec();
 }

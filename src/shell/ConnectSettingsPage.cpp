@@ -48,7 +48,7 @@ int chosenItem(const QComboBox *box)
 ConnectSettingsPage::ConnectSettingsPage(MainState &state, QWidget *parent)
     : QorPage(QStringLiteral("TabSheetConnectSettings"), state, parent)
 {
-    auto *page = new QGridLayout(this);
+    auto *page = new QGridLayout(ScrolledBody());
     GroupBox29 = named(new QGroupBox(QStringLiteral("Настройки связи контроллер")), "GroupBox29");
     GroupBox25 = named(new QGroupBox(QStringLiteral("Настройки связи пользователь")), "GroupBox25");
     auto label = [](const char *name, const char *text) {

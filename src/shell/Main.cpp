@@ -2,6 +2,7 @@
 
 #include "ConnectSettingsPage.h"
 #include "Conpar.h"
+#include "Desktop.h"
 #include "FrameLogView.h"
 #include "GridView.h"
 #include "LinkStatisticsView.h"
@@ -22,6 +23,8 @@
 #include "Widgets.h"
 
 #include <QApplication>
+#include <QButtonGroup>
+#include <QScreen>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QGroupBox>
@@ -34,6 +37,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <optional>
 
 namespace {
 
@@ -63,6 +67,24 @@ QIcon ChartIcon(bool sheet)
     return QIcon(pm);
 }
 
+// A question mark in a circle: the style's own help icon is missing in some styles.
+QIcon HelpIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 90, 170), 2));
+    p.setBrush(QColor(225, 236, 250));
+    p.drawEllipse(QRectF(3, 3, 26, 26));
+    QFont f = p.font();
+    f.setPixelSize(20);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRectF(3, 3, 26, 26), Qt::AlignCenter, QStringLiteral("?"));
+    return QIcon(pm);
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
@@ -76,6 +98,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     m_select = new TFormQorSelectSensors(this);
 
     BuildToolBar();
+    ShowLanguagePair();
+    ShowShortcutsInHints();
     auto *bar = named(new QStatusBar(this), "StatusBar1");
     // Design widths 600, 500, 100, 100; the last panel (the version line) takes the rest
     // so that it is never cut off.
@@ -303,6 +327,161 @@ void TForm1::BuildToolBar()
     connect(ToolButtonLinkStatistics, &QToolButton::clicked, this,
             &TForm1::ToolButtonLinkStatisticsClick);
     connect(ToolButtonFrameLog, &QToolButton::clicked, this, &TForm1::ToolButtonFrameLogClick);
+    ToolBar1->addSeparator();
+    ToolButtonHelp = button("ToolButtonHelp", QStyle::SP_CustomBase, "", m_state->Text(Msg::n371));
+    ToolButtonHelp->setIcon(HelpIcon());
+    ToolButtonHelp->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolButtonAbout = button("ToolButtonAbout", QStyle::SP_MessageBoxInformation, "",
+                             m_state->Text(Msg::n370));
+    connect(ToolButtonHelp, &QToolButton::clicked, this, &TForm1::ToolButtonHelpClick);
+    connect(ToolButtonAbout, &QToolButton::clicked, this, &TForm1::ToolButtonAboutClick);
+    // The active language is the checked one of the pair.
+    m_languagePair = new QButtonGroup(this);
+    m_languagePair->setExclusive(true);
+    for (QToolButton *b : {ToolButtonEngLanguage, ToolButtonRusLanguage}) {
+        b->setCheckable(true);
+        m_languagePair->addButton(b);
+    }
+    // Keys for the tool buttons; each tool tip names its key (ShowShortcutsInHints).
+    const std::pair<QToolButton *, QKeySequence> keys[] = {
+        {ToolButton1, QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {ToolButton3, QKeySequence(Qt::SHIFT | Qt::Key_F5)},
+        {ToolButton4, QKeySequence(Qt::Key_F5)},
+        {ToolButtonQorOpenProfile, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {ToolButtonQorSaveProfile, QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {ToolButtonQorLoadProfileToController, QKeySequence(Qt::CTRL | Qt::Key_U)},
+        {ToolButtonEngLanguage, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)},
+        {ToolButtonRusLanguage, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
+        {ToolButtonChart, QKeySequence(Qt::CTRL | Qt::Key_G)},
+        {ToolButtonTrendViewer, QKeySequence(Qt::CTRL | Qt::Key_T)},
+        {ToolButtonLinkStatistics, QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {ToolButtonFrameLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {ToolButtonHelp, QKeySequence(Qt::Key_F1)},
+        {ToolButtonAbout, QKeySequence(Qt::CTRL | Qt::Key_F1)},
+    };
+    for (const auto &[b, key] : keys)
+        b->setShortcut(key);
+}
+
+void TForm1::ShowShortcutsInHints()
+{
+    for (QToolButton *b : ToolBar1->findChildren<QToolButton *>()) {
+        if (b->shortcut().isEmpty())
+            continue;
+        const QString suffix =
+            QStringLiteral(" (") + b->shortcut().toString(QKeySequence::NativeText) + u')';
+        QString hint = b->toolTip();
+        if (!hint.endsWith(suffix))
+            b->setToolTip(hint + suffix);
+    }
+}
+
+void TForm1::ShowLanguagePair()
+{
+    const bool english = m_state->settingsIni.readInteger(QStringLiteral("language"),
+                                                          QStringLiteral("lang"), 0) == 1;
+    (english ? ToolButtonEngLanguage : ToolButtonRusLanguage)->setChecked(true);
+}
+
+void TForm1::ToolButtonHelpClick()
+{
+    if (!m_help)
+        m_help = new HelpDialog(*m_state, this);
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
+
+void TForm1::ToolButtonAboutClick()
+{
+    if (!m_about)
+        m_about = new AboutDialog(*m_state, this);
+    m_about->ApplyCaptions();
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+namespace {
+
+// Where a stored window may go: on the screen that holds most of its title strip, moved and
+// cut to fit that screen; nothing when no screen holds enough of the strip to grab it.
+std::optional<QRect> PlaceOnScreens(const QRect &stored, const QList<QRect> &screens)
+{
+    if (stored.width() < 200 || stored.height() < 150)
+        return std::nullopt;
+    const QRect strip(stored.x(), stored.y(), stored.width(), 40);
+    QRect best;
+    int bestArea = 0;
+    for (const QRect &screen : screens) {
+        const QRect common = strip.intersected(screen);
+        const int area = common.width() * common.height();
+        if (area > bestArea) {
+            bestArea = area;
+            best = screen;
+        }
+    }
+    if (bestArea < 100 * 20)
+        return std::nullopt;
+    QRect placed(stored.topLeft(), stored.size().boundedTo(best.size()));
+    placed.moveLeft(qBound(best.left(), placed.left(), best.right() - placed.width() + 1));
+    placed.moveTop(qBound(best.top(), placed.top(), best.bottom() - placed.height() + 1));
+    return placed;
+}
+
+} // namespace
+
+void TForm1::RestoreWindowGeometry()
+{
+    const MemIniFile &ini = m_state->settingsIni;
+    const QString section = QStringLiteral("window");
+    const QStringList parts = ini.readString(section, QStringLiteral("geometry"), QString()).split(u',');
+    std::optional<QRect> place;
+    if (parts.size() == 4) {
+        int v[4];
+        bool ok = true;
+        for (int i = 0; i < 4 && ok; ++i)
+            v[i] = parts[i].trimmed().toInt(&ok);
+        QList<QRect> screens;
+        for (const QScreen *screen : QGuiApplication::screens())
+            screens.append(screen->availableGeometry());
+        if (ok)
+            place = PlaceOnScreens(QRect(v[0], v[1], v[2], v[3]), screens);
+    }
+    TabSheetSensorData->RestoreSplit(QByteArray::fromHex(
+        ini.readString(section, QStringLiteral("sensorDataSplit"), QString()).toLatin1()));
+    if (place) {
+        setGeometry(*place);
+        m_startMaximized = ini.readInteger(section, QStringLiteral("maximized"), 0) == 1;
+        return;
+    }
+    // First start, or the screen it was on is gone. Without a window manager (Xvfb)
+    // maximising does nothing; the screen's size does the same.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->availableGeometry());
+    m_startMaximized = true;
+}
+
+void TForm1::ShowAsStored()
+{
+    if (m_startMaximized)
+        showMaximized();
+    else
+        show();
+}
+
+void TForm1::SaveWindowGeometry()
+{
+    MemIniFile &ini = m_state->settingsIni;
+    const QString section = QStringLiteral("window");
+    const QRect g = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+    ini.writeString(section, QStringLiteral("geometry"),
+                    QStringLiteral("%1,%2,%3,%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()));
+    ini.writeInteger(section, QStringLiteral("maximized"), isMaximized() ? 1 : 0);
+    const QByteArray split = TabSheetSensorData->SplitState();
+    if (!split.isEmpty())
+        ini.writeString(section, QStringLiteral("sensorDataSplit"), QString::fromLatin1(split.toHex()));
+    m_state->SaveSettings();
 }
 
 // The link views are windows of their own, made when first asked for, shown again after.
@@ -384,6 +563,7 @@ void TForm1::closeEvent(QCloseEvent *event)
         }
         return;
     }
+    SaveWindowGeometry();
     m_state->link.ClosePort();
     for (QWidget *view : {static_cast<QWidget *>(m_linkStatisticsView),
                           static_cast<QWidget *>(m_frameLogView)})
@@ -421,11 +601,13 @@ void TForm1::ToolButton4Click()
 void TForm1::ToolButtonEngLanguageClick()
 {
     m_state->SwitchLanguage(1);
+    ShowLanguagePair();
 }
 
 void TForm1::ToolButtonRusLanguageClick()
 {
     m_state->SwitchLanguage(0);
+    ShowLanguagePair();
 }
 
 void TForm1::ShowStatus(int panel, const QString &text)
@@ -516,6 +698,14 @@ void TForm1::ApplyCaptions()
         PageControlQOR->setTabText(i, page->Caption());
         page->ApplyCaptions();
     }
+    ToolButtonHelp->setToolTip(s.Text(Msg::n371));
+    ToolButtonAbout->setToolTip(s.Text(Msg::n370));
+    if (m_about)
+        m_about->ApplyCaptions();
+    if (m_help)
+        m_help->ApplyCaptions();
+    ShowLanguagePair();
+    ShowShortcutsInHints();
     m_conpar->ApplyLanguage();
     m_select->ApplyLanguage([&](const char *key, const char *def) { return t(key, def); });
 }

@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <memory>
 
+class AboutDialog;
+class HelpDialog;
+class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QTabWidget;
@@ -48,6 +51,12 @@ public:
     TFormQorSelectSensors &selectDlg() { return *m_select; }
     // True while a poll step runs on the GUI thread (its link waits let events in).
     bool PollStepRunning() const;
+    // Start-up: the size and place of the last run ([window] of start.ini) when they are
+    // still on a screen, else the whole primary screen; then shown so.
+    void RestoreWindowGeometry();
+    void ShowAsStored();
+    // Size, place and splitter positions into [window]; start.ini is rewritten.
+    void SaveWindowGeometry();
 
     // MainView
     void ShowStatus(int panel, const QString &text) override;
@@ -76,6 +85,8 @@ public slots:
     void ToolButtonFrameLogClick();
     void ToolButtonChartClick();
     void ToolButtonTrendViewerClick();
+    void ToolButtonHelpClick();
+    void ToolButtonAboutClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -91,6 +102,8 @@ private:
     void PageShown(int index);
     void ConparSettingsStored();
     void ShowLampLabel(); // Label1 in the language in use, as the lamp stands
+    void ShowLanguagePair(); // the button of [language] lang checked
+    void ShowShortcutsInHints();
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
@@ -101,6 +114,7 @@ private:
     bool m_fullAccess = true;
     bool m_closing = false;
     bool m_lampOnline = false;
+    bool m_startMaximized = true;
     // What a running write-back switched off, to be switched on again after it.
     QList<QPointer<QWidget>> m_writeBackBlocked;
     bool m_writeBackRunning = false;
@@ -113,6 +127,10 @@ private:
     LinkStatisticsView *m_linkStatisticsView = nullptr; // made when first opened
     FrameLogView *m_frameLogView = nullptr;
     QToolButton *ToolButtonChart, *ToolButtonTrendViewer;
+    QToolButton *ToolButtonHelp, *ToolButtonAbout;
+    QButtonGroup *m_languagePair;
+    QPointer<AboutDialog> m_about;
+    QPointer<HelpDialog> m_help;
     LiveChart *m_liveChart = nullptr;
     QPointer<TrendViewer> m_trendViewer;
     QLabel *StatusBar1Panel[4];

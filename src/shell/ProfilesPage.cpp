@@ -47,7 +47,7 @@ ProfilesPage::ProfilesPage(MainState &state, SensorSettingsPage &sensors,
                     "Загрузить текущий профиль из таблиц в контроллер");
     Label41->setBuddy(EditQorProfileFile);
 
-    auto *page = new QGridLayout(this);
+    auto *page = new QGridLayout(ScrolledBody());
     page->addWidget(CheckBoxQorDoID, 0, 0, 1, 3);
     page->addWidget(Label41, 1, 0, 1, 3);
     page->addWidget(EditQorProfileFile, 2, 0, 1, 2);

@@ -20,6 +20,9 @@ public:
     virtual void ApplyAccessMode(bool full) { Q_UNUSED(full); }
 
 protected:
+    // The widget the page's controls go into: it scrolls inside the page when the window is
+    // smaller than the page needs, so no page forces the window's size.
+    QWidget *ScrolledBody();
     // The text of a language key, with its built-in default (UTF-8).
     QString Text(const char *key, const char *def) const;
 

@@ -18,7 +18,7 @@ RelaySettingsPage::RelaySettingsPage(MainState &state, QWidget *parent)
     : QorPage(QStringLiteral("TabSheetRelaySettings"), state, parent)
 {
     MainState &s = m_state;
-    auto *page = new QVBoxLayout(this);
+    auto *page = new QVBoxLayout(ScrolledBody());
     auto table = [&](const char *boxName, const char *title, const char *gridName, TextGrid &grid,
                      GridView *&view) {
         auto *box = named(new QGroupBox(QString::fromUtf8(title)), QString::fromLatin1(boxName));
@@ -41,7 +41,9 @@ RelaySettingsPage::RelaySettingsPage(MainState &state, QWidget *parent)
     ButtonDownloadRelaySettingsToQor =
         namedButton("ButtonDownloadRelaySettingsToQor", "Загрузить новые данные в контроллер");
     Memo1 = namedMemo("Memo1");
-    Memo1->setFixedSize(520, 145);
+    Memo1->setFixedHeight(145);
+    Memo1->setMinimumWidth(240);
+    Memo1->setMaximumWidth(520);
     page->addWidget(GroupBox24);
     auto *copyRow = new QHBoxLayout;
     copyRow->addSpacing(160);

@@ -13,6 +13,11 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStyle>
+#include <QGridLayout>
 #include <QVBoxLayout>
 
 namespace {
@@ -34,7 +39,7 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
     trendRow->addStretch();
     page->addLayout(trendRow);
     GroupBox22 = named(new QGroupBox(QStringLiteral("Состояние датчиков"), this), "GroupBox22");
-    auto *grids = new QHBoxLayout(GroupBox22);
+    m_gridPlaces = new QGridLayout(GroupBox22);
     auto make = [&](const char *name, TextGrid &model) {
         auto *g = new GridView(QString::fromLatin1(name), model, GroupBox22);
         QFont f = g->font();
@@ -49,11 +54,14 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setMouseTracking(true);
         g->viewport()->installEventFilter(this);
-        grids->addWidget(g, 0, Qt::AlignTop);
         return g;
     };
     StringGridSensorsData = make("StringGridSensorsData", m_state.sensorsData);
     StringGridSensorsData2 = make("StringGridSensorsData2", m_state.sensorsData2);
+    m_gridPlaces->addWidget(StringGridSensorsData, 0, 0, Qt::AlignTop | Qt::AlignLeft);
+    m_gridPlaces->addWidget(StringGridSensorsData2, 0, 1, Qt::AlignTop | Qt::AlignLeft);
+    m_gridPlaces->setColumnStretch(2, 1);
+    m_gridPlaces->setRowStretch(2, 1);
     // The page sizes these columns itself, once per turn of the event loop: a new register
     // map sets every header cell, and laying out per cell would cost columns squared.
     for (GridView *g : {StringGridSensorsData, StringGridSensorsData2}) {
@@ -67,9 +75,19 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
         connect(model, &QAbstractItemModel::rowsInserted, this, &SensorDataPage::LayoutChanged);
         connect(model, &QAbstractItemModel::rowsRemoved, this, &SensorDataPage::LayoutChanged);
     }
-    grids->addStretch();
-    page->addWidget(GroupBox22);
-    page->addStretch();
+    // The grids scroll instead of setting the window's size; the chart shares the height
+    // with them through the splitter.
+    m_gridsScroll = named(new QScrollArea, "ScrollBoxSensorsData");
+    m_gridsScroll->setFrameShape(QFrame::NoFrame);
+    m_gridsScroll->setWidgetResizable(true);
+    m_gridsScroll->setWidget(GroupBox22);
+    m_gridsScroll->setMinimumHeight(3 * kSensorDataRowHeight);
+    m_gridsScroll->installEventFilter(this);
+    SplitterSensorData = named(new QSplitter(Qt::Vertical, this), "SplitterSensorData");
+    SplitterSensorData->setChildrenCollapsible(false);
+    SplitterSensorData->addWidget(m_gridsScroll);
+    SplitterSensorData->installEventFilter(this);
+    page->addWidget(SplitterSensorData, 1);
     for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
         connect(g, &QAbstractItemView::clicked, this, [this, g](const QModelIndex &index) {
             // Column 0 reads the label and the sensor number.
@@ -83,9 +101,51 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
 
 void SensorDataPage::AddPanel(QWidget *panel)
 {
-    auto *page = static_cast<QVBoxLayout *>(layout());
-    // The panel takes the stretch's place while it is shown.
-    page->insertWidget(page->count() - 1, panel, 1);
+    m_panel = panel;
+    SplitterSensorData->addWidget(panel);
+    SplitterSensorData->setStretchFactor(0, 1);
+    SplitterSensorData->setStretchFactor(1, 1);
+    panel->installEventFilter(this);
+}
+
+QByteArray SensorDataPage::SplitState() const
+{
+    return m_splitSet ? SplitterSensorData->saveState() : QByteArray();
+}
+
+void SensorDataPage::RestoreSplit(const QByteArray &state)
+{
+    if (!state.isEmpty() && SplitterSensorData->restoreState(state))
+        m_splitSet = true;
+}
+
+void SensorDataPage::DefaultSplit()
+{
+    // Until the user moves it: the chart gets 40 % of the height (about 330 px at
+    // 1920 x 1080), the grids the rest (they scroll).
+    const int h = SplitterSensorData->height();
+    if (m_splitSet || !m_panel || m_panel->isHidden() || h < 200)
+        return;
+    m_splitSet = true;
+    SplitterSensorData->setSizes({h * 60 / 100, h - h * 60 / 100});
+}
+
+void SensorDataPage::Reflow()
+{
+    // Side by side when both grids fit the width, else the second one under the first.
+    const QMargins m = m_gridPlaces->contentsMargins();
+    const int need = StringGridSensorsData->width() + StringGridSensorsData2->width() +
+                     m_gridPlaces->horizontalSpacing() + m.left() + m.right() +
+                     2 * GroupBox22->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 4;
+    const int room = m_gridsScroll->maximumViewportSize().width() -
+                     m_gridsScroll->verticalScrollBar()->sizeHint().width();
+    const bool stacked = need > room;
+    if (stacked == m_stacked)
+        return;
+    m_stacked = stacked;
+    m_gridPlaces->removeWidget(StringGridSensorsData2);
+    m_gridPlaces->addWidget(StringGridSensorsData2, stacked ? 1 : 0, stacked ? 0 : 1,
+                            Qt::AlignTop | Qt::AlignLeft);
 }
 
 SensorDataPage::~SensorDataPage() = default;
@@ -154,6 +214,11 @@ void SensorDataPage::Shown()
 
 bool SensorDataPage::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_gridsScroll && event->type() == QEvent::Resize)
+        Reflow();
+    if ((watched == SplitterSensorData && event->type() == QEvent::Resize) ||
+        (watched == m_panel && event->type() == QEvent::Show))
+        DefaultSplit();
     if (event->type() == QEvent::MouseMove) {
         for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
             if (watched == g->viewport())
@@ -247,7 +312,6 @@ void SensorDataPage::LayOutAll()
     SetColumnWidths(all);
     for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
         g->setFixedHeight(g->grid().rowCountGrid() * kSensorDataRowHeight + 4);
-    GroupBox22->setFixedHeight(m_state.sensorsData.rowCountGrid() * kSensorDataRowHeight + 40);
     FitGridWidths();
 }
 
@@ -289,4 +353,5 @@ void SensorDataPage::FitGridWidths()
             w += g->columnWidth(c);
         g->setFixedWidth(w);
     }
+    Reflow();
 }

@@ -8,7 +8,10 @@
 
 class GridView;
 class PollCycle;
+class QGridLayout;
 class QGroupBox;
+class QScrollArea;
+class QSplitter;
 class QLineEdit;
 class QPushButton;
 class StateTrendHost;
@@ -35,8 +38,13 @@ public:
     // handler stores it.
     void ShowTrendPeriod();
     TrendRecorder &recorder() { return *m_recorder; }
-    // A panel under the grids (the live chart), taking the page's free height.
+    // A panel under the grids (the live chart), sharing the height with them in a splitter.
     void AddPanel(QWidget *panel);
+    // The splitter's positions as the user left them (empty: never set), and back.
+    QByteArray SplitState() const;
+    void RestoreSplit(const QByteArray &state);
+    // The second grid stands under the first (the page is too narrow for both side by side).
+    bool gridsStacked() const { return m_stacked; }
 
 signals:
     // A row of a data grid was clicked: its sensor, zero-based.
@@ -57,9 +65,17 @@ private:
     void SetColumnWidths(const QList<int> &columns);
     void FitGridWidths();
     QGroupBox *BuildTrendGroup();
+    void Reflow();
+    void DefaultSplit();
     void EditTrendTimeChange(const QString &text);
 
     QGroupBox *GroupBox22, *GroupBox2;
+    QGridLayout *m_gridPlaces;
+    QScrollArea *m_gridsScroll;
+    QSplitter *SplitterSensorData;
+    QWidget *m_panel = nullptr;
+    bool m_splitSet = false; // restored or set once the chart had room
+    bool m_stacked = false;
     QPushButton *ButtonStartFile, *ButtonStopFile;
     QLineEdit *EditTrendTime;
     QPalette m_editPalette; // clWindow: the edit's colours while its period is valid

@@ -36,7 +36,7 @@ SensorSettingsPage::SensorSettingsPage(MainState &state, TFormQorSelectSensors &
     : QorPage(QStringLiteral("TabSheetSensorSettings"), state, parent), m_select(selectDlg)
 {
     MainState &s = m_state;
-    auto *page = new QVBoxLayout(this);
+    auto *page = new QVBoxLayout(ScrolledBody());
     auto pair = [&](const char *boxName, const char *title, const char *gridName, TextGrid &grid,
                     const char *tagName, TextGrid &tags, GridView *&gridView, GridView *&tagView) {
         auto *box = named(new QGroupBox(QString::fromUtf8(title)), QString::fromLatin1(boxName));
@@ -50,7 +50,7 @@ SensorSettingsPage::SensorSettingsPage(MainState &state, TFormQorSelectSensors &
         row->addWidget(gridView, 1);
         row->addWidget(tagView);
         row->setSpacing(0);
-        box->setMinimumHeight(241);
+        box->setMinimumHeight(170); // a few rows; the grids scroll, the page fits a laptop
         return box;
     };
     GroupBox23 =
@@ -79,7 +79,9 @@ SensorSettingsPage::SensorSettingsPage(MainState &state, TFormQorSelectSensors &
                   "Менять ID в таблице по инкременту даже при наличии текущего в ячейке")),
               "CheckBoxOverWriteID");
     Memo2 = namedMemo("Memo2");
-    Memo2->setFixedSize(420, 90);
+    Memo2->setFixedHeight(90);
+    Memo2->setMinimumWidth(200);
+    Memo2->setMaximumWidth(420);
     PopupMenuTags = named(new QMenu(StringGridTagUser), "PopupMenuTags");
     QAction *loadTags = PopupMenuTags->addAction(QStringLiteral("Загрузить из файла..."));
     loadTags->setObjectName(QStringLiteral("LoadFromFileItem"));

@@ -69,7 +69,7 @@ private slots:
         auto *chart = form.findChild<LiveChart *>("LiveChart");
         auto *button = form.findChild<QToolButton *>("ToolButtonChart");
         QVERIFY(chart && button);
-        QCOMPARE(button->toolTip(), QStringLiteral("Показать или скрыть график температур"));
+        QCOMPARE(button->toolTip(), QStringLiteral("Показать или скрыть график температур (Ctrl+G)"));
         QVERIFY(!chart->isVisible()); // hidden by default
         // Hidden, the readings still go into the ring, and nothing is drawn.
         QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= 3, 10000);

@@ -342,7 +342,7 @@ private slots:
         QCOMPARE(child<QCheckBox>(form, "CheckBoxQorDoID")->text(), QStringLiteral("Save sensor IDs in the profile"));
         QCOMPARE(load->text(), QStringLiteral("Load the current profile into the user tables"));
         QCOMPARE(child<QToolButton>(form, "ToolButtonQorOpenProfile")->toolTip(),
-                 QStringLiteral("Load settings from a profile file"));
+                 QStringLiteral("Load settings from a profile file (Ctrl+O)"));
         auto *pages = child<QTabWidget>(form, "PageControlQOR");
         QCOMPARE(pages->tabText(pages->indexOf(child(form, "TabSheetProfiles"))), QStringLiteral("Profiles"));
         edit->setText(ru);

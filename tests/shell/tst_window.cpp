@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(form.windowTitle(), QStringLiteral("Velmaris    150.724"));
         QObject *lamp = child(form, "Shape1");
         QCOMPARE(lamp->property("color").value<QColor>(), QColor(191, 205, 219));
-        QCOMPARE(child<QToolButton>(form, "ToolButton1")->toolTip(), QStringLiteral("Настройки связи программы"));
+        QCOMPARE(child<QToolButton>(form, "ToolButton1")->toolTip(), QStringLiteral("Настройки связи программы (Ctrl+K)"));
         QVERIFY(!child(form, "ToolButton3")->isEnabled());
         QVERIFY(!child(form, "PageControlQOR")->isVisible());
         QVERIFY(child(form, "Label12")->isHidden());

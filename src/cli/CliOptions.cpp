@@ -274,8 +274,8 @@ QString CliHelpText(const MemIniFile &settings) {
   write-profile ФАЙЛ   профиль в контроллер (только отличия от того, что в нём есть)
   record ФАЙЛ          файл тренда, строка раз в --period секунд
   get НАСТРОЙКА        одна настройка, прочитанная из контроллера
-  set НАСТРОЙКА ЧИСЛО  одна настройка в контроллер: те же пределы, что в таблицах окна,
-                       запись и проверка чтением
+  set НАСТРОЙКА ЧИСЛО  одна настройка в контроллер: пределы таблиц окна; записывается
+                       только её регистр, затем читается обратно
   trend ФАЙЛ           файл тренда в UTF-8 (с --json: объект на строку)
 
 Настройки: sensor.N.threshold1, sensor.N.threshold2 (порог 1 и 2), sensor.N.hysteresis,
@@ -299,7 +299,7 @@ QString CliHelpText(const MemIniFile &settings) {
   --lang ru|en         язык сообщений (иначе [language] lang из start.ini)
   --count N            watch: строк, record: строк; затем выход
   --period S           watch, record: секунд между строками (record: по умолчанию
-                       [trends] time); опрос идёт в своём темпе, строка - последние данные
+                       [trends] time); опрос идёт в своём темпе, в строке последние данные
   --for ВРЕМЯ          watch, record: работать столько (30s, 10m, 2h, 1d), затем выход 0
   --ids                read-profile: сохранить номера датчиков (иначе [profile] doid)
   --dry-run            write-profile: только показать кадры (hex), ничего не посылать
@@ -328,7 +328,7 @@ Commands:
   record FILE          a trend file, one row every --period seconds
   get SETTING          one setting, read from the controller
   set SETTING NUMBER   one setting into the controller: the limits of the window's
-                       tables, written and read back
+                       tables; only its register is written, then read back
   trend FILE           a trend file in UTF-8 (with --json: one object per row)
 
 Settings: sensor.N.threshold1, sensor.N.threshold2, sensor.N.hysteresis, sensor.N.relay1,

@@ -655,6 +655,31 @@ void OneSensorRow(MainState &st, int n, int column, const QString &text) {
     user.setCell(column, 1, text);
 }
 
+// Only the setting's own register goes out, with the function the window writes its
+// table with: 16 for a sensor's block and the connection block, 6 for a relay cell.
+bool WriteSetting(Session &s, const SettingName &name, quint16 word) {
+    MainState &st = s.state;
+    const DeviceRegisterMap &m = st.registerMap;
+    if (s.Interrupted())
+        return false;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        return st.modbus.WriteRegisters(
+            s.cycle.sensorWriteRecord,
+            quint16(m.SENSOR_SETTINGS_ADDR + (name.number - 1) * m.SENSOR_SETTINGS_STEP + name.column),
+            1, &word);
+    case SettingName::Area::Relay:
+        return st.modbus.WriteRegister(
+            s.cycle.relayWriteRecord,
+            quint16(m.RELAY_SETTINGS_ADDR + (name.number - 1) * m.RELAY_SETTINGS_STEP + name.column - 1),
+            word);
+    case SettingName::Area::Connect:
+        break;
+    }
+    return st.modbus.WriteRegisters(s.cycle.connectWriteRecord,
+                                    quint16(m.CONNECT_SETTINGS_ADDR + name.column), 1, &word);
+}
+
 } // namespace
 
 int RunGet(Session &s, const CliOptions &o) {
@@ -684,49 +709,43 @@ int RunSet(Session &s, const CliOptions &o) {
             PrintOut(Json({{"setting", name.name()}, {"previous", CellNumber(before)}, {"value", CellNumber(text)}}));
         return ExitCode::Ok;
     }
-    // The window's checks and its write: only what differs from the controller is sent.
+    // The limits of the window's tables, checked on the cell as the window checks an edit.
     const ShowMessage show = s.Context().show;
-    WriteBack write(st, s.cycle);
-    std::function<bool()> send;
     bool valid = false;
     switch (name.area) {
     case SettingName::Area::Sensor:
         OneSensorRow(st, name.number, name.column, text);
         valid = ValidateSensorSettings(st.sensorSettingsUser, st.sensorSettings, st.deviceIni,
                                        st.settingsIni, st.registerMap.MAX_SENSORS, show);
-        send = [&] { return write.WriteSensorSettings(); };
         break;
     case SettingName::Area::Relay:
         CopyRelayRows(st.relaySettings, st.relaySettingsUser);
         st.relaySettingsUser.setCell(name.column, name.number, text);
         valid = ValidateRelaySettings(st.relaySettingsUser, st.relaySettings, st.deviceIni,
                                       st.settingsIni, show);
-        send = [&] { return write.WriteRelaySettings(); };
         break;
     case SettingName::Area::Connect: {
         const ConnectControls &c = st.connectContr;
         ConnectUserValues values{c.addr, c.baud, c.parity, c.stops, c.chan, c.language};
         values.chan = text;
         valid = ValidateConnectSettings(values, st.settingsIni, show);
-        st.connectUser = values;
-        send = [&] { return s.WriteConnection([&] { return write.WriteConnectSettings(); }); };
         break;
     }
     }
-    if (!valid) {
+    const auto word = RegisterWordOfCell(text);
+    if (!valid || !word) {
         NoteFailure(ErrorKey::ValueRefused);
         return ExitCode::FileRefused;
     }
-    s.view.quietProgress = QStringList{st.Text(Msg::n114)};
-    if (!send()) {
+    if (!WriteSetting(s, name, *word)) {
         if (s.Interrupted())
             return ExitCode::Interrupted;
-        QString why;
-        for (const ModbusWriteRecord *r : {&s.cycle.sensorWriteRecord, &s.cycle.relayWriteRecord,
-                                           &s.cycle.connectWriteRecord})
-            if (!r->errorText.isEmpty())
-                why = r->errorText;
-        const QString failure = st.Text(Msg::n114) + u' ' + (why.isEmpty() ? s.view.status[0] : why);
+        const ModbusWriteRecord &r = name.area == SettingName::Area::Relay ? s.cycle.relayWriteRecord
+                                     : name.area == SettingName::Area::Sensor
+                                         ? s.cycle.sensorWriteRecord
+                                         : s.cycle.connectWriteRecord;
+        const QString failure = st.Text(Msg::n114) + u' ' +
+                                (r.errorText.isEmpty() ? s.view.status[0] : r.errorText);
         NoteFailure(ErrorKey::WriteFailed, failure);
         PrintErr(failure);
         return ExitCode::WriteFailed;

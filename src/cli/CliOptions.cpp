@@ -116,7 +116,9 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             target = true;
             return !inlineValue;
         };
-        if (arg.startsWith(u'-') && arg.size() > 1)
+        // A negative number is a value of set, no option.
+        const bool option = arg.startsWith(u'-') && arg.size() > 1 && !arg[1].isDigit();
+        if (option)
             given << arg;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             o.help = true;
@@ -137,7 +139,7 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
         } else if (arg == QLatin1String("--no-connect")) {
             if (!flag(o.noConnect))
                 return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
-        } else if (arg.startsWith(u'-') && arg.size() > 1 && !kValueOptions.contains(arg)) {
+        } else if (option && !kValueOptions.contains(arg)) {
             return fail(u"Неизвестный параметр: ", "Unknown option: ", arg);
         } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
             const auto v = take();

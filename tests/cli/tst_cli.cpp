@@ -161,6 +161,20 @@ private slots:
         QVERIFY2(out.startsWith(start + QFileInfo(program).fileName()), qPrintable(out));
     }
 
+    // Every message of the tool is shipped in both languages: Russian as the built-in text,
+    // English without a Cyrillic letter, neither with doubled blanks.
+    void messagesShippedInBothLanguages() {
+        QVERIFY(CopyShippedData({"start.ini"}));
+        const MemIniFile start("start.ini");
+        const QRegularExpression cyrillic("[\\x{0400}-\\x{04FF}]");
+        for (const TextKey &k : Msg::cli) {
+            QCOMPARE(start.readString("lang0", k.key, {}), text(k));
+            const QString english = start.readString("lang1", k.key, {});
+            QVERIFY2(!english.isEmpty() && !english.contains(cyrillic), k.key);
+            QVERIFY2(!english.contains("  ") && !text(k).contains("  "), k.key);
+        }
+    }
+
     void identifyAsTextAndJson() {
         startSim({"--hw", "0x0103"});
         const Run t = cli({"identify"});

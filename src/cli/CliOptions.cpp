@@ -76,9 +76,10 @@ std::optional<qint64> ParseDuration(const QString &text) {
     const QList<std::pair<QChar, qint64>> units{
         {u's', 1000}, {u'm', 60 * 1000}, {u'h', 3600 * 1000}, {u'd', 24 * 3600 * 1000}};
     for (const auto &[suffix, ms] : units)
-        if (t.endsWith(suffix)) {
+        if (t.endsWith(suffix)) { // one unit: "1ms" is no duration
             t.chop(1);
             unit = ms;
+            break;
         }
     bool ok = false;
     const qint64 n = t.toLongLong(&ok);

@@ -23,7 +23,7 @@ struct CliOptions {
     std::optional<int> timeout;  // [connect] receive, ms
     std::optional<int> retries;  // [connect] attempts: tries per transaction
     bool json = false;
-    std::optional<int> count;  // cycles (watch) or rows (record)
+    std::optional<int> count;  // lines (watch) or rows (record)
     std::optional<int> period; // s between trend rows or watch lines
     std::optional<qint64> forMs; // watch, record: how long, then exit 0
     std::optional<int> lang;     // [language] lang for this run: 0 Russian, 1 English

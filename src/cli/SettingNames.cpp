@@ -1,7 +1,6 @@
 #include "SettingNames.h"
 
 #include "CliTexts.h"
-#include "IntText.h"
 
 namespace {
 

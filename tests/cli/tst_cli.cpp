@@ -285,6 +285,8 @@ private slots:
             << notHere + "--diff (read-profile)";
         QTest::newRow("bad duration") << QStringList{} << QStringList{"watch", "--for", "5x"} << 2
                                       << QStringLiteral("--for: 5x");
+        QTest::newRow("two units") << QStringList{} << QStringList{"record", "t.txt", "--for", "1ms"}
+                                   << 2 << QStringLiteral("--for: 1ms");
         QTest::newRow("bad language") << QStringList{} << QStringList{"identify", "--lang", "de"}
                                       << 2 << QStringLiteral("--lang: de");
         QTest::newRow("no setting to get")

@@ -30,7 +30,8 @@ QJsonObject JsonFailure(int exitCode) {
 void PrintJsonFailure(int exitCode) {
     if (g_failureShown)
         return;
-    PrintOut(QString::fromUtf8(QJsonDocument(JsonFailure(exitCode)).toJson(QJsonDocument::Compact)));
+    PrintOut(
+        QString::fromUtf8(QJsonDocument(JsonFailure(exitCode)).toJson(QJsonDocument::Compact)));
 }
 
 void PrintErr(const QString &text) {

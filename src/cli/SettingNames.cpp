@@ -10,29 +10,29 @@ struct Column {
 };
 
 // Index = the column of the table (or the word of the connection block).
-const Column kSensorColumns[] = {
-    {"", nullptr},           {"", &Msg::n501},          {"threshold1", &Msg::n502},
-    {"threshold2", &Msg::n503}, {"hysteresis", &Msg::n504}, {"relay1", &Msg::n505},
-    {"relay2", &Msg::n506}};
+const Column kSensorColumns[] = {{"", nullptr},
+                                 {"", &Msg::n501},
+                                 {"threshold1", &Msg::n502},
+                                 {"threshold2", &Msg::n503},
+                                 {"hysteresis", &Msg::n504},
+                                 {"relay1", &Msg::n505},
+                                 {"relay2", &Msg::n506}};
 const Column kRelayColumns[] = {{"", nullptr},
                                 {"mode", &Msg::n509},
                                 {"on-delay", &Msg::n510},
                                 {"off-delay", &Msg::n511},
                                 {"link-timeout", &Msg::n512}};
-const Column kConnectWords[] = {{"", &Msg::n513},       {"", &Msg::n514}, {"", &Msg::n515},
-                                {"", &Msg::n516},       {"channel", &Msg::n517},
-                                {"", &Msg::n518}};
+const Column kConnectWords[] = {{"", &Msg::n513}, {"", &Msg::n514},        {"", &Msg::n515},
+                                {"", &Msg::n516}, {"channel", &Msg::n517}, {"", &Msg::n518}};
 
-template <size_t N>
-int ColumnOf(const Column (&columns)[N], const QString &name) {
+template <size_t N> int ColumnOf(const Column (&columns)[N], const QString &name) {
     for (size_t c = 0; c < N; ++c)
         if (*columns[c].name && name == QLatin1String(columns[c].name))
             return int(c);
     return -1;
 }
 
-template <size_t N>
-const Column *At(const Column (&columns)[N], int c) {
+template <size_t N> const Column *At(const Column (&columns)[N], int c) {
     return c >= 0 && size_t(c) < N ? &columns[c] : nullptr;
 }
 
@@ -80,9 +80,13 @@ QStringList SettingNamePatterns() {
 QString SettingName::name() const {
     switch (area) {
     case Area::Sensor:
-        return QStringLiteral("sensor.%1.%2").arg(number).arg(QLatin1String(At(kSensorColumns, column)->name));
+        return QStringLiteral("sensor.%1.%2")
+            .arg(number)
+            .arg(QLatin1String(At(kSensorColumns, column)->name));
     case Area::Relay:
-        return QStringLiteral("relay.%1.%2").arg(number).arg(QLatin1String(At(kRelayColumns, column)->name));
+        return QStringLiteral("relay.%1.%2")
+            .arg(number)
+            .arg(QLatin1String(At(kRelayColumns, column)->name));
     case Area::Connect:
         break;
     }

@@ -11,18 +11,18 @@
 
 namespace {
 
-const QStringList kCommands{QStringLiteral("identify"), QStringLiteral("watch"),
+const QStringList kCommands{QStringLiteral("identify"),     QStringLiteral("watch"),
                             QStringLiteral("read-profile"), QStringLiteral("write-profile"),
-                            QStringLiteral("record"), QStringLiteral("get"),
-                            QStringLiteral("set"), QStringLiteral("trend")};
+                            QStringLiteral("record"),       QStringLiteral("get"),
+                            QStringLiteral("set"),          QStringLiteral("trend")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",     "--ini",   "--workdir", "--address",
-                                "--baud",     "--parity", "--stopbits", "--count",
-                                "--period",   "--timeout", "--retries", "--lang",
-                                "--for"};
+const QStringList kValueOptions{"--port",    "--ini",      "--workdir", "--address", "--baud",
+                                "--parity",  "--stopbits", "--count",   "--period",  "--timeout",
+                                "--retries", "--lang",     "--for"};
 
 // Options that only some subcommands take; every other option applies to all of them.
+// clang-format off
 const QList<std::pair<QString, QStringList>> kCommandOptions{
     {"--count", {"watch", "record"}},
     {"--period", {"watch", "record"}},
@@ -31,6 +31,7 @@ const QList<std::pair<QString, QStringList>> kCommandOptions{
     {"--dry-run", {"write-profile"}},
     {"--diff", {"write-profile"}},
     {"--no-connect", {"write-profile"}}};
+// clang-format on
 
 std::optional<int> Number(const QString &text, int low, int high) {
     const auto v = ParseIntText(text);

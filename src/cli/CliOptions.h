@@ -23,12 +23,12 @@ struct CliOptions {
     std::optional<int> timeout;  // [connect] receive, ms
     std::optional<int> retries;  // [connect] attempts: tries per transaction
     bool json = false;
-    std::optional<int> count;  // lines (watch) or rows (record)
-    std::optional<int> period; // s between trend rows or watch lines
+    std::optional<int> count;    // lines (watch) or rows (record)
+    std::optional<int> period;   // s between trend rows or watch lines
     std::optional<qint64> forMs; // watch, record: how long, then exit 0
     std::optional<int> lang;     // [language] lang for this run: 0 Russian, 1 English
     bool dryRun = false;
-    bool diff = false; // write-profile: readable lines of what would change, nothing sent
+    bool diff = false;      // write-profile: readable lines of what would change, nothing sent
     bool ids = false;       // read-profile: store sensor IDs whatever [profile] doid says
     bool noConnect = false; // write-profile: leave the connection block alone
     bool help = false;

@@ -82,7 +82,8 @@ QJsonObject ProfileJson(const Session &s, bool ids) {
         if (ids)
             one.insert("id", st.sensorSettings.cell(1, n));
         for (int c = 2; c < st.sensorSettings.colCount(); ++c)
-            one.insert(ColumnKey(SettingName::Area::Sensor, c), CellNumber(st.sensorSettings.cell(c, n)));
+            one.insert(ColumnKey(SettingName::Area::Sensor, c),
+                       CellNumber(st.sensorSettings.cell(c, n)));
         if (st.firmwareVersion >= kFirstTagFirmware)
             one.insert("tag", st.tagContr.cell(0, n));
         sensors.append(one);
@@ -91,7 +92,8 @@ QJsonObject ProfileJson(const Session &s, bool ids) {
     for (int k = 1; k < st.relaySettings.rowCountGrid() && k <= m.RELAY_NUMBER; ++k) {
         QJsonObject one{{"relay", k}};
         for (int c = 1; c < st.relaySettings.colCount(); ++c)
-            one.insert(ColumnKey(SettingName::Area::Relay, c), CellNumber(st.relaySettings.cell(c, k)));
+            one.insert(ColumnKey(SettingName::Area::Relay, c),
+                       CellNumber(st.relaySettings.cell(c, k)));
         relays.append(one);
     }
     const auto &w = s.cycle.connectSettingsRecord.values;
@@ -101,8 +103,9 @@ QJsonObject ProfileJson(const Session &s, bool ids) {
                               {"parity", w[2] < 3 ? QJsonValue(parities[w[2]]) : QJsonValue(w[2])},
                               {"stopbits", w[3]},
                               {"channel", w[4]},
-                              {"language", w[5] == 0 ? QJsonValue("ru")
-                                           : w[5] == 1 ? QJsonValue("en") : QJsonValue(w[5])}};
+                              {"language", w[5] == 0   ? QJsonValue("ru")
+                                           : w[5] == 1 ? QJsonValue("en")
+                                                       : QJsonValue(w[5])}};
     return {{"firmware", st.firmwareVersionText},
             {"hardware", st.hardwareVersionText},
             {"sensors", sensors},
@@ -153,9 +156,12 @@ QStringList DiffLines(const Session &s, bool sensors, const ConnectUserValues *c
                                 st.relaySettings.cell(c, r), relays.cell(c, r));
     if (connect) {
         const auto &w = s.cycle.connectSettingsRecord.values;
-        const int words[] = {RegisterWordOfCell(connect->addr).value_or(0), connect->baud,
-                             connect->parity, connect->stops + 1,
-                             RegisterWordOfCell(connect->chan).value_or(0), connect->language};
+        const int words[] = {RegisterWordOfCell(connect->addr).value_or(0),
+                             connect->baud,
+                             connect->parity,
+                             connect->stops + 1,
+                             RegisterWordOfCell(connect->chan).value_or(0),
+                             connect->language};
         for (int k = 0; k < 6; ++k)
             if (words[k] != w[size_t(k)])
                 lines << Change(SettingName{SettingName::Area::Connect, 0, k}.label(texts),
@@ -664,15 +670,17 @@ bool WriteSetting(Session &s, const SettingName &name, quint16 word) {
         return false;
     switch (name.area) {
     case SettingName::Area::Sensor:
-        return st.modbus.WriteRegisters(
-            s.cycle.sensorWriteRecord,
-            quint16(m.SENSOR_SETTINGS_ADDR + (name.number - 1) * m.SENSOR_SETTINGS_STEP + name.column),
-            1, &word);
+        return st.modbus.WriteRegisters(s.cycle.sensorWriteRecord,
+                                        quint16(m.SENSOR_SETTINGS_ADDR +
+                                                (name.number - 1) * m.SENSOR_SETTINGS_STEP +
+                                                name.column),
+                                        1, &word);
     case SettingName::Area::Relay:
-        return st.modbus.WriteRegister(
-            s.cycle.relayWriteRecord,
-            quint16(m.RELAY_SETTINGS_ADDR + (name.number - 1) * m.RELAY_SETTINGS_STEP + name.column - 1),
-            word);
+        return st.modbus.WriteRegister(s.cycle.relayWriteRecord,
+                                       quint16(m.RELAY_SETTINGS_ADDR +
+                                               (name.number - 1) * m.RELAY_SETTINGS_STEP +
+                                               name.column - 1),
+                                       word);
     case SettingName::Area::Connect:
         break;
     }
@@ -706,7 +714,9 @@ int RunSet(Session &s, const CliOptions &o) {
     if (text == before) {
         PrintErr(s.Text(Msg::n360));
         if (o.json)
-            PrintOut(Json({{"setting", name.name()}, {"previous", CellNumber(before)}, {"value", CellNumber(text)}}));
+            PrintOut(Json({{"setting", name.name()},
+                           {"previous", CellNumber(before)},
+                           {"value", CellNumber(text)}}));
         return ExitCode::Ok;
     }
     // The limits of the window's tables, checked on the cell as the window checks an edit.
@@ -740,12 +750,12 @@ int RunSet(Session &s, const CliOptions &o) {
     if (!WriteSetting(s, name, *word)) {
         if (s.Interrupted())
             return ExitCode::Interrupted;
-        const ModbusWriteRecord &r = name.area == SettingName::Area::Relay ? s.cycle.relayWriteRecord
-                                     : name.area == SettingName::Area::Sensor
-                                         ? s.cycle.sensorWriteRecord
-                                         : s.cycle.connectWriteRecord;
-        const QString failure = st.Text(Msg::n114) + u' ' +
-                                (r.errorText.isEmpty() ? s.view.status[0] : r.errorText);
+        const ModbusWriteRecord &r =
+            name.area == SettingName::Area::Relay    ? s.cycle.relayWriteRecord
+            : name.area == SettingName::Area::Sensor ? s.cycle.sensorWriteRecord
+                                                     : s.cycle.connectWriteRecord;
+        const QString failure =
+            st.Text(Msg::n114) + u' ' + (r.errorText.isEmpty() ? s.view.status[0] : r.errorText);
         NoteFailure(ErrorKey::WriteFailed, failure);
         PrintErr(failure);
         return ExitCode::WriteFailed;
@@ -756,14 +766,16 @@ int RunSet(Session &s, const CliOptions &o) {
     const QString after = SettingText(s, name);
     const QString label = name.label(st.settingsIni);
     if (after != text) {
-        const QString failure = s.Text(Msg::n361) + label + QStringLiteral(": ") + text +
-                                s.Text(Msg::n362) + after;
+        const QString failure =
+            s.Text(Msg::n361) + label + QStringLiteral(": ") + text + s.Text(Msg::n362) + after;
         NoteFailure(ErrorKey::ReadBackDiffers, failure);
         PrintErr(failure);
         return ExitCode::WriteFailed;
     }
     if (o.json)
-        PrintOut(Json({{"setting", name.name()}, {"previous", CellNumber(before)}, {"value", CellNumber(after)}}));
+        PrintOut(Json({{"setting", name.name()},
+                       {"previous", CellNumber(before)},
+                       {"value", CellNumber(after)}}));
     else
         PrintOut(Change(label, before, after));
     return ExitCode::Ok;
@@ -786,7 +798,8 @@ int RunTrend(const CliOptions &o, const MemIniFile &texts) {
         return ExitCode::FileRefused;
     }
     if (!o.json) { // the file's own cells, state texts included, in UTF-8
-        for (QString line : Cp1251::decode(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        for (QString line :
+             Cp1251::decode(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
             if (line.endsWith(u'\t'))
                 line.chop(1);
             PrintOut(line);
@@ -798,9 +811,9 @@ int RunTrend(const CliOptions &o, const MemIniFile &texts) {
         QJsonArray sensors;
         for (qsizetype c = 0; c < columns->sensors.size(); ++c) {
             const float v = columns->values[size_t(c)][size_t(row)];
-            QJsonObject one{{"sensor", columns->sensors[c]},
-                            {"temperature", std::isnan(v) ? QJsonValue(QJsonValue::Null)
-                                                          : QJsonValue(int(v))}};
+            QJsonObject one{
+                {"sensor", columns->sensors[c]},
+                {"temperature", std::isnan(v) ? QJsonValue(QJsonValue::Null) : QJsonValue(int(v))}};
             if (!columns->tags.value(c).isEmpty())
                 one.insert("tag", columns->tags[c]);
             sensors.append(one);

@@ -130,9 +130,9 @@ private slots:
         QCOMPARE(v.out.trimmed(), QStringLiteral("velmaris-cli 150.724"));
         const Run h = cli({"--help"});
         QCOMPARE(h.code, 0);
-        for (const char *command : {"identify", "watch", "read-profile", "write-profile", "record",
-                                    "get", "set", "trend", "sensor.N.threshold1",
-                                    "relay.N.on-delay", "connect.channel", "read-back-differs"})
+        for (const char *command :
+             {"identify", "watch", "read-profile", "write-profile", "record", "get", "set", "trend",
+              "sensor.N.threshold1", "relay.N.on-delay", "connect.channel", "read-back-differs"})
             QVERIFY2(h.out.contains(command), command);
     }
 
@@ -285,18 +285,17 @@ private slots:
             << notHere + "--diff (read-profile)";
         QTest::newRow("bad duration") << QStringList{} << QStringList{"watch", "--for", "5x"} << 2
                                       << QStringLiteral("--for: 5x");
-        QTest::newRow("two units") << QStringList{} << QStringList{"record", "t.txt", "--for", "1ms"}
-                                   << 2 << QStringLiteral("--for: 1ms");
+        QTest::newRow("two units")
+            << QStringList{} << QStringList{"record", "t.txt", "--for", "1ms"} << 2
+            << QStringLiteral("--for: 1ms");
         QTest::newRow("bad language") << QStringList{} << QStringList{"identify", "--lang", "de"}
                                       << 2 << QStringLiteral("--lang: de");
         QTest::newRow("no setting to get")
             << QStringList{} << QStringList{"get"} << 2 << text(Msg::n363) + "get";
-        QTest::newRow("no value to set") << QStringList{}
-                                         << QStringList{"set", "relay.1.mode"} << 2
+        QTest::newRow("no value to set") << QStringList{} << QStringList{"set", "relay.1.mode"} << 2
                                          << text(Msg::n364) + "relay.1.mode";
-        QTest::newRow("unknown setting") << QStringList{}
-                                         << QStringList{"get", "sensor.1.colour"} << 2
-                                         << text(Msg::n359) + "sensor.1.colour";
+        QTest::newRow("unknown setting") << QStringList{} << QStringList{"get", "sensor.1.colour"}
+                                         << 2 << text(Msg::n359) + "sensor.1.colour";
         QTest::newRow("sensor beyond the map")
             << QStringList{} << QStringList{"get", "sensor.37.threshold1"} << 2
             << text(Msg::n359) + "sensor.37.threshold1";
@@ -1014,18 +1013,28 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message");
         const QString range = text(Msg::n85);
-        QTest::newRow("threshold 1 above 125") << "sensor.2.threshold1" << "126" << range;
-        QTest::newRow("threshold 2 below 0") << "sensor.2.threshold2" << "-1" << range;
-        QTest::newRow("hysteresis above 20") << "sensor.4.hysteresis" << "21" << range;
-        QTest::newRow("threshold relay above 4") << "sensor.1.relay1" << "5" << range;
-        QTest::newRow("relay mode 3") << "relay.1.mode" << "3" << range;
-        QTest::newRow("on delay above 600") << "relay.2.on-delay" << "601" << range;
-        QTest::newRow("link time-out above 3600") << "relay.4.link-timeout" << "3601" << range;
-        QTest::newRow("channel 0") << "connect.channel" << "0" << text(Msg::n80);
-        QTest::newRow("channel 127") << "connect.channel" << "127" << text(Msg::n80);
-        QTest::newRow("no number") << "relay.3.off-delay" << "5s" << text(Msg::n84).trimmed();
-        QTest::newRow("hexadecimal is no cell number")
-            << "sensor.1.threshold1" << "0x20" << text(Msg::n84).trimmed();
+        QTest::newRow("threshold 1 above 125") << "sensor.2.threshold1"
+                                               << "126" << range;
+        QTest::newRow("threshold 2 below 0") << "sensor.2.threshold2"
+                                             << "-1" << range;
+        QTest::newRow("hysteresis above 20") << "sensor.4.hysteresis"
+                                             << "21" << range;
+        QTest::newRow("threshold relay above 4") << "sensor.1.relay1"
+                                                 << "5" << range;
+        QTest::newRow("relay mode 3") << "relay.1.mode"
+                                      << "3" << range;
+        QTest::newRow("on delay above 600") << "relay.2.on-delay"
+                                            << "601" << range;
+        QTest::newRow("link time-out above 3600") << "relay.4.link-timeout"
+                                                  << "3601" << range;
+        QTest::newRow("channel 0") << "connect.channel"
+                                   << "0" << text(Msg::n80);
+        QTest::newRow("channel 127") << "connect.channel"
+                                     << "127" << text(Msg::n80);
+        QTest::newRow("no number") << "relay.3.off-delay"
+                                   << "5s" << text(Msg::n84).trimmed();
+        QTest::newRow("hexadecimal is no cell number") << "sensor.1.threshold1"
+                                                       << "0x20" << text(Msg::n84).trimmed();
     }
     void setRefusesAValueOutsideTheLimits() {
         QFETCH(QString, name);
@@ -1073,12 +1082,14 @@ private slots:
     void periodThinsAndForEnds_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("most"); // lines (watch) or rows (record); -1: any
-        QTest::newRow("watch --period") << QStringList{"watch", "--period", "1", "--for", "3s"} << 6;
+        QTest::newRow("watch --period")
+            << QStringList{"watch", "--period", "1", "--for", "3s"} << 6;
         QTest::newRow("watch --json --period")
             << QStringList{"watch", "--json", "--period", "1", "--for", "3s"} << 5;
         QTest::newRow("watch --for beats --count")
             << QStringList{"watch", "--for", "2s", "--count", "100000000"} << -1;
-        QTest::newRow("record --for") << QStringList{"record", "t.txt", "--period", "1", "--for", "3s"} << 5;
+        QTest::newRow("record --for")
+            << QStringList{"record", "t.txt", "--period", "1", "--for", "3s"} << 5;
     }
     void periodThinsAndForEnds() {
         QFETCH(QStringList, args);
@@ -1118,21 +1129,18 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         const QStringList named{"--named-values"};
         const QStringList ru{"--no-connect"}, en{"--no-connect", "--lang", "en"};
-        QTest::newRow("sensor threshold")
-            << named << ru << QStringList{"Датчик 3", "s2", "40"}
-            << QStringList{"датчик 3 порог 1: 4130 → 40"};
+        QTest::newRow("sensor threshold") << named << ru << QStringList{"Датчик 3", "s2", "40"}
+                                          << QStringList{"датчик 3 порог 1: 4130 → 40"};
         QTest::newRow("sensor threshold, English")
             << named << en << QStringList{"Датчик 3", "s2", "40"}
             << QStringList{"sensor 3 threshold 1: 4130 → 40"};
         QTest::newRow("hysteresis and relays, in frame order")
-            << named << ru
-            << QStringList{"Реле 2", "r3", "20", "Датчик 9", "s4", "5",
-                           "Датчик 9", "s6", "2", "Реле 1", "r1", "1"}
+            << named << ru << QStringList{"Реле 2",   "r3", "20", "Датчик 9", "s4", "5",
+                                          "Датчик 9", "s6", "2",  "Реле 1",   "r1", "1"}
             << QStringList{"датчик 9 гистерезис: 4228 → 5", "датчик 9 реле порога 2: 4230 → 2",
                            "реле 1 режим: 512 → 1", "реле 2 задержка выключения: 530 → 20"};
         QTest::newRow("relays, English")
-            << named << en
-            << QStringList{"Реле 4", "r4", "60", "Реле 3", "r2", "0"}
+            << named << en << QStringList{"Реле 4", "r4", "60", "Реле 3", "r2", "0"}
             << QStringList{"relay 3 on delay: 545 → 0", "relay 4 link time-out: 563 → 60"};
         QTest::newRow("tag") << QStringList{} << ru << QStringList{"tags", "Датчик 7", "Печь 7"}
                              << QStringList{"датчик 7 метка: \"Камера 7\" → \"Печь 7\""};
@@ -1156,8 +1164,9 @@ private slots:
         QCOMPARE(same.code, 0);
         const QStringList baseline = same.lines();
         if (baseline.isEmpty())
-            QVERIFY2(same.err.contains(options.contains("en") ? "Nothing differs" : text(Msg::n360)),
-                     qPrintable(same.err));
+            QVERIFY2(
+                same.err.contains(options.contains("en") ? "Nothing differs" : text(Msg::n360)),
+                qPrintable(same.err));
         for (qsizetype k = 0; k + 2 < changes.size(); k += 3) {
             QString key = changes[k + 1];
             if (QRegularExpression("^[sr][0-9]$").match(key).hasMatch())
@@ -1188,19 +1197,21 @@ private slots:
         QTest::newRow("setting beyond the map")
             << QStringList{} << QStringList{"get", "relay.9.mode", "--json"} << "unknown-setting"
             << 2;
-        QTest::newRow("port not set") << QStringList{} << QStringList{"watch", "--json", "--port", " "}
-                                      << "port-not-set" << 3;
+        QTest::newRow("port not set")
+            << QStringList{} << QStringList{"watch", "--json", "--port", " "} << "port-not-set"
+            << 3;
         QTest::newRow("port unusable")
-            << QStringList{} << QStringList{"get", "connect.channel", "--port", "/nonexistent/tty", "--json"}
+            << QStringList{}
+            << QStringList{"get", "connect.channel", "--port", "/nonexistent/tty", "--json"}
             << "port-unusable" << 3;
         QTest::newRow("no answer")
-            << QStringList{} << QStringList{"read-profile", "--json", "--address", "5"} << "no-answer"
-            << 4;
+            << QStringList{} << QStringList{"read-profile", "--json", "--address", "5"}
+            << "no-answer" << 4;
         QTest::newRow("not a QOR7070") << QStringList{"--device-code", "1234"}
                                        << QStringList{"watch", "--json"} << "not-qor7070" << 5;
-        QTest::newRow("no configuration") << QStringList{"--fw", "0x0103"}
-                                          << QStringList{"get", "relay.1.mode", "--json"}
-                                          << "no-configuration" << 5;
+        QTest::newRow("no configuration")
+            << QStringList{"--fw", "0x0103"} << QStringList{"get", "relay.1.mode", "--json"}
+            << "no-configuration" << 5;
         QTest::newRow("profile missing")
             << QStringList{} << QStringList{"write-profile", "none.txt", "--json"} << "file-refused"
             << 6;
@@ -1252,8 +1263,8 @@ private slots:
             << "Bad value of option --count";
         QTest::newRow("ru over en, usage")
             << 1 << QStringList{"--lang", "ru", "get"} << 2 << text(Msg::n363);
-        QTest::newRow("en over ru, help") << 0 << QStringList{"--help", "--lang", "en"} << 0
-                                          << "Usage: velmaris-cli";
+        QTest::newRow("en over ru, help")
+            << 0 << QStringList{"--help", "--lang", "en"} << 0 << "Usage: velmaris-cli";
         QTest::newRow("ru over en, help")
             << 1 << QStringList{"--lang", "ru", "--help"} << 0 << "Использование: velmaris-cli";
         QTest::newRow("en over ru, a check of the window")
@@ -1326,12 +1337,18 @@ private slots:
         const Run plain = cli({"read-profile", "--json"});
         QCOMPARE(plain.code, 0);
         QVERIFY(!QFileInfo::exists("p.txt"));
-        const QJsonObject line = QJsonDocument::fromJson(plain.out.toUtf8()).object().value("connect").toObject();
+        const QJsonObject line =
+            QJsonDocument::fromJson(plain.out.toUtf8()).object().value("connect").toObject();
         QCOMPARE(line.value("baud").toInt(), 9600);
         QCOMPARE(line.value("parity").toString(), QStringLiteral("none"));
         QCOMPARE(line.value("stopbits").toInt(), 1);
         QCOMPARE(line.value("language").toString(), QStringLiteral("ru"));
-        QVERIFY(!QJsonDocument::fromJson(plain.out.toUtf8()).object().value("sensors").toArray()[0].toObject().contains("id"));
+        QVERIFY(!QJsonDocument::fromJson(plain.out.toUtf8())
+                     .object()
+                     .value("sensors")
+                     .toArray()[0]
+                     .toObject()
+                     .contains("id"));
     }
 
     // trend FILE: a trend file for scripts, in UTF-8; with --json one object per row, a
@@ -1355,7 +1372,8 @@ private slots:
         QCOMPARE(j.lines().size(), 2);
         for (int row = 0; row < 2; ++row) {
             const QJsonObject o = QJsonDocument::fromJson(j.lines()[row].toUtf8()).object();
-            const QDateTime when = QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs);
+            const QDateTime when =
+                QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs);
             QCOMPARE(when.toLocalTime().toString("dd.MM.yy\tHH:mm:ss"),
                      file[row + 2].section(u'\t', 0, 1));
             const QJsonArray sensors = o.value("sensors").toArray();

@@ -1,30 +1,37 @@
 #include "CliOptions.h"
 
 #include "CliTexts.h"
+#include "ConsoleView.h"
+#include "ExitCodes.h"
 #include "IntText.h"
 #include "MemIniFile.h"
+#include "SettingNames.h"
 #include "SettingsMessage.h"
 #include "TrendRecorder.h"
 
 namespace {
 
-const QStringList kCommands{QStringLiteral("identify"), QStringLiteral("watch"),
+const QStringList kCommands{QStringLiteral("identify"),     QStringLiteral("watch"),
                             QStringLiteral("read-profile"), QStringLiteral("write-profile"),
-                            QStringLiteral("record")};
+                            QStringLiteral("record"),       QStringLiteral("get"),
+                            QStringLiteral("set"),          QStringLiteral("trend")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",     "--ini",   "--workdir", "--address",
-                                "--baud",     "--parity", "--stopbits", "--count",
-                                "--period",   "--timeout", "--retries"};
+const QStringList kValueOptions{"--port",    "--ini",      "--workdir", "--address", "--baud",
+                                "--parity",  "--stopbits", "--count",   "--period",  "--timeout",
+                                "--retries", "--lang",     "--for"};
 
 // Options that only some subcommands take; every other option applies to all of them.
+// clang-format off
 const QList<std::pair<QString, QStringList>> kCommandOptions{
-    {"--json", {"identify", "watch"}},
     {"--count", {"watch", "record"}},
-    {"--period", {"record"}},
+    {"--period", {"watch", "record"}},
+    {"--for", {"watch", "record"}},
     {"--ids", {"read-profile"}},
     {"--dry-run", {"write-profile"}},
+    {"--diff", {"write-profile"}},
     {"--no-connect", {"write-profile"}}};
+// clang-format on
 
 std::optional<int> Number(const QString &text, int low, int high) {
     const auto v = ParseIntText(text);
@@ -45,7 +52,43 @@ std::optional<int> ParityIndex(const QString &text) {
     return i < 0 ? std::nullopt : std::optional<int>(int(i));
 }
 
+std::optional<int> LanguageIndex(const QString &text) {
+    static const QStringList names{"ru", "en"};
+    const qsizetype i = names.indexOf(text.trimmed().toLower());
+    return i < 0 ? std::nullopt : std::optional<int>(int(i));
+}
+
 } // namespace
+
+std::optional<int> LanguageOption(const QStringList &args) {
+    std::optional<int> lang;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i].startsWith(QLatin1String("--lang=")))
+            lang = LanguageIndex(args[i].mid(7));
+        else if (args[i] == QLatin1String("--lang") && i + 1 < args.size())
+            lang = LanguageIndex(args[i + 1]);
+    }
+    return lang;
+}
+
+std::optional<qint64> ParseDuration(const QString &text) {
+    QString t = text.trimmed().toLower();
+    qint64 unit = 1000;
+    const QList<std::pair<QChar, qint64>> units{
+        {u's', 1000}, {u'm', 60 * 1000}, {u'h', 3600 * 1000}, {u'd', 24 * 3600 * 1000}};
+    for (const auto &[suffix, ms] : units)
+        if (t.endsWith(suffix)) { // one unit: "1ms" is no duration
+            t.chop(1);
+            unit = ms;
+            break;
+        }
+    bool ok = false;
+    const qint64 n = t.toLongLong(&ok);
+    // Up to a year; digits only ("1e3", "+5", " 5" are no durations).
+    if (!ok || n < 1 || n * unit > 366LL * 24 * 3600 * 1000 || t != QString::number(n))
+        return std::nullopt;
+    return n * unit;
+}
 
 bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
                      const MemIniFile &settings) {
@@ -75,7 +118,9 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             target = true;
             return !inlineValue;
         };
-        if (arg.startsWith(u'-') && arg.size() > 1)
+        // A negative number is a value of set, no option.
+        const bool option = arg.startsWith(u'-') && arg.size() > 1 && !arg[1].isDigit();
+        if (option)
             given << arg;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             o.help = true;
@@ -90,10 +135,13 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
         } else if (arg == QLatin1String("--ids")) {
             if (!flag(o.ids))
                 return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
+        } else if (arg == QLatin1String("--diff")) {
+            if (!flag(o.diff))
+                return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
         } else if (arg == QLatin1String("--no-connect")) {
             if (!flag(o.noConnect))
                 return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
-        } else if (arg.startsWith(u'-') && arg.size() > 1 && !kValueOptions.contains(arg)) {
+        } else if (option && !kValueOptions.contains(arg)) {
             return fail(u"Неизвестный параметр: ", "Unknown option: ", arg);
         } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
             const auto v = take();
@@ -136,6 +184,12 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             } else if (arg == QLatin1String("--period")) {
                 if (!(o.period = ParseTrendPeriod(*v)))
                     return bad();
+            } else if (arg == QLatin1String("--for")) {
+                if (!(o.forMs = ParseDuration(*v)))
+                    return bad();
+            } else if (arg == QLatin1String("--lang")) {
+                if (!(o.lang = LanguageIndex(*v)))
+                    return bad();
             } else {
                 return fail(u"Неизвестный параметр: ", "Unknown option: ", arg);
             }
@@ -150,12 +204,34 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
     o.command = positional.takeFirst();
     if (!kCommands.contains(o.command))
         return fail(u"Неизвестная команда: ", "Unknown command: ", o.command);
-    const bool wantsFile =
-        o.command.endsWith(QLatin1String("-profile")) || o.command == QLatin1String("record");
-    if (wantsFile) {
+    // read-profile --json prints the profile; its file is then written only when named.
+    const bool fileOptional = o.command == QLatin1String("read-profile") && o.json;
+    const bool wantsFile = o.command.endsWith(QLatin1String("-profile")) ||
+                           o.command == QLatin1String("record") ||
+                           o.command == QLatin1String("trend");
+    if (wantsFile && !(fileOptional && positional.isEmpty())) {
         if (positional.isEmpty())
             return fail(u"Не указан файл команды ", "No file given to ", o.command);
         o.file = positional.takeFirst();
+    }
+    if (o.command == QLatin1String("get") || o.command == QLatin1String("set")) {
+        if (positional.isEmpty()) {
+            *error = LookupText(settings, Msg::n363) + o.command;
+            return false;
+        }
+        o.setting = positional.takeFirst();
+        if (!ParseSettingName(o.setting)) {
+            NoteFailure(ErrorKey::UnknownSetting);
+            *error = LookupText(settings, Msg::n359) + o.setting;
+            return false;
+        }
+        if (o.command == QLatin1String("set")) {
+            if (positional.isEmpty()) {
+                *error = LookupText(settings, Msg::n364) + o.setting;
+                return false;
+            }
+            o.value = positional.takeFirst();
+        }
     }
     if (!positional.isEmpty())
         return fail(u"Лишний аргумент: ", "Unexpected argument: ", positional.first());
@@ -185,6 +261,8 @@ void ApplyLineOptions(const CliOptions &o, MemIniFile &settings) {
         settings.writeInteger(connect, QStringLiteral("receive"), *o.timeout);
     if (o.retries)
         settings.writeInteger(connect, QStringLiteral("attempts"), *o.retries);
+    if (o.lang)
+        settings.writeInteger(QStringLiteral("language"), QStringLiteral("lang"), *o.lang);
 }
 
 QString CliHelpText(const MemIniFile &settings) {
@@ -195,9 +273,18 @@ QString CliHelpText(const MemIniFile &settings) {
 Команды:
   identify             код устройства, версии прошивки и оборудования
   watch                данные датчиков и состояние реле, строка за циклом опроса
-  read-profile ФАЙЛ    настройки контроллера в файл профиля
+                       (или раз в --period секунд)
+  read-profile ФАЙЛ    настройки контроллера в файл профиля (с --json ФАЙЛ не нужен)
   write-profile ФАЙЛ   профиль в контроллер (только отличия от того, что в нём есть)
   record ФАЙЛ          файл тренда, строка раз в --period секунд
+  get НАСТРОЙКА        одна настройка, прочитанная из контроллера
+  set НАСТРОЙКА ЧИСЛО  одна настройка в контроллер: пределы таблиц окна; записывается
+                       только её регистр, затем читается обратно
+  trend ФАЙЛ           файл тренда в UTF-8 (с --json: объект на строку)
+
+Настройки: sensor.N.threshold1, sensor.N.threshold2 (порог 1 и 2), sensor.N.hysteresis,
+  sensor.N.relay1, sensor.N.relay2 (реле порогов), relay.N.mode, relay.N.on-delay,
+  relay.N.off-delay, relay.N.link-timeout, connect.channel
 
 Параметры:
   --port ПОРТ          COMn, путь устройства, tcp://УЗЕЛ:ПОРТ или mbtcp://УЗЕЛ:ПОРТ
@@ -211,17 +298,25 @@ QString CliHelpText(const MemIniFile &settings) {
   --workdir ПАПКА      рабочая папка (start.ini, default.ini, Cfg/); новая заполняется
                        файлами программы. Без неё: текущая папка, если в ней есть
                        start.ini, иначе папка пользователя, как у окна из меню
-  --json               identify и watch: JSON (watch: объект на строку)
-  --count N            watch: циклов, record: строк; затем выход
-  --period S           record: секунд между строками (по умолчанию [trends] time)
+  --json               вывод в JSON (watch, trend: объект на строку); отказ любой
+                       команды: объект {"error", "exit", "message"} в stdout
+  --lang ru|en         язык сообщений (иначе [language] lang из start.ini)
+  --count N            watch: строк, record: строк; затем выход
+  --period S           watch, record: секунд между строками (record: по умолчанию
+                       [trends] time); опрос идёт в своём темпе, в строке последние данные
+  --for ВРЕМЯ          watch, record: работать столько (30s, 10m, 2h, 1d), затем выход 0
   --ids                read-profile: сохранить номера датчиков (иначе [profile] doid)
   --dry-run            write-profile: только показать кадры (hex), ничего не посылать
+  --diff               write-profile: только показать, что изменится, ничего не посылать
   --no-connect         write-profile: не записывать настройки связи
   --help, --version
 
 Коды выхода: 0 успешно, 2 неверный вызов, 3 порт не задан или не открыт, 4 нет ответа,
 5 не QOR7070 или нет конфигурации для прошивки, 6 файл отвергнут,
 7 контроллер отверг или не подтвердил запись, 8 прервано до окончания работы.
+Ключи ошибок (--json): usage, unknown-setting (2), port-not-set, port-unusable (3),
+no-answer (4), not-qor7070, no-configuration (5), file-refused, value-refused (6),
+write-failed, read-back-differs (7), interrupted (8).
 )",
                      R"(Usage: velmaris-cli COMMAND [FILE] [options]
 
@@ -230,9 +325,19 @@ A QOR7070 controller from a script: the same engine as the Velmaris window.
 Commands:
   identify             device code, firmware and hardware versions
   watch                live sensor data and relay states, one line per poll cycle
-  read-profile FILE    the controller's settings into a profile file
+                       (or one every --period seconds)
+  read-profile FILE    the controller's settings into a profile file (FILE optional
+                       with --json)
   write-profile FILE   a profile into the controller (only what differs from it)
   record FILE          a trend file, one row every --period seconds
+  get SETTING          one setting, read from the controller
+  set SETTING NUMBER   one setting into the controller: the limits of the window's
+                       tables; only its register is written, then read back
+  trend FILE           a trend file in UTF-8 (with --json: one object per row)
+
+Settings: sensor.N.threshold1, sensor.N.threshold2, sensor.N.hysteresis, sensor.N.relay1,
+  sensor.N.relay2 (the relays of thresholds 1 and 2), relay.N.mode, relay.N.on-delay,
+  relay.N.off-delay, relay.N.link-timeout, connect.channel
 
 Options:
   --port PORT          COMn, a device path, tcp://HOST:PORT or mbtcp://HOST:PORT
@@ -246,16 +351,24 @@ Options:
   --workdir DIR        working folder (start.ini, default.ini, Cfg/); a new one gets the
                        shipped files. Without it: the current folder when it holds
                        start.ini, else the user's folder the window uses from the menu
-  --json               identify and watch: JSON (watch: one object per line)
-  --count N            watch: cycles, record: rows; then exit
-  --period S           record: seconds between rows (default [trends] time)
+  --json               output as JSON (watch, trend: one object per line); any
+                       command's failure: an object {"error", "exit", "message"} on stdout
+  --lang ru|en         language of the messages (else [language] lang of start.ini)
+  --count N            watch: lines, record: rows; then exit
+  --period S           watch, record: seconds between lines (record: default [trends]
+                       time); the poll keeps its pace, a line shows the latest values
+  --for TIME           watch, record: run this long (30s, 10m, 2h, 1d), then exit 0
   --ids                read-profile: store sensor IDs (else [profile] doid)
   --dry-run            write-profile: only print the frames (hex), send nothing
+  --diff               write-profile: only print what would change, send nothing
   --no-connect         write-profile: leave the connection settings alone
   --help, --version
 
 Exit codes: 0 ok, 2 usage, 3 no port set or port cannot be opened, 4 no answer,
 5 not a QOR7070 or no configuration for its firmware, 6 file refused,
 7 the controller refused or did not confirm a write, 8 interrupted before done.
+Error keys (--json): usage, unknown-setting (2), port-not-set, port-unusable (3),
+no-answer (4), not-qor7070, no-configuration (5), file-refused, value-refused (6),
+write-failed, read-back-differs (7), interrupted (8).
 )");
 }

@@ -8,8 +8,10 @@ class MemIniFile;
 // What the command line asked for. Line settings given here override [connect] of the
 // settings file, in memory only.
 struct CliOptions {
-    QString command; // identify, watch, read-profile, write-profile, record
+    QString command; // identify, watch, read-profile, write-profile, record, get, set, trend
     QString file;    // the profile or trend file of the command
+    QString setting; // get, set: the setting's name (see SettingNames.h)
+    QString value;   // set: its new value
     QString workdir; // changed to first
     QString ini = QStringLiteral("start.ini");
     bool iniGiven = false;
@@ -21,9 +23,12 @@ struct CliOptions {
     std::optional<int> timeout;  // [connect] receive, ms
     std::optional<int> retries;  // [connect] attempts: tries per transaction
     bool json = false;
-    std::optional<int> count;  // cycles (watch) or rows (record)
-    std::optional<int> period; // s between trend rows
+    std::optional<int> count;    // lines (watch) or rows (record)
+    std::optional<int> period;   // s between trend rows or watch lines
+    std::optional<qint64> forMs; // watch, record: how long, then exit 0
+    std::optional<int> lang;     // [language] lang for this run: 0 Russian, 1 English
     bool dryRun = false;
+    bool diff = false;      // write-profile: readable lines of what would change, nothing sent
     bool ids = false;       // read-profile: store sensor IDs whatever [profile] doid says
     bool noConnect = false; // write-profile: leave the connection block alone
     bool help = false;
@@ -44,5 +49,12 @@ bool ParseCliOptions(const QStringList &args, CliOptions &options, QString *erro
 // The --help text in the language of settings.
 QString CliHelpText(const MemIniFile &settings);
 
-// The [connect] keys the options set, written into settings (memory only).
+// The [connect] keys the options set, and [language] lang of --lang, written into settings
+// (memory only).
 void ApplyLineOptions(const CliOptions &options, MemIniFile &settings);
+
+// --lang in args (ru 0, en 1), looked for before the rest is parsed: the usage faults are
+// told in it too.
+std::optional<int> LanguageOption(const QStringList &args);
+// "90", "30s", "10m", "2h", "1d" in ms; none for anything else or nothing.
+std::optional<qint64> ParseDuration(const QString &text);

@@ -21,4 +21,48 @@ inline constexpr TextKey n356{"n356", u"Прервано, строк: "};
 inline constexpr TextKey n357{"n357", u"Файл тренда не может быть продолжен: "};
 // Between the frame numbers of a fate and the number of frames.
 inline constexpr TextKey n358{"n358", u" из "};
+// get/set: a name that is no setting of the command line (or of this controller's map).
+inline constexpr TextKey n359{"n359", u"Неизвестная настройка: "};
+// write-profile --diff with nothing to change; set with the value the controller holds.
+inline constexpr TextKey n360{"n360", u"Отличий от контроллера нет, ничего не послано"};
+// set: the controller confirmed the write, yet reads another value back; followed by
+// "<setting>: <written>", n362 and the value read.
+inline constexpr TextKey n361{"n361", u"Записанное значение не прочитано обратно: "};
+inline constexpr TextKey n362{"n362", u", прочитано "};
+// Usage faults of get/set, followed by the subcommand or the setting.
+inline constexpr TextKey n363{"n363", u"Не указана настройка команды "};
+inline constexpr TextKey n364{"n364", u"Не указано значение настройки "};
+// trend FILE: the file is no trend file or cannot be read; followed by the path.
+inline constexpr TextKey n365{"n365", u"Файл тренда не читается: "};
+
+// The names of the settings in readable lines (write-profile --diff, set): "датчик 3 порог 1".
+inline constexpr TextKey n500{"n500", u"датчик "};
+inline constexpr TextKey n501{"n501", u"ID"};
+inline constexpr TextKey n502{"n502", u"порог 1"};
+inline constexpr TextKey n503{"n503", u"порог 2"};
+inline constexpr TextKey n504{"n504", u"гистерезис"};
+inline constexpr TextKey n505{"n505", u"реле порога 1"};
+inline constexpr TextKey n506{"n506", u"реле порога 2"};
+inline constexpr TextKey n507{"n507", u"метка"};
+inline constexpr TextKey n508{"n508", u"реле "};
+inline constexpr TextKey n509{"n509", u"режим"};
+inline constexpr TextKey n510{"n510", u"задержка включения"};
+inline constexpr TextKey n511{"n511", u"задержка выключения"};
+inline constexpr TextKey n512{"n512", u"тайм-аут связи"};
+inline constexpr TextKey n513{"n513", u"адрес модуля"};
+inline constexpr TextKey n514{"n514", u"скорость"};
+inline constexpr TextKey n515{"n515", u"паритет"};
+inline constexpr TextKey n516{"n516", u"стоп-биты"};
+inline constexpr TextKey n517{"n517", u"канал"};
+inline constexpr TextKey n518{"n518", u"язык меню"};
+// Parity items in those lines.
+inline constexpr TextKey n519{"n519", u"нет"};
+inline constexpr TextKey n520{"n520", u"чёт"};
+inline constexpr TextKey n521{"n521", u"нечёт"};
+
+// Every message of the command line, for checking the shipped language sections.
+inline constexpr TextKey cli[] = {n350, n351, n352, n353, n354, n355, n356, n357, n358, n359,
+                                  n360, n361, n362, n363, n364, n365, n500, n501, n502, n503,
+                                  n504, n505, n506, n507, n508, n509, n510, n511, n512, n513,
+                                  n514, n515, n516, n517, n518, n519, n520, n521};
 } // namespace Msg

@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "CliTexts.h"
+#include "Cp1251.h"
 #include "ExitCodes.h"
 #include "FrameLog.h"
 #include "ModbusFrames.h"
@@ -9,6 +10,7 @@
 #include "SensorRows.h"
 #include "SensorTags.h"
 #include "Session.h"
+#include "SettingNames.h"
 #include "TrendPolling.h"
 #include "TrendReader.h"
 #include "TrendRecorder.h"
@@ -20,7 +22,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -60,6 +61,116 @@ bool RelayBit(const Session &s, int relay) {
     return relay < 16 && (s.state.relayStateWord >> relay) & 1;
 }
 
+QJsonValue CellNumber(const QString &text) {
+    const auto v = ParseCellInteger(text);
+    return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
+}
+
+// The last part of a setting's name: the key of its column in JSON.
+QString ColumnKey(SettingName::Area area, int column) {
+    return SettingName{area, 1, column}.name().section(u'.', -1);
+}
+
+// What read-profile stores, for scripts: the controller tables and connection block, with
+// the keys get and set name the settings by.
+QJsonObject ProfileJson(const Session &s, bool ids) {
+    const MainState &st = s.state;
+    const DeviceRegisterMap &m = st.registerMap;
+    QJsonArray sensors;
+    for (int n = 1; n < st.sensorSettings.rowCountGrid() && n <= m.MAX_SENSORS; ++n) {
+        QJsonObject one{{"sensor", n}};
+        if (ids)
+            one.insert("id", st.sensorSettings.cell(1, n));
+        for (int c = 2; c < st.sensorSettings.colCount(); ++c)
+            one.insert(ColumnKey(SettingName::Area::Sensor, c),
+                       CellNumber(st.sensorSettings.cell(c, n)));
+        if (st.firmwareVersion >= kFirstTagFirmware)
+            one.insert("tag", st.tagContr.cell(0, n));
+        sensors.append(one);
+    }
+    QJsonArray relays;
+    for (int k = 1; k < st.relaySettings.rowCountGrid() && k <= m.RELAY_NUMBER; ++k) {
+        QJsonObject one{{"relay", k}};
+        for (int c = 1; c < st.relaySettings.colCount(); ++c)
+            one.insert(ColumnKey(SettingName::Area::Relay, c),
+                       CellNumber(st.relaySettings.cell(c, k)));
+        relays.append(one);
+    }
+    const auto &w = s.cycle.connectSettingsRecord.values;
+    static const char *const parities[] = {"none", "even", "odd"};
+    const QJsonObject connect{{"address", w[0]},
+                              {"baud", ConnectWordText(st.settingsIni, 1, w[1]).toInt()},
+                              {"parity", w[2] < 3 ? QJsonValue(parities[w[2]]) : QJsonValue(w[2])},
+                              {"stopbits", w[3]},
+                              {"channel", w[4]},
+                              {"language", w[5] == 0   ? QJsonValue("ru")
+                                           : w[5] == 1 ? QJsonValue("en")
+                                                       : QJsonValue(w[5])}};
+    return {{"firmware", st.firmwareVersionText},
+            {"hardware", st.hardwareVersionText},
+            {"sensors", sensors},
+            {"relays", relays},
+            {"connect", connect}};
+}
+
+// A tag between quotes, its control characters (a controller may hold any byte) as \xNN
+// so that a line stays one line.
+QString Quoted(const QString &tag) {
+    QString out(u'"');
+    for (const QChar c : tag)
+        out += c.unicode() < 0x20 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'))
+                                  : QString(c);
+    return out + u'"';
+}
+
+QString Change(const QString &label, const QString &from, const QString &to) {
+    return label + QStringLiteral(": ") + from + QStringLiteral(" → ") + to;
+}
+
+// What a write of the user tables would change, one readable line per cell, in the order
+// the frames go: "датчик 3 порог 1: 30 → 40". connect: the block to write, if any.
+QStringList DiffLines(const Session &s, bool sensors, const ConnectUserValues *connect) {
+    const MainState &st = s.state;
+    const DeviceRegisterMap &m = st.registerMap;
+    const MemIniFile &texts = st.settingsIni;
+    QStringList lines;
+    const TextGrid &user = st.sensorSettingsUser;
+    const bool withTags = st.firmwareVersion >= kFirstTagFirmware && m.QOR_SENSOR_TAG_SIZE > 0;
+    for (int r = 1; sensors && r < user.rowCountGrid(); ++r) {
+        const int n = SensorNumberOfRow(user, r, m.MAX_SENSORS);
+        if (n == 0)
+            continue;
+        for (int c = 1; c < user.colCount(); ++c)
+            if (user.cell(c, r) != st.sensorSettings.cell(c, n))
+                lines << Change(SettingName{SettingName::Area::Sensor, n, c}.label(texts),
+                                st.sensorSettings.cell(c, n), user.cell(c, r));
+        const QString tag = st.tagUser.cell(0, r), was = st.tagContr.cell(0, n);
+        if (withTags && tag != was)
+            lines << Change(SensorTagLabel(texts, n), Quoted(was), Quoted(tag));
+    }
+    const TextGrid &relays = st.relaySettingsUser;
+    for (int r = 1; r < relays.rowCountGrid() && r <= m.RELAY_NUMBER; ++r)
+        for (int c = 1; c < relays.colCount() && c <= m.RELAY_SETTINGS_SIZE; ++c)
+            if (relays.cell(c, r) != st.relaySettings.cell(c, r))
+                lines << Change(SettingName{SettingName::Area::Relay, r, c}.label(texts),
+                                st.relaySettings.cell(c, r), relays.cell(c, r));
+    if (connect) {
+        const auto &w = s.cycle.connectSettingsRecord.values;
+        const int words[] = {RegisterWordOfCell(connect->addr).value_or(0),
+                             connect->baud,
+                             connect->parity,
+                             connect->stops + 1,
+                             RegisterWordOfCell(connect->chan).value_or(0),
+                             connect->language};
+        for (int k = 0; k < 6; ++k)
+            if (words[k] != w[size_t(k)])
+                lines << Change(SettingName{SettingName::Area::Connect, 0, k}.label(texts),
+                                ConnectWordText(texts, k, w[size_t(k)]),
+                                ConnectWordText(texts, k, words[k]));
+    }
+    return lines;
+}
+
 // One write-back operation of a profile, with the requests that a dry run of it counted.
 struct Operation {
     bool (WriteBack::*write)();
@@ -75,10 +186,13 @@ int RunIdentify(Session &s, const CliOptions &o) {
         return result; // nothing was read
     const quint16 code = s.cycle.identificationRecord.values[0];
     if (o.json) {
-        PrintOut(Json({{"device", code},
-                       {"firmware", s.state.firmwareVersionText},
-                       {"hardware", s.state.hardwareVersionText},
-                       {"supported", result == ExitCode::Ok}}));
+        // A failure's fields join the object: stdout stays one JSON object.
+        QJsonObject out = result == ExitCode::Ok ? QJsonObject() : JsonFailure(result);
+        out.insert("device", code);
+        out.insert("firmware", s.state.firmwareVersionText);
+        out.insert("hardware", s.state.hardwareVersionText);
+        out.insert("supported", result == ExitCode::Ok);
+        PrintOut(Json(out));
     } else {
         PrintOut(QStringLiteral("device: %1\nfirmware: %2\nhardware: %3")
                      .arg(code)
@@ -98,7 +212,17 @@ int RunWatch(Session &s, const CliOptions &o) {
     QList<int> header; // the sensors of the TSV columns, fixed by the first line
     bool headerDone = false;
     int lines = 0;
+    // With --period the poll keeps its pace and a line, due every period, shows the
+    // values of the first cycle after it is due: the latest.
+    bool lineDue = true;
+    QTimer lineTimer;
+    QObject::connect(&lineTimer, &QTimer::timeout, [&] { lineDue = true; });
+    if (o.period)
+        lineTimer.start(*o.period * 1000);
     s.cycle.liveDataRead = [&] {
+        if (!lineDue)
+            return;
+        lineDue = !o.period;
         const TrendReadings r = TrendReadingsOf(s.cycle, s.state);
         const QDateTime now = QDateTime::currentDateTime();
         if (o.json) {
@@ -143,6 +267,8 @@ int RunWatch(Session &s, const CliOptions &o) {
         }
         ++lines;
     };
+    if (o.forMs)
+        s.EndAfter(*o.forMs);
     s.RunPolling([&] { return o.count && lines >= *o.count; });
     return CountedEnd(s, o, lines);
 }
@@ -160,9 +286,12 @@ int RunReadProfile(Session &s, const CliOptions &o) {
     const ConnectControls &c = st.connectContr;
     ConnectUserValues connect{c.addr, c.baud, c.parity, c.stops, c.chan, c.language};
     const bool ids = o.ids || ProfileStoresIds(st.settingsIni);
-    if (!SaveProfileFile(o.file, {st.sensorSettingsUser, st.tagUser, st.relaySettingsUser, connect},
+    if (!o.file.isEmpty() &&
+        !SaveProfileFile(o.file, {st.sensorSettingsUser, st.tagUser, st.relaySettingsUser, connect},
                          st.hardwareVersionText, st.firmwareVersionText, ids, s.Context()))
         return ExitCode::FileRefused;
+    if (o.json)
+        PrintOut(Json(ProfileJson(s, ids)));
     return ExitCode::Ok;
 }
 
@@ -300,6 +429,16 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
         operations.append(
             {&WriteBack::WriteConnectSettings, {&s.cycle.connectWriteRecord, nullptr}});
 
+    if (o.diff) {
+        const QStringList lines = DiffLines(s, sensors, writeConnect ? &connect : nullptr);
+        for (const QString &line : lines)
+            PrintOut(line);
+        if (lines.isEmpty())
+            PrintErr(s.Text(Msg::n360));
+        if (!o.dryRun)
+            return ExitCode::Ok;
+    }
+
     // What would be sent, on the same tables: printed for --dry-run, counted otherwise.
     s.view.echoProgress = false;
     int total = 0;
@@ -335,17 +474,9 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
             fates.append(Fate::Unknown);
             PrintErr(QStringLiteral("  %1/%2  %3").arg(fates.size()).arg(total).arg(Hex(frame)));
         };
-        // A connection write stores the controller's new line as the program's own. With
-        // the line given on the command line the settings file is not where that line
-        // lives, and it stays as it was: the write stores into a scratch copy instead.
-        const QString settingsFile = st.settingsIni.fileName();
-        QTemporaryDir scratch;
-        const bool keepFile = op.write == &WriteBack::WriteConnectSettings && o.LineGiven();
-        if (keepFile)
-            st.settingsIni.rename(scratch.filePath(QStringLiteral("start.ini")), false);
-        const bool ok = (write.*op.write)();
-        if (keepFile)
-            st.settingsIni.rename(settingsFile, false);
+        const auto run = [&] { return (write.*op.write)(); };
+        const bool ok =
+            op.write == &WriteBack::WriteConnectSettings ? s.WriteConnection(run) : run();
         // A frame is followed by the next only once it was confirmed.
         for (qsizetype k = first; k < fates.size(); ++k)
             fates[k] = Fate::Confirmed;
@@ -362,7 +493,10 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
                 if (r && last.size() >= 4 && r->startRegister == ModbusFrame::word(last, 2) &&
                     !r->errorText.isEmpty())
                     why = r->errorText;
-            PrintErr(st.Text(Msg::n114) + u' ' + (why.isEmpty() ? s.view.status[0] : why));
+            const QString failure =
+                st.Text(Msg::n114) + u' ' + (why.isEmpty() ? s.view.status[0] : why);
+            NoteFailure(ErrorKey::WriteFailed, failure);
+            PrintErr(failure);
         }
         ReportFates(s, fates, total);
         return s.Interrupted() ? ExitCode::Interrupted : ExitCode::WriteFailed;
@@ -443,6 +577,249 @@ int RunRecord(Session &s, const CliOptions &o) {
         }
         ++rows;
     };
+    if (o.forMs)
+        s.EndAfter(*o.forMs);
     s.RunPolling([&] { return result != ExitCode::Ok || (o.count && rows >= *o.count); });
     return result != ExitCode::Ok ? result : CountedEnd(s, o, rows);
+}
+
+namespace {
+
+// The setting is one of this controller's map.
+bool SettingExists(const Session &s, const SettingName &name) {
+    const DeviceRegisterMap &m = s.state.registerMap;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        return name.number <= m.MAX_SENSORS && name.column < m.SENSOR_SETTINGS_SIZE_MODBUS;
+    case SettingName::Area::Relay:
+        return name.number <= m.RELAY_NUMBER && name.column <= m.RELAY_SETTINGS_SIZE;
+    case SettingName::Area::Connect:
+        break;
+    }
+    return name.column < m.CONNECT_SETTINGS_SIZE;
+}
+
+// Reads the setting's block into the controller table the window shows it in; an exit code.
+int ReadSetting(Session &s, const SettingName &name) {
+    bool ok = false;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        s.state.sensorSettingsReadIndex = name.number - 1;
+        ok = s.cycle.ReadNextSensorSettings();
+        break;
+    case SettingName::Area::Relay:
+        ok = s.cycle.ReadRelaySettings();
+        break;
+    case SettingName::Area::Connect:
+        ok = s.cycle.ReadConnectSettings();
+        break;
+    }
+    if (ok && s.state.linkUp)
+        return ExitCode::Ok;
+    if (s.Interrupted())
+        return ExitCode::Interrupted;
+    PrintErr(s.view.status[0]);
+    return ExitCode::NoAnswer;
+}
+
+// The setting's cell text in the controller table, as last read.
+QString SettingText(const Session &s, const SettingName &name) {
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        return s.state.sensorSettings.cell(name.column, name.number);
+    case SettingName::Area::Relay:
+        return s.state.relaySettings.cell(name.column, name.number);
+    case SettingName::Area::Connect:
+        break;
+    }
+    return QString::number(s.cycle.connectSettingsRecord.values[size_t(name.column)]);
+}
+
+// Connects and reads the setting; an exit code.
+int ReadNamedSetting(Session &s, const SettingName &name, const QString &text) {
+    if (const int r = s.Connect())
+        return r;
+    if (!SettingExists(s, name)) {
+        NoteFailure(ErrorKey::UnknownSetting);
+        PrintErr(s.Text(Msg::n359) + text);
+        return ExitCode::Usage;
+    }
+    return ReadSetting(s, name);
+}
+
+// The user table of one sensor: its controller row with one cell changed.
+void OneSensorRow(MainState &st, int n, int column, const QString &text) {
+    TextGrid &user = st.sensorSettingsUser, &tags = st.tagUser;
+    user.setColCount(st.sensorSettings.colCount());
+    user.setRowCount(2);
+    tags.setRowCount(2);
+    for (int c = 0; c < user.colCount(); ++c) {
+        user.setCell(c, 0, st.sensorSettings.cell(c, 0));
+        user.setCell(c, 1, st.sensorSettings.cell(c, n));
+    }
+    tags.setCell(0, 1, st.tagContr.cell(0, n));
+    user.setCell(column, 1, text);
+}
+
+// Only the setting's own register goes out, with the function the window writes its
+// table with: 16 for a sensor's block and the connection block, 6 for a relay cell.
+bool WriteSetting(Session &s, const SettingName &name, quint16 word) {
+    MainState &st = s.state;
+    const DeviceRegisterMap &m = st.registerMap;
+    if (s.Interrupted())
+        return false;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        return st.modbus.WriteRegisters(s.cycle.sensorWriteRecord,
+                                        quint16(m.SENSOR_SETTINGS_ADDR +
+                                                (name.number - 1) * m.SENSOR_SETTINGS_STEP +
+                                                name.column),
+                                        1, &word);
+    case SettingName::Area::Relay:
+        return st.modbus.WriteRegister(s.cycle.relayWriteRecord,
+                                       quint16(m.RELAY_SETTINGS_ADDR +
+                                               (name.number - 1) * m.RELAY_SETTINGS_STEP +
+                                               name.column - 1),
+                                       word);
+    case SettingName::Area::Connect:
+        break;
+    }
+    return st.modbus.WriteRegisters(s.cycle.connectWriteRecord,
+                                    quint16(m.CONNECT_SETTINGS_ADDR + name.column), 1, &word);
+}
+
+} // namespace
+
+int RunGet(Session &s, const CliOptions &o) {
+    const SettingName name = *ParseSettingName(o.setting);
+    if (const int r = ReadNamedSetting(s, name, o.setting))
+        return r;
+    const QString value = SettingText(s, name);
+    if (o.json)
+        PrintOut(Json({{"setting", name.name()}, {"value", CellNumber(value)}}));
+    else
+        PrintOut(value);
+    return ExitCode::Ok;
+}
+
+int RunSet(Session &s, const CliOptions &o) {
+    const SettingName name = *ParseSettingName(o.setting);
+    if (const int r = ReadNamedSetting(s, name, o.setting))
+        return r;
+    MainState &st = s.state;
+    const QString before = SettingText(s, name);
+    // "040" and " 40" are 40, as the controller would hold it.
+    const auto number = ParseCellInteger(o.value);
+    const QString text = number ? QString::number(*number) : o.value;
+    if (text == before) {
+        PrintErr(s.Text(Msg::n360));
+        if (o.json)
+            PrintOut(Json({{"setting", name.name()},
+                           {"previous", CellNumber(before)},
+                           {"value", CellNumber(text)}}));
+        return ExitCode::Ok;
+    }
+    // The limits of the window's tables, checked on the cell as the window checks an edit.
+    const ShowMessage show = s.Context().show;
+    bool valid = false;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        OneSensorRow(st, name.number, name.column, text);
+        valid = ValidateSensorSettings(st.sensorSettingsUser, st.sensorSettings, st.deviceIni,
+                                       st.settingsIni, st.registerMap.MAX_SENSORS, show);
+        break;
+    case SettingName::Area::Relay:
+        CopyRelayRows(st.relaySettings, st.relaySettingsUser);
+        st.relaySettingsUser.setCell(name.column, name.number, text);
+        valid = ValidateRelaySettings(st.relaySettingsUser, st.relaySettings, st.deviceIni,
+                                      st.settingsIni, show);
+        break;
+    case SettingName::Area::Connect: {
+        const ConnectControls &c = st.connectContr;
+        ConnectUserValues values{c.addr, c.baud, c.parity, c.stops, c.chan, c.language};
+        values.chan = text;
+        valid = ValidateConnectSettings(values, st.settingsIni, show);
+        break;
+    }
+    }
+    const auto word = RegisterWordOfCell(text);
+    if (!valid || !word) {
+        NoteFailure(ErrorKey::ValueRefused);
+        return ExitCode::FileRefused;
+    }
+    if (!WriteSetting(s, name, *word)) {
+        if (s.Interrupted())
+            return ExitCode::Interrupted;
+        const ModbusWriteRecord &r =
+            name.area == SettingName::Area::Relay    ? s.cycle.relayWriteRecord
+            : name.area == SettingName::Area::Sensor ? s.cycle.sensorWriteRecord
+                                                     : s.cycle.connectWriteRecord;
+        const QString failure =
+            st.Text(Msg::n114) + u' ' + (r.errorText.isEmpty() ? s.view.status[0] : r.errorText);
+        NoteFailure(ErrorKey::WriteFailed, failure);
+        PrintErr(failure);
+        return ExitCode::WriteFailed;
+    }
+    // The controller confirmed; what it holds now is the verdict.
+    if (const int r = ReadSetting(s, name))
+        return r;
+    const QString after = SettingText(s, name);
+    const QString label = name.label(st.settingsIni);
+    if (after != text) {
+        const QString failure =
+            s.Text(Msg::n361) + label + QStringLiteral(": ") + text + s.Text(Msg::n362) + after;
+        NoteFailure(ErrorKey::ReadBackDiffers, failure);
+        PrintErr(failure);
+        return ExitCode::WriteFailed;
+    }
+    if (o.json)
+        PrintOut(Json({{"setting", name.name()},
+                       {"previous", CellNumber(before)},
+                       {"value", CellNumber(after)}}));
+    else
+        PrintOut(Change(label, before, after));
+    return ExitCode::Ok;
+}
+
+int RunTrend(const CliOptions &o, const MemIniFile &texts) {
+    QFile f(o.file);
+    QString why;
+    std::optional<TrendColumns> columns;
+    QByteArray bytes;
+    if (f.open(QIODevice::ReadOnly)) {
+        bytes = f.readAll();
+        columns = ParseTrendColumns(bytes, &why);
+    } else {
+        why = f.errorString();
+    }
+    if (!columns) {
+        NoteFailure(ErrorKey::FileRefused);
+        PrintErr(LookupText(texts, Msg::n365) + o.file + QStringLiteral("  (") + why + u')');
+        return ExitCode::FileRefused;
+    }
+    if (!o.json) { // the file's own cells, state texts included, in UTF-8
+        for (QString line :
+             Cp1251::decode(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+            if (line.endsWith(u'\t'))
+                line.chop(1);
+            PrintOut(line);
+        }
+        return ExitCode::Ok;
+    }
+    // A cell that holds no temperature (a state text, a gap) is null.
+    for (qsizetype row = 0; row < columns->rowCount(); ++row) {
+        QJsonArray sensors;
+        for (qsizetype c = 0; c < columns->sensors.size(); ++c) {
+            const float v = columns->values[size_t(c)][size_t(row)];
+            QJsonObject one{
+                {"sensor", columns->sensors[c]},
+                {"temperature", std::isnan(v) ? QJsonValue(QJsonValue::Null) : QJsonValue(int(v))}};
+            if (!columns->tags.value(c).isEmpty())
+                one.insert("tag", columns->tags[c]);
+            sensors.append(one);
+        }
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(columns->timesMs[size_t(row)]);
+        PrintOut(Json({{"time", IsoTime(when)}, {"sensors", sensors}}));
+    }
+    return ExitCode::Ok;
 }

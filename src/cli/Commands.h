@@ -1,5 +1,6 @@
 #pragma once
 
+class MemIniFile;
 class Session;
 struct CliOptions;
 
@@ -9,3 +10,7 @@ int RunWatch(Session &session, const CliOptions &options);
 int RunReadProfile(Session &session, const CliOptions &options);
 int RunWriteProfile(Session &session, const CliOptions &options);
 int RunRecord(Session &session, const CliOptions &options);
+int RunGet(Session &session, const CliOptions &options);
+int RunSet(Session &session, const CliOptions &options);
+// Needs no controller: texts is the settings file of the messages' language.
+int RunTrend(const CliOptions &options, const MemIniFile &texts);

@@ -1,6 +1,7 @@
 #pragma once
 #include "MainView.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -8,6 +9,15 @@
 // pipe sees every line as it comes.
 void PrintErr(const QString &text);
 void PrintOut(const QString &text);
+
+// What a failed run reports with --json: the key the failing place gave (none: the exit
+// code's) and its message (none: the last line written to stderr).
+void NoteFailure(const char *key, const QString &message = {});
+// The fields of a failure: {"error": key, "exit": code, "message": text}. A command that
+// prints them in its own object calls this; PrintJsonFailure then prints nothing more.
+QJsonObject JsonFailure(int exitCode);
+// The JSON object of a failure, one line on stdout.
+void PrintJsonFailure(int exitCode);
 
 // The window's view for a console: messages and Panel10 go to stderr, status panels are
 // kept for the command to judge (and, while watching, link changes are told as they come).

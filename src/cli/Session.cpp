@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <csignal>
@@ -29,7 +30,33 @@ Session::Session(ConsoleView &v, const CliOptions &options) : view(v), state(v),
         }
         state.settingsIni.rename(options.ini, true);
     }
+    m_lineGiven = options.LineGiven();
+    m_langGiven = options.lang.has_value();
+    const QString language = QStringLiteral("language"), lang = QStringLiteral("lang");
+    if (state.settingsIni.valueExists(language, lang))
+        m_langInFile = state.settingsIni.readString(language, lang, {});
     ApplyLineOptions(options, state.settingsIni);
+}
+
+bool Session::WriteConnection(const std::function<bool()> &write) {
+    const QString settingsFile = state.settingsIni.fileName();
+    QTemporaryDir scratch;
+    if (m_lineGiven)
+        state.settingsIni.rename(scratch.filePath(QStringLiteral("start.ini")), false);
+    const bool ok = write();
+    if (m_lineGiven) {
+        state.settingsIni.rename(settingsFile, false);
+    } else if (m_langGiven) {
+        // The new line was stored with this run's language: the file gets its own back.
+        MemIniFile file(settingsFile);
+        const QString language = QStringLiteral("language"), lang = QStringLiteral("lang");
+        if (m_langInFile)
+            file.writeString(language, lang, *m_langInFile);
+        else
+            file.deleteKey(language, lang);
+        file.updateFile();
+    }
+    return ok;
 }
 
 ProfileContext Session::Context() {
@@ -44,6 +71,7 @@ int Session::Connect() {
     const QString port =
         state.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {});
     if (port.trimmed().isEmpty()) { // a fresh folder: the user never chose one
+        NoteFailure(ErrorKey::PortNotSet);
         PrintErr(state.Text(Msg::n350));
         return ExitCode::NoPort;
     }
@@ -61,8 +89,10 @@ int Session::Connect() {
                      QString::number(cycle.identificationRecord.values[0]) + u')');
             return ExitCode::WrongDevice;
         }
-        if (cycle.configurationFailed) // the configuration's message has been shown
+        if (cycle.configurationFailed) { // the configuration's message has been shown
+            NoteFailure(ErrorKey::NoConfiguration);
             return ExitCode::WrongDevice;
+        }
         PrintErr(view.status[0]);
         return ExitCode::NoAnswer;
     }
@@ -99,11 +129,31 @@ void Session::sleep(int ms) {
 }
 
 void Session::RunPolling(const std::function<bool()> &done) {
-    while (!Interrupted() && !done()) {
+    const auto over = [&] { return Interrupted() || m_timeUp || done(); };
+    while (!over()) {
         cycle.PollCycleStep();
-        if (!state.linkUp && !Interrupted() && !done())
+        if (!state.linkUp && !over())
             sleep(qMax(QorThread::kOfflineFloorMs, state.PollPeriodMs()));
     }
+}
+
+void Session::EndAfter(qint64 ms) {
+    m_end = QDeadlineTimer(ms);
+    m_endTimer.setSingleShot(true);
+    QObject::connect(&m_endTimer, &QTimer::timeout, [this] { checkEnd(); });
+    checkEnd();
+}
+
+// A timer holds at most 24 days: a longer run is waited for in steps.
+void Session::checkEnd() {
+    const qint64 left = m_end.remainingTime();
+    if (left > 0) {
+        m_endTimer.start(int(qMin<qint64>(left, 24LL * 3600 * 1000)));
+        return;
+    }
+    m_timeUp = true;
+    if (m_sleep)
+        m_sleep->quit();
 }
 
 void Session::Interrupt() {

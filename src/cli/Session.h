@@ -5,9 +5,11 @@
 #include "PollCycle.h"
 #include "ProfileFile.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 // One run against one controller: the program's state and poll cycle as the window holds
 // them, driven step by step from the command instead of by the poll thread.
@@ -29,6 +31,14 @@ public:
     // is reopened and the controller identified again after a loss, with [measure]
     // period between attempts while offline.
     void RunPolling(const std::function<bool()> &done);
+    // --for: RunPolling ends (and so the run, with exit 0) ms from now.
+    void EndAfter(qint64 ms);
+    bool TimeUp() const { return m_timeUp; }
+
+    // A connection write (write) stores the controller's new line as the program's own
+    // in the settings file. A line given on the command line does not live there, so the
+    // file then stays as it was; and --lang never reaches the file.
+    bool WriteConnection(const std::function<bool()> &write);
 
     QString Text(const TextKey &key) const { return state.Text(key); }
     ProfileContext Context();
@@ -42,8 +52,16 @@ public:
 
 private:
     void sleep(int ms);
+    void checkEnd();
+
     bool m_settingsReadable = true;
     QPointer<QEventLoop> m_sleep;
+    bool m_lineGiven = false;
+    bool m_langGiven = false;
+    std::optional<QString> m_langInFile; // [language] lang as the file holds it
+    bool m_timeUp = false;
+    QDeadlineTimer m_end;
+    QTimer m_endTimer;
 };
 
 // Installs the handlers of SIGINT and SIGTERM for the session.

@@ -43,7 +43,34 @@ MemIniFile LanguageSettings(const QStringList &args) {
         ini = QDir(workdir).filePath(ini);
     else if (workdir.isEmpty() && !iniGiven && !QFileInfo::exists(ini))
         ini = QDir(UserWorkingFolder()).filePath(ini);
-    return MemIniFile(ini);
+    MemIniFile settings(ini);
+    if (const auto lang = LanguageOption(args))
+        settings.writeInteger(QStringLiteral("language"), QStringLiteral("lang"), *lang);
+    return settings;
+}
+
+int RunCommand(Session &session, const CliOptions &options) {
+    const QString &c = options.command;
+    if (c == QLatin1String("identify"))
+        return RunIdentify(session, options);
+    if (c == QLatin1String("watch"))
+        return RunWatch(session, options);
+    if (c == QLatin1String("read-profile"))
+        return RunReadProfile(session, options);
+    if (c == QLatin1String("write-profile"))
+        return RunWriteProfile(session, options);
+    if (c == QLatin1String("get"))
+        return RunGet(session, options);
+    if (c == QLatin1String("set"))
+        return RunSet(session, options);
+    return RunRecord(session, options);
+}
+
+// With --json a failure is also an object on stdout.
+int Finish(const CliOptions &options, int code) {
+    if (code != ExitCode::Ok && options.json)
+        PrintJsonFailure(code);
+    return code;
 }
 
 // Like the window, everything is found relative to the working folder: the one --workdir
@@ -80,6 +107,8 @@ int main(int argc, char *argv[]) {
     QString error;
     if (!ParseCliOptions(args, options, &error, language)) {
         PrintErr(error);
+        if (args.contains(QStringLiteral("--json")))
+            PrintJsonFailure(ExitCode::Usage);
         PrintErr(QStringLiteral("velmaris-cli --help"));
         return ExitCode::Usage;
     }
@@ -91,22 +120,15 @@ int main(int argc, char *argv[]) {
         PrintOut(QStringLiteral("velmaris-cli " VELMARIS_VERSION));
         return ExitCode::Ok;
     }
+    if (options.command == QLatin1String("trend")) // a file where the tool was started
+        return Finish(options, RunTrend(options, language));
     if (!EnterFolder(options, language))
-        return ExitCode::Usage;
+        return Finish(options, ExitCode::Usage);
 
     ConsoleView view;
     Session session(view, options);
     if (!session.SettingsReadable())
-        return ExitCode::FileRefused;
+        return Finish(options, ExitCode::FileRefused);
     CatchInterrupts(session);
-    const QString &c = options.command;
-    if (c == QLatin1String("identify"))
-        return RunIdentify(session, options);
-    if (c == QLatin1String("watch"))
-        return RunWatch(session, options);
-    if (c == QLatin1String("read-profile"))
-        return RunReadProfile(session, options);
-    if (c == QLatin1String("write-profile"))
-        return RunWriteProfile(session, options);
-    return RunRecord(session, options);
+    return Finish(options, RunCommand(session, options));
 }

@@ -130,7 +130,9 @@ private slots:
         QCOMPARE(v.out.trimmed(), QStringLiteral("velmaris-cli 150.724"));
         const Run h = cli({"--help"});
         QCOMPARE(h.code, 0);
-        for (const char *command : {"identify", "watch", "read-profile", "write-profile", "record"})
+        for (const char *command :
+             {"identify", "watch", "read-profile", "write-profile", "record", "get", "set", "trend",
+              "sensor.N.threshold1", "relay.N.on-delay", "connect.channel", "read-back-differs"})
             QVERIFY2(h.out.contains(command), command);
     }
 
@@ -157,6 +159,20 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         QVERIFY2(out.startsWith(start + QFileInfo(program).fileName()), qPrintable(out));
+    }
+
+    // Every message of the tool is shipped in both languages: Russian as the built-in text,
+    // English without a Cyrillic letter, neither with doubled blanks.
+    void messagesShippedInBothLanguages() {
+        QVERIFY(CopyShippedData({"start.ini"}));
+        const MemIniFile start("start.ini");
+        const QRegularExpression cyrillic("[\\x{0400}-\\x{04FF}]");
+        for (const TextKey &k : Msg::cli) {
+            QCOMPARE(start.readString("lang0", k.key, {}), text(k));
+            const QString english = start.readString("lang1", k.key, {});
+            QVERIFY2(!english.isEmpty() && !english.contains(cyrillic), k.key);
+            QVERIFY2(!english.contains("  ") && !text(k).contains("  "), k.key);
+        }
     }
 
     void identifyAsTextAndJson() {
@@ -255,13 +271,39 @@ private slots:
         QTest::newRow("dry-run to identify")
             << QStringList{} << QStringList{"--dry-run", "identify"} << 2
             << notHere + "--dry-run (identify)";
-        QTest::newRow("period to watch") << QStringList{} << QStringList{"watch", "--period", "5"}
-                                         << 2 << notHere + "--period (watch)";
+        QTest::newRow("period to identify")
+            << QStringList{} << QStringList{"identify", "--period", "5"} << 2
+            << notHere + "--period (identify)";
+        QTest::newRow("for to read-profile")
+            << QStringList{} << QStringList{"read-profile", "p.txt", "--for", "5s"} << 2
+            << notHere + "--for (read-profile)";
         QTest::newRow("ids to write-profile")
             << QStringList{} << QStringList{"write-profile", "p.txt", "--ids"} << 2
             << notHere + "--ids (write-profile)";
-        QTest::newRow("json to record") << QStringList{} << QStringList{"record", "t.txt", "--json"}
-                                        << 2 << notHere + "--json (record)";
+        QTest::newRow("diff to read-profile")
+            << QStringList{} << QStringList{"read-profile", "p.txt", "--diff"} << 2
+            << notHere + "--diff (read-profile)";
+        QTest::newRow("bad duration") << QStringList{} << QStringList{"watch", "--for", "5x"} << 2
+                                      << QStringLiteral("--for: 5x");
+        QTest::newRow("two units")
+            << QStringList{} << QStringList{"record", "t.txt", "--for", "1ms"} << 2
+            << QStringLiteral("--for: 1ms");
+        QTest::newRow("bad language") << QStringList{} << QStringList{"identify", "--lang", "de"}
+                                      << 2 << QStringLiteral("--lang: de");
+        QTest::newRow("no setting to get")
+            << QStringList{} << QStringList{"get"} << 2 << text(Msg::n363) + "get";
+        QTest::newRow("no value to set") << QStringList{} << QStringList{"set", "relay.1.mode"} << 2
+                                         << text(Msg::n364) + "relay.1.mode";
+        QTest::newRow("unknown setting") << QStringList{} << QStringList{"get", "sensor.1.colour"}
+                                         << 2 << text(Msg::n359) + "sensor.1.colour";
+        QTest::newRow("sensor beyond the map")
+            << QStringList{} << QStringList{"get", "sensor.37.threshold1"} << 2
+            << text(Msg::n359) + "sensor.37.threshold1";
+        QTest::newRow("relay beyond the map")
+            << QStringList{} << QStringList{"set", "relay.5.mode", "1"} << 2
+            << text(Msg::n359) + "relay.5.mode";
+        QTest::newRow("not a trend file")
+            << QStringList{} << QStringList{"trend", "start.ini"} << 6 << text(Msg::n365);
         QTest::newRow("no-connect to read-profile")
             << QStringList{} << QStringList{"read-profile", "p.txt", "--no-connect"} << 2
             << notHere + "--no-connect (read-profile)";
@@ -275,7 +317,8 @@ private slots:
         const Run r = cli(args);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        QVERIFY(r.out.isEmpty() || code == 5);
+        // With --json the failure is an object on stdout as well.
+        QVERIFY(r.out.isEmpty() || code == 5 || args.contains("--json"));
         QCOMPARE(writes(sim), QStringList());
     }
 
@@ -882,6 +925,473 @@ private slots:
         f.close();
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(Cp1251::decode(f.readAll()).split("\r\n", Qt::SkipEmptyParts).size(), 5);
+    }
+
+    // get and set name one cell of the window's tables. With --named-values every register
+    // holds its own address: get shows the register it read, and set must change exactly
+    // that register, with the function the window writes that table with, and nothing else.
+    void getAndSetOneSettingByName_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("block");  // first register of the setting's block
+        QTest::addColumn<int>("size");   // the block's registers
+        QTest::addColumn<int>("offset"); // the setting's register in it
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("single"); // function 6; else 16 with one register
+        const QStringList named{"--named-values"};
+        const QStringList paced{"--named-values", "--pace", "--baud", "19200"};
+        QTest::newRow("sensor 3 threshold 1")
+            << named << "sensor.3.threshold1" << int(sensorBlock(3)) << 7 << 2 << 40 << false;
+        QTest::newRow("sensor 3 threshold 2")
+            << named << "sensor.3.threshold2" << int(sensorBlock(3)) << 7 << 3 << 41 << false;
+        QTest::newRow("sensor 5 hysteresis")
+            << named << "sensor.5.hysteresis" << int(sensorBlock(5)) << 7 << 4 << 20 << false;
+        QTest::newRow("sensor 12 threshold-1 relay")
+            << named << "sensor.12.relay1" << int(sensorBlock(12)) << 7 << 5 << 3 << false;
+        QTest::newRow("sensor 36 threshold-2 relay")
+            << named << "sensor.36.relay2" << int(sensorBlock(36)) << 7 << 6 << 0 << false;
+        QTest::newRow("relay 1 mode") << named << "relay.1.mode" << 0x0200 << 4 << 0 << 2 << true;
+        QTest::newRow("relay 2 on delay")
+            << named << "relay.2.on-delay" << 0x0210 << 4 << 1 << 17 << true;
+        QTest::newRow("relay 3 off delay")
+            << named << "relay.3.off-delay" << 0x0220 << 4 << 2 << 600 << true;
+        QTest::newRow("relay 4 link time-out")
+            << named << "relay.4.link-timeout" << 0x0230 << 4 << 3 << 3600 << true;
+        // Its neighbours (address, baud ...) must be valid for the window's check: no names.
+        QTest::newRow("connection channel")
+            << QStringList{} << "connect.channel" << 0x0500 << 6 << 4 << 126 << false;
+        QTest::newRow("sensor threshold, paced")
+            << paced << "sensor.7.threshold1" << int(sensorBlock(7)) << 7 << 2 << 125 << false;
+        QTest::newRow("relay delay, paced")
+            << paced << "relay.3.on-delay" << 0x0220 << 4 << 1 << 5 << true;
+    }
+    void getAndSetOneSettingByName() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, name);
+        QFETCH(int, block);
+        QFETCH(int, size);
+        QFETCH(int, offset);
+        QFETCH(int, value);
+        QFETCH(bool, single);
+        startSim(simArgs);
+        if (simArgs.contains("--baud"))
+            setProfile("start.ini", "connect", "speed", "1");
+        const QString read = QString("get %1 %2").arg(block).arg(size);
+        const QList<quint16> before = numbers(sim.command(read));
+        QCOMPARE(before.size(), size);
+
+        const Run got = cli({"get", name});
+        QVERIFY2(got.code == 0, qPrintable(got.err));
+        QCOMPARE(got.lines(), QStringList{QString::number(before[offset])});
+
+        const Run set = cli({"set", name, QString::number(value)});
+        QVERIFY2(set.code == 0, qPrintable(set.err));
+        QList<quint16> after = before;
+        after[offset] = quint16(value);
+        const quint16 reg = quint16(block + offset);
+        QCOMPARE(writes(sim), QStringList{single ? writeSingle(100, reg, quint16(value))
+                                                 : writeMultiple(100, reg, {quint16(value)})});
+        QCOMPARE(numbers(sim.command(read)), after);
+        QVERIFY2(set.out.trimmed().endsWith(": " + QString::number(before[offset]) + " → " +
+                                            QString::number(value)),
+                 qPrintable(set.out));
+
+        const Run json = cli({"get", name, "--json"});
+        const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(o.value("setting").toString(), name);
+        QCOMPARE(o.value("value").toInt(), value);
+        // The value the controller holds already: nothing is sent.
+        QCOMPARE(cli({"set", name, QString::number(value)}).code, 0);
+        QCOMPARE(writes(sim).size(), 1);
+    }
+
+    // A value outside the limits of the window's tables (the configuration's [ss_limits]
+    // and [relay_limits], 1..126 for the channel), or no number: refused before anything is
+    // sent, with the window's message, exit 6 and "value-refused".
+    void setRefusesAValueOutsideTheLimits_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        const QString range = text(Msg::n85);
+        QTest::newRow("threshold 1 above 125") << "sensor.2.threshold1"
+                                               << "126" << range;
+        QTest::newRow("threshold 2 below 0") << "sensor.2.threshold2"
+                                             << "-1" << range;
+        QTest::newRow("hysteresis above 20") << "sensor.4.hysteresis"
+                                             << "21" << range;
+        QTest::newRow("threshold relay above 4") << "sensor.1.relay1"
+                                                 << "5" << range;
+        QTest::newRow("relay mode 3") << "relay.1.mode"
+                                      << "3" << range;
+        QTest::newRow("on delay above 600") << "relay.2.on-delay"
+                                            << "601" << range;
+        QTest::newRow("link time-out above 3600") << "relay.4.link-timeout"
+                                                  << "3601" << range;
+        QTest::newRow("channel 0") << "connect.channel"
+                                   << "0" << text(Msg::n80);
+        QTest::newRow("channel 127") << "connect.channel"
+                                     << "127" << text(Msg::n80);
+        QTest::newRow("no number") << "relay.3.off-delay"
+                                   << "5s" << text(Msg::n84).trimmed();
+        QTest::newRow("hexadecimal is no cell number") << "sensor.1.threshold1"
+                                                       << "0x20" << text(Msg::n84).trimmed();
+    }
+    void setRefusesAValueOutsideTheLimits() {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        startSim();
+        const Run r = cli({"set", name, value, "--json"});
+        QCOMPARE(r.code, 6);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("error").toString(), QStringLiteral("value-refused"));
+        QCOMPARE(o.value("exit").toInt(), 6);
+        QVERIFY2(o.value("message").toString().contains(message), qPrintable(r.out));
+        QCOMPARE(writes(sim), QStringList());
+    }
+
+    // A write the controller does not confirm: exit 7, "write-failed", and the window's
+    // failure text.
+    void setTellsAWriteThatFailed_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("refused") << "exception code=4" << text(Msg::n97) + "4";
+        QTest::newRow("no confirmation") << "lost" << text(Msg::n95);
+    }
+    void setTellsAWriteThatFailed() {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        startSim();
+        // The set's reads (identification, connection block, relay table), then the write.
+        QCOMPARE(cli({"get", "relay.1.mode"}).code, 0);
+        const qsizetype reads = sim.logEntries("RX").size();
+        QVERIFY(sim.command(QString("fault %1 nth=%2").arg(fault).arg(reads + 1)).startsWith("OK"));
+        // One attempt, so that the one struck request is the write.
+        const Run r = cli({"set", "relay.1.on-delay", "9", "--json", "--retries", "1"});
+        QCOMPARE(r.code, 7);
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("error").toString(), QStringLiteral("write-failed"));
+        QVERIFY2(o.value("message").toString().contains(message), qPrintable(r.out));
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    // --period thins watch to a line per period; --for ends watch and record with exit 0,
+    // whatever --count asked for. Counted loosely: the poll itself makes thousands of
+    // lines in these seconds on an unpaced pty.
+    void periodThinsAndForEnds_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("most"); // lines (watch) or rows (record); -1: any
+        QTest::newRow("watch --period")
+            << QStringList{"watch", "--period", "1", "--for", "3s"} << 6;
+        QTest::newRow("watch --json --period")
+            << QStringList{"watch", "--json", "--period", "1", "--for", "3s"} << 5;
+        QTest::newRow("watch --for beats --count")
+            << QStringList{"watch", "--for", "2s", "--count", "100000000"} << -1;
+        QTest::newRow("record --for")
+            << QStringList{"record", "t.txt", "--period", "1", "--for", "3s"} << 5;
+    }
+    void periodThinsAndForEnds() {
+        QFETCH(QStringList, args);
+        QFETCH(int, most);
+        startSim();
+        const Run r = cli(args);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY2(!r.err.contains(text(Msg::n356)), qPrintable(r.err));
+        QStringList lines = r.lines();
+        if (args[0] == "record") {
+            QFile f("t.txt");
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            lines = Cp1251::decode(f.readAll()).split("\r\n", Qt::SkipEmptyParts).mid(1);
+        }
+        QVERIFY2(lines.size() >= 2 && (most < 0 || lines.size() <= most),
+                 qPrintable(QString::number(lines.size())));
+        // Every line whole: a JSON object, or a row under the header's columns.
+        const qsizetype cells = lines[0].count(u'\t');
+        for (const QString &line : lines.mid(1)) {
+            if (args.contains("--json"))
+                QVERIFY(QJsonDocument::fromJson(line.toUtf8()).isObject());
+            else
+                QCOMPARE(line.count(u'\t'), cells);
+        }
+    }
+
+    // write-profile --diff: one readable line per changed cell, in the language of the
+    // messages, and nothing is sent. With --named-values the old value names the register
+    // it came from. Tags the simulator fills with control bytes differ too: they are the
+    // baseline every line here is compared beyond.
+    void diffPrintsWhatWouldChange_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QStringList>("options");
+        // section, key, value, ...; key "s2": the header of sensor column 2, "r3" of relay
+        // column 3 (the shipped texts are read once the folder is made)
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList named{"--named-values"};
+        const QStringList ru{"--no-connect"}, en{"--no-connect", "--lang", "en"};
+        QTest::newRow("sensor threshold") << named << ru << QStringList{"Датчик 3", "s2", "40"}
+                                          << QStringList{"датчик 3 порог 1: 4130 → 40"};
+        QTest::newRow("sensor threshold, English")
+            << named << en << QStringList{"Датчик 3", "s2", "40"}
+            << QStringList{"sensor 3 threshold 1: 4130 → 40"};
+        QTest::newRow("hysteresis and relays, in frame order")
+            << named << ru << QStringList{"Реле 2",   "r3", "20", "Датчик 9", "s4", "5",
+                                          "Датчик 9", "s6", "2",  "Реле 1",   "r1", "1"}
+            << QStringList{"датчик 9 гистерезис: 4228 → 5", "датчик 9 реле порога 2: 4230 → 2",
+                           "реле 1 режим: 512 → 1", "реле 2 задержка выключения: 530 → 20"};
+        QTest::newRow("relays, English")
+            << named << en << QStringList{"Реле 4", "r4", "60", "Реле 3", "r2", "0"}
+            << QStringList{"relay 3 on delay: 545 → 0", "relay 4 link time-out: 563 → 60"};
+        QTest::newRow("tag") << QStringList{} << ru << QStringList{"tags", "Датчик 7", "Печь 7"}
+                             << QStringList{"датчик 7 метка: \"Камера 7\" → \"Печь 7\""};
+        QTest::newRow("connection")
+            << QStringList{} << QStringList{}
+            << QStringList{"connect", "channel", "9", "connect", "address", "17"}
+            << QStringList{"адрес модуля: 100 → 17", "канал: 1 → 9"};
+        QTest::newRow("connection, English")
+            << QStringList{} << QStringList{"--lang", "en"}
+            << QStringList{"connect", "channel", "9", "connect", "baudrate", "4"}
+            << QStringList{"baud rate: 9600 → 115200", "channel: 1 → 9"};
+    }
+    void diffPrintsWhatWouldChange() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, changes);
+        QFETCH(QStringList, expected);
+        startSim(simArgs);
+        QCOMPARE(cli({"read-profile", "p.txt", "--ids"}).code, 0);
+        const Run same = cli(QStringList{"write-profile", "p.txt", "--diff"} + options);
+        QCOMPARE(same.code, 0);
+        const QStringList baseline = same.lines();
+        if (baseline.isEmpty())
+            QVERIFY2(
+                same.err.contains(options.contains("en") ? "Nothing differs" : text(Msg::n360)),
+                qPrintable(same.err));
+        for (qsizetype k = 0; k + 2 < changes.size(); k += 3) {
+            QString key = changes[k + 1];
+            if (QRegularExpression("^[sr][0-9]$").match(key).hasMatch())
+                key = (key[0] == u's' ? sensorColumn : relayColumn)(key.mid(1).toInt());
+            setProfile("p.txt", changes[k], key, changes[k + 2]);
+        }
+        const Run r = cli(QStringList{"write-profile", "p.txt", "--diff"} + options);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QStringList lines = r.lines();
+        for (const QString &line : baseline)
+            lines.removeOne(line);
+        QCOMPARE(lines, expected);
+        QCOMPARE(writes(sim), QStringList());
+    }
+
+    // With --json a failure is one object on stdout: a stable key, the exit code and the
+    // message that stderr has too.
+    void jsonFailuresCarryKeyAndExitCode_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("code");
+        QTest::newRow("usage") << QStringList{} << QStringList{"identify", "--bogus", "--json"}
+                               << "usage" << 2;
+        QTest::newRow("unknown setting")
+            << QStringList{} << QStringList{"set", "relay.1.colour", "1", "--json"}
+            << "unknown-setting" << 2;
+        QTest::newRow("setting beyond the map")
+            << QStringList{} << QStringList{"get", "relay.9.mode", "--json"} << "unknown-setting"
+            << 2;
+        QTest::newRow("port not set")
+            << QStringList{} << QStringList{"watch", "--json", "--port", " "} << "port-not-set"
+            << 3;
+        QTest::newRow("port unusable")
+            << QStringList{}
+            << QStringList{"get", "connect.channel", "--port", "/nonexistent/tty", "--json"}
+            << "port-unusable" << 3;
+        QTest::newRow("no answer")
+            << QStringList{} << QStringList{"read-profile", "--json", "--address", "5"}
+            << "no-answer" << 4;
+        QTest::newRow("not a QOR7070") << QStringList{"--device-code", "1234"}
+                                       << QStringList{"watch", "--json"} << "not-qor7070" << 5;
+        QTest::newRow("no configuration")
+            << QStringList{"--fw", "0x0103"} << QStringList{"get", "relay.1.mode", "--json"}
+            << "no-configuration" << 5;
+        QTest::newRow("profile missing")
+            << QStringList{} << QStringList{"write-profile", "none.txt", "--json"} << "file-refused"
+            << 6;
+        QTest::newRow("trend file missing")
+            << QStringList{} << QStringList{"trend", "none.txt", "--json"} << "file-refused" << 6;
+        QTest::newRow("record into no folder")
+            << QStringList{} << QStringList{"record", "no/such/t.txt", "--json"} << "file-refused"
+            << 6;
+        // identify prints its object anyway: the failure joins it.
+        QTest::newRow("identify of another device")
+            << QStringList{"--device-code", "1234"} << QStringList{"identify", "--json"}
+            << "not-qor7070" << 5;
+    }
+    void jsonFailuresCarryKeyAndExitCode() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, args);
+        QFETCH(QString, key);
+        QFETCH(int, code);
+        startSim(simArgs);
+        const Run r = cli(args);
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.lines().size(), 1);
+        const QJsonObject o = QJsonDocument::fromJson(r.lines()[0].toUtf8()).object();
+        QCOMPARE(o.value("error").toString(), key);
+        QCOMPARE(o.value("exit").toInt(), code);
+        const QString message = o.value("message").toString();
+        QVERIFY2(!message.isEmpty() && r.err.contains(message), qPrintable(r.out + r.err));
+        if (args[0] == "identify" && code == 5)
+            QCOMPARE(o.value("device").toInt(), 1234);
+        QCOMPARE(writes(sim), QStringList());
+    }
+
+    // --lang chooses the language of the messages over [language] lang, for usage faults,
+    // --help and the engine's texts, and never reaches start.ini, not even through a
+    // write that stores the program's line there.
+    void langOverridesTheSettingsFile_data() {
+        QTest::addColumn<int>("fileLang");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("start"); // of stderr, or of stdout for --help
+        QTest::newRow("en over ru, engine")
+            << 0 << QStringList{"identify", "--port", "/nonexistent/tty", "--lang", "en"} << 3
+            << "Error opening the port";
+        QTest::newRow("ru over en, engine")
+            << 1 << QStringList{"identify", "--lang", "ru", "--port", "/nonexistent/tty"} << 3
+            << text(Msg::n87);
+        QTest::newRow("en over ru, usage")
+            << 0 << QStringList{"identify", "--count", "x", "--lang=en"} << 2
+            << "Bad value of option --count";
+        QTest::newRow("ru over en, usage")
+            << 1 << QStringList{"--lang", "ru", "get"} << 2 << text(Msg::n363);
+        QTest::newRow("en over ru, help")
+            << 0 << QStringList{"--help", "--lang", "en"} << 0 << "Usage: velmaris-cli";
+        QTest::newRow("ru over en, help")
+            << 1 << QStringList{"--lang", "ru", "--help"} << 0 << "Использование: velmaris-cli";
+        QTest::newRow("en over ru, a check of the window")
+            << 0 << QStringList{"set", "connect.channel", "200", "--lang", "en"} << 6
+            << "Error: The channel number";
+        QTest::newRow("en over ru, a write")
+            << 0 << QStringList{"set", "connect.channel", "12", "--lang", "en"} << 0 << "";
+        QTest::newRow("en over ru, a connection write")
+            << 0 << QStringList{"write-profile", "p.txt", "--lang", "en"} << 0
+            << "Writing relay settings";
+    }
+    void langOverridesTheSettingsFile() {
+        QFETCH(int, fileLang);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, start);
+        startSim();
+        QCOMPARE(cli({"read-profile", "p.txt"}).code, 0);
+        setProfile("p.txt", "connect", "channel", "7");
+        setProfile("p.txt", "Реле 1", relayColumn(2), "3");
+        setProfile("start.ini", "language", "lang", QString::number(fileLang));
+        const Run r = cli(args);
+        QVERIFY2(r.code == code, qPrintable(r.err));
+        const QString shown = args.contains("--help") ? r.out : r.err;
+        QVERIFY2(start.isEmpty() || shown.startsWith(start), qPrintable(shown));
+        if (args.contains("write-profile"))
+            QCOMPARE(sim.command("get 0x0504 1"), QStringLiteral("OK 7"));
+        QCOMPARE(MemIniFile("start.ini").readInteger("language", "lang", -1), fileLang);
+    }
+
+    // read-profile --json: the controller's tables under the names get and set use, each
+    // value from its own register (--named-values), the same as the profile file it writes.
+    void readProfileAsJson() {
+        startSim({"--named-values"});
+        const Run r = cli({"read-profile", "p.txt", "--json", "--ids"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("firmware").toString(), QStringLiteral("1.2"));
+        QCOMPARE(o.value("hardware").toString(), QStringLiteral("1.0"));
+        const QJsonArray sensors = o.value("sensors").toArray();
+        QCOMPARE(sensors.size(), 36);
+        const MemIniFile p("p.txt");
+        const char *keys[] = {"", "", "threshold1", "threshold2", "hysteresis", "relay1", "relay2"};
+        for (int n : {1, 3, 36}) {
+            const QJsonObject s = sensors[n - 1].toObject();
+            QCOMPARE(s.value("sensor").toInt(), n);
+            for (int c = 2; c < 7; ++c)
+                QCOMPARE(s.value(keys[c]).toInt(), sensorBlock(n) + c);
+            QCOMPARE(s.value("id").toString(),
+                     p.readString(QString("Датчик %1").arg(n), sensorColumn(1), {}));
+        }
+        QCOMPARE(sensors[0].toObject().value("tag").toString(), QStringLiteral(" "));
+        const QJsonArray relays = o.value("relays").toArray();
+        QCOMPARE(relays.size(), 4);
+        const char *relayKeys[] = {"mode", "on-delay", "off-delay", "link-timeout"};
+        for (int k = 1; k <= 4; ++k)
+            for (int c = 0; c < 4; ++c)
+                QCOMPARE(relays[k - 1].toObject().value(relayKeys[c]).toInt(),
+                         0x0200 + (k - 1) * 16 + c);
+        const QJsonObject connect = o.value("connect").toObject();
+        QCOMPARE(connect.value("address").toInt(), 0x0500);
+        QCOMPARE(connect.value("channel").toInt(), 0x0504);
+        QCOMPARE(connect.value("stopbits").toInt(), 0x0503);
+        QCOMPARE(writes(sim), QStringList());
+    }
+
+    // Without a file the JSON alone; the line values read as a script wants them.
+    void readProfileAsJsonWithoutAFile() {
+        startSim();
+        const Run plain = cli({"read-profile", "--json"});
+        QCOMPARE(plain.code, 0);
+        QVERIFY(!QFileInfo::exists("p.txt"));
+        const QJsonObject line =
+            QJsonDocument::fromJson(plain.out.toUtf8()).object().value("connect").toObject();
+        QCOMPARE(line.value("baud").toInt(), 9600);
+        QCOMPARE(line.value("parity").toString(), QStringLiteral("none"));
+        QCOMPARE(line.value("stopbits").toInt(), 1);
+        QCOMPARE(line.value("language").toString(), QStringLiteral("ru"));
+        QVERIFY(!QJsonDocument::fromJson(plain.out.toUtf8())
+                     .object()
+                     .value("sensors")
+                     .toArray()[0]
+                     .toObject()
+                     .contains("id"));
+    }
+
+    // trend FILE: a trend file for scripts, in UTF-8; with --json one object per row, a
+    // cell without a temperature (no power, faulty, undetermined) as null.
+    void trendFileAsJson() {
+        startSim();
+        QCOMPARE(cli({"record", "t.txt", "--period", "1", "--count", "2"}).code, 0);
+        QFile f("t.txt");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList file = Cp1251::decode(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(file.size(), 4);
+
+        const Run t = cli({"trend", "t.txt"});
+        QCOMPARE(t.code, 0);
+        QCOMPARE(t.lines().size(), 4);
+        QCOMPARE(t.lines()[0] + u'\t', file[0]);
+        QCOMPARE(t.lines()[3] + u'\t', file[3]);
+
+        const Run j = cli({"trend", "t.txt", "--json"});
+        QCOMPARE(j.code, 0);
+        QCOMPARE(j.lines().size(), 2);
+        for (int row = 0; row < 2; ++row) {
+            const QJsonObject o = QJsonDocument::fromJson(j.lines()[row].toUtf8()).object();
+            const QDateTime when =
+                QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs);
+            QCOMPARE(when.toLocalTime().toString("dd.MM.yy\tHH:mm:ss"),
+                     file[row + 2].section(u'\t', 0, 1));
+            const QJsonArray sensors = o.value("sensors").toArray();
+            QCOMPARE(sensors.size(), 12);
+            const QStringList cells = file[row + 2].split(u'\t').mid(2);
+            for (int n = 1; n <= 12; ++n) {
+                const QJsonObject s = sensors[n - 1].toObject();
+                QCOMPARE(s.value("sensor").toInt(), n);
+                bool number = false;
+                const int v = cells[n - 1].toInt(&number);
+                QCOMPARE(s.value("temperature").isNull(), !number);
+                if (number)
+                    QCOMPARE(s.value("temperature").toInt(), v);
+            }
+            // Sensors 10, 11 and 12 report statuses 10, 20 and 30.
+            QVERIFY(sensors[9].toObject().value("temperature").isNull());
+            QVERIFY(!sensors[0].toObject().value("temperature").isNull());
+        }
     }
 };
 

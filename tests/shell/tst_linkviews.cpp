@@ -78,6 +78,31 @@ private slots:
         QTRY_COMPARE(shown(*view, "LinkStatisticsRequests"), qint64(s.requests));
         QCOMPARE(shown(*view, "LinkStatisticsCrcErrors"), qint64(s.crcErrors));
         QCOMPARE(shown(*view, "LinkStatisticsRetries"), qint64(s.retries));
+        // Each kind also as a share of the attempts, and the same over the last minute.
+        auto label = [&](const char *name) { return child<QLabel>(*view, name)->text(); };
+        QCOMPARE(label("LinkStatisticsCrcErrorsPercent"),
+                 QString::number(100.0 * double(s.crcErrors) /
+                                     double(s.requests + s.sendFailures), 'f', 1) + '%');
+        QCOMPARE(shown(*view, "LinkStatisticsCrcErrorsLastMinute"), qint64(s.crcErrors));
+        QCOMPARE(label("LinkStatisticsExceptionsLastMinute"), QString::number(s.exceptionTotal()));
+        QVERIFY(child<QLabel>(*view, "LinkStatisticsExceptions")->toolTip().contains(
+            QStringLiteral("2 — недопустимый адрес данных: ")));
+        // A plain verdict on the line, the thresholds in its tool tip.
+        const QStringList verdicts{"хорошая", "на грани", "плохая"};
+        QVERIFY2(verdicts.contains(label("LinkStatisticsLineQualityLastMinute")),
+                 qPrintable(label("LinkStatisticsLineQualityLastMinute")));
+        const QString tip = child<QLabel>(*view, "LinkStatisticsLineQualityLastMinute")->toolTip();
+        QVERIFY2(tip.contains("Меньше 1 % — хорошая") && tip.contains("от 5 % — плохая"),
+                 qPrintable(tip));
+        // A minute on, nothing is recent; the totals stay.
+        const std::function<qint64()> clock = s.clock;
+        form.state().modbus.statistics().clock = [clock] { return clock() + 60'000; };
+        QTRY_COMPARE(label("LinkStatisticsCrcErrorsLastMinute"), QStringLiteral("0"));
+        QCOMPARE(label("LinkStatisticsLineQualityLastMinute"), QStringLiteral("нет запросов"));
+        QCOMPARE(label("LinkStatisticsCrcErrorsLastMinutePercent"), QString());
+        QCOMPARE(shown(*view, "LinkStatisticsCrcErrors"), qint64(s.crcErrors));
+        QVERIFY(verdicts.contains(label("LinkStatisticsLineQuality")));
+        form.state().modbus.statistics().clock = clock;
 
         QTest::mouseClick(child<QPushButton>(*view, "ButtonResetLinkStatistics"), Qt::LeftButton);
         QCOMPARE(s.requests, quint64(0));

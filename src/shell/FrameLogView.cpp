@@ -108,7 +108,7 @@ void FrameLogView::ApplyCaptions() {
     // Wide enough for the widest cell a column usually holds and for its header text.
     QHeaderView *h = TableFrameLog->horizontalHeader();
     const int digit = TableFrameLog->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {13, 7, 2, 5, 21, 7, 4, 48}; // characters of the cells
+    const int widths[] = {13, 7, 2, 5, 21, 7, 4, 36}; // characters of the cells
     for (int c = 0; c < FrameLogModel::Failure; ++c) {
         const int header =
             h->fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) +
@@ -183,7 +183,7 @@ void FrameLogView::AskFileToSave() {
     dialog->setObjectName(QStringLiteral("FrameLogSaveDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilter(t("n335", u"Текстовые файлы (*.txt)"));
+    dialog->setNameFilter(t("n335", u"Текстовые файлы, UTF-8 (*.txt)"));
     dialog->setDefaultSuffix(QStringLiteral("txt"));
     dialog->selectFile(QStringLiteral("frames.txt"));
     // What is shown now is what is saved, however long the user takes to choose the name.

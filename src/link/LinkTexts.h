@@ -15,9 +15,9 @@ inline constexpr TextKey n475{"n475", u"ведомое устройство за
 inline constexpr TextKey n476{"n476", u"ошибка чётности памяти"};
 inline constexpr TextKey n477{"n477", u"шлюз: путь недоступен"};
 inline constexpr TextKey n478{"n478", u"шлюз: устройство не ответило"};
-inline constexpr std::pair<int, TextKey> exceptionNames[] = {
-    {1, n470}, {2, n471}, {3, n472}, {4, n473}, {5, n474},
-    {6, n475}, {8, n476}, {10, n477}, {11, n478}};
+inline constexpr std::pair<int, TextKey> exceptionNames[] = {{1, n470}, {2, n471},  {3, n472},
+                                                             {4, n473}, {5, n474},  {6, n475},
+                                                             {8, n476}, {10, n477}, {11, n478}};
 // The failure of an attempt whose bytes began no frame.
 inline constexpr TextKey n479{"n479", u"Помехи: принятые байты не образуют кадр"};
 // Frame log columns.

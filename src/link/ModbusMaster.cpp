@@ -66,7 +66,8 @@ void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, const Sent
     // the text is made in the language shown.
     m_frameLog.RecordAttempt({tx.ms, request, sent, QDateTime::currentMSecsSinceEpoch(),
                               QByteArray(answer.constData(), answer.size()), outcome,
-                              exceptionCode, attempt, tx.elapsed.isValid() ? tx.elapsed.elapsed() : -1});
+                              exceptionCode, attempt,
+                              tx.elapsed.isValid() ? tx.elapsed.elapsed() : -1});
 }
 
 ModbusMaster::Timing ModbusMaster::timing() const

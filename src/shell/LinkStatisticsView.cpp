@@ -17,20 +17,24 @@ constexpr int kRefreshMs = 400; // a few times a second is all a person reads
 
 enum GridColumn { CaptionColumn, TotalColumn, ShareColumn, RecentColumn, RecentShareColumn };
 
-quint64 of(const AttemptCounts &c, AttemptOutcome o) { return c.of(o); }
+quint64 of(const AttemptCounts &c, AttemptOutcome o) {
+    return c.of(o);
+}
 
-QString percentOf(quint64 n, quint64 of)
-{
+QString percentOf(quint64 n, quint64 of) {
     return of ? QString::number(100.0 * double(n) / double(of), 'f', 1) + u'%' : QString();
 }
 
-QColor verdictColour(LineVerdict v)
-{
+QColor verdictColour(LineVerdict v) {
     switch (v) {
-    case LineVerdict::Good: return QColor(0, 128, 0);
-    case LineVerdict::Marginal: return QColor(200, 110, 0);
-    case LineVerdict::Bad: return QColor(190, 0, 0);
-    case LineVerdict::NoData: break;
+    case LineVerdict::Good:
+        return QColor(0, 128, 0);
+    case LineVerdict::Marginal:
+        return QColor(200, 110, 0);
+    case LineVerdict::Bad:
+        return QColor(190, 0, 0);
+    case LineVerdict::NoData:
+        break;
     }
     return QColor();
 }
@@ -62,8 +66,7 @@ LinkStatisticsView::LinkStatisticsView(MainState &state, QWidget *parent)
          [](const AttemptCounts &c) { return c.retries; }},
         {"LinkStatisticsLinkLosses", "n312", u"Потери связи", Shown::Count,
          [](const AttemptCounts &c) { return c.linkLosses; }},
-        {"LinkStatisticsLineQuality", LinkText::n484.key, LinkText::n484.russian,
-         Shown::Verdict},
+        {"LinkStatisticsLineQuality", LinkText::n484.key, LinkText::n484.russian, Shown::Verdict},
         {"LinkStatisticsCycles", "n339", u"Циклы опроса"},
         {"LinkStatisticsCycleTime", "n313", u"Время цикла, мс: последнее / среднее / худшее"},
         {"LinkStatisticsWireShare", "n314", u"Доля времени линии: последний цикл / в среднем"},
@@ -136,14 +139,20 @@ QString LinkStatisticsView::text(const char *key, const char16_t *russian) const
     return m_state.Text(key, QString::fromUtf16(russian));
 }
 
-QString LinkStatisticsView::text(const TextKey &key) const { return m_state.Text(key); }
+QString LinkStatisticsView::text(const TextKey &key) const {
+    return m_state.Text(key);
+}
 
 QString LinkStatisticsView::verdictText(LineVerdict verdict) const {
     switch (verdict) {
-    case LineVerdict::Good: return text(LinkText::n485);
-    case LineVerdict::Marginal: return text(LinkText::n486);
-    case LineVerdict::Bad: return text(LinkText::n487);
-    case LineVerdict::NoData: break;
+    case LineVerdict::Good:
+        return text(LinkText::n485);
+    case LineVerdict::Marginal:
+        return text(LinkText::n486);
+    case LineVerdict::Bad:
+        return text(LinkText::n487);
+    case LineVerdict::NoData:
+        break;
     }
     return text(LinkText::n489);
 }
@@ -176,9 +185,9 @@ void LinkStatisticsView::Refresh() {
             byCode << QStringLiteral("%1: %2").arg(code).arg(count);
             const QString name = ExceptionName(m_state.settingsIni, code);
             withNames << QStringLiteral("%1 — %2: %3")
-                         .arg(code)
-                         .arg(name.isEmpty() ? QStringLiteral("?") : name)
-                         .arg(count);
+                             .arg(code)
+                             .arg(name.isEmpty() ? QStringLiteral("?") : name)
+                             .arg(count);
         }
         exceptions += QStringLiteral("  (") + byCode.join(QStringLiteral(", ")) + u')';
     }
@@ -211,7 +220,8 @@ void LinkStatisticsView::Refresh() {
             break;
         case Shown::Verdict:
             for (const auto &[value, share, counts] :
-                 {std::tuple{row.value, row.share, total}, std::tuple{row.recent, row.recentShare, recent}}) {
+                 {std::tuple{row.value, row.share, total},
+                  std::tuple{row.recent, row.recentShare, recent}}) {
                 const LineVerdict v = VerdictOfLine(counts.lineFaults(), counts.attempts());
                 value->setText(verdictText(v));
                 QPalette p = value->palette();

@@ -43,9 +43,9 @@ private:
         // The counter of a Count or CountShare row.
         std::function<quint64(const AttemptCounts &)> counter = nullptr;
         QLabel *caption = nullptr;
-        QLabel *value = nullptr;  // the total, or the one value
-        QLabel *share = nullptr;  // <name>Percent
-        QLabel *recent = nullptr; // <name>LastMinute
+        QLabel *value = nullptr;       // the total, or the one value
+        QLabel *share = nullptr;       // <name>Percent
+        QLabel *recent = nullptr;      // <name>LastMinute
         QLabel *recentShare = nullptr; // <name>LastMinutePercent
     };
     QString text(const char *key, const char16_t *russian) const;

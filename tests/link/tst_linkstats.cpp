@@ -246,8 +246,8 @@ private slots:
         QVERIFY(model.RowText(2).contains(QRegularExpression(
             QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tЗапрос\\t1\\t\\t03 "))));
         // The answer: its attempt and the ms since its request.
-        QCOMPARE(model.data(model.index(1, FrameLogModel::Attempt)).toString(), QStringLiteral("1"));
-        QCOMPARE(model.data(model.index(1, FrameLogModel::Response)).toString(), QStringLiteral("1"));
+        QCOMPARE(model.index(1, FrameLogModel::Attempt).data().toString(), QStringLiteral("1"));
+        QCOMPARE(model.index(1, FrameLogModel::Response).data().toString(), QStringLiteral("1"));
 
         model.setFailuresOnly(true);
         QCOMPARE(model.rowCount(), 2);

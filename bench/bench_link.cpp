@@ -272,9 +272,9 @@ bool frameLogCost(int rounds, int ms)
             answer.append(bytes);
             if (pass == 0) {
                 const qint64 tx = QDateTime::currentMSecsSinceEpoch();
-                log.RecordAttempt(tx, request, true, QDateTime::currentMSecsSinceEpoch(),
-                                  QByteArray(answer.constData(), answer.size()),
-                                  AttemptOutcome::Good, QString());
+                log.RecordAttempt({tx, request, true, QDateTime::currentMSecsSinceEpoch(),
+                                   QByteArray(answer.constData(), answer.size()),
+                                   AttemptOutcome::Good, 0, 1, 1});
             }
         }
         (pass == 0 ? withRead : recordOnly) = t.nsecsElapsed();

@@ -1,29 +1,44 @@
 #include "FrameLog.h"
 
+#include "LinkTexts.h"
+#include "LookupText.h"
 #include "ModbusFrames.h"
 
 FrameLog::FrameLog(int capacity) : m_ring(size_t(qMax(1, capacity))) {}
 
-void FrameLog::append(qint64 timeMs, Direction direction, const QByteArray &bytes,
-                      const QByteArray &request, AttemptOutcome outcome, const QString &failure) {
+FrameLog::Frame &FrameLog::append(const Attempt &a, Direction direction) {
     Frame &f = m_ring[size_t(m_next % m_ring.size())];
     f.seq = m_next++;
-    f.timeMs = timeMs;
     f.direction = direction;
-    f.outcome = outcome;
-    f.bytes = bytes;
-    f.request = request;
-    f.failure = failure;
+    f.outcome = a.outcome;
+    f.attempt = quint8(qBound(1, a.number, 255));
+    f.exceptionCode = quint8(a.exceptionCode);
+    f.request = a.request;
+    return f;
 }
 
-void FrameLog::RecordAttempt(qint64 txMs, const QByteArray &request, bool sent, qint64 rxMs,
-                             const QByteArray &answer, AttemptOutcome outcome,
-                             const QString &failure) {
+void FrameLog::RecordAttempt(const Attempt &a) {
     if (!m_enabled)
         return;
-    append(txMs, Direction::Request, request, request, outcome, failure);
-    if (sent)
-        append(rxMs, Direction::Answer, answer, request, outcome, failure);
+    Frame &request = append(a, Direction::Request);
+    request.timeMs = a.txMs;
+    request.bytes = a.request;
+    request.responseMs = -1;
+    if (!a.sent)
+        return;
+    Frame &answer = append(a, Direction::Answer);
+    answer.timeMs = a.rxMs;
+    answer.bytes = a.answer;
+    // Nothing came: no time of an answer to show.
+    answer.responseMs =
+        a.answer.isEmpty() ? -1 : qint32(a.responseMs >= 0 ? a.responseMs : a.rxMs - a.txMs);
+}
+
+QString ExceptionName(const MemIniFile &settings, int code) {
+    for (const auto &[c, key] : LinkText::exceptionNames)
+        if (c == code)
+            return LookupText(settings, key);
+    return QString();
 }
 
 void FrameLog::Clear() {

@@ -1,5 +1,6 @@
 #include "FrameLogModel.h"
 
+#include "LinkTexts.h"
 #include "LookupText.h"
 #include "ModbusFrames.h"
 
@@ -28,6 +29,23 @@ void FrameLogModel::ApplyTexts() {
     m_writeOne = t("n331", u"запись регистра");
     m_writeMany = t("n332", u"запись регистров");
     m_exception = t("n333", u"исключение");
+    m_headers[Attempt] = LookupText(m_settings, LinkText::n480);
+    m_headers[Response] = LookupText(m_settings, LinkText::n481);
+    // The master's own failure texts, save noise: those texts call it a CRC error.
+    using O = AttemptOutcome;
+    const std::pair<O, std::pair<TextKey, TextKey>> failures[] = {
+        {O::SendFailed, {Msg::n88, Msg::n94}}, {O::Timeout, {Msg::n89, Msg::n95}},
+        {O::BadCrc, {Msg::n92, Msg::n98}},     {O::WrongAddress, {Msg::n90, Msg::n96}},
+        {O::Exception, {Msg::n91, Msg::n97}},  {O::ByteCount, {Msg::n93, Msg::n99}},
+        {O::Truncated, {Msg::n89, Msg::n95}},  {O::Noise, {LinkText::n479, LinkText::n479}},
+    };
+    for (const auto &[outcome, keys] : failures) {
+        m_readFailures[int(outcome)] = LookupText(m_settings, keys.first);
+        m_writeFailures[int(outcome)] = LookupText(m_settings, keys.second);
+    }
+    m_exceptionNames.clear();
+    for (const auto &e : LinkText::exceptionNames)
+        m_exceptionNames[e.first] = LookupText(m_settings, e.second);
     if (!m_rows.empty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
     emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
@@ -123,6 +141,20 @@ QString FrameLogModel::functionText(int function) const {
     }
 }
 
+QString FrameLogModel::failureText(const FrameLog::Frame &f) const {
+    if (f.outcome == AttemptOutcome::Good)
+        return QString();
+    const bool read = DecodeRequest(f.request).function == ModbusFrame::ReadHolding;
+    QString text = (read ? m_readFailures : m_writeFailures)[int(f.outcome)];
+    if (f.outcome == AttemptOutcome::Exception) {
+        text += QString::number(f.exceptionCode, 16).toUpper(); // as the master says it
+        const auto name = m_exceptionNames.find(f.exceptionCode);
+        if (name != m_exceptionNames.end())
+            text += QStringLiteral(" (") + name->second + u')';
+    }
+    return text;
+}
+
 QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withDate) const {
     const bool request = f.direction == FrameLog::Direction::Request;
     switch (column) {
@@ -133,8 +165,12 @@ QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withD
         return request ? m_request : m_answer;
     case Bytes:
         return QString::fromLatin1(f.bytes.toHex(' ').toUpper());
+    case Attempt:
+        return QString::number(f.attempt);
+    case Response:
+        return f.responseMs < 0 ? QString() : QString::number(f.responseMs);
     case Failure:
-        return f.failure;
+        return failureText(f);
     default:
         break;
     }
@@ -174,7 +210,7 @@ QVariant FrameLogModel::data(const QModelIndex &index, int role) const {
             return cellText(f, index.column(), false);
         return QVariant();
     case Qt::TextAlignmentRole:
-        if (index.column() == Count)
+        if (index.column() == Count || index.column() == Attempt || index.column() == Response)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant();
     default:

@@ -3,6 +3,7 @@
 
 #include <QAbstractTableModel>
 #include <deque>
+#include <map>
 
 class MemIniFile;
 
@@ -11,7 +12,18 @@ class MemIniFile;
 class FrameLogModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Time, Direction, Function, Start, Count, Bytes, Failure, ColumnCount };
+    enum Column {
+        Time,
+        Direction,
+        Attempt,  // 1 the first of its transaction, 2 and on its retries
+        Response, // ms from the request to the end of its answer
+        Function,
+        Start,
+        Count,
+        Bytes,
+        Failure,
+        ColumnCount
+    };
     // True on the rows of a failed attempt.
     static constexpr int FailureRole = Qt::UserRole + 1;
 
@@ -25,7 +37,7 @@ public:
     // Only the frames of failed attempts (request and answer both).
     void setFailuresOnly(bool on);
     bool failuresOnly() const { return m_failuresOnly; }
-    // Texts of the current language.
+    // Texts of the current language, the rows already shown included.
     void ApplyTexts();
 
     // One line of text a row, cells separated by TABs, as copied and saved. withDate: the
@@ -42,6 +54,7 @@ public:
 private:
     QString cellText(const FrameLog::Frame &f, int column, bool withDate) const;
     QString functionText(int function) const;
+    QString failureText(const FrameLog::Frame &f) const;
     bool shown(const FrameLog::Frame &f) const;
     void rebuild();
 
@@ -53,4 +66,7 @@ private:
     bool m_failuresOnly = false;
     QString m_headers[ColumnCount];
     QString m_request, m_answer, m_read, m_writeOne, m_writeMany, m_exception;
+    // Failure texts by outcome, of a read and of a write.
+    QString m_readFailures[kAttemptOutcomes], m_writeFailures[kAttemptOutcomes];
+    std::map<int, QString> m_exceptionNames;
 };

@@ -7,6 +7,7 @@
 #include "SerialLink.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 
 #include <algorithm>
 
@@ -40,26 +41,33 @@ ModbusMaster::ModbusMaster(SerialLink &link, const MemIniFile &settings, LinkRep
     m_statistics.Reset();
 }
 
-qint64 ModbusMaster::logTime() const
+ModbusMaster::SentAt ModbusMaster::sentNow() const
 {
-    return m_frameLog.enabled() ? QDateTime::currentMSecsSinceEpoch() : 0;
+    SentAt at;
+    if (m_frameLog.enabled()) {
+        at.ms = QDateTime::currentMSecsSinceEpoch();
+        at.elapsed.start(); // the response time, whatever the wall clock does meanwhile
+    }
+    return at;
 }
 
-void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, qint64 txMs,
+void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, const SentAt &tx,
                                 const QByteArray &answer, AttemptOutcome outcome, int exceptionCode,
-                                const QString &failure, bool retry)
+                                int attempt)
 {
     if (m_link.Aborted())
         return; // called off, not a fault of the line
     m_statistics.CountAttempt(outcome, exceptionCode, sent ? int(request.size()) : 0,
-                              int(answer.size()), m_link.BaudRate(), retry);
+                              int(answer.size()), m_link.BaudRate(), attempt > 1);
     if (!m_frameLog.enabled())
         return;
     // The log keeps a copy of its own size: the read's buffer has room for any answer, and
-    // trimming it in place costs more than the copy.
-    m_frameLog.RecordAttempt(txMs, request, sent, QDateTime::currentMSecsSinceEpoch(),
-                             QByteArray(answer.constData(), answer.size()), outcome,
-                             outcome == AttemptOutcome::Good ? QString() : failure);
+    // trimming it in place costs more than the copy. The failure is kept as its kind, so
+    // the text is made in the language shown.
+    m_frameLog.RecordAttempt({tx.ms, request, sent, QDateTime::currentMSecsSinceEpoch(),
+                              QByteArray(answer.constData(), answer.size()), outcome,
+                              exceptionCode, attempt,
+                              tx.elapsed.isValid() ? tx.elapsed.elapsed() : -1});
 }
 
 ModbusMaster::Timing ModbusMaster::timing() const
@@ -84,28 +92,27 @@ quint8 ModbusMaster::slaveAddress() const
     return quint8(m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100));
 }
 
-bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r) { return readOnce(r, false); }
+bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r) { return readOnce(r, 1); }
 
 template <class Record, class Accept>
-bool ModbusMaster::exchange(Record &r, const QByteArray &request, bool retry, bool letUserIn,
+bool ModbusMaster::exchange(Record &r, const QByteArray &request, int attempt, bool letUserIn,
                             const TextKey &sendFailed, const TextKey &noAnswer, Accept accept)
 {
     using ModbusFrame::Verdict;
     const Timing t = timing();
     QByteArray answer;
-    const bool began = m_link.BeginTransaction(request, t.receive, retry);
-    const qint64 txMs = logTime();
+    const bool began = m_link.BeginTransaction(request, t.receive, attempt > 1);
+    const SentAt tx = sentNow();
     if (!began || !m_link.Write(request, t.send)) {
         fail(r, LookupText(m_settings, sendFailed));
-        attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.errorText,
-                     retry);
+        attemptEnded(request, false, tx, answer, AttemptOutcome::SendFailed, 0, attempt);
         return false;
     }
     // On a connection the wait follows the measured round trip, never below receive.
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize,
                      m_link.AnswerWaitMs(t.receive), letUserIn)) {
         fail(r, LookupText(m_settings, noAnswer));
-        attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
+        attemptEnded(request, true, tx, answer, AttemptOutcome::Timeout, 0, attempt);
         return false;
     }
     quint8 code = 0;
@@ -113,21 +120,21 @@ bool ModbusMaster::exchange(Record &r, const QByteArray &request, bool retry, bo
     if (verdict != Verdict::Good)
         m_link.AnswerRefused();
     const bool ok = accept(answer, verdict, code);
-    attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
-                 r.errorText, retry);
+    attemptEnded(request, true, tx, answer, OutcomeOfVerdict(verdict, request, answer), code,
+                 attempt);
     if (!ok)
         return false;
     m_link.Pause(t.sleep);
     return true;
 }
 
-bool ModbusMaster::readOnce(ModbusReadRecord &r, bool retry)
+bool ModbusMaster::readOnce(ModbusReadRecord &r, int attempt)
 {
     r.rawResponse.fill(0);
     r.exceptionAnswer = false;
     const QByteArray request =
         ModbusFrame::readRequest(r.slaveAddress, r.startRegister, r.registerCount);
-    return exchange(r, request, retry, true, Msg::n88, Msg::n89,
+    return exchange(r, request, attempt, true, Msg::n88, Msg::n89,
                     [&](const QByteArray &answer, ModbusFrame::Verdict verdict, quint8 code) {
                         return takeReadAnswer(r, answer, verdict, code);
                     });
@@ -173,11 +180,11 @@ bool ModbusMaster::readVerdict(ModbusReadRecord &r, ModbusFrame::Verdict verdict
     return true;
 }
 
-bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, bool retry)
+bool ModbusMaster::confirmWrite(ModbusWriteRecord &r, const QByteArray &request, int attempt)
 {
     r.exceptionAnswer = false;
     // Judged on this attempt's bytes only: a short confirmation is no confirmation.
-    return exchange(r, request, retry, false, Msg::n94, Msg::n95,
+    return exchange(r, request, attempt, false, Msg::n94, Msg::n95,
                     [&](const QByteArray &answer, ModbusFrame::Verdict verdict, quint8 code) {
                         keepAnswer(r, answer);
                         return writeVerdict(r, verdict, code);
@@ -210,23 +217,23 @@ bool ModbusMaster::writeVerdict(ModbusWriteRecord &r, ModbusFrame::Verdict verdi
     return true;
 }
 
-bool ModbusMaster::writeOnce(ModbusWriteRecord &r, bool retry)
+bool ModbusMaster::writeOnce(ModbusWriteRecord &r, int attempt)
 {
     const QByteArray request = ModbusFrame::writeSingleRequest(r.slaveAddress, r.startRegister,
                                                                r.values[0]);
-    return confirmWrite(r, request, retry);
+    return confirmWrite(r, request, attempt);
 }
 
-bool ModbusMaster::writeManyOnce(ModbusWriteRecord &r, bool retry)
+bool ModbusMaster::writeManyOnce(ModbusWriteRecord &r, int attempt)
 {
     const QByteArray request = ModbusFrame::writeMultipleRequest(
         r.slaveAddress, r.startRegister, r.registerCount, r.values.data());
-    return confirmWrite(r, request, retry);
+    return confirmWrite(r, request, attempt);
 }
 
-bool ModbusMaster::WriteRegistersOnce(ModbusWriteRecord &r) { return writeManyOnce(r, false); }
+bool ModbusMaster::WriteRegistersOnce(ModbusWriteRecord &r) { return writeManyOnce(r, 1); }
 
-bool ModbusMaster::WriteRegisterOnce(ModbusWriteRecord &r) { return writeOnce(r, false); }
+bool ModbusMaster::WriteRegisterOnce(ModbusWriteRecord &r) { return writeOnce(r, 1); }
 
 // After an abort nothing more is sent and nothing is reported: the link was not lost, the
 // transaction was called off.
@@ -237,14 +244,14 @@ bool ModbusMaster::ReadRegisters(ModbusReadRecord &r, quint16 startRegister, qui
     r.registerCount = count;
     const int tries = attempts();
     for (int attempt = 1; attempt <= tries; ++attempt) {
-        const bool ok = readOnce(r, attempt > 1);
+        const bool ok = readOnce(r, attempt);
         if (m_link.Aborted())
             return ok;
         m_reporter.ShowAttemptNumber(attempt);
         if (ok)
             return true;
     }
-    ++m_statistics.linkLosses;
+    m_statistics.CountLinkLoss();
     m_reporter.SetLinkDown(r.errorText);
     return false;
 }
@@ -256,11 +263,11 @@ bool ModbusMaster::WriteRegister(ModbusWriteRecord &r, quint16 reg, quint16 valu
     r.values[0] = value;
     const int tries = attempts();
     for (int attempt = 1; attempt <= tries; ++attempt) {
-        const bool ok = writeOnce(r, attempt > 1);
+        const bool ok = writeOnce(r, attempt);
         if (ok || m_link.Aborted())
             return ok;
     }
-    ++m_statistics.linkLosses;
+    m_statistics.CountLinkLoss();
     m_reporter.SetLinkDown(r.errorText);
     return false;
 }
@@ -274,7 +281,7 @@ bool ModbusMaster::WriteRegisters(ModbusWriteRecord &r, quint16 startRegister, q
     std::copy_n(values, std::min<int>(count, kRecordValues), r.values.begin());
     const int tries = attempts();
     for (int attempt = 1; attempt <= tries; ++attempt) {
-        const bool ok = writeManyOnce(r, attempt > 1);
+        const bool ok = writeManyOnce(r, attempt);
         if (ok || m_link.Aborted())
             return ok;
     }

@@ -2,6 +2,7 @@
 #include "FrameLog.h"
 #include "LinkStatistics.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <array>
 
@@ -86,26 +87,32 @@ private:
     Timing timing() const;
     int attempts() const;
     quint8 slaveAddress() const;
-    // One attempt; a retry of the same request takes a late answer to the one before.
-    bool readOnce(ModbusReadRecord &record, bool retry);
-    bool writeOnce(ModbusWriteRecord &record, bool retry);
-    bool writeManyOnce(ModbusWriteRecord &record, bool retry);
-    bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, bool retry);
+    // One attempt (1 the first of a transaction); a retry of the same request takes a late
+    // answer to the one before.
+    bool readOnce(ModbusReadRecord &record, int attempt);
+    bool writeOnce(ModbusWriteRecord &record, int attempt);
+    bool writeManyOnce(ModbusWriteRecord &record, int attempt);
+    bool confirmWrite(ModbusWriteRecord &record, const QByteArray &request, int attempt);
     // Sends the request and waits for its answer; accept(answer, verdict, code) takes a
     // judged answer into the record. The failure texts name the direction (read or write);
     // letUserIn as for SerialLink::Read. Every attempt is counted and logged.
     template <class Record, class Accept>
-    bool exchange(Record &record, const QByteArray &request, bool retry, bool letUserIn,
+    bool exchange(Record &record, const QByteArray &request, int attempt, bool letUserIn,
                   const TextKey &sendFailed, const TextKey &noAnswer, Accept accept);
     bool takeReadAnswer(ModbusReadRecord &record, const QByteArray &answer,
                         ModbusFrame::Verdict verdict, quint8 code);
     bool readVerdict(ModbusReadRecord &record, ModbusFrame::Verdict verdict, quint8 code);
     bool writeVerdict(ModbusWriteRecord &record, ModbusFrame::Verdict verdict, quint8 code);
+    // When a request left, for the log (nothing taken while the log is off).
+    struct SentAt {
+        qint64 ms = 0; // since the epoch
+        QElapsedTimer elapsed;
+    };
+    SentAt sentNow() const;
     // The attempt has ended: count it and log its frames. sent: the request left the port.
-    void attemptEnded(const QByteArray &request, bool sent, qint64 txMs, const QByteArray &answer,
-                      AttemptOutcome outcome, int exceptionCode, const QString &failure,
-                      bool retry);
-    qint64 logTime() const;
+    void attemptEnded(const QByteArray &request, bool sent, const SentAt &tx,
+                      const QByteArray &answer, AttemptOutcome outcome, int exceptionCode,
+                      int attempt);
 
     SerialLink &m_link;
     const MemIniFile &m_settings;

@@ -77,11 +77,19 @@ FrameLogView::FrameLogView(MainState &state, QWidget *parent)
     top->addLayout(bar);
     top->addWidget(TableFrameLog, 1);
 
-    connect(ButtonFrameLogPause, &QPushButton::toggled, this,
-            [this](bool paused) { m_model->setPaused(paused); });
+    connect(ButtonFrameLogPause, &QPushButton::toggled, this, [this](bool paused) {
+        const bool follow = m_followEnd;
+        m_model->setPaused(paused);
+        if (follow)
+            TableFrameLog->scrollToBottom();
+    });
+    // Rows added or dropped move the range, not the value: only scrolling changes this.
+    QScrollBar *scroll = TableFrameLog->verticalScrollBar();
+    connect(scroll, &QScrollBar::valueChanged, this,
+            [this, scroll](int value) { m_followEnd = value >= scroll->maximum(); });
     connect(CheckBoxFrameLogFailuresOnly, &QCheckBox::toggled, this, [this](bool on) {
         m_model->setFailuresOnly(on);
-        TableFrameLog->scrollToBottom();
+        TableFrameLog->scrollToBottom(); // and so follows what comes
     });
     connect(ButtonFrameLogCopy, &QPushButton::clicked, this, &FrameLogView::CopySelected);
     connect(ButtonFrameLogSave, &QPushButton::clicked, this, &FrameLogView::AskFileToSave);
@@ -100,7 +108,7 @@ void FrameLogView::ApplyCaptions() {
     // Wide enough for the widest cell a column usually holds and for its header text.
     QHeaderView *h = TableFrameLog->horizontalHeader();
     const int digit = TableFrameLog->fontMetrics().horizontalAdvance(u'0');
-    const int widths[] = {13, 7, 21, 7, 4, 48}; // characters of the cells
+    const int widths[] = {13, 7, 2, 5, 21, 7, 4, 36}; // characters of the cells
     for (int c = 0; c < FrameLogModel::Failure; ++c) {
         const int header =
             h->fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) +
@@ -114,11 +122,12 @@ void FrameLogView::ApplyCaptions() {
 }
 
 void FrameLogView::Refresh() {
-    // Follow the newest frame only when the user is already looking at the end.
-    QScrollBar *bar = TableFrameLog->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
+    // Follow the newest frame only when the user is looking at the end. Where the user
+    // looks is kept as it is scrolled, not read off the bar here: rows that came in another
+    // way (going on after a pause or a save) have moved the end away from it meanwhile.
+    const bool follow = m_followEnd;
     m_model->Refresh();
-    if (atEnd)
+    if (follow)
         TableFrameLog->scrollToBottom();
 }
 
@@ -159,8 +168,11 @@ bool FrameLogView::SaveTo(const QString &path, QString *error) const {
 #else
     const QString lineEnd = QStringLiteral("\n");
 #endif
-    // A save cut short by a full disk is reported, never kept as the whole log.
-    return WriteFileAtomically(path, (lines.join(lineEnd) + lineEnd).toUtf8(), error);
+    // The byte order mark says UTF-8 to editors and spreadsheets that would guess the
+    // system's code page. A save cut short by a full disk is reported, never kept as the
+    // whole log.
+    return WriteFileAtomically(path, "\xEF\xBB\xBF" + (lines.join(lineEnd) + lineEnd).toUtf8(),
+                               error);
 }
 
 void FrameLogView::AskFileToSave() {
@@ -171,7 +183,7 @@ void FrameLogView::AskFileToSave() {
     dialog->setObjectName(QStringLiteral("FrameLogSaveDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilter(t("n335", u"Текстовые файлы (*.txt)"));
+    dialog->setNameFilter(t("n335", u"Текстовые файлы, UTF-8 (*.txt)"));
     dialog->setDefaultSuffix(QStringLiteral("txt"));
     dialog->selectFile(QStringLiteral("frames.txt"));
     // What is shown now is what is saved, however long the user takes to choose the name.
@@ -183,7 +195,10 @@ void FrameLogView::AskFileToSave() {
             ShowMessageBox(t("n67", u"Ошибка"),
                            t("n336", u"Ошибка записи файла: ") + files.first() + u'\n' + error,
                            MessageIcon::Error);
+        const bool follow = m_followEnd;
         m_model->setPaused(ButtonFrameLogPause->isChecked());
+        if (follow)
+            TableFrameLog->scrollToBottom();
     });
     dialog->open();
 }

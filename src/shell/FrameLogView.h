@@ -37,6 +37,7 @@ private:
     MainState &m_state;
     FrameLogModel *m_model;
     QTimer m_refresh;
+    bool m_followEnd = true; // the user looks at the newest rows
     QTableView *TableFrameLog;
     QPushButton *ButtonFrameLogPause, *ButtonFrameLogCopy, *ButtonFrameLogSave;
     QCheckBox *CheckBoxFrameLogFailuresOnly;

@@ -2,6 +2,7 @@
 // loopback TCP (RTU frames, and Modbus TCP): every fault the simulator can put on the link.
 // With --named-values every register holds its own address, so a value taken for the wrong
 // register cannot go unnoticed.
+#include "FrameLogModel.h"
 #include "LinkReporter.h"
 #include "LongWait.h"
 #include "LookupText.h"
@@ -239,6 +240,117 @@ private slots:
         QVERIFY2(t.failedAttempts >= struck && (paced || t.failedAttempts <= struck + 2),
                  qPrintable(QString::number(t.failedAttempts)));
         QCOMPARE(t.firstFailure, failure);
+    }
+
+    // Each fault lands in the frame log under its own name: the struck attempt as the
+    // first, its retry as the second and good, an answer with its response time, silence
+    // without one. The names follow a switch of language. Over the last minute the
+    // statistics hold every struck attempt, a minute later none.
+    void everyFaultIsNamedInTheFrameLog_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<QString>("russian");
+        QTest::addColumn<QString>("english");
+        for (const bool paced : {true, false}) {
+            const char *line = paced ? "paced 9600" : "unpaced";
+            auto row = [&](const char *name, const char *fault, bool answered, const char *ru,
+                           const char *en) {
+                QTest::addRow("%s %s", name, line) << paced << QString::fromLatin1(fault)
+                                                   << answered << QString::fromUtf8(ru)
+                                                   << QString::fromUtf8(en);
+            };
+            row("noise", "noise:every=3,bytes=2", true, "Помехи: принятые байты не образуют кадр",
+                "Noise: the bytes received form no frame");
+            row("badcrc", "badcrc:every=3", true, "Ошибочный CRC в ответе от модуля",
+                "Wrong CRC in the module's answer");
+            row("exception 6", "exception:every=3,code=6", true,
+                "Ошибка модуля: код 6 (ведомое устройство занято)",
+                "Module error: code 6 (slave device busy)");
+            row("exception 2", "exception:every=3,code=2", true,
+                "Ошибка модуля: код 2 (недопустимый адрес данных)",
+                "Module error: code 2 (illegal data address)");
+            row("silence", "noanswer:every=3", false, "Ошибка получения результата из модуля",
+                "Error receiving the result from the module");
+        }
+    }
+    void everyFaultIsNamedInTheFrameLog()
+    {
+        QFETCH(bool, paced);
+        QFETCH(QString, fault);
+        QFETCH(bool, answered);
+        QFETCH(QString, russian);
+        QFETCH(QString, english);
+        SimProcess sim(Transport::Pty);
+        QVERIFY2(sim.start(simArguments(paced, fault)), qPrintable(sim.errorText()));
+        Master m(sim.portSetting(), 300);
+        qint64 now = 1'000'000;
+        m.master.statistics().clock = [&now] { return now; };
+        QVERIFY(m.connect());
+        ModbusReadRecord rec;
+        for (int i = 0; i < 6; ++i) // every third request struck, the retry not
+            m.master.ReadRegisters(rec, quint16(0x140 + i), 4);
+        const int struck = faultsLogged(sim, fault.section(u':', 0, 0));
+        QVERIFY(struck >= 2);
+
+        MemIniFile texts(QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini"));
+        texts.writeInteger("language", "lang", 0);
+        FrameLogModel model(m.master.frameLog(), texts);
+        model.Refresh();
+        auto cell = [&](int row, int column) { return model.index(row, column).data().toString(); };
+        int named = 0, others = 0, lastAttempt = 0;
+        bool lastFailed = false;
+        for (int r = 1; r < model.rowCount(); r += 2) { // the answer rows
+            QCOMPARE(cell(r, FrameLogModel::Direction), QStringLiteral("Ответ"));
+            const QString failure = cell(r, FrameLogModel::Failure);
+            const bool good = failure.isEmpty();
+            // After a failure the next attempt of the transaction; after a success a first.
+            const int attempt = lastFailed && lastAttempt < 3 ? lastAttempt + 1 : 1;
+            QCOMPARE(cell(r, FrameLogModel::Attempt), QString::number(attempt));
+            QCOMPARE(cell(r - 1, FrameLogModel::Attempt), QString::number(attempt)); // request
+            lastAttempt = attempt;
+            lastFailed = !good;
+            const QString response = cell(r, FrameLogModel::Response);
+            if (good || (failure == russian && answered)) { // whole ms since the request
+                bool number = false;
+                QVERIFY2(response.toInt(&number) >= 0 && number, qPrintable(response));
+            } else if (failure == russian) {
+                QVERIFY2(response.isEmpty(), qPrintable(response));
+                QVERIFY(cell(r, FrameLogModel::Bytes).isEmpty());
+            }
+            if (good)
+                continue;
+            if (failure == russian) {
+                ++named;
+            } else {
+                // A paced simulator descheduled on a busy machine leaves a real gap inside an
+                // answer now and then: a cut answer, rightly not named as the fault.
+                ++others;
+                QCOMPARE(failure, text(Msg::n89));
+            }
+        }
+        if (!paced)
+            QCOMPARE(others, 0);
+        QVERIFY(named <= struck && named + others >= struck);
+        // A switch of language names the rows already shown anew.
+        texts.writeInteger("language", "lang", 1);
+        model.ApplyTexts();
+        int renamed = 0;
+        for (int r = 1; r < model.rowCount(); r += 2)
+            renamed += cell(r, FrameLogModel::Failure) == english;
+        QCOMPARE(renamed, named);
+
+        // The last minute holds every attempt; a controller's refusal is no line fault.
+        const LinkStatistics &s = m.master.statistics();
+        const AttemptCounts recent = s.lastMinute();
+        QCOMPARE(recent.attempts(), s.requests);
+        QCOMPARE(recent.retries, s.retries);
+        const bool refusal = fault.startsWith(QLatin1String("exception"));
+        QCOMPARE(int(recent.lineFaults()), refusal ? others : named + others);
+        now += 60'000;
+        QCOMPARE(s.lastMinute().attempts(), quint64(0));
+        QCOMPARE(s.totals().attempts(), s.requests);
     }
 
     // An attempt's answer comes late, just after its retry's cut-short answer: on a line

@@ -81,8 +81,7 @@ private slots:
         FrameLog log(10);
         const QByteArray request = hex("6403010000017BF5");
         for (int i = 0; i < 7; ++i)
-            log.RecordAttempt(1000 + i, request, true, 1001 + i, hex("640302000185CB"),
-                              AttemptOutcome::Good, QString());
+            log.RecordAttempt({1000 + i, request, true, 1001 + i, hex("640302000185CB")});
         QCOMPARE(log.size(), 10);
         QCOMPARE(log.firstSeq(), quint64(4));
         QCOMPARE(log.nextSeq(), quint64(14));
@@ -97,12 +96,11 @@ private slots:
         }
         QCOMPARE(log.at(log.firstSeq()).timeMs, 1002);
         // A request that never left has no answer frame.
-        log.RecordAttempt(2000, request, false, 2000, QByteArray(), AttemptOutcome::SendFailed,
-                          QStringLiteral("x"));
+        log.RecordAttempt({2000, request, false, 2000, QByteArray(), AttemptOutcome::SendFailed});
         QCOMPARE(log.nextSeq(), quint64(15));
         QCOMPARE(log.at(14).direction, FrameLog::Direction::Request);
         log.setEnabled(false);
-        log.RecordAttempt(3000, request, true, 3000, QByteArray(), AttemptOutcome::Timeout, {});
+        log.RecordAttempt({3000, request, true, 3000, QByteArray(), AttemptOutcome::Timeout});
         QCOMPARE(log.nextSeq(), quint64(15));
     }
 
@@ -224,12 +222,10 @@ private slots:
         FrameLogModel model(log, settings);
         const QByteArray request = ModbusFrame::readRequest(100, 0x300, 1);
         auto good = [&](qint64 t) {
-            log.RecordAttempt(t, request, true, t + 1, hex("640302000185CB"),
-                              AttemptOutcome::Good, {});
+            log.RecordAttempt({t, request, true, t + 1, hex("640302000185CB")});
         };
         auto failed = [&](qint64 t) {
-            log.RecordAttempt(t, request, true, t + 1, QByteArray(), AttemptOutcome::Timeout,
-                              LookupText(settings, Msg::n89));
+            log.RecordAttempt({t, request, true, t + 1, QByteArray(), AttemptOutcome::Timeout});
         };
         good(1000);
         failed(2000);
@@ -248,7 +244,10 @@ private slots:
         QVERIFY(model.data(model.index(3, 0), FrameLogModel::FailureRole).toBool());
         QVERIFY(!model.data(model.index(1, 0), FrameLogModel::FailureRole).toBool());
         QVERIFY(model.RowText(2).contains(QRegularExpression(
-            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tЗапрос\\t03 "))));
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tЗапрос\\t1\\t\\t03 "))));
+        // The answer: its attempt and the ms since its request.
+        QCOMPARE(model.index(1, FrameLogModel::Attempt).data().toString(), QStringLiteral("1"));
+        QCOMPARE(model.index(1, FrameLogModel::Response).data().toString(), QStringLiteral("1"));
 
         model.setFailuresOnly(true);
         QCOMPARE(model.rowCount(), 2);
@@ -273,6 +272,178 @@ private slots:
         model.ApplyTexts();
         QCOMPARE(model.data(model.index(0, FrameLogModel::Direction)).toString(),
                  QStringLiteral("Request"));
+    }
+
+    // The last minute on a clock turned by hand: what a minute has passed is gone from the
+    // window (a one-second bucket reused a minute later starts empty), the totals keep it.
+    // Each event: "<seconds> <what>", what an outcome, "retry" or "loss".
+    void lastMinuteForgetsWhatIsAMinuteOld_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<double>("at"); // seconds
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<int>("lineFaults");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("losses");
+        QTest::newRow("all within") << QStringList{"0 timeout", "30.5 good", "59.9 crc"} << 59.99
+                                    << 3 << 2 << 0 << 0;
+        QTest::newRow("a minute old") << QStringList{"0 timeout", "0.9 crc", "30 good"} << 60.0
+                                      << 1 << 0 << 0 << 0;
+        QTest::newRow("bucket reused") << QStringList{"0 noise", "60.2 good"} << 60.5 << 1 << 0
+                                       << 0 << 0;
+        QTest::newRow("an hour later") << QStringList{"0 timeout", "1 retry", "2 loss"} << 3600.0
+                                       << 0 << 0 << 0 << 0;
+        QTest::newRow("retries and losses")
+            << QStringList{"10 timeout", "10 retry", "11 timeout", "11 retry", "11 loss"} << 20.0
+            << 4 << 2 << 2 << 1;
+        QTest::newRow("exceptions") << QStringList{"5 exception2", "6 exception11", "7 good"}
+                                    << 8.0 << 3 << 1 << 0 << 0;
+    }
+    void lastMinuteForgetsWhatIsAMinuteOld()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(double, at);
+        qint64 now = 0;
+        const qint64 start = 7'200'000; // a monotonic clock an hour or two after boot
+        LinkStatistics s;
+        s.clock = [&] { return start + now; };
+        s.Reset(); // keeps the clock
+        const std::map<QString, std::pair<AttemptOutcome, int>> outcomes{
+            {"good", {AttemptOutcome::Good, 0}},         {"timeout", {AttemptOutcome::Timeout, 0}},
+            {"crc", {AttemptOutcome::BadCrc, 0}},        {"noise", {AttemptOutcome::Noise, 0}},
+            {"exception2", {AttemptOutcome::Exception, 2}},
+            {"exception11", {AttemptOutcome::Exception, 11}}};
+        for (const QString &e : events) {
+            now = qint64(e.section(u' ', 0, 0).toDouble() * 1000);
+            const QString what = e.section(u' ', 1);
+            if (what == QLatin1String("retry")) {
+                s.CountAttempt(AttemptOutcome::Good, 0, 8, 7, 9600, true);
+            } else if (what == QLatin1String("loss")) {
+                s.CountLinkLoss();
+            } else {
+                QVERIFY2(outcomes.count(what), qPrintable(what));
+                const auto &[outcome, code] = outcomes.at(what);
+                s.CountAttempt(outcome, code, 8, 7, 9600, false);
+            }
+        }
+        now = qint64(at * 1000);
+        const AttemptCounts recent = s.lastMinute();
+        QTEST(int(recent.attempts()), "attempts");
+        QTEST(int(recent.lineFaults()), "lineFaults");
+        QTEST(int(recent.retries), "retries");
+        QTEST(int(recent.linkLosses), "losses");
+        // The totals forget nothing.
+        int attempted = 0;
+        for (const QString &e : events)
+            attempted += !e.endsWith(QLatin1String("loss"));
+        QCOMPARE(int(s.totals().attempts()), attempted);
+        s.Reset();
+        QCOMPARE(s.lastMinute().attempts(), quint64(0));
+    }
+
+    // The verdict on the line from the failed attempts: below 1 % good, below 5 % marginal,
+    // else bad; the controller's refusals (exceptions) are no fault of the line, a gateway's
+    // "no answer" codes are.
+    void verdictOnTheLine_data()
+    {
+        QTest::addColumn<int>("good");
+        QTest::addColumn<int>("timeouts");
+        QTest::addColumn<int>("exception2");
+        QTest::addColumn<int>("exception11");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("nothing sent") << 0 << 0 << 0 << 0 << int(LineVerdict::NoData);
+        QTest::newRow("all good") << 500 << 0 << 0 << 0 << int(LineVerdict::Good);
+        QTest::newRow("0.9 %") << 991 << 9 << 0 << 0 << int(LineVerdict::Good);
+        QTest::newRow("1 %") << 990 << 10 << 0 << 0 << int(LineVerdict::Marginal);
+        QTest::newRow("4.9 %") << 951 << 49 << 0 << 0 << int(LineVerdict::Marginal);
+        QTest::newRow("5 %") << 950 << 50 << 0 << 0 << int(LineVerdict::Bad);
+        QTest::newRow("silent") << 0 << 3 << 0 << 0 << int(LineVerdict::Bad);
+        QTest::newRow("refusals") << 900 << 0 << 100 << 0 << int(LineVerdict::Good);
+        QTest::newRow("gateway silent") << 950 << 0 << 0 << 50 << int(LineVerdict::Bad);
+    }
+    void verdictOnTheLine()
+    {
+        QFETCH(int, good);
+        QFETCH(int, timeouts);
+        QFETCH(int, exception2);
+        QFETCH(int, exception11);
+        LinkStatistics s;
+        s.Reset();
+        auto count = [&](int n, AttemptOutcome o, int code) {
+            for (int i = 0; i < n; ++i)
+                s.CountAttempt(o, code, 8, 7, 9600, false);
+        };
+        count(good, AttemptOutcome::Good, 0);
+        count(timeouts, AttemptOutcome::Timeout, 0);
+        count(exception2, AttemptOutcome::Exception, 2);
+        count(exception11, AttemptOutcome::Exception, 11);
+        for (const AttemptCounts &c : {s.totals(), s.lastMinute()})
+            QTEST(int(VerdictOfLine(c.lineFaults(), c.attempts())), "verdict");
+    }
+
+    // Every failure in the frame log under the name of what happened, for a read and for a
+    // write, and in the language chosen now: rows already shown change with the language.
+    void failuresAreNamedInTheLanguageShown_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("russian");
+        QTest::addColumn<QString>("english");
+        const QByteArray read = ModbusFrame::readRequest(100, 0x300, 1);
+        const quint16 one = 1;
+        const QByteArray write = ModbusFrame::writeMultipleRequest(100, 0x1000, 1, &one);
+        using O = AttemptOutcome;
+        QTest::newRow("noise") << read << int(O::Noise) << 0
+                               << "Помехи: принятые байты не образуют кадр"
+                               << "Noise: the bytes received form no frame";
+        QTest::newRow("noise on a write") << write << int(O::Noise) << 0
+                                          << "Помехи: принятые байты не образуют кадр"
+                                          << "Noise: the bytes received form no frame";
+        QTest::newRow("bad crc") << read << int(O::BadCrc) << 0
+                                 << "Ошибочный CRC в ответе от модуля"
+                                 << "Wrong CRC in the module's answer";
+        QTest::newRow("bad crc on a write") << write << int(O::BadCrc) << 0
+                                            << "Ошибочный CRC в ответе от модуля при записи"
+                                            << "Wrong CRC in the module's answer to a write";
+        QTest::newRow("exception 6") << read << int(O::Exception) << 6
+                                     << "Ошибка модуля: код 6 (ведомое устройство занято)"
+                                     << "Module error: code 6 (slave device busy)";
+        QTest::newRow("exception 2 on a write")
+            << write << int(O::Exception) << 2
+            << "Ошибка модуля при записи: код 2 (недопустимый адрес данных)"
+            << "Module error on write: code 2 (illegal data address)";
+        QTest::newRow("exception 11") << read << int(O::Exception) << 11
+                                      << "Ошибка модуля: код B (шлюз: устройство не ответило)"
+                                      << "Module error: code B (gateway target device failed "
+                                         "to respond)";
+        QTest::newRow("exception 7, no name") << read << int(O::Exception) << 7
+                                              << "Ошибка модуля: код 7"
+                                              << "Module error: code 7";
+        QTest::newRow("time-out") << read << int(O::Timeout) << 0
+                                  << "Ошибка получения результата из модуля"
+                                  << "Error receiving the result from the module";
+        QTest::newRow("good") << read << int(O::Good) << 0 << "" << "";
+    }
+    void failuresAreNamedInTheLanguageShown()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, outcome);
+        QFETCH(int, code);
+        MemIniFile settings(QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini"));
+        QVERIFY(settings.sectionExists(QStringLiteral("lang1")));
+        settings.writeInteger("language", "lang", 0);
+        FrameLog log;
+        log.RecordAttempt({1000, request, true, 1020, hex("6483"), AttemptOutcome(outcome), code});
+        FrameLogModel model(log, settings);
+        model.Refresh();
+        QCOMPARE(model.rowCount(), 2);
+        for (int r = 0; r < 2; ++r)
+            QTEST(model.index(r, FrameLogModel::Failure).data().toString(), "russian");
+        settings.writeInteger("language", "lang", 1);
+        model.ApplyTexts(); // what the window does on a switch
+        for (int r = 0; r < 2; ++r)
+            QTEST(model.index(r, FrameLogModel::Failure).data().toString(), "english");
     }
 
     // N transactions against the simulator with one fault switched on at a seeded rate:
@@ -318,6 +489,8 @@ private slots:
         Recorder reporter;
         SerialLink link(settings, reporter);
         ModbusMaster master(link, settings, reporter);
+        qint64 now = 5'000'000;
+        master.statistics().clock = [&now] { return now; };
         QVERIFY(link.ConnectPort(sim.ptyPath()));
         // Two different reads in turn, so an abandoned answer is drained before the next.
         ModbusReadRecord rec;
@@ -355,18 +528,32 @@ private slots:
             QCOMPARE(s.exceptions.size(), size_t(1));
             QCOMPARE(s.exceptions.at(code), quint64(logged.value(kind)));
         }
-        // The frame log holds every attempt: a request and an answer frame each.
+        // The frame log holds every attempt: a request and an answer frame each, a failed
+        // one with its failure text.
         const FrameLog &log = master.frameLog();
         QCOMPARE(quint64(log.nextSeq()), 2 * s.requests);
+        FrameLogModel model(log, settings);
+        model.Refresh();
         quint64 failedAnswers = 0;
-        for (quint64 q = log.firstSeq(); q < log.nextSeq(); ++q) {
-            const FrameLog::Frame &f = log.at(q);
+        for (int r = 0; r < model.rowCount(); ++r) {
+            const FrameLog::Frame &f = log.at(log.firstSeq() + quint64(r));
             if (f.direction != FrameLog::Direction::Answer || f.outcome == AttemptOutcome::Good)
                 continue;
             ++failedAnswers;
-            QVERIFY(!f.failure.isEmpty());
+            QVERIFY(!model.index(r, FrameLogModel::Failure).data().toString().isEmpty());
         }
         QCOMPARE(failedAnswers, failuresCounted(s));
+        // All of it within the last minute (the clock stood still), none of it a minute on.
+        const AttemptCounts recent = s.lastMinute();
+        QCOMPARE(recent.attempts(), s.requests + s.sendFailures);
+        QCOMPARE(recent.lineFaults() + recent.of(AttemptOutcome::Exception) -
+                     recent.gatewayExceptions,
+                 failuresCounted(s));
+        QCOMPARE(recent.retries, s.retries);
+        QCOMPARE(recent.linkLosses, s.linkLosses);
+        now += 60'000;
+        QCOMPARE(s.lastMinute().attempts(), quint64(0));
+        QCOMPARE(s.totals().attempts(), s.requests + s.sendFailures);
     }
 
     // Offline for a while: every request meanwhile is a time-out, and the transactions

@@ -8,14 +8,18 @@
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
+#include "ModbusFrames.h"
+#include "RecorderView.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QScrollBar>
 #include <QToolButton>
 
 class TestLinkViews : public ControllerFolderTest {
@@ -74,6 +78,31 @@ private slots:
         QTRY_COMPARE(shown(*view, "LinkStatisticsRequests"), qint64(s.requests));
         QCOMPARE(shown(*view, "LinkStatisticsCrcErrors"), qint64(s.crcErrors));
         QCOMPARE(shown(*view, "LinkStatisticsRetries"), qint64(s.retries));
+        // Each kind also as a share of the attempts, and the same over the last minute.
+        auto label = [&](const char *name) { return child<QLabel>(*view, name)->text(); };
+        QCOMPARE(label("LinkStatisticsCrcErrorsPercent"),
+                 QString::number(100.0 * double(s.crcErrors) /
+                                     double(s.requests + s.sendFailures), 'f', 1) + '%');
+        QCOMPARE(shown(*view, "LinkStatisticsCrcErrorsLastMinute"), qint64(s.crcErrors));
+        QCOMPARE(label("LinkStatisticsExceptionsLastMinute"), QString::number(s.exceptionTotal()));
+        QVERIFY(child<QLabel>(*view, "LinkStatisticsExceptions")->toolTip().contains(
+            QStringLiteral("2 — недопустимый адрес данных: ")));
+        // A plain verdict on the line, the thresholds in its tool tip.
+        const QStringList verdicts{"хорошая", "на грани", "плохая"};
+        QVERIFY2(verdicts.contains(label("LinkStatisticsLineQualityLastMinute")),
+                 qPrintable(label("LinkStatisticsLineQualityLastMinute")));
+        const QString tip = child<QLabel>(*view, "LinkStatisticsLineQualityLastMinute")->toolTip();
+        QVERIFY2(tip.contains("Меньше 1 % — хорошая") && tip.contains("от 5 % — плохая"),
+                 qPrintable(tip));
+        // A minute on, nothing is recent; the totals stay.
+        const std::function<qint64()> clock = s.clock;
+        form.state().modbus.statistics().clock = [clock] { return clock() + 60'000; };
+        QTRY_COMPARE(label("LinkStatisticsCrcErrorsLastMinute"), QStringLiteral("0"));
+        QCOMPARE(label("LinkStatisticsLineQualityLastMinute"), QStringLiteral("нет запросов"));
+        QCOMPARE(label("LinkStatisticsCrcErrorsLastMinutePercent"), QString());
+        QCOMPARE(shown(*view, "LinkStatisticsCrcErrors"), qint64(s.crcErrors));
+        QVERIFY(verdicts.contains(label("LinkStatisticsLineQuality")));
+        form.state().modbus.statistics().clock = clock;
 
         QTest::mouseClick(child<QPushButton>(*view, "ButtonResetLinkStatistics"), Qt::LeftButton);
         QCOMPARE(s.requests, quint64(0));
@@ -93,6 +122,85 @@ private slots:
         form.close();
         QTRY_VERIFY(!form.isVisible());
         QVERIFY(!view->isVisible());
+    }
+
+    // New rows come in while the log is shown: at the end, the table follows them, failures
+    // only or not; scrolled up, it stays where the user looks.
+    void frameLogFollowsTheNewestRowsAtTheEnd_data()
+    {
+        QTest::addColumn<bool>("failuresOnly");
+        QTest::addColumn<bool>("atEnd");
+        QTest::addColumn<bool>("paused"); // for a while, before the new rows
+        QTest::newRow("failures only, at the end") << true << true << false;
+        QTest::newRow("every frame, at the end") << false << true << false;
+        QTest::newRow("failures only, scrolled up") << true << false << false;
+        QTest::newRow("failures only, at the end, after a pause") << true << true << true;
+        QTest::newRow("every frame, at the end, after a pause") << false << true << true;
+    }
+    void frameLogFollowsTheNewestRowsAtTheEnd()
+    {
+        QFETCH(bool, failuresOnly);
+        QFETCH(bool, atEnd);
+        QFETCH(bool, paused);
+        QVERIFY(CopyShippedData({"start.ini", "default.ini"}));
+        RecorderView recorder;
+        MainState state(recorder);
+        FrameLog &log = state.modbus.frameLog();
+        const QByteArray request = ModbusFrame::readRequest(100, 0x300, 1);
+        qint64 t = QDateTime::currentMSecsSinceEpoch();
+        auto record = [&](int attempts) { // a failed attempt and its good retry, each
+            for (int i = 0; i < attempts; ++i, t += 100) {
+                log.RecordAttempt({t, request, true, t + 20, QByteArray::fromHex("17A9"),
+                                   AttemptOutcome::Noise, 0, 1});
+                log.RecordAttempt({t + 50, request, true, t + 70,
+                                   QByteArray::fromHex("640302000185CB"), AttemptOutcome::Good,
+                                   0, 2});
+            }
+        };
+        // The ring half full, then full: rows come at the end and, later, go at the top.
+        const int held = log.capacity() / 4; // records, of four frames each
+        record(held / 2);
+        FrameLogView view(state);
+        view.resize(900, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto *table = child<QTableView>(view, "TableFrameLog");
+        QAbstractItemModel *model = table->model();
+        child<QCheckBox>(view, "CheckBoxFrameLogFailuresOnly")->setChecked(failuresOnly);
+        const int perAttempt = failuresOnly ? 2 : 4; // rows of one record
+        QTRY_COMPARE(model->rowCount(), held / 2 * perAttempt);
+        QScrollBar *bar = table->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0); // more rows than the table shows
+        if (!atEnd)
+            bar->setValue(bar->maximum() / 2);
+        const int looked = bar->value();
+        if (paused) { // what was new meanwhile comes in at once on going on
+            auto *pause = child<QPushButton>(view, "ButtonFrameLogPause");
+            QTest::mouseClick(pause, Qt::LeftButton);
+            record(5);
+            QTest::qWait(700); // the view's refresh comes by while paused
+            QTest::mouseClick(pause, Qt::LeftButton);
+        }
+        auto lastRowShown = [&] {
+            const QRect last = table->visualRect(model->index(model->rowCount() - 1, 0));
+            return last.isValid() && table->viewport()->rect().contains(last.center());
+        };
+        int records = held / 2 + (paused ? 5 : 0);
+        for (int round = 1; round <= 4; ++round) {
+            const int more = round == 3 ? held : 5; // the third fills the ring
+            record(more);
+            records = qMin(records + more, held);
+            // The newest frame is in: the failed answer, or the good one after it.
+            const qint64 newestMs = t - 100 + (failuresOnly ? 20 : 70);
+            const QString newest =
+                QDateTime::fromMSecsSinceEpoch(newestMs).toString(QStringLiteral("hh:mm:ss.zzz"));
+            QTRY_COMPARE(model->index(model->rowCount() - 1, 0).data().toString(), newest);
+            QCOMPARE(model->rowCount(), records * perAttempt);
+            if (atEnd)
+                QTRY_VERIFY(lastRowShown());
+            else
+                QCOMPARE(bar->value(), looked);
+        }
     }
 
     void frameLogViewShowsFramesFiltersCopiesAndSaves()
@@ -118,8 +226,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() >= 2, 20000);
         for (int r = 0; r < model->rowCount(); ++r)
             QVERIFY(model->index(r, 0).data(FrameLogModel::FailureRole).toBool());
+        // Stray bytes before the answer are noise, not a damaged CRC.
         QCOMPARE(model->index(1, FrameLogModel::Failure).data().toString(),
-                 QStringLiteral("Ошибочный CRC в ответе от модуля"));
+                 QStringLiteral("Помехи: принятые байты не образуют кадр"));
         child<QCheckBox>(*view, "CheckBoxFrameLogFailuresOnly")->setChecked(false);
 
         // Paused, the table stands still while the link goes on.
@@ -149,7 +258,12 @@ private slots:
         QVERIFY2(view->SaveTo(folder->filePath("frames.txt"), &error), qPrintable(error));
         QFile saved(folder->filePath("frames.txt"));
         QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+        // UTF-8 says so with its byte order mark: an editor or a spreadsheet on Windows
+        // would take the Cyrillic for the system's code page otherwise.
+        QByteArray bytes = saved.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QVERIFY(!bytes.mid(3).contains("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), rows + 1);
         QCOMPARE(lines[0].section('\t', 0, 0), QStringLiteral("Время"));
         QVERIFY(!view->SaveTo(folder->filePath("no/such/folder/frames.txt"), &error));

@@ -20,15 +20,26 @@ inline std::pair<double, double> PaddedAxisRange(double low, double high)
 
 // The lowest and highest value drawn, for the automatic axis. A reading no room or oven
 // can have (a broken probe, a misread frame) is left out: it would squash every line.
+// Only when nothing drawn is plausible does the axis take what there is, so lines never
+// vanish off the axis.
 struct ValueSpan {
-    double low = std::numeric_limits<double>::infinity();
-    double high = -std::numeric_limits<double>::infinity();
+    static constexpr double kNone = std::numeric_limits<double>::infinity();
+    double low = kNone, high = -kNone;       // plausible values
+    double anyLow = kNone, anyHigh = -kNone; // all values
     void Add(double v)
     {
-        if (!PlausibleTemperature(v)) // NaN included
+        if (std::isnan(v))
+            return;
+        anyLow = std::min(anyLow, v);
+        anyHigh = std::max(anyHigh, v);
+        if (!PlausibleTemperature(v))
             return;
         low = std::min(low, v);
         high = std::max(high, v);
+    }
+    std::pair<double, double> Padded() const
+    {
+        return low <= high ? PaddedAxisRange(low, high) : PaddedAxisRange(anyLow, anyHigh);
     }
 };
 
@@ -40,6 +51,6 @@ struct YAxisChoice {
     {
         if (!automatic && min < max)
             return {min, max};
-        return PaddedAxisRange(drawn.low, drawn.high);
+        return drawn.Padded();
     }
 };

@@ -126,30 +126,35 @@ private slots:
         QCOMPARE(labels.first(), firstLabel);
     }
 
-    // Channel 0 runs 20..30; channel 1 holds 25 and, in row 10, the reading of the case.
+    // Channel 0 runs base..base + 10; channel 1 holds 25 and, in row 10, the reading of the
+    // case.
     void temperatureAxis_data()
     {
+        QTest::addColumn<int>("base");
         QTest::addColumn<double>("reading");
         QTest::addColumn<bool>("manual");
         QTest::addColumn<double>("low");
         QTest::addColumn<double>("high");
-        QTest::newRow("plain") << 25.0 << false << 19.0 << 31.0;
-        QTest::newRow("broken probe, high") << 850.0 << false << 19.0 << 31.0;
-        QTest::newRow("broken probe, low") << -273.0 << false << 19.0 << 31.0;
-        QTest::newRow("hot, still plausible") << 150.0 << false << 13.0 << 157.0;
-        QTest::newRow("cold, still plausible") << -60.0 << false << -65.0 << 35.0;
-        QTest::newRow("manual 0..50 over a broken probe") << 850.0 << true << 0.0 << 50.0;
+        QTest::newRow("plain") << 20 << 25.0 << false << 19.0 << 31.0;
+        QTest::newRow("broken probe, high") << 20 << 850.0 << false << 19.0 << 31.0;
+        QTest::newRow("broken probe, low") << 20 << -273.0 << false << 19.0 << 31.0;
+        QTest::newRow("hot, still plausible") << 20 << 150.0 << false << 13.0 << 157.0;
+        QTest::newRow("cold, still plausible") << 20 << -60.0 << false << -65.0 << 35.0;
+        QTest::newRow("nothing plausible: the lines stay in sight")
+            << 200 << 205.0 << false << 199.0 << 211.0;
+        QTest::newRow("manual 0..50 over a broken probe") << 20 << 850.0 << true << 0.0 << 50.0;
     }
     void temperatureAxis()
     {
+        QFETCH(int, base);
         QFETCH(double, reading);
         QFETCH(bool, manual);
         QFETCH(double, low);
         QFETCH(double, high);
         Samples s(2, 30);
         for (int r = 0; r < 30; ++r) {
-            s.values[0][size_t(r)] = float(20 + r % 11);
-            s.values[1][size_t(r)] = r == 10 ? float(reading) : 25.0f;
+            s.values[0][size_t(r)] = float(base + r % 11);
+            s.values[1][size_t(r)] = r == 10 || base > 100 ? float(reading) : 25.0f;
         }
         TimeChart *chart = NewChart(s);
         auto *autoY = chart->findChild<QCheckBox *>("CheckBoxTestAutoY");

@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -91,7 +92,7 @@ TimeChart::TimeChart(const MemIniFile &settings, const QString &prefix, const QS
     m_yMin = named(new QDoubleSpinBox(this), QStringLiteral("Edit%1YMin").arg(prefix));
     m_yMax = named(new QDoubleSpinBox(this), QStringLiteral("Edit%1YMax").arg(prefix));
     for (QDoubleSpinBox *s : {m_yMin, m_yMax}) {
-        s->setRange(-100, 300);
+        s->setRange(-1000, 10000); // any scale the user wants, beyond the plausible band too
         s->setDecimals(0);
         s->setSuffix(QStringLiteral(" °C"));
         s->setKeyboardTracking(false);
@@ -144,6 +145,11 @@ TimeChart::TimeChart(const MemIniFile &settings, const QString &prefix, const QS
         connect(s, &QDoubleSpinBox::valueChanged, this, [this] { ReadYControls(); });
     connect(m_png, &QPushButton::clicked, this, &TimeChart::ExportPng);
     connect(m_csv, &QPushButton::clicked, this, &TimeChart::ExportCsv);
+    // Empty, it shows the last hour on the usual scale.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    m_plot->SetRange(now - 3600 * 1000, now);
+    m_plot->FitY({});
+    ShowYRange();
     ApplyCaptions();
 }
 

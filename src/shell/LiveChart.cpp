@@ -75,6 +75,8 @@ void LiveChart::ApplyCaptions()
     m_follow->setText(Text("n243", "Последние 10 минут"));
     m_chart->ApplyCaptions();
     m_drawnRevision = ~quint64(0); // names may have changed with the language
+    // The lines drawn get their new names at once, paused or not.
+    m_chart->SetData(m_times.data(), m_times.size(), Channels(), m_maxStepMs);
     if (isVisible())
         ScheduleRedraw();
 }
@@ -140,19 +142,25 @@ void LiveChart::Redraw()
     m_drawnRevision = m_series.revision();
     ++m_redraws;
     m_series.CopyTimes(m_times);
-    const std::vector<int> &registered = m_series.registered();
-    m_values.resize(registered.size());
+    m_drawnSensors = m_series.registered();
+    m_values.resize(m_drawnSensors.size());
+    for (size_t i = 0; i < m_drawnSensors.size(); ++i)
+        m_series.CopyValues(m_drawnSensors[i], m_values[i]);
+    const qint64 step = TypicalStepMs(m_times.data(), m_times.size());
+    m_maxStepMs = std::max<qint64>(5 * step, 3000); // a lost link breaks the lines
+    m_chart->SetData(m_times.data(), m_times.size(), Channels(), m_maxStepMs);
+    m_chart->RedrawNow();
+}
+
+std::vector<ChartChannel> LiveChart::Channels() const
+{
     std::vector<ChartChannel> channels;
-    for (size_t i = 0; i < registered.size(); ++i) {
-        const int sensor = registered[i];
-        m_series.CopyValues(sensor, m_values[i]);
+    for (size_t i = 0; i < m_drawnSensors.size(); ++i) {
+        const int sensor = m_drawnSensors[i];
         channels.push_back({sensor,
                             sensorName ? sensorName(sensor)
                                        : Text("n32", "Датчик") + u' ' + QString::number(sensor + 1),
                             m_values[i].data()});
     }
-    const qint64 step = TypicalStepMs(m_times.data(), m_times.size());
-    const qint64 maxStep = std::max<qint64>(5 * step, 3000); // a lost link breaks the lines
-    m_chart->SetData(m_times.data(), m_times.size(), std::move(channels), maxStep);
-    m_chart->RedrawNow();
+    return channels;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "LiveSeries.h"
+#include "TimeChart.h"
 
 #include <QHash>
 #include <QTimer>
@@ -10,7 +11,6 @@
 class MainState;
 class QCPGraph;
 class QToolButton;
-class TimeChart;
 class TrendPlot;
 
 // The live chart under the sensor-data grids: the temperature of every registered sensor
@@ -54,6 +54,8 @@ protected:
 private:
     void Redraw();
     void ScheduleRedraw();
+    // The sensors drawn, named as now.
+    std::vector<ChartChannel> Channels() const;
     QString Text(const char *key, const char *def) const;
 
     MainState &m_state;
@@ -63,7 +65,9 @@ private:
     QTimer m_redrawTimer;
     // The ring as last drawn: the chart reads these until the next redraw.
     std::vector<qint64> m_times;
-    std::vector<std::vector<float>> m_values; // per registered sensor
+    std::vector<int> m_drawnSensors;
+    std::vector<std::vector<float>> m_values; // per sensor drawn
+    qint64 m_maxStepMs = 3000;
     quint64 m_drawnRevision = ~quint64(0);
     bool m_paused = false;
     bool m_following = true;

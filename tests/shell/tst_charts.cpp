@@ -126,6 +126,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= before + 3, 10000);
         QTest::qWait(LiveChart::kRedrawMs + 200);
         QCOMPARE(chart->redraws(), drawn);
+        // A language switch while paused: the lines drawn are named anew, the mark too.
+        QTest::mouseClick(form.findChild<QToolButton *>("ToolButtonEngLanguage"), Qt::LeftButton);
+        QVERIFY(chart->paused());
+        QCOMPARE(chart->view()->mark(), QStringLiteral("Paused: new readings are not drawn"));
+        QVERIFY2(chart->chart()->legend()->item(0)->text().contains(QStringLiteral("(Sensor 1)")) ||
+                     chart->chart()->legend()->item(0)->text() == QStringLiteral("Sensor 1"),
+                 qPrintable(chart->chart()->legend()->item(0)->text()));
+        QCOMPARE(chart->redraws(), drawn);
         chart->FollowNewest();
         QVERIFY(!chart->paused());
         QCOMPARE(chart->view()->mark(), QString());

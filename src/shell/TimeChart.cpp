@@ -220,6 +220,8 @@ void TimeChart::Rebuild(const std::vector<ChartChannel> &channels)
         m_graphs.push_back(g);
         auto *item = new QListWidgetItem(ColorIcon(ChannelColor(c.key)), c.label, m_legend);
         item->setData(ChartLegend::kKeyRole, c.key);
+        // Not user-checkable: the legend's own click toggles it, on the box as on the name.
+        item->setFlags(Qt::ItemIsEnabled);
         item->setCheckState(shown(c.key) ? Qt::Checked : Qt::Unchecked);
         if (!shown(c.key))
             item->setForeground(QColor(150, 150, 150));

@@ -178,15 +178,21 @@ private slots:
         }
     }
 
+    void legendClickHidesAndShows_data()
+    {
+        QTest::addColumn<int>("x"); // from the entry's left edge
+        QTest::newRow("on the box") << 8;
+        QTest::newRow("on the name") << 120;
+    }
     void legendClickHidesAndShows()
     {
+        QFETCH(int, x);
         TimeChart *chart = NewChart(Samples(36, 20));
         ChartLegend *legend = chart->legend();
         QCOMPARE(legend->count(), 36);
         legend->scrollToItem(legend->item(30));
-        // A click on the name, not only on the box.
         const QRect r = legend->visualItemRect(legend->item(30));
-        const QPoint onName(r.left() + r.width() / 2, r.center().y());
+        const QPoint onName(r.left() + x, r.center().y());
         QTest::mouseClick(legend->viewport(), Qt::LeftButton, {}, onName);
         QVERIFY(!chart->graphs()[30]->visible());
         QCOMPARE(legend->item(30)->checkState(), Qt::Unchecked);

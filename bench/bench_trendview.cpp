@@ -5,6 +5,7 @@
 #include "Decimate.h"
 #include "MemIniFile.h"
 #include "TrendGen.h"
+#include "TimeChart.h"
 #include "TrendPlot.h"
 #include "TrendReader.h"
 #include "TrendViewer.h"
@@ -125,6 +126,41 @@ int main(int argc, char **argv)
     pan("one day", 40);
     viewer->view()->SetRange(from, from + 3600LL * 1000);
     pan("one hour", 40);
+
+    // The cursor swept across the plot as a hovering mouse moves it: the cursor layer and
+    // the legend's values are drawn again, the lines are not.
+    {
+        viewer->view()->SetRange(viewer->data().timesMs.front(), viewer->data().timesMs.back());
+        viewer->RedrawNow();
+        viewer->view()->replot();
+        TimeChart *chart = viewer->chart();
+        const qint64 a = viewer->view()->from(), b = viewer->view()->to();
+        std::vector<double> ms, set, plot;
+        for (int i = 0; i < 100; ++i) {
+            QElapsedTimer t;
+            t.start();
+            chart->SetCursorTime(a + (b - a) * i / 100);
+            set.push_back(t.nsecsElapsed() / 1e6);
+            viewer->view()->repaint();
+            plot.push_back(t.nsecsElapsed() / 1e6);
+            chart->legend()->viewport()->repaint();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("cursor move over the whole week (cursor layer, %d legend values, painted), "
+                    "median %.2f ms (cursor layer and values set %.2f, plot painted %.2f), "
+                    "worst %.2f ms\n",
+                    channels, median(ms), median(set), median(plot),
+                    *std::max_element(ms.begin(), ms.end()));
+        ms.clear();
+        for (int i = 0; i < 20; ++i) { // for comparison: the whole plot drawn again
+            QElapsedTimer t;
+            t.start();
+            viewer->view()->replot();
+            viewer->view()->repaint();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("the whole plot drawn again instead, median %.2f ms\n", median(ms));
+    }
     delete viewer;
     return 0;
 }

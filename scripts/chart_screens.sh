@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the live chart (against qor7070-sim) and of the trend viewer (a generated
-# week-long file) under Xvfb. Usage: chart_screens.sh BUILD_DIR OUT_DIR [SECONDS=90]
+# week-long file) under Xvfb, each with the cursor shown.
+# Usage: [XVFB_DISPLAY=N] chart_screens.sh BUILD_DIR OUT_DIR [SECONDS=90]
 set -euo pipefail
 build=$(realpath "$1")
 mkdir -p "$2"
@@ -37,7 +38,13 @@ sed -i -e "s|^port=.*|port=$pty\r|" -e 's|^speed=.*|speed=1\r|' -e 's|^parity=.*
        -e 's|^stopbits=.*|stopbits=0\r|' -e 's|^sleep=.*|sleep=0\r|' "$wd/start.ini"
 printf '[chart]\r\nvisible=1\r\n' >>"$wd/start.ini"
 
-Xvfb -displayfd 8 -screen 0 1600x1000x24 -nolisten tcp 8>"$wd/display" 2>/dev/null &
+# XVFB_DISPLAY=N takes that display number instead of the first free one.
+if [ -n "${XVFB_DISPLAY:-}" ]; then
+  Xvfb ":$XVFB_DISPLAY" -screen 0 1600x1000x24 -nolisten tcp 2>/dev/null &
+  echo "$XVFB_DISPLAY" >"$wd/display"
+else
+  Xvfb -displayfd 8 -screen 0 1600x1000x24 -nolisten tcp 8>"$wd/display" 2>/dev/null &
+fi
 xpid=$!
 for _ in $(seq 100); do [ -s "$wd/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$wd/display")"
@@ -58,6 +65,9 @@ sleep $((seconds / 2))
 eval "$(xdotool getwindowgeometry --shell "$main")"
 xdotool mousemove $((X + ${ROW_X:-400})) $((Y + ${ROW_Y:-210})) click 1
 sleep 1.5
+# The cursor over the live chart: the time, and every sensor's value in the legend.
+xdotool mousemove $((X + ${CURSOR_X:-1500})) $((Y + ${CURSOR_Y:-900}))
+sleep 1
 import -window root "$out/live_chart.png"
 # Zoomed in with the wheel over the chart.
 xdotool mousemove $((X + ${CHART_X:-1380})) $((Y + ${CHART_Y:-700}))
@@ -68,21 +78,26 @@ import -window root "$out/live_chart_zoomed.png"
 xdotool mousemove $((X + ${VIEWER_X:-350})) $((Y + ${VIEWER_Y:-15})) click 1
 sleep 2
 xdotool type --delay 10 "$wd/Trends/30_11_26____00_00_00.txt"
+# Tab closes the file name completer's popup if it opened; Return is then the dialog's Open
+# (Esc would close the viewer).
+xdotool key Tab
 xdotool key Return
-sleep 1
-xdotool key Escape # the file name completer's popup, if it stayed
-sleep 5
+sleep 6
 viewer=$(xdotool search --onlyvisible --pid "$vpid" --name 'Просмотр тренда' | head -1)
 if [ -n "$viewer" ]; then
   import -window root "$out/trend_viewer.png"
   eval "$(xdotool getwindowgeometry --shell "$viewer")"
-  # Only channels 5, 7 and 9 (no power, faulty, undetermined in places), zoomed to a day.
-  xdotool mousemove $((X + 176)) $((Y + 627)) click 1
+  # Only channels 5, 7 and 9 (no power, faulty, undetermined in places), zoomed to a day;
+  # the legend is on the right, a click on an entry shows or hides its channel.
+  xdotool mousemove $((X + 1030)) $((Y + 626)) click 1
   sleep 1
-  for y in 111 143 175; do xdotool mousemove $((X + 21)) $((Y + y)) click 1; sleep 0.5; done
+  for y in 111 143 175; do xdotool mousemove $((X + 925)) $((Y + y)) click 1; sleep 0.5; done
   xdotool mousemove $((X + 500)) $((Y + 350))
   for _ in 1 2 3 4 5 6 7 8; do xdotool click 4; sleep 0.3; done
   sleep 2
+  # The cursor over the plot: the time, and each shown channel's value in the legend.
+  xdotool mousemove $((X + 420)) $((Y + 300))
+  sleep 1
   import -window root "$out/trend_viewer_zoomed.png"
 fi
 echo "screenshots in $out"

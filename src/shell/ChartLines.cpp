@@ -1,243 +1,123 @@
 #include "ChartLines.h"
-#include "AxisRange.h"
 
-#include <QChart>
 #include <QDateTime>
-#include <QDateTimeAxis>
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QMouseEvent>
-#include <QValueAxis>
-#include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 
-ChannelLine::ChannelLine(QChart *chart, QDateTimeAxis *x, QValueAxis *y, const QColor &color)
-    : m_chart(chart), m_x(x), m_y(y), m_color(color)
+namespace {
+constexpr qint64 kSecond = 1000, kMinute = 60 * kSecond, kHour = 60 * kMinute, kDay = 24 * kHour;
+
+qint64 FloorDiv(qint64 a, qint64 b)
 {
-    run(0); // the first run carries the legend entry
+    return a / b - (a % b != 0 && (a < 0) != (b < 0));
 }
 
-ChannelLine::~ChannelLine()
+QString CsvCell(const QString &text)
 {
-    for (QLineSeries *s : std::as_const(m_runs)) {
-        m_chart->removeSeries(s);
-        delete s;
-    }
+    if (!text.contains(u';') && !text.contains(u'"') && !text.contains(u'\n'))
+        return text;
+    return u'"' + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
-
-QLineSeries *ChannelLine::run(int i)
-{
-    while (m_runs.size() <= i) {
-        auto *s = new QLineSeries;
-        s->setName(m_name);
-        applyPen(s);
-        m_chart->addSeries(s);
-        s->attachAxis(m_x);
-        s->attachAxis(m_y);
-        if (!m_runs.isEmpty())
-            for (QLegendMarker *m : m_chart->legend()->markers(s))
-                m->setVisible(false);
-        s->setVisible(m_runs.isEmpty() && m_shown);
-        m_runs.append(s);
-    }
-    return m_runs[i];
-}
-
-void ChannelLine::applyPen(QLineSeries *s) const
-{
-    QPen pen(m_color);
-    pen.setWidthF(m_highlighted ? 4.0 : 1.5);
-    s->setPen(pen);
-}
-
-void ChannelLine::SetName(const QString &name)
-{
-    if (name == m_name)
-        return;
-    m_name = name;
-    for (QLineSeries *s : std::as_const(m_runs))
-        s->setName(name);
-}
-
-void ChannelLine::SetPoints(const std::vector<PlotPoint> &points)
-{
-    std::vector<std::vector<PlotPoint>> runs = SplitAtBreaks(points);
-    if (int(runs.size()) > kMaxRuns) {
-        for (size_t r = kMaxRuns; r < runs.size(); ++r)
-            runs[kMaxRuns - 1].insert(runs[kMaxRuns - 1].end(), runs[r].begin(), runs[r].end());
-        runs.resize(kMaxRuns);
-    }
-    m_pointCount = 0;
-    const int used = int(runs.size());
-    for (int r = 0; r < std::max(used, m_used); ++r) {
-        QLineSeries *s = run(r);
-        if (r >= used) {
-            s->clear();
-            s->setVisible(r == 0 && m_shown); // the legend entry stays
-            continue;
-        }
-        QList<QPointF> pts;
-        pts.reserve(qsizetype(runs[r].size()));
-        for (const PlotPoint &p : runs[r])
-            pts.append(QPointF(p.x, p.y));
-        m_pointCount += int(pts.size());
-        s->replace(pts);
-        s->setVisible(m_shown);
-    }
-    m_used = used;
-}
-
-void ChannelLine::SetShown(bool shown)
-{
-    m_shown = shown;
-    for (int r = 0; r < m_runs.size(); ++r)
-        m_runs[r]->setVisible(shown && (r < m_used || r == 0));
-}
-
-void ChannelLine::SetHighlighted(bool on)
-{
-    if (on == m_highlighted)
-        return;
-    m_highlighted = on;
-    for (QLineSeries *s : std::as_const(m_runs))
-        applyPen(s);
-}
+} // namespace
 
 QColor ChannelColor(int index)
 {
-    static const QColor base[] = {
-        QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),  QColor(214, 39, 40),
-        QColor(148, 103, 189), QColor(140, 86, 75), QColor(227, 119, 194), QColor(127, 127, 127),
-        QColor(188, 189, 34), QColor(23, 190, 207), QColor(0, 0, 128),    QColor(128, 0, 0)};
-    const QColor c = base[index % 12];
-    // Later rounds are darker, so 36 channels stay apart.
-    return index < 12 ? c : c.darker(100 + 40 * (index / 12));
-}
-
-TimeChartView::TimeChartView(QWidget *parent) : QChartView(parent)
-{
-    auto *c = new QChart;
-    c->setMargins(QMargins(4, 4, 4, 4));
-    c->setBackgroundRoundness(0);
-    c->setAnimationOptions(QChart::NoAnimation);
-    c->legend()->setAlignment(Qt::AlignRight);
-    QFont small = c->legend()->font();
-    small.setPointSizeF(small.pointSizeF() * 0.8);
-    c->legend()->setFont(small);
-    m_axisX = new QDateTimeAxis;
-    m_axisX->setFormat(QStringLiteral("dd.MM HH:mm:ss"));
-    m_axisX->setTickCount(6);
-    m_axisY = new QValueAxis;
-    m_axisY->setLabelFormat(QStringLiteral("%.0f"));
-    c->addAxis(m_axisX, Qt::AlignBottom);
-    c->addAxis(m_axisY, Qt::AlignLeft);
-    setChart(c);
-    setRenderHint(QPainter::Antialiasing, false);
-    setRubberBand(QChartView::NoRubberBand);
-    setDragMode(QGraphicsView::NoDrag);
-}
-
-void TimeChartView::SetRange(qint64 from, qint64 to)
-{
-    if (to <= from)
-        to = from + 1000;
-    if (from == m_from && to == m_to)
-        return;
-    m_from = from;
-    m_to = to;
-    m_axisX->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
-    // Seconds matter on a short range, the date on a long one.
-    const qint64 span = to - from;
-    m_axisX->setFormat(span <= 2 * 3600 * 1000      ? QStringLiteral("HH:mm:ss")
-                       : span <= 10LL * 86400 * 1000 ? QStringLiteral("dd.MM HH:mm")
-                                                     : QStringLiteral("dd.MM.yy"));
-    emit rangeChanged();
-}
-
-void TimeChartView::FitY(double low, double high)
-{
-    const auto [lo, hi] = PaddedAxisRange(low, high);
-    // Compared with what was asked last time: the nice numbers move the axis's own ends.
-    if (lo != m_yLow || hi != m_yHigh) {
-        m_yLow = lo;
-        m_yHigh = hi;
-        m_axisY->setRange(lo, hi);
-        m_axisY->applyNiceNumbers(); // round ticks
+    // Twelve hues taken five steps (150 degrees) apart, in three tones (mid, dark, light)
+    // that change from one channel to the next, and for the same hue twelve channels on.
+    const int i = std::max(index, 0) % 36;
+    const int hue = (i * 5 % 12) * 30;
+    switch ((i + i / 12) % 3) {
+    case 0:
+        return QColor::fromHsl(hue, 220, 105);
+    case 1:
+        return QColor::fromHsl(hue, 200, 55);
+    default:
+        return QColor::fromHsl(hue, 170, 150);
     }
 }
 
-int TimeChartView::PlotWidth() const
+QString ChannelLabel(const QString &tag, const QString &channel)
 {
-    // A bucket of two pixel columns gives its lowest and highest value: about one point a
-    // pixel, which is what a line series can take without slowing the panning down.
-    return std::max(25, int(chart()->plotArea().width()) / 2);
+    const QString t = tag.trimmed();
+    return t.isEmpty() ? channel : t + QStringLiteral(" (") + channel + u')';
 }
 
-void TimeChartView::Pan(double share)
+qint64 TimeTickStepMs(qint64 spanMs, int maxTicks)
 {
-    const qint64 shift = qint64(double(m_to - m_from) * share);
-    SetRange(m_from + shift, m_to + shift);
+    static const qint64 steps[] = {
+        kSecond,      2 * kSecond,  5 * kSecond,  10 * kSecond, 15 * kSecond, 30 * kSecond,
+        kMinute,      2 * kMinute,  5 * kMinute,  10 * kMinute, 15 * kMinute, 30 * kMinute,
+        kHour,        2 * kHour,    3 * kHour,    6 * kHour,    12 * kHour,   kDay,
+        2 * kDay,     7 * kDay,     14 * kDay,    28 * kDay};
+    maxTicks = std::max(maxTicks, 2);
+    for (qint64 s : steps)
+        if (spanMs / s <= maxTicks)
+            return s;
+    // Years across: whole multiples of four weeks.
+    return (spanMs / maxTicks / (28 * kDay) + 1) * 28 * kDay;
 }
 
-void TimeChartView::Zoom(double factor, qint64 around)
+std::vector<qint64> RoundTimeTicks(qint64 fromMs, qint64 toMs, qint64 stepMs, int utcOffsetS)
 {
-    // Not below ten seconds nor above ten years across.
-    const double span = std::clamp(double(m_to - m_from) * factor, 10e3, 3.2e11);
-    const double left = double(around - m_from) / double(m_to - m_from);
-    const qint64 from = around - qint64(span * left);
-    SetRange(from, from + qint64(span));
+    std::vector<qint64> ticks;
+    if (stepMs <= 0 || toMs < fromMs)
+        return ticks;
+    // Local clock time; weeks start on Monday (the epoch was a Thursday).
+    const qint64 anchor = qint64(utcOffsetS) * kSecond - (stepMs % (7 * kDay) == 0 ? 4 * kDay : 0);
+    qint64 t = (FloorDiv(fromMs + anchor, stepMs) + 1) * stepMs - anchor;
+    if (t - stepMs >= fromMs)
+        t -= stepMs;
+    for (; t <= toMs; t += stepMs)
+        ticks.push_back(t);
+    return ticks;
 }
 
-void TimeChartView::wheelEvent(QWheelEvent *event)
+QString TimeTickFormat(qint64 stepMs, qint64 spanMs)
 {
-    const QPoint d = event->angleDelta();
-    const bool sideways = d.x() != 0 && std::abs(d.x()) > std::abs(d.y());
-    if (sideways) {
-        Pan(-d.x() / 1200.0); // a notch sideways: a tenth of the width
-    } else if (d.y() != 0) {
-        const QRectF plot = chart()->plotArea();
-        const double at = std::clamp((event->position().x() - plot.left()) / plot.width(), 0.0, 1.0);
-        Zoom(std::pow(0.8, d.y() / 120.0), m_from + qint64(at * double(m_to - m_from)));
+    if (stepMs < kMinute)
+        return QStringLiteral("HH:mm:ss");
+    if (stepMs < kDay)
+        return spanMs >= kDay / 2 ? QStringLiteral("dd.MM HH:mm") : QStringLiteral("HH:mm");
+    return QStringLiteral("dd.MM.yy");
+}
+
+long NearestSample(const qint64 *times, size_t n, qint64 t, qint64 maxGapMs)
+{
+    if (n == 0)
+        return -1;
+    const qint64 *at = std::lower_bound(times, times + n, t);
+    long best = -1;
+    qint64 bestGap = maxGapMs;
+    for (const qint64 *p : {at - 1, at}) {
+        if (p < times || p >= times + n)
+            continue;
+        const qint64 gap = std::llabs(*p - t);
+        if (gap <= bestGap) {
+            bestGap = gap;
+            best = long(p - times);
+        }
     }
-    event->accept();
-    emit userMovedRange(sideways);
+    return best;
 }
 
-void TimeChartView::mousePressEvent(QMouseEvent *event)
+QString ValueText(float value)
 {
-    if (event->button() == Qt::LeftButton) {
-        m_dragging = true;
-        m_dragStart = event->position();
-        m_dragFrom = m_from;
-        setCursor(Qt::ClosedHandCursor);
-        event->accept();
-        return;
-    }
-    QChartView::mousePressEvent(event);
+    return std::isnan(value) ? QString() : QString::number(double(value));
 }
 
-void TimeChartView::mouseMoveEvent(QMouseEvent *event)
+QByteArray RangeCsv(const QString &timeCaption, const qint64 *times, size_t n,
+                    const std::vector<CsvColumn> &columns, qint64 fromMs, qint64 toMs)
 {
-    if (m_dragging) {
-        const double dx = event->position().x() - m_dragStart.x();
-        const double msPerPixel = double(m_to - m_from) / chart()->plotArea().width();
-        const qint64 span = m_to - m_from;
-        const qint64 from = m_dragFrom - qint64(dx * msPerPixel);
-        SetRange(from, from + span);
-        emit userMovedRange(true);
-        event->accept();
-        return;
+    QString text = CsvCell(timeCaption);
+    for (const CsvColumn &c : columns)
+        text += u';' + CsvCell(c.name);
+    text += QStringLiteral("\r\n");
+    const size_t first = size_t(std::lower_bound(times, times + n, fromMs) - times);
+    for (size_t i = first; i < n && times[i] <= toMs; ++i) {
+        text += QDateTime::fromMSecsSinceEpoch(times[i]).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        for (const CsvColumn &c : columns)
+            text += u';' + ValueText(c.values[i]);
+        text += QStringLiteral("\r\n");
     }
-    QChartView::mouseMoveEvent(event);
-}
-
-void TimeChartView::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (m_dragging && event->button() == Qt::LeftButton) {
-        m_dragging = false;
-        unsetCursor();
-        event->accept();
-        return;
-    }
-    QChartView::mouseReleaseEvent(event);
+    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }

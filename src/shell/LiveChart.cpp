@@ -1,17 +1,15 @@
 #include "LiveChart.h"
 
-#include "ChartLines.h"
 #include "MainState.h"
+#include "TimeChart.h"
+#include "TrendPlot.h"
 #include "Widgets.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QLegend>
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QValueAxis>
 
 LiveChart::LiveChart(MainState &state, QWidget *parent)
     : QWidget(parent), m_state(state), m_series(8192, 100)
@@ -19,20 +17,17 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
     setObjectName(QStringLiteral("LiveChart"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto *row = new QHBoxLayout;
+    m_chart = new TimeChart(state.settingsIni, QStringLiteral("Chart"), QStringLiteral("ChartViewLive"),
+                            this);
     m_pause = named(new QToolButton(this), "ButtonChartPause");
     m_pause->setCheckable(true);
     m_follow = named(new QToolButton(this), "ButtonChartFollow");
-    row->addWidget(m_pause);
-    row->addWidget(m_follow);
-    row->addStretch();
-    layout->addLayout(row);
-    m_view = named(new TimeChartView(this), "ChartViewLive");
-    m_view->setMinimumHeight(180);
-    layout->addWidget(m_view, 1);
+    m_chart->toolRow()->insertWidget(0, m_pause);
+    m_chart->toolRow()->insertWidget(1, m_follow);
+    m_chart->plot()->setMinimumHeight(180);
+    layout->addWidget(m_chart, 1);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    m_view->SetRange(now - kDefaultSpanMs, now);
-    m_view->FitY(0, 100);
+    m_chart->plot()->SetRange(now - kDefaultSpanMs, now);
 
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawMs);
@@ -44,17 +39,30 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
     connect(m_pause, &QToolButton::toggled, this, &LiveChart::SetPaused);
     connect(m_follow, &QToolButton::clicked, this, &LiveChart::FollowNewest);
     // Looking back (drag, scroll) stops the following, the readings still come in; a zoom
-    // while following keeps the newest reading at the right edge.
-    connect(m_view, &TimeChartView::userMovedRange, this, [this](bool panned) {
-        if (panned || !m_following)
+    // while following keeps the newest reading at the right edge. The chart redraws the
+    // lines it has for the new range itself.
+    connect(m_chart->plot(), &TrendPlot::userMovedRange, this, [this](bool panned) {
+        if (panned)
             m_following = false;
-        m_drawnRevision = ~quint64(0);
-        Redraw();
     });
     ApplyCaptions();
 }
 
-LiveChart::~LiveChart() { qDeleteAll(m_lines); }
+LiveChart::~LiveChart() = default;
+
+TrendPlot *LiveChart::view() const
+{
+    return m_chart->plot();
+}
+
+QHash<int, QCPGraph *> LiveChart::lines() const
+{
+    QHash<int, QCPGraph *> lines;
+    for (int sensor : m_series.registered())
+        if (QCPGraph *g = m_chart->graph(sensor))
+            lines.insert(sensor, g);
+    return lines;
+}
 
 QString LiveChart::Text(const char *key, const char *def) const
 {
@@ -65,8 +73,10 @@ void LiveChart::ApplyCaptions()
 {
     m_pause->setText(Text("n242", "Пауза"));
     m_follow->setText(Text("n243", "Последние 10 минут"));
-    m_view->axisY()->setTitleText(Text("n244", "Температура"));
+    m_chart->ApplyCaptions();
     m_drawnRevision = ~quint64(0); // names may have changed with the language
+    // The lines drawn get their new names at once, paused or not.
+    m_chart->SetData(m_times.data(), m_times.size(), Channels(), m_maxStepMs);
     if (isVisible())
         ScheduleRedraw();
 }
@@ -97,6 +107,7 @@ void LiveChart::SetPaused(bool paused)
     m_paused = paused;
     if (m_pause->isChecked() != paused)
         m_pause->setChecked(paused);
+    m_chart->SetPaused(paused);
     if (!paused)
         ScheduleRedraw();
 }
@@ -105,59 +116,51 @@ void LiveChart::FollowNewest()
 {
     m_following = true;
     m_drawnRevision = ~quint64(0);
+    const qint64 newest = m_series.size() > 0 ? m_series.time(m_series.size() - 1)
+                                              : QDateTime::currentMSecsSinceEpoch();
+    m_chart->plot()->SetRange(newest - kDefaultSpanMs, newest);
     SetPaused(false);
     Redraw();
 }
 
 void LiveChart::Highlight(int sensor)
 {
-    m_highlighted = sensor;
-    for (auto it = m_lines.cbegin(); it != m_lines.cend(); ++it)
-        it.value()->SetHighlighted(it.key() == sensor);
+    m_chart->SetHighlighted(sensor);
 }
 
 void LiveChart::Redraw()
 {
     if (!isVisible())
         return;
+    TrendPlot *plot = m_chart->plot();
     if (m_following && !m_paused && m_series.size() > 0) {
         const qint64 newest = m_series.time(m_series.size() - 1);
-        const qint64 span = m_view->to() - m_view->from();
-        m_view->SetRange(newest - span, newest);
+        plot->SetRange(newest - (plot->to() - plot->from()), newest);
     }
     if (m_drawnRevision == m_series.revision() && m_following)
         return;
     m_drawnRevision = m_series.revision();
     ++m_redraws;
     m_series.CopyTimes(m_times);
-    const std::vector<int> &registered = m_series.registered();
-    // Lines for the sensors registered now; the others are put away.
-    for (auto it = m_lines.begin(); it != m_lines.end(); ++it)
-        it.value()->SetShown(std::find(registered.begin(), registered.end(), it.key()) !=
-                             registered.end());
+    m_drawnSensors = m_series.registered();
+    m_values.resize(m_drawnSensors.size());
+    for (size_t i = 0; i < m_drawnSensors.size(); ++i)
+        m_series.CopyValues(m_drawnSensors[i], m_values[i]);
     const qint64 step = TypicalStepMs(m_times.data(), m_times.size());
-    const qint64 maxStep = std::max<qint64>(5 * step, 3000); // a lost link breaks the lines
-    double low = qInf(), high = -qInf();
-    for (int sensor : registered) {
-        ChannelLine *&line = m_lines[sensor];
-        if (!line) {
-            line = new ChannelLine(m_view->chart(), m_view->axisX(), m_view->axisY(),
-                                   ChannelColor(sensor));
-            line->SetHighlighted(sensor == m_highlighted);
-        }
-        line->SetName(sensorName ? sensorName(sensor)
-                                 : Text("n32", "Датчик") + u' ' + QString::number(sensor + 1));
-        m_series.CopyValues(sensor, m_values);
-        const std::vector<PlotPoint> points =
-            DecimateMinMax(m_times.data(), m_values.data(), m_times.size(), m_view->from(),
-                           m_view->to(), m_view->PlotWidth(), maxStep);
-        for (const PlotPoint &p : points)
-            if (!p.isBreak()) {
-                low = std::min(low, p.y);
-                high = std::max(high, p.y);
-            }
-        line->SetPoints(points);
-        line->SetShown(true);
+    m_maxStepMs = std::max<qint64>(5 * step, 3000); // a lost link breaks the lines
+    m_chart->SetData(m_times.data(), m_times.size(), Channels(), m_maxStepMs);
+    m_chart->RedrawNow();
+}
+
+std::vector<ChartChannel> LiveChart::Channels() const
+{
+    std::vector<ChartChannel> channels;
+    for (size_t i = 0; i < m_drawnSensors.size(); ++i) {
+        const int sensor = m_drawnSensors[i];
+        channels.push_back({sensor,
+                            sensorName ? sensorName(sensor)
+                                       : Text("n32", "Датчик") + u' ' + QString::number(sensor + 1),
+                            m_values[i].data()});
     }
-    m_view->FitY(low, high);
+    return channels;
 }

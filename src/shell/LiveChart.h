@@ -1,5 +1,6 @@
 #pragma once
 #include "LiveSeries.h"
+#include "TimeChart.h"
 
 #include <QHash>
 #include <QTimer>
@@ -7,11 +8,10 @@
 #include <functional>
 #include <memory>
 
-class ChannelLine;
 class MainState;
-class QLabel;
+class QCPGraph;
 class QToolButton;
-class TimeChartView;
+class TrendPlot;
 
 // The live chart under the sensor-data grids: the temperature of every registered sensor
 // over the last minutes. The poll cycle's readings go into a bounded ring whether the
@@ -43,8 +43,9 @@ public:
 
     const LiveSeries &series() const { return m_series; }
     // Lines by zero-based sensor (a test reads them back).
-    const QHash<int, ChannelLine *> &lines() const { return m_lines; }
-    TimeChartView *view() const { return m_view; }
+    QHash<int, QCPGraph *> lines() const;
+    TimeChart *chart() const { return m_chart; }
+    TrendPlot *view() const;
     int redraws() const { return m_redraws; }
 
 protected:
@@ -53,19 +54,22 @@ protected:
 private:
     void Redraw();
     void ScheduleRedraw();
+    // The sensors drawn, named as now.
+    std::vector<ChartChannel> Channels() const;
     QString Text(const char *key, const char *def) const;
 
     MainState &m_state;
     LiveSeries m_series;
-    TimeChartView *m_view;
+    TimeChart *m_chart;
     QToolButton *m_pause, *m_follow;
-    QHash<int, ChannelLine *> m_lines;
     QTimer m_redrawTimer;
+    // The ring as last drawn: the chart reads these until the next redraw.
     std::vector<qint64> m_times;
-    std::vector<float> m_values;
+    std::vector<int> m_drawnSensors;
+    std::vector<std::vector<float>> m_values; // per sensor drawn
+    qint64 m_maxStepMs = 3000;
     quint64 m_drawnRevision = ~quint64(0);
     bool m_paused = false;
     bool m_following = true;
-    int m_highlighted = -1;
     int m_redraws = 0;
 };

@@ -6,6 +6,7 @@
 #include "FrameLogView.h"
 #include "GridView.h"
 #include "LinkStatisticsView.h"
+#include "ChartLines.h"
 #include "LiveChart.h"
 #include "MainState.h"
 #include "Message.h"
@@ -212,14 +213,16 @@ void TForm1::BuildLiveChart()
     m_liveChart->setVisible(shown);
     ToolButtonChart->setChecked(shown);
     connect(TabSheetSensorData, &SensorDataPage::SensorClicked, m_liveChart, &LiveChart::Highlight);
-    // A line is named with the sensor's tag where one was read.
+    // A line is named with the sensor's tag; tags not read yet are asked for (the cycle
+    // serves the request once), so the legend has them from the start.
     m_liveChart->sensorName = [this](int sensor) {
         const auto &tags = m_cycle->sensorTagRecords;
         QString tag;
         if (sensor < int(tags.size()) && tags[size_t(sensor)].registerCount > 0)
-            tag = SensorTagText(tags[size_t(sensor)].values, m_state->registerMap.QOR_SENSOR_TAG_SIZE)
-                      .trimmed();
-        return tag.isEmpty() ? m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1) : tag;
+            tag = SensorTagText(tags[size_t(sensor)].values, m_state->registerMap.QOR_SENSOR_TAG_SIZE);
+        else if (m_state->firmwareVersion >= kFirstTagFirmware)
+            m_state->readAllTagsRequested = true;
+        return ChannelLabel(tag, m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1));
     };
     m_cycle->sensorDataRead = [this] {
         const int n = m_state->registerMap.MAX_SENSORS;

@@ -1,20 +1,51 @@
 #include "TrendPlot.h"
-#include "AxisRange.h"
+#include "ChartLines.h"
 
+#include <QDateTime>
 #include <algorithm>
 #include <cmath>
 
 namespace {
 // Not below ten seconds nor above ten years across (seconds).
 constexpr double kMinSpan = 10.0, kMaxSpan = 3.2e8;
+// About this many pixels a tick label.
+constexpr int kPixelsPerTick = 110;
+
+// Ticks at round local times (see RoundTimeTicks); the axis counts seconds.
+class RoundTimeTicker : public QCPAxisTicker {
+protected:
+    double getTickStep(const QCPRange &range) override
+    {
+        const qint64 span = qint64(range.size() * 1000.0);
+        m_step = TimeTickStepMs(span, tickCount());
+        m_format = TimeTickFormat(m_step, span);
+        return double(m_step) / 1000.0;
+    }
+    int getSubTickCount(double) override { return 0; }
+    QVector<double> createTickVector(double, const QCPRange &range) override
+    {
+        const qint64 from = qint64(std::floor(range.lower * 1000.0));
+        const qint64 to = qint64(std::ceil(range.upper * 1000.0));
+        const int offset = QDateTime::fromMSecsSinceEpoch(from).offsetFromUtc();
+        QVector<double> ticks;
+        for (qint64 t : RoundTimeTicks(from, to, m_step, offset))
+            ticks.append(double(t) / 1000.0);
+        return ticks;
+    }
+    QString getTickLabel(double tick, const QLocale &, QChar, int) override
+    {
+        return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(tick * 1000.0))).toString(m_format);
+    }
+
+private:
+    qint64 m_step = 60000;
+    QString m_format = QStringLiteral("HH:mm");
+};
 } // namespace
 
 TrendPlot::TrendPlot(QWidget *parent) : QCustomPlot(parent)
 {
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
-    ticker->setDateTimeFormat(QStringLiteral("dd.MM HH:mm"));
-    ticker->setTickCount(6);
-    xAxis->setTicker(ticker);
+    xAxis->setTicker(QSharedPointer<RoundTimeTicker>::create());
     yAxis->setNumberFormat(QStringLiteral("f"));
     yAxis->setNumberPrecision(0);
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
@@ -23,8 +54,41 @@ TrendPlot::TrendPlot(QWidget *parent) : QCustomPlot(parent)
     axisRect()->setRangeZoomFactor(0.8);
     setNotAntialiasedElements(QCP::aeAll);
     setPlottingHint(QCP::phFastPolylines, true);
+    setMouseTracking(true);
+    // The cursor and the mark are drawn on a layer of their own.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+    m_cursorLine = new QCPItemStraightLine(this);
+    m_cursorText = new QCPItemText(this);
+    m_mark = new QCPItemText(this);
+    for (QCPAbstractItem *item : {static_cast<QCPAbstractItem *>(m_cursorLine),
+                                  static_cast<QCPAbstractItem *>(m_cursorText),
+                                  static_cast<QCPAbstractItem *>(m_mark)}) {
+        item->setLayer(QStringLiteral("overlay"));
+        item->setSelectable(false);
+        item->setVisible(false);
+    }
+    m_cursorLine->setPen(QPen(QColor(60, 60, 60), 0, Qt::DashLine));
+    for (QCPItemPosition *p : {m_cursorLine->point1, m_cursorLine->point2, m_cursorText->position}) {
+        p->setTypeX(QCPItemPosition::ptPlotCoords);
+        p->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    }
+    m_cursorText->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_cursorText->setPadding(QMargins(4, 2, 4, 2));
+    m_cursorText->setBrush(QColor(255, 255, 225));
+    m_cursorText->setPen(QPen(QColor(60, 60, 60)));
+    m_mark->position->setType(QCPItemPosition::ptAxisRectRatio);
+    m_mark->position->setCoords(0.5, 0.02);
+    m_mark->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_mark->setPadding(QMargins(10, 4, 10, 4));
+    m_mark->setBrush(QColor(255, 200, 60));
+    m_mark->setPen(QPen(QColor(150, 90, 0)));
+    QFont bold = font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.2);
+    m_mark->setFont(bold);
     connect(xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
             &TrendPlot::OnRangeChanged);
+    connect(this, &QCustomPlot::afterReplot, this, [this] { m_framesDrawn = true; });
 }
 
 void TrendPlot::OnRangeChanged(const QCPRange &range)
@@ -35,13 +99,8 @@ void TrendPlot::OnRangeChanged(const QCPRange &range)
         xAxis->setRange(range.center(), s, Qt::AlignCenter); // comes back here, in bounds
         return;
     }
-    // Seconds matter on a short range, the date on a long one.
-    const QString format = span <= 2 * 3600 ? QStringLiteral("HH:mm:ss")
-                           : span <= 10 * 86400 ? QStringLiteral("dd.MM HH:mm")
-                                                : QStringLiteral("dd.MM.yy");
-    auto ticker = xAxis->ticker().dynamicCast<QCPAxisTickerDateTime>();
-    if (ticker && ticker->dateTimeFormat() != format)
-        ticker->setDateTimeFormat(format);
+    xAxis->ticker()->setTickCount(std::max(2, PlotWidth() / kPixelsPerTick));
+    PlaceCursor();
     emit timeRangeChanged();
 }
 
@@ -52,14 +111,22 @@ void TrendPlot::SetRange(qint64 from, qint64 to)
     xAxis->setRange(double(from) / 1000.0, double(to) / 1000.0);
 }
 
-void TrendPlot::FitY(double low, double high)
+void TrendPlot::FitY(const ValueSpan &drawn)
 {
-    const auto [lo, hi] = PaddedAxisRange(low, high);
+    m_drawn = drawn;
+    const auto [lo, hi] = m_yChoice.RangeFor(drawn);
     if (lo != m_yLow || hi != m_yHigh) {
         m_yLow = lo;
         m_yHigh = hi;
         yAxis->setRange(lo, hi);
     }
+}
+
+void TrendPlot::SetYChoice(const YAxisChoice &choice)
+{
+    m_yChoice = choice;
+    FitY(m_drawn);
+    replot(rpQueuedReplot);
 }
 
 int TrendPlot::PlotWidth() const
@@ -78,4 +145,74 @@ void TrendPlot::Pan(double share)
 void TrendPlot::Zoom(double factor, qint64 around)
 {
     xAxis->scaleRange(factor, double(around) / 1000.0);
+}
+
+void TrendPlot::ReplotOverlay()
+{
+    // Before the first frame there is no layer buffer yet: the first frame draws it.
+    if (m_framesDrawn)
+        layer(QStringLiteral("overlay"))->replot();
+}
+
+void TrendPlot::SetCursorTime(qint64 t)
+{
+    m_cursorTime = t;
+    PlaceCursor();
+    ReplotOverlay();
+}
+
+void TrendPlot::PlaceCursor()
+{
+    const bool shown = m_cursorTime >= 0;
+    m_cursorLine->setVisible(shown);
+    m_cursorText->setVisible(shown);
+    if (!shown)
+        return;
+    const double x = double(m_cursorTime) / 1000.0;
+    m_cursorLine->point1->setCoords(x, 0);
+    m_cursorLine->point2->setCoords(x, 1);
+    m_cursorText->position->setCoords(x, 0);
+    // The time to the left of the line in the right half, so it stays inside.
+    const bool right = x > xAxis->range().center();
+    m_cursorText->setPositionAlignment((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+    m_cursorText->setText(
+        QDateTime::fromMSecsSinceEpoch(m_cursorTime).toString(QStringLiteral("dd.MM.yy HH:mm:ss")));
+}
+
+void TrendPlot::SetMark(const QString &text)
+{
+    m_mark->setText(text);
+    m_mark->setVisible(!text.isEmpty());
+    ReplotOverlay();
+}
+
+QString TrendPlot::mark() const
+{
+    return m_mark->visible() ? m_mark->text() : QString();
+}
+
+void TrendPlot::mouseMoveEvent(QMouseEvent *event)
+{
+    QCustomPlot::mouseMoveEvent(event);
+    if (event->buttons() & Qt::LeftButton) {
+        emit userMovedRange(true);
+        return;
+    }
+    const bool over = axisRect()->rect().contains(event->position().toPoint());
+    const qint64 t = over ? qint64(xAxis->pixelToCoord(event->position().x()) * 1000.0) : -1;
+    SetCursorTime(t);
+    emit cursorMoved(t);
+}
+
+void TrendPlot::wheelEvent(QWheelEvent *event)
+{
+    QCustomPlot::wheelEvent(event);
+    emit userMovedRange(false);
+}
+
+void TrendPlot::leaveEvent(QEvent *event)
+{
+    QCustomPlot::leaveEvent(event);
+    SetCursorTime(-1);
+    emit cursorMoved(-1);
 }

@@ -11,14 +11,14 @@ class MemIniFile;
 class QCPGraph;
 class QLabel;
 class QListWidget;
-class QListWidgetItem;
 class QPushButton;
+class TimeChart;
 class TrendPlot;
 
 // A window that plots a trend file: every channel against time, named with the tags of
-// the file's second line; channels chosen in a list. Long files are drawn per pixel column
-// (lowest and highest value of each), so a week of rows pans smoothly. A gap in the data
-// is a NaN point, where the plot breaks the line.
+// the file's second line; channels shown or hidden in the legend. Long files are drawn per
+// pixel column (lowest and highest value of each), so a week of rows pans smoothly. A gap
+// in the data is a NaN point, where the plot breaks the line. Esc closes it.
 class TrendViewer : public QWidget {
     Q_OBJECT
 public:
@@ -36,31 +36,31 @@ public:
 
     const TrendColumns &data() const { return m_data; }
     // One graph per channel, in the file's order; a hidden channel's graph is invisible.
-    const std::vector<QCPGraph *> &graphs() const { return m_graphs; }
-    TrendPlot *view() const { return m_view; }
-    QListWidget *channelList() const { return m_list; }
+    const std::vector<QCPGraph *> &graphs() const;
+    TrendPlot *view() const;
+    QListWidget *channelList() const;
+    TimeChart *chart() const { return m_chart; }
     QFileDialog *fileDialog() const { return m_dialog; }
     // Decimates for the current range now (the plot repaints at the next turn of the loop).
     void RedrawNow();
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
-    void ScheduleRedraw();
-    void Decimate();
-    void ChannelToggled(QListWidgetItem *item);
     QString Text(const char *key, const char *def) const;
     QString ChannelName(int c) const;
+    // The file's channels to the chart; a new file shows every one.
+    void SetChannels(bool newFile);
     void ShowFileInfo();
 
     const MemIniFile &m_settings;
-    TrendPlot *m_view;
-    QListWidget *m_list;
-    QPushButton *m_open, *m_all, *m_checkAll, *m_checkNone;
+    TimeChart *m_chart;
+    QPushButton *m_open, *m_all;
     QLabel *m_info;
     QPointer<QFileDialog> m_dialog;
     QString m_path;
     TrendColumns m_data;
-    std::vector<QCPGraph *> m_graphs;
     std::vector<MinMaxBlocks> m_blocks; // per channel
-    qint64 m_maxStepMs = 0;
-    bool m_stale = false; // the range moved since the last decimation
+    qint64 m_maxStepMs = 3000;
 };

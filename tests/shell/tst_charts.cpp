@@ -1,6 +1,5 @@
 // The live chart and the trend viewer offscreen: opened from their tool buttons, fed by the
 // simulator or a trend file, read back through their lines, closed.
-#include "ChartLines.h"
 #include "ControllerFolder.h"
 #include "Cp1251.h"
 #include "GridView.h"
@@ -10,11 +9,11 @@
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
 #include "TextGrid.h"
+#include "TimeChart.h"
 #include "TrendPlot.h"
 #include "TrendViewer.h"
 
 #include <QFileDialog>
-#include <QLineSeries>
 #include <QListWidget>
 #include <QToolButton>
 
@@ -81,16 +80,20 @@ private slots:
         const int registered = shownRows(form.state().sensorsData) + shownRows(form.state().sensorsData2);
         QCOMPARE(registered, 12);
         QTRY_COMPARE(chart->lines().size(), registered);
+        // Every line carries its sensor's tag without a recording having asked for the tags.
+        for (int s = 0; s < 12; ++s)
+            QTRY_COMPARE_WITH_TIMEOUT(chart->lines().value(s)->name(),
+                                      QStringLiteral("Камера %1 (Датчик %1)").arg(s + 1), 10000);
+        QCOMPARE(chart->chart()->legend()->item(0)->text(), QStringLiteral("Камера 1 (Датчик 1)"));
         // Sensors 1 to 9 are on the air: their lines have points; 10 to 12 (no power,
         // faulty, undetermined) are gaps, never zeros.
         for (int s = 0; s < 12; ++s) {
-            ChannelLine *line = chart->lines().value(s);
+            QCPGraph *line = chart->lines().value(s);
             QVERIFY(line);
-            QCOMPARE(line->name(), QStringLiteral("Датчик %1").arg(s + 1));
             if (s < 9)
-                QVERIFY2(line->pointCount() > 0, qPrintable(line->name()));
+                QVERIFY2(pointsOf(line) > 0, qPrintable(line->name()));
             else
-                QCOMPARE(line->pointCount(), 0);
+                QCOMPARE(pointsOf(line), 0);
         }
 
         // Sensor 1 loses power for a while: its line breaks in two.
@@ -100,28 +103,40 @@ private slots:
         QVERIFY(sim.command("set status 1 0").startsWith("OK"));
         const int m = chart->series().size();
         QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= m + 3, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(chart->lines().value(0)->runsInUse(), 2, 5000);
-        for (QLineSeries *run : chart->lines().value(0)->runs())
-            for (const QPointF &p : run->points())
-                QVERIFY(p.y() > 0); // the gap drew no zeros
+        QTRY_COMPARE_WITH_TIMEOUT(runsOf(chart->lines().value(0)), 2, 5000);
+        const QCPGraph *first = chart->lines().value(0);
+        for (auto it = first->data()->constBegin(); it != first->data()->constEnd(); ++it)
+            QVERIFY(std::isnan(it->value) || it->value > 0); // the gap drew no zeros
 
         // A sensor clicked in the grid is drawn thicker.
         auto *grid = form.findChild<GridView *>("StringGridSensorsData");
         QVERIFY(grid);
         const QRect row3 = grid->visualRect(grid->model()->index(3, 1));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, row3.center());
-        QVERIFY(chart->lines().value(2)->highlighted());
-        QVERIFY(!chart->lines().value(0)->highlighted());
+        QCOMPARE(chart->chart()->highlighted(), 2);
+        QVERIFY(chart->lines().value(2)->pen().width() > chart->lines().value(0)->pen().width());
 
-        // Paused: readings come, the lines stay.
-        chart->SetPaused(true);
+        // Paused: readings come, the lines stay, and the plot says so.
+        QCOMPARE(chart->view()->mark(), QString());
+        QTest::mouseClick(form.findChild<QToolButton *>("ButtonChartPause"), Qt::LeftButton);
+        QVERIFY(chart->paused());
+        QCOMPARE(chart->view()->mark(), QStringLiteral("Пауза: новые значения не рисуются"));
         const int drawn = chart->redraws();
         const int before = chart->series().size();
         QTRY_VERIFY_WITH_TIMEOUT(chart->series().size() >= before + 3, 10000);
         QTest::qWait(LiveChart::kRedrawMs + 200);
         QCOMPARE(chart->redraws(), drawn);
+        // A language switch while paused: the lines drawn are named anew, the mark too.
+        QTest::mouseClick(form.findChild<QToolButton *>("ToolButtonEngLanguage"), Qt::LeftButton);
+        QVERIFY(chart->paused());
+        QCOMPARE(chart->view()->mark(), QStringLiteral("Paused: new readings are not drawn"));
+        QVERIFY2(chart->chart()->legend()->item(0)->text().contains(QStringLiteral("(Sensor 1)")) ||
+                     chart->chart()->legend()->item(0)->text() == QStringLiteral("Sensor 1"),
+                 qPrintable(chart->chart()->legend()->item(0)->text()));
+        QCOMPARE(chart->redraws(), drawn);
         chart->FollowNewest();
         QVERIFY(!chart->paused());
+        QCOMPARE(chart->view()->mark(), QString());
 
         // Hidden again: remembered for the next start.
         QTest::mouseClick(button, Qt::LeftButton);

@@ -4,6 +4,7 @@
 #include "Conpar.h"
 #include "FrameLogView.h"
 #include "GridView.h"
+#include "LinkProblemBanner.h"
 #include "LinkStatisticsView.h"
 #include "LiveChart.h"
 #include "MainState.h"
@@ -14,6 +15,7 @@
 #include "QorThread.h"
 #include "RelaySettingsPage.h"
 #include "SensorDataPage.h"
+#include "SensorLook.h"
 #include "SensorSettingsPage.h"
 #include "SensorTags.h"
 #include "TrendViewer.h"
@@ -114,6 +116,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     lampRow->addStretch();
     lampRow->addWidget(Label12);
     top->addLayout(lampRow);
+    m_linkProblem = new LinkProblemBanner(m_state->settingsIni, central);
+    top->addWidget(m_linkProblem);
 
     auto *body = new QHBoxLayout;
     auto *side = new QVBoxLayout;
@@ -132,6 +136,14 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         const bool on = row < 16 && (m_state->relayStateWord >> row & 1);
         p->fillRect(rect, on ? kRed : kGrey);
     });
+    StringGridQorRelay->setCellLooks([this](int col, int) {
+        GridView::CellLook look; // a state read before the link went is greyed
+        if (col == 1 && !m_lampOnline) {
+            look.background = SensorLook::StaleBackground(StringGridQorRelay->palette());
+            look.text = SensorLook::StaleText(StringGridQorRelay->palette());
+        }
+        return look;
+    });
     (new QVBoxLayout(GroupBox26))->addWidget(StringGridQorRelay);
     side->addWidget(GroupBox26);
     GroupBox4 = named(new QGroupBox(QStringLiteral("Дискретные входы"), central), "GroupBox4");
@@ -149,6 +161,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     m_conpar = new TConparDlg(m_state->settingsIni, this);
     connect(m_conpar, &TConparDlg::SettingsStored, this, &TForm1::ConparSettingsStored);
+    connect(m_linkProblem, &LinkProblemBanner::SettingsClicked, this, &TForm1::ToolButton1Click);
     m_password = new TForm3(this);
 }
 
@@ -361,6 +374,8 @@ void TForm1::ApplyAccessMode(bool full)
         static_cast<QorPage *>(PageControlQOR->widget(i))->ApplyAccessMode(full);
     if (full)
         return;
+    m_accessMode = new AccessModeLabel(m_state->settingsIni, statusBar());
+    statusBar()->addPermanentWidget(m_accessMode);
     PageControlQOR->setTabEnabled(PageControlQOR->indexOf(TabSheetProfiles), false);
     for (QToolButton *b :
          {ToolButtonQorLoadProfileToController, ToolButtonQorSaveProfile, ToolButtonQorOpenProfile})
@@ -442,6 +457,12 @@ void TForm1::ShowLamp(Lamp lamp)
     Shape1->setColor(m_lampOnline ? kLime : kGrey);
     ShowLampLabel();
     StringGridQorRelay->viewport()->update();
+    TabSheetSensorData->SetLive(m_lampOnline);
+}
+
+void TForm1::ShowLinkProblem(LinkProblem problem, const QString &port, const QString &reason)
+{
+    m_linkProblem->Show(problem, port, reason);
 }
 
 void TForm1::ShowLampLabel()
@@ -505,6 +526,9 @@ void TForm1::ApplyCaptions()
     if (m_frameLogView)
         m_frameLogView->ApplyCaptions();
     ShowLampLabel();
+    m_linkProblem->ApplyCaptions();
+    if (m_accessMode)
+        m_accessMode->ApplyCaptions();
     GroupBox26->setTitle(t("n8", "Состояние реле"));
     ToolButtonChart->setToolTip(t("n240", "Показать или скрыть график температур"));
     ToolButtonTrendViewer->setToolTip(t("n241", "Открыть файл тренда для просмотра"));

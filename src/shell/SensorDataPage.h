@@ -1,4 +1,5 @@
 #pragma once
+#include "GridView.h"
 #include "QorPage.h"
 
 #include <QHash>
@@ -6,8 +7,8 @@
 #include <QPalette>
 #include <memory>
 
-class GridView;
 class PollCycle;
+class TextGrid;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -37,6 +38,9 @@ public:
     TrendRecorder &recorder() { return *m_recorder; }
     // A panel under the grids (the live chart), taking the page's free height.
     void AddPanel(QWidget *panel);
+    // The link is up: the values shown are fresh. Otherwise every live cell is greyed.
+    void SetLive(bool live);
+    bool live() const { return m_live; }
 
 signals:
     // A row of a data grid was clicked: its sensor, zero-based.
@@ -58,6 +62,10 @@ private:
     void FitGridWidths();
     QGroupBox *BuildTrendGroup();
     void EditTrendTimeChange(const QString &text);
+    // Tint, greying and tool tip of a cell of either data grid.
+    GridView::CellLook LookOf(const TextGrid &grid, int col, int row) const;
+    // The sensor (zero-based) a row shows, from its label; -1 for none.
+    static int SensorOfRow(const TextGrid &grid, int row);
 
     QGroupBox *GroupBox22, *GroupBox2;
     QPushButton *ButtonStartFile, *ButtonStopFile;
@@ -66,6 +74,9 @@ private:
     std::unique_ptr<StateTrendHost> m_trendHost;
     TrendRecorder *m_recorder; // a child: Timer1 is found under the window
     GridView *StringGridSensorsData, *StringGridSensorsData2;
+    QWidget *m_legend;
+    PollCycle &m_cycle;
+    bool m_live = false;
     QList<int> m_widths;     // column widths of both grids as last laid out
     QHash<int, int> m_widen; // column -> width a changed cell needs
     bool m_fullPassPending = false;

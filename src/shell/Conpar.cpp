@@ -7,7 +7,6 @@
 #include "SettingsMessage.h"
 
 #include <QAbstractItemView>
-#include <QCollator>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -42,6 +41,33 @@ protected:
             option->text += QStringLiteral("   — ") + description;
     }
 };
+
+// "ttyUSB2" before "ttyUSB10": runs of digits compare as numbers. (QCollator's numeric
+// mode needs ICU, which not every Qt build has.)
+bool NaturalLess(const QString &a, const QString &b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            const qulonglong na = a.mid(i, ei - i).toULongLong(), nb = b.mid(j, ej - j).toULongLong();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
 
 QString Describe(const QSerialPortInfo &info)
 {
@@ -85,11 +111,9 @@ QList<TConparDlg::SystemPort> TConparDlg::OrderedPorts(QList<SystemPort> ports)
             return 2;
         return 3;
     };
-    QCollator natural;
-    natural.setNumericMode(true);
     std::stable_sort(ports.begin(), ports.end(), [&](const SystemPort &a, const SystemPort &b) {
         const int ga = group(a.path), gb = group(b.path);
-        return ga != gb ? ga < gb : natural.compare(a.path, b.path) < 0;
+        return ga != gb ? ga < gb : NaturalLess(a.path, b.path);
     });
     return ports;
 }

@@ -23,7 +23,7 @@
 
 namespace {
 
-QString Russian(const TextKey &key) { return QString::fromUtf16(key.def); }
+QString Russian(const TextKey &key) { return QString::fromUtf16(key.russian); }
 
 // WCAG contrast ratio of two colours (1 … 21).
 double Contrast(const QColor &a, const QColor &b)
@@ -138,11 +138,13 @@ class TestStates : public ControllerFolderTest {
     }
 
 private slots:
+    // The window goes before the simulator and the folder.
     void cleanup()
     {
         form.reset();
         modal.reset();
-        ControllerFolderTest::cleanup();
+        sim.stop();
+        folder.reset();
     }
 
     // One row per status code the controller can send, and codes it should not.
@@ -308,6 +310,7 @@ private slots:
     {
         QFETCH(QString, password);
         QFETCH(bool, label);
+        QVERIFY(CopyShippedData({"start.ini"}));
         openWindow(password);
         auto *access = form->findChild<QLabel *>("AccessModeLabel");
         QCOMPARE(access != nullptr, label);

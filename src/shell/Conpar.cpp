@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QVBoxLayout>
 
@@ -84,9 +85,15 @@ QList<TConparDlg::SystemPort> TConparDlg::FindSystemPorts()
 {
     QList<SystemPort> ports;
     QHash<QString, QString> described; // device path -> description
+    static const QRegularExpression ttyS(QStringLiteral("^/dev/ttyS(\\d+)$"));
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        ports.append({info.systemLocation(), Describe(info)});
-        described.insert(info.systemLocation(), Describe(info));
+        QString description = Describe(info);
+        // The same port as the COMn further down the list.
+        if (const auto m = ttyS.match(info.systemLocation()); m.hasMatch())
+            description = (description.isEmpty() ? QString() : description + QStringLiteral(", ")) +
+                          QStringLiteral("COM") + QString::number(m.captured(1).toInt() + 1);
+        ports.append({info.systemLocation(), description});
+        described.insert(info.systemLocation(), description);
     }
     // The by-id links name the adapter for good, whichever ttyUSB number it got today.
     const QDir byId(QStringLiteral("/dev/serial/by-id"));

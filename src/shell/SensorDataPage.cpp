@@ -69,6 +69,9 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
         connect(model, &QAbstractItemModel::dataChanged, this,
                 [this, g](const QModelIndex &from, const QModelIndex &to) {
                     CellsChanged(g, from, to);
+                    // A new state tints the whole row, not only the cells that changed.
+                    if (from.column() <= 2 && to.column() >= 2)
+                        g->viewport()->update();
                 });
         connect(model, &QAbstractItemModel::modelReset, this, &SensorDataPage::LayoutChanged);
         connect(model, &QAbstractItemModel::rowsInserted, this, &SensorDataPage::LayoutChanged);

@@ -67,7 +67,7 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
 {
     const TextGrid &g = m_view->grid();
     const bool fixed = index.row() < g.fixedRows() || index.column() < g.fixedCols();
-    const GridView::CellLook look = m_view->cellLook(index.column(), index.row());
+    const GridView::CellLook look = m_view->cellLook(index.column(), index.row(), false);
     QStyleOptionViewItem opt(option);
     // A ground of its own stays in sight on a selected row, which gets a frame instead.
     const bool framed = look.background.isValid() && (opt.state & QStyle::State_Selected);

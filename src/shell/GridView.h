@@ -27,9 +27,13 @@ public:
         QColor text;
         QString toolTip;
     };
-    using CellLooks = std::function<CellLook(int col, int row)>;
+    // The tool tip is worked out only when asked for (withToolTip), not for every paint.
+    using CellLooks = std::function<CellLook(int col, int row, bool withToolTip)>;
     void setCellLooks(CellLooks looks) { m_looks = std::move(looks); }
-    CellLook cellLook(int col, int row) const { return m_looks ? m_looks(col, row) : CellLook{}; }
+    CellLook cellLook(int col, int row, bool withToolTip = true) const
+    {
+        return m_looks ? m_looks(col, row, withToolTip) : CellLook{};
+    }
     // A header text wider than its column widens the column (on by default).
     void setWidenToHeaders(bool on) { m_widenToHeaders = on; }
     // Number of rows that fit whole into the view.

@@ -136,7 +136,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         const bool on = row < 16 && (m_state->relayStateWord >> row & 1);
         p->fillRect(rect, on ? kRed : kGrey);
     });
-    StringGridQorRelay->setCellLooks([this](int col, int) {
+    StringGridQorRelay->setCellLooks([this](int col, int, bool) {
         GridView::CellLook look; // a state read before the link went is greyed
         if (col == 1 && !m_lampOnline) {
             look.background = SensorLook::StaleBackground(StringGridQorRelay->palette());

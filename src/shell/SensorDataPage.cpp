@@ -38,6 +38,7 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
     trendRow->addStretch();
     page->addLayout(trendRow);
     m_legend = SensorLook::MakeLegend(this);
+    SensorLook::ApplyLegendCaptions(m_legend, state.settingsIni);
     page->addWidget(m_legend);
     GroupBox22 = named(new QGroupBox(QStringLiteral("Состояние датчиков"), this), "GroupBox22");
     auto *grids = new QHBoxLayout(GroupBox22);
@@ -55,7 +56,9 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setMouseTracking(true);
         g->viewport()->installEventFilter(this);
-        g->setCellLooks([this, &model](int col, int row) { return LookOf(model, col, row); });
+        g->setCellLooks([this, &model](int col, int row, bool withToolTip) {
+            return LookOf(model, col, row, withToolTip);
+        });
         grids->addWidget(g, 0, Qt::AlignTop);
         return g;
     };
@@ -70,8 +73,12 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
                 [this, g](const QModelIndex &from, const QModelIndex &to) {
                     CellsChanged(g, from, to);
                     // A new state tints the whole row, not only the cells that changed.
-                    if (from.column() <= 2 && to.column() >= 2)
-                        g->viewport()->update();
+                    if (from.column() <= 2 && to.column() >= 2) {
+                        const QRect first = g->visualRect(from.siblingAtColumn(0));
+                        const QRect last = g->visualRect(to.siblingAtColumn(0));
+                        g->viewport()->update(0, first.top(), g->viewport()->width(),
+                                              last.bottom() - first.top() + 1);
+                    }
                 });
         connect(model, &QAbstractItemModel::modelReset, this, &SensorDataPage::LayoutChanged);
         connect(model, &QAbstractItemModel::rowsInserted, this, &SensorDataPage::LayoutChanged);
@@ -175,13 +182,8 @@ int SensorDataPage::SensorOfRow(const TextGrid &grid, int row)
     return ok && sensor > 0 ? sensor - 1 : -1;
 }
 
-GridView::CellLook SensorDataPage::LookOf(const TextGrid &grid, int col, int row) const
+QString SensorDataPage::ToolTipOf(const TextGrid &grid, int col, int row, int sensor) const
 {
-    GridView::CellLook look;
-    const int sensor = row >= grid.fixedRows() ? SensorOfRow(grid, row) : -1;
-    if (sensor < 0)
-        return look;
-    const MemIniFile &texts = m_state.settingsIni;
     QStringList tip;
     const QString text = grid.cell(col, row);
     if (col == 0) {
@@ -201,16 +203,25 @@ GridView::CellLook SensorDataPage::LookOf(const TextGrid &grid, int col, int row
     if (col == 1 && number && !PlausibleTemperature(double(value)))
         tip << m_state.Text(Msg::n401) + QStringLiteral(" (") + SensorLook::PlausibleBandText() +
                    u')';
-    const quint16 code = size_t(sensor) < m_cycle.statusRecord.values.size()
-                             ? m_cycle.statusRecord.values[size_t(sensor)]
-                             : 0;
+    const quint16 code = m_cycle.statusRecord.values[size_t(sensor)];
     if (col == 2 && m_live && !SensorLook::KnownStatus(code))
         tip << m_state.Text(Msg::n398) + QStringLiteral(": ") + QString::number(code);
     if (col == 3 && number) {
-        tip << SensorLook::ReadableDuration(texts, value);
-        tip << m_state.Text(Msg::n73);
+        tip << SensorLook::ReadableDuration(m_state.settingsIni, value);
+        tip << m_state.Text(Msg::n73); // the column's own hint stays
     }
-    look.toolTip = tip.join(u'\n');
+    return tip.join(u'\n');
+}
+
+GridView::CellLook SensorDataPage::LookOf(const TextGrid &grid, int col, int row,
+                                          bool withToolTip) const
+{
+    GridView::CellLook look;
+    const int sensor = row >= grid.fixedRows() ? SensorOfRow(grid, row) : -1;
+    if (sensor < 0 || size_t(sensor) >= m_cycle.statusRecord.values.size())
+        return look;
+    if (withToolTip)
+        look.toolTip = ToolTipOf(grid, col, row, sensor);
     if (!m_live) {
         if (col > 0) {
             const QPalette &p = StringGridSensorsData->palette();
@@ -220,7 +231,7 @@ GridView::CellLook SensorDataPage::LookOf(const TextGrid &grid, int col, int row
         return look;
     }
     // While fresh the record holds the statuses the rows show.
-    if (const auto tint = SensorLook::StateTint(code)) {
+    if (const auto tint = SensorLook::StateTint(m_cycle.statusRecord.values[size_t(sensor)])) {
         look.background = *tint;
         look.text = SensorLook::TintText();
     }

@@ -63,7 +63,8 @@ private:
     QGroupBox *BuildTrendGroup();
     void EditTrendTimeChange(const QString &text);
     // Tint, greying and tool tip of a cell of either data grid.
-    GridView::CellLook LookOf(const TextGrid &grid, int col, int row) const;
+    GridView::CellLook LookOf(const TextGrid &grid, int col, int row, bool withToolTip) const;
+    QString ToolTipOf(const TextGrid &grid, int col, int row, int sensor) const;
     // The sensor (zero-based) a row shows, from its label; -1 for none.
     static int SensorOfRow(const TextGrid &grid, int row);
 

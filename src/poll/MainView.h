@@ -15,7 +15,8 @@ public:
     // that does not open (reason: the system's words), nobody answering on the port.
     // None once a controller answered.
     enum class LinkProblem { None, NoPort, PortDoesNotOpen, NoAnswer };
-    virtual void ShowLinkProblem(LinkProblem, const QString & /*port*/, const QString & /*reason*/) {}
+    virtual void ShowLinkProblem(LinkProblem, const QString & /*port*/,
+                                 const QString & /*reason*/) {}
     virtual void ShowCycleTime(const QString &text) = 0;
     // Modal, no owner window, one OK button.
     virtual void ShowMessage(const QString &caption, const QString &text, Icon icon) = 0;

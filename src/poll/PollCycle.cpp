@@ -66,9 +66,10 @@ void PollCycle::PollCycleStep()
     }
     const QString port = s.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {});
     if (!s.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
+        using Problem = MainView::LinkProblem;
         if (!s.link.Aborted())
-            s.view().ShowLinkProblem(port.trimmed().isEmpty() ? MainView::LinkProblem::NoPort
-                                                              : MainView::LinkProblem::PortDoesNotOpen,
+            s.view().ShowLinkProblem(port.trimmed().isEmpty() ? Problem::NoPort
+                                                              : Problem::PortDoesNotOpen,
                                      port, s.link.portError());
         priority(false);
         configurationFailed = false;

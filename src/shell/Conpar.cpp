@@ -55,7 +55,8 @@ bool NaturalLess(const QString &a, const QString &b)
                 ++ei;
             while (ej < b.size() && b[ej].isDigit())
                 ++ej;
-            const qulonglong na = a.mid(i, ei - i).toULongLong(), nb = b.mid(j, ej - j).toULongLong();
+            const qulonglong na = a.mid(i, ei - i).toULongLong();
+            const qulonglong nb = b.mid(j, ej - j).toULongLong();
             if (na != nb)
                 return na < nb;
             i = ei;
@@ -97,7 +98,8 @@ QList<TConparDlg::SystemPort> TConparDlg::FindSystemPorts()
     }
     // The by-id links name the adapter for good, whichever ttyUSB number it got today.
     const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo &link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+    const auto links = byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &link : links) {
         const QString target = link.canonicalFilePath();
         QString description = target;
         if (const QString d = described.value(target); !d.isEmpty())

@@ -28,7 +28,8 @@ LinkProblemBanner::LinkProblemBanner(const MemIniFile &texts, QWidget *parent)
     auto *row = new QHBoxLayout(this);
     auto *icon = new QLabel(this);
     const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(size));
+    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this);
+    icon->setPixmap(warning.pixmap(size));
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("LinkProblemText"));
     m_text->setWordWrap(true);

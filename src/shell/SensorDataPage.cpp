@@ -193,7 +193,8 @@ QString SensorDataPage::ToolTipOf(const TextGrid &grid, int col, int row, int se
                                               m_state.registerMap.QOR_SENSOR_TAG_SIZE)
                                     .trimmed();
             if (!tag.isEmpty())
-                tip << m_state.Text("n122", QStringLiteral("Метка датчика")) + QStringLiteral(": ") + tag;
+                tip << m_state.Text("n122", QStringLiteral("Метка датчика")) +
+                           QStringLiteral(": ") + tag;
         }
     } else if (!m_live) {
         tip << m_state.Text(Msg::n400);

@@ -92,8 +92,8 @@ QString PlausibleBandText()
     auto signedNumber = [](double v) {
         return (v < 0 ? QString(u'\u2212') : QStringLiteral("+")) + QString::number(qAbs(v));
     };
-    return signedNumber(kPlausibleMinC) + QStringLiteral(" \u2026 ") + signedNumber(kPlausibleMaxC) +
-           QStringLiteral(" \u00B0C");
+    return signedNumber(kPlausibleMinC) + QStringLiteral(" \u2026 ") +
+           signedNumber(kPlausibleMaxC) + QStringLiteral(" \u00B0C");
 }
 
 QWidget *MakeLegend(QWidget *parent)

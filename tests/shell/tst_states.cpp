@@ -105,7 +105,10 @@ class TestStates : public ControllerFolderTest {
         form->resize(1400, 900);
         form->show();
     }
-    bool lampOnline() { return child("Shape1")->property("color").value<QColor>() == QColor(0, 255, 0); }
+    bool lampOnline()
+    {
+        return child("Shape1")->property("color").value<QColor>() == QColor(0, 255, 0);
+    }
 
     // Every live cell of both data grids and the relay states: greyed or not.
     void checkGreyed(bool greyed)
@@ -120,9 +123,12 @@ class TestStates : public ControllerFolderTest {
                     continue;
                 for (int col = 1; col <= 3; ++col) {
                     const GridView::CellLook look = g->cellLook(col, row);
-                    const QString where = QStringLiteral("grid %1 cell %2,%3").arg(i).arg(col).arg(row);
-                    QVERIFY2((look.background == back && look.text == text) == greyed, qPrintable(where));
-                    QVERIFY2(look.toolTip.startsWith(Russian(Msg::n400)) == greyed, qPrintable(where));
+                    const QString where =
+                        QStringLiteral("grid %1 cell %2,%3").arg(i).arg(col).arg(row);
+                    QVERIFY2((look.background == back && look.text == text) == greyed,
+                             qPrintable(where));
+                    QVERIFY2(look.toolTip.startsWith(Russian(Msg::n400)) == greyed,
+                             qPrintable(where));
                     ++checked;
                 }
                 // The sensor's name is no value: never greyed.
@@ -135,7 +141,8 @@ class TestStates : public ControllerFolderTest {
         const QImage shot = form->screen()->grabWindow(form->winId()).toImage();
         auto corner = [&](GridView *g, int col, int row) {
             const QRect r = g->visualRect(g->model()->index(row, col));
-            return QColor(shot.pixel(g->viewport()->mapTo(form.get(), QPoint(r.right() - 3, r.top() + 3))));
+            return QColor(
+                shot.pixel(g->viewport()->mapTo(form.get(), QPoint(r.right() - 3, r.top() + 3))));
         };
         QCOMPARE(corner(grid(0), 1, 1) == SensorLook::StaleBackground(grid(0)->palette()), greyed);
         auto *relays = child<GridView>("StringGridQorRelay");
@@ -169,9 +176,12 @@ private slots:
         QTest::newRow("no power") << 10 << Russian(Msg::n107) << 10;
         QTest::newRow("faulty") << 20 << Russian(Msg::n108) << 20;
         QTest::newRow("undetermined") << 30 << Russian(Msg::n109) << 30;
-        QTest::newRow("unknown 3") << 3 << QStringLiteral("-------") << SensorLook::kUnknownLegendCode;
-        QTest::newRow("unknown 57") << 57 << QStringLiteral("-------") << SensorLook::kUnknownLegendCode;
-        QTest::newRow("unknown 65535") << 65535 << QStringLiteral("-------") << SensorLook::kUnknownLegendCode;
+        QTest::newRow("unknown 3")
+            << 3 << QStringLiteral("-------") << SensorLook::kUnknownLegendCode;
+        QTest::newRow("unknown 57")
+            << 57 << QStringLiteral("-------") << SensorLook::kUnknownLegendCode;
+        QTest::newRow("unknown 65535")
+            << 65535 << QStringLiteral("-------") << SensorLook::kUnknownLegendCode;
     }
     void rowTintedByStatus()
     {
@@ -193,7 +203,8 @@ private slots:
             const GridView::CellLook look = at.grid->cellLook(col, at.row);
             QCOMPARE(look.background, legend); // invalid: the grid's own ground
             if (legend.isValid())
-                QVERIFY2(Contrast(look.text, look.background) >= 7.0, "text unreadable on its tint");
+                QVERIFY2(Contrast(look.text, look.background) >= 7.0,
+                         "text unreadable on its tint");
         }
         // The unknown code is named in the state cell's tool tip.
         const QString tip = at.grid->cellLook(2, at.row).toolTip;
@@ -207,7 +218,8 @@ private slots:
         const QImage shot = form->screen()->grabWindow(form->winId()).toImage();
         for (int col : {0, 1}) {
             const QRect r = at.grid->visualRect(at.grid->model()->index(at.row, col));
-            const QPoint corner = at.grid->viewport()->mapTo(form.get(), QPoint(r.right() - 3, r.top() + 3));
+            const QPoint corner =
+                at.grid->viewport()->mapTo(form.get(), QPoint(r.right() - 3, r.top() + 3));
             const QColor painted(shot.pixel(corner));
             QVERIFY2(legend.isValid() ? painted == legend : painted != legend,
                      qPrintable(QStringLiteral("column %1: %2").arg(col).arg(painted.name())));
@@ -272,8 +284,9 @@ private slots:
         QTest::newRow("57 min") << "set elapsed 3 3420" << 3 << "57 мин" + ago << "";
         QTest::newRow("min and s") << "set elapsed 3 3431" << 3 << "57 мин 11 с" + ago << "";
         QTest::newRow("hours") << "set elapsed 3 7380" << 3 << "2 ч 3 мин" + ago << "";
-        QTest::newRow("implausible high") << "set temp 3 65526" << 1
-                                          << Russian(Msg::n401) + " (\u221260 \u2026 +150 \u00B0C)" << "";
+        QTest::newRow("implausible high")
+            << "set temp 3 65526" << 1 << Russian(Msg::n401) + " (\u221260 \u2026 +150 \u00B0C)"
+            << "";
         QTest::newRow("implausible just over") << "set temp 3 151" << 1 << Russian(Msg::n401) << "";
         QTest::newRow("plausible") << "set temp 3 150" << 1 << "" << Russian(Msg::n401);
     }
@@ -290,7 +303,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(cellText(3, col), value, 10000);
         const QString tip = lookOf(3, col).toolTip;
         if (!expected.isEmpty())
-            QVERIFY2(tip.split(u'\n').contains(expected) || tip.contains(expected), qPrintable(tip));
+            QVERIFY2(tip.split(u'\n').contains(expected) || tip.contains(expected),
+                     qPrintable(tip));
         if (!absent.isEmpty())
             QVERIFY2(!tip.contains(absent), qPrintable(tip));
         if (col == 3) // the time column's hint stays
@@ -299,7 +313,8 @@ private slots:
         if (!tip.isEmpty()) {
             const Cell at = rowOf(3);
             const QRect r = at.grid->visualRect(at.grid->model()->index(at.row, col));
-            QHelpEvent help(QEvent::ToolTip, r.center(), at.grid->viewport()->mapToGlobal(r.center()));
+            QHelpEvent help(QEvent::ToolTip, r.center(),
+                            at.grid->viewport()->mapToGlobal(r.center()));
             QApplication::sendEvent(at.grid->viewport(), &help);
             QTRY_COMPARE(QToolTip::text(), tip);
         }
@@ -356,7 +371,8 @@ private slots:
         QTest::newRow("no such device") << "/dev/ttyUSB-velmaris-none"
                                         << Russian(Msg::n391) + " /dev/ttyUSB-velmaris-none";
         QTest::newRow("COM25") << "COM25" << Russian(Msg::n391) + " COM25";
-        QTest::newRow("refused connection") << "tcp://127.0.0.1:1" << Russian(Msg::n391) + " tcp://127.0.0.1:1";
+        QTest::newRow("refused connection")
+            << "tcp://127.0.0.1:1" << Russian(Msg::n391) + " tcp://127.0.0.1:1";
     }
     void linkProblemInTheBody()
     {

@@ -88,12 +88,14 @@ bool SerialLink::OpenPort(const QString &path)
     }
     if (!opened || !m_port->isOpen()) {
         qCDebug(lcLink) << "open" << path << "failed:" << m_port->errorString();
+        m_portError = path.isEmpty() ? QString() : m_port->errorString();
         m_port->close();
         if (!calledOff)
             reportOpenFailure();
         return false;
     }
     m_portErrorShown = false;
+    m_portError.clear();
     m_aborted = false;
     m_owed.clear();
     m_mustSettle = false;
@@ -143,6 +145,7 @@ bool SerialLink::ConfigurePort()
                            : QSerialPort::TwoStop;
     if (!m_port->setLine(rate, wantParity, stops)) {
         const QString reason = m_port->errorString();
+        m_portError = reason;
         m_reporter.SetLinkDown(reason);
         ClosePort();
         return false;

@@ -48,6 +48,8 @@ public:
 
     // An open failure is reported once until an open succeeds or this is cleared.
     bool portErrorShown() const { return m_portErrorShown; }
+    // Why the last open or set-up of the port failed, in the system's words (may be empty).
+    QString portError() const { return m_portError; }
     void ClearPortErrorShown() { m_portErrorShown = false; }
 
     // Port time-outs in ms, as last applied; negative settings count as 0.
@@ -130,6 +132,7 @@ private:
     std::unique_ptr<LinkTransport> m_port;
     Timeouts m_timeouts;
     bool m_portErrorShown = false;
+    QString m_portError;
     bool m_aborted = false;
     bool m_mustSettle = false;
     // When each request whose answer has not arrived left the port (ms on m_clock), oldest

@@ -11,6 +11,12 @@ public:
     virtual void ShowStatus(int panel, const QString &text) = 0;
     enum class Lamp { Offline, Online }; // grey / lime
     virtual void ShowLamp(Lamp lamp) = 0;
+    // What keeps the link from coming up, for the window's body: no port chosen, a port
+    // that does not open (reason: the system's words), nobody answering on the port.
+    // None once a controller answered.
+    enum class LinkProblem { None, NoPort, PortDoesNotOpen, NoAnswer };
+    virtual void ShowLinkProblem(LinkProblem, const QString & /*port*/,
+                                 const QString & /*reason*/) {}
     virtual void ShowCycleTime(const QString &text) = 0;
     // Modal, no owner window, one OK button.
     virtual void ShowMessage(const QString &caption, const QString &text, Icon icon) = 0;

@@ -66,6 +66,11 @@ void PollCycle::PollCycleStep()
     }
     const QString port = s.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {});
     if (!s.link.ConnectPort(SerialLink::PortPathFromSetting(port))) {
+        using Problem = MainView::LinkProblem;
+        if (!s.link.Aborted())
+            s.view().ShowLinkProblem(port.trimmed().isEmpty() ? Problem::NoPort
+                                                              : Problem::PortDoesNotOpen,
+                                     port, s.link.portError());
         priority(false);
         configurationFailed = false;
         s.identifyingAgain = false;
@@ -169,8 +174,15 @@ bool PollCycle::IdentifyController()
         hardware = 0;
     } else {
         configurationFailed = false;
+        if (!s.link.Aborted())
+            s.view().ShowLinkProblem(MainView::LinkProblem::NoAnswer,
+                                     s.settingsIni.readString(QStringLiteral("connect"),
+                                                              QStringLiteral("port"), {}),
+                                     {});
         return false;
     }
+    // Somebody answered: whatever else is wrong is told in the status bar.
+    s.view().ShowLinkProblem(MainView::LinkProblem::None, {}, {});
     s.firmwareVersionText = VersionText(firmware);
     s.hardwareVersionText = VersionText(hardware);
     s.view().ShowStatus(3, firmwareLabel + QStringLiteral("FW  ") + s.firmwareVersionText +

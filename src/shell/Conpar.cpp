@@ -6,18 +6,125 @@
 #include "Message.h"
 #include "SettingsMessage.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QStyledItemDelegate>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QVBoxLayout>
 
 namespace {
 const QString kConnect = QStringLiteral("connect");
+constexpr int kComPorts = 20;
+constexpr int kDescriptionRole = Qt::UserRole + 1;
+
+// The port list shows what each system port is beside its path; the edit and the stored
+// setting keep the path alone.
+class PortItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString description = index.data(kDescriptionRole).toString();
+        if (!description.isEmpty())
+            option->text += QStringLiteral("   — ") + description;
+    }
+};
+
+// "ttyUSB2" before "ttyUSB10": runs of digits compare as numbers. (QCollator's numeric
+// mode needs ICU, which not every Qt build has.)
+bool NaturalLess(const QString &a, const QString &b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            const qulonglong na = a.mid(i, ei - i).toULongLong();
+            const qulonglong nb = b.mid(j, ej - j).toULongLong();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+QString Describe(const QSerialPortInfo &info)
+{
+    QStringList parts;
+    for (const QString &part : {info.description(), info.manufacturer(), info.serialNumber()})
+        if (!part.trimmed().isEmpty() && !parts.contains(part.trimmed()))
+            parts << part.trimmed();
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QList<TConparDlg::SystemPort> TConparDlg::FindSystemPorts()
+{
+    QList<SystemPort> ports;
+    QHash<QString, QString> described; // device path -> description
+    static const QRegularExpression ttyS(QStringLiteral("^/dev/ttyS(\\d+)$"));
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        QString description = Describe(info);
+        // The same port as the COMn further down the list.
+        if (const auto m = ttyS.match(info.systemLocation()); m.hasMatch())
+            description = (description.isEmpty() ? QString() : description + QStringLiteral(", ")) +
+                          QStringLiteral("COM") + QString::number(m.captured(1).toInt() + 1);
+        ports.append({info.systemLocation(), description});
+        described.insert(info.systemLocation(), description);
+    }
+    // The by-id links name the adapter for good, whichever ttyUSB number it got today.
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    const auto links = byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &link : links) {
+        const QString target = link.canonicalFilePath();
+        QString description = target;
+        if (const QString d = described.value(target); !d.isEmpty())
+            description += QStringLiteral(", ") + d;
+        ports.append({link.absoluteFilePath(), description});
+    }
+    return ports;
+}
+
+QList<TConparDlg::SystemPort> TConparDlg::OrderedPorts(QList<SystemPort> ports)
+{
+    auto group = [](const QString &path) {
+        if (path.startsWith(QLatin1String("/dev/ttyUSB")))
+            return 0;
+        if (path.startsWith(QLatin1String("/dev/ttyACM")))
+            return 1;
+        if (path.startsWith(QLatin1String("/dev/serial/by-id/")))
+            return 2;
+        return 3;
+    };
+    std::stable_sort(ports.begin(), ports.end(), [&](const SystemPort &a, const SystemPort &b) {
+        const int ga = group(a.path), gb = group(b.path);
+        return ga != gb ? ga < gb : NaturalLess(a.path, b.path);
+    });
+    return ports;
 }
 
 QLineEdit *TConparDlg::edit(const QString &name, QLabel *&label, const QString &labelName,
@@ -47,7 +154,7 @@ TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
     Label7->setObjectName("Label7");
     ComboBox3 = new QComboBox(this);
     ComboBox3->setObjectName("ComboBox3");
-    ComboBox3->addItems({"нет / no", "чет / even", "нечет / odd", ""});
+    ComboBox3->addItems({"нет / no", "чет / even", "нечет / odd"});
     Label9 = new QLabel("Паритет", this);
     Label9->setObjectName("Label9");
     ComboBoxStops = new QComboBox(this);
@@ -59,8 +166,9 @@ TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setEditable(true); // a device path may be typed
     ComboBox1->setInsertPolicy(QComboBox::NoInsert); // typed text is shown, never listed
-    for (int i = 1; i <= 20; ++i)
-        ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
+    ComboBox1->setItemDelegate(new PortItemDelegate(ComboBox1));
+    systemPorts = &TConparDlg::FindSystemPorts;
+    FillPortList();
     ComboBox1->setCurrentIndex(-1);
     Label1 = new QLabel("Порт", this);
     Label1->setObjectName("Label1");
@@ -142,13 +250,12 @@ void TConparDlg::Fill()
     index(ComboBox2, "speed", 0);
     index(ComboBox3, "parity", 0);
     index(ComboBoxStops, "stopbits", 1);
-    // COM1..COM20, then the ports the system reports now.
+    // The parity item that was the fourth, an empty one, is gone; it set no parity on the
+    // line, which is what "none" does.
+    if (m_settings.readInteger(kConnect, QStringLiteral("parity"), 0) == 3)
+        ComboBox3->setCurrentIndex(0);
     const QString shown = ComboBox1->currentText();
-    while (ComboBox1->count() > 20)
-        ComboBox1->removeItem(20);
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        if (ComboBox1->findText(info.systemLocation()) < 0 && ComboBox1->findText(info.portName()) < 0)
-            ComboBox1->addItem(info.systemLocation());
+    FillPortList();
     ComboBox1->setEditText(shown);
     const QString port = m_settings.readString(kConnect, QStringLiteral("port"), QString());
     for (int i = 0; i < ComboBox1->count(); ++i)
@@ -167,6 +274,25 @@ void TConparDlg::Fill()
     text(Edit3, "cto3", "500");
     text(Edit5, "cto4", "0");
     text(Edit6, "cto5", "500");
+}
+
+void TConparDlg::FillPortList()
+{
+    // The ports this system has now, then COM1..COM20.
+    ComboBox1->clear();
+    const QList<SystemPort> ports = OrderedPorts(systemPorts ? systemPorts() : QList<SystemPort>{});
+    for (const SystemPort &port : ports) {
+        if (ComboBox1->findText(port.path) >= 0)
+            continue;
+        ComboBox1->addItem(port.path);
+        const int i = ComboBox1->count() - 1;
+        ComboBox1->setItemData(i, port.description, kDescriptionRole);
+        ComboBox1->setItemData(i, port.description, Qt::ToolTipRole);
+    }
+    for (int i = 1; i <= kComPorts; ++i)
+        ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
+    ComboBox1->view()->setMinimumWidth(ComboBox1->view()->sizeHintForColumn(0));
+    ComboBox1->setCurrentIndex(-1); // the first item added became current
 }
 
 void TConparDlg::Store()

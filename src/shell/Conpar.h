@@ -1,5 +1,7 @@
 #pragma once
 #include <QDialog>
+#include <QList>
+#include <functional>
 
 class QComboBox;
 class QGroupBox;
@@ -22,6 +24,19 @@ public:
 
     bool settingsAccepted = false;
 
+    // A port the system has: its path and what it is (adapter, maker, serial number).
+    struct SystemPort {
+        QString path;
+        QString description;
+    };
+    // The serial ports the system reports and the links of /dev/serial/by-id (a test puts
+    // its own list here).
+    std::function<QList<SystemPort>()> systemPorts;
+    static QList<SystemPort> FindSystemPorts();
+    // The port list's order: USB adapters, ACM modems, stable by-id links, other ports the
+    // system reports; each group in natural order ("ttyUSB2" before "ttyUSB10").
+    static QList<SystemPort> OrderedPorts(QList<SystemPort> ports);
+
 signals:
     void SettingsStored();
 
@@ -31,6 +46,7 @@ private slots:
 
 private:
     void Fill();
+    void FillPortList();
     void Store();
     void DialogFinished();
     // The characters of the port name Windows-1251 cannot hold; empty when it can hold all.

@@ -2,10 +2,12 @@
 
 #include "TextGrid.h"
 
+#include <QHelpEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 GridView::GridView(const QString &name, TextGrid &grid, QWidget *parent)
     : QTableView(parent), m_grid(grid)
@@ -65,16 +67,39 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
 {
     const TextGrid &g = m_view->grid();
     const bool fixed = index.row() < g.fixedRows() || index.column() < g.fixedCols();
+    const GridView::CellLook look = m_view->cellLook(index.column(), index.row(), false);
     QStyleOptionViewItem opt(option);
-    if (fixed) {
-        painter->fillRect(opt.rect, opt.palette.button());
+    // A ground of its own stays in sight on a selected row, which gets a frame instead.
+    const bool framed = look.background.isValid() && (opt.state & QStyle::State_Selected);
+    if (fixed || look.background.isValid()) {
+        painter->fillRect(opt.rect, look.background.isValid() ? QBrush(look.background)
+                                                              : opt.palette.button());
         painter->setPen(opt.palette.mid().color());
         painter->drawRect(opt.rect.adjusted(0, 0, -1, -1));
         opt.state &= ~QStyle::State_Selected;
     }
+    if (look.text.isValid())
+        opt.palette.setColor(QPalette::Text, look.text);
     QStyledItemDelegate::paint(painter, opt, index);
+    if (framed) {
+        painter->setPen(QPen(opt.palette.highlight().color(), 2));
+        painter->drawRect(opt.rect.adjusted(1, 1, -1, -1));
+    }
     if (m_view->cellPainter())
         m_view->cellPainter()(painter, opt.rect, index.column(), index.row());
+}
+
+bool GridDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                             const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (event->type() == QEvent::ToolTip && index.isValid()) {
+        const QString tip = m_view->cellLook(index.column(), index.row()).toolTip;
+        if (!tip.isEmpty()) {
+            QToolTip::showText(event->globalPos(), tip, view->viewport(), view->visualRect(index));
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
 }
 
 QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,

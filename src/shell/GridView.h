@@ -1,4 +1,5 @@
 #pragma once
+#include <QColor>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
@@ -19,6 +20,20 @@ public:
     using CellPainter = std::function<void(QPainter *, const QRect &, int col, int row)>;
     void setCellPainter(CellPainter painter) { m_painter = std::move(painter); }
     const CellPainter &cellPainter() const { return m_painter; }
+    // What a cell shows besides its text: a ground and a text colour (invalid: the grid's
+    // own) and a tool tip (empty: the grid's own hint).
+    struct CellLook {
+        QColor background;
+        QColor text;
+        QString toolTip;
+    };
+    // The tool tip is worked out only when asked for (withToolTip), not for every paint.
+    using CellLooks = std::function<CellLook(int col, int row, bool withToolTip)>;
+    void setCellLooks(CellLooks looks) { m_looks = std::move(looks); }
+    CellLook cellLook(int col, int row, bool withToolTip = true) const
+    {
+        return m_looks ? m_looks(col, row, withToolTip) : CellLook{};
+    }
     // A header text wider than its column widens the column (on by default).
     void setWidenToHeaders(bool on) { m_widenToHeaders = on; }
     // Number of rows that fit whole into the view.
@@ -31,6 +46,7 @@ public:
 private:
     TextGrid &m_grid;
     CellPainter m_painter;
+    CellLooks m_looks;
     std::function<int()> m_maxLength;
     bool m_widenToHeaders = true;
 };
@@ -40,6 +56,8 @@ public:
     explicit GridDelegate(GridView *view) : QStyledItemDelegate(view), m_view(view) {}
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
                           const QModelIndex &index) const override;
 

@@ -5,6 +5,7 @@
 #include "Desktop.h"
 #include "FrameLogView.h"
 #include "GridView.h"
+#include "LinkProblemBanner.h"
 #include "LinkStatisticsView.h"
 #include "ChartLines.h"
 #include "LiveChart.h"
@@ -16,6 +17,7 @@
 #include "QorThread.h"
 #include "RelaySettingsPage.h"
 #include "SensorDataPage.h"
+#include "SensorLook.h"
 #include "SensorSettingsPage.h"
 #include "SensorTags.h"
 #include "TrendViewer.h"
@@ -139,6 +141,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     lampRow->addStretch();
     lampRow->addWidget(Label12);
     top->addLayout(lampRow);
+    m_linkProblem = new LinkProblemBanner(m_state->settingsIni, central);
+    top->addWidget(m_linkProblem);
 
     auto *body = new QHBoxLayout;
     auto *side = new QVBoxLayout;
@@ -157,6 +161,14 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         const bool on = row < 16 && (m_state->relayStateWord >> row & 1);
         p->fillRect(rect, on ? kRed : kGrey);
     });
+    StringGridQorRelay->setCellLooks([this](int col, int, bool) {
+        GridView::CellLook look; // a state read before the link went is greyed
+        if (col == 1 && !m_lampOnline) {
+            look.background = SensorLook::StaleBackground(StringGridQorRelay->palette());
+            look.text = SensorLook::StaleText(StringGridQorRelay->palette());
+        }
+        return look;
+    });
     (new QVBoxLayout(GroupBox26))->addWidget(StringGridQorRelay);
     side->addWidget(GroupBox26);
     GroupBox4 = named(new QGroupBox(QStringLiteral("Дискретные входы"), central), "GroupBox4");
@@ -174,6 +186,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     m_conpar = new TConparDlg(m_state->settingsIni, this);
     connect(m_conpar, &TConparDlg::SettingsStored, this, &TForm1::ConparSettingsStored);
+    connect(m_linkProblem, &LinkProblemBanner::SettingsClicked, this, &TForm1::ToolButton1Click);
     m_password = new TForm3(this);
 }
 
@@ -543,6 +556,8 @@ void TForm1::ApplyAccessMode(bool full)
         static_cast<QorPage *>(PageControlQOR->widget(i))->ApplyAccessMode(full);
     if (full)
         return;
+    m_accessMode = new AccessModeLabel(m_state->settingsIni, statusBar());
+    statusBar()->addPermanentWidget(m_accessMode);
     PageControlQOR->setTabEnabled(PageControlQOR->indexOf(TabSheetProfiles), false);
     for (QToolButton *b :
          {ToolButtonQorLoadProfileToController, ToolButtonQorSaveProfile, ToolButtonQorOpenProfile})
@@ -627,6 +642,12 @@ void TForm1::ShowLamp(Lamp lamp)
     Shape1->setColor(m_lampOnline ? kLime : kGrey);
     ShowLampLabel();
     StringGridQorRelay->viewport()->update();
+    TabSheetSensorData->SetLive(m_lampOnline);
+}
+
+void TForm1::ShowLinkProblem(LinkProblem problem, const QString &port, const QString &reason)
+{
+    m_linkProblem->Show(problem, port, reason);
 }
 
 void TForm1::ShowLampLabel()
@@ -690,6 +711,9 @@ void TForm1::ApplyCaptions()
     if (m_frameLogView)
         m_frameLogView->ApplyCaptions();
     ShowLampLabel();
+    m_linkProblem->ApplyCaptions();
+    if (m_accessMode)
+        m_accessMode->ApplyCaptions();
     GroupBox26->setTitle(t("n8", "Состояние реле"));
     ToolButtonChart->setToolTip(t("n240", "Показать или скрыть график температур"));
     ToolButtonTrendViewer->setToolTip(t("n241", "Открыть файл тренда для просмотра"));

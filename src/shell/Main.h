@@ -19,6 +19,8 @@ class FrameLogView;
 class LinkStatisticsView;
 class GridView;
 class LiveChart;
+class LinkProblemBanner;
+class AccessModeLabel;
 class MainState;
 class PollCycle;
 class ProfilesPage;
@@ -61,6 +63,7 @@ public:
     // MainView
     void ShowStatus(int panel, const QString &text) override;
     void ShowLamp(Lamp lamp) override;
+    void ShowLinkProblem(LinkProblem problem, const QString &port, const QString &reason) override;
     void ShowCycleTime(const QString &text) override;
     void ShowMessage(const QString &caption, const QString &text, Icon icon) override;
     void ProcessMessages() override;
@@ -136,6 +139,8 @@ private:
     QLabel *StatusBar1Panel[4];
     Shape *Shape1;
     QLabel *Label1, *Label12, *Panel10;
+    LinkProblemBanner *m_linkProblem;
+    AccessModeLabel *m_accessMode = nullptr;
     QGroupBox *GroupBox4, *GroupBox5, *GroupBox26;
     GridView *StringGridQorRelay;
     QTabWidget *PageControlQOR;

@@ -2,6 +2,10 @@
 
 #include "GridView.h"
 #include "MainState.h"
+#include "Plausible.h"
+#include "PollCycle.h"
+#include "SensorLook.h"
+#include "SensorTags.h"
 #include "TextGrid.h"
 #include "TrendPolling.h"
 #include "Widgets.h"
@@ -26,7 +30,7 @@ constexpr int kDefaultTrendPeriodS = 7; // [trends] time when start.ini has none
 } // namespace
 
 SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *parent)
-    : QorPage(QStringLiteral("TabSheetSensorData"), state, parent)
+    : QorPage(QStringLiteral("TabSheetSensorData"), state, parent), m_cycle(cycle)
 {
     m_trendHost = std::make_unique<StateTrendHost>(
         state, [this](const QString &hint) { GroupBox2->setToolTip(hint); });
@@ -38,6 +42,9 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
     trendRow->addWidget(BuildTrendGroup());
     trendRow->addStretch();
     page->addLayout(trendRow);
+    m_legend = SensorLook::MakeLegend(this);
+    SensorLook::ApplyLegendCaptions(m_legend, state.settingsIni);
+    page->addWidget(m_legend);
     GroupBox22 = named(new QGroupBox(QStringLiteral("Состояние датчиков"), this), "GroupBox22");
     m_gridPlaces = new QGridLayout(GroupBox22);
     auto make = [&](const char *name, TextGrid &model) {
@@ -54,6 +61,9 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setMouseTracking(true);
         g->viewport()->installEventFilter(this);
+        g->setCellLooks([this, &model](int col, int row, bool withToolTip) {
+            return LookOf(model, col, row, withToolTip);
+        });
         return g;
     };
     StringGridSensorsData = make("StringGridSensorsData", m_state.sensorsData);
@@ -70,6 +80,13 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
         connect(model, &QAbstractItemModel::dataChanged, this,
                 [this, g](const QModelIndex &from, const QModelIndex &to) {
                     CellsChanged(g, from, to);
+                    // A new state tints the whole row, not only the cells that changed.
+                    if (from.column() <= 2 && to.column() >= 2) {
+                        const QRect first = g->visualRect(from.siblingAtColumn(0));
+                        const QRect last = g->visualRect(to.siblingAtColumn(0));
+                        g->viewport()->update(0, first.top(), g->viewport()->width(),
+                                              last.bottom() - first.top() + 1);
+                    }
                 });
         connect(model, &QAbstractItemModel::modelReset, this, &SensorDataPage::LayoutChanged);
         connect(model, &QAbstractItemModel::rowsInserted, this, &SensorDataPage::LayoutChanged);
@@ -205,6 +222,81 @@ QString SensorDataPage::Caption() const
 void SensorDataPage::ApplyCaptions()
 {
     GroupBox22->setTitle(Text("n11", "Состояние датчиков"));
+    SensorLook::ApplyLegendCaptions(m_legend, m_state.settingsIni);
+}
+
+void SensorDataPage::SetLive(bool live)
+{
+    if (live == m_live)
+        return;
+    m_live = live;
+    for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
+        g->viewport()->update();
+}
+
+int SensorDataPage::SensorOfRow(const TextGrid &grid, int row)
+{
+    // Column 0 reads the label and the sensor number.
+    bool ok = false;
+    const int sensor = grid.cell(0, row).section(u' ', -1).toInt(&ok);
+    return ok && sensor > 0 ? sensor - 1 : -1;
+}
+
+QString SensorDataPage::ToolTipOf(const TextGrid &grid, int col, int row, int sensor) const
+{
+    QStringList tip;
+    const QString text = grid.cell(col, row);
+    if (col == 0) {
+        const auto &tags = m_cycle.sensorTagRecords;
+        if (size_t(sensor) < tags.size() && tags[size_t(sensor)].registerCount > 0) {
+            const QString tag = SensorTagText(tags[size_t(sensor)].values,
+                                              m_state.registerMap.QOR_SENSOR_TAG_SIZE)
+                                    .trimmed();
+            if (!tag.isEmpty())
+                tip << m_state.Text("n122", QStringLiteral("Метка датчика")) +
+                           QStringLiteral(": ") + tag;
+        }
+    } else if (!m_live) {
+        tip << m_state.Text(Msg::n400);
+    }
+    bool number = false;
+    const qint64 value = text.toLongLong(&number);
+    if (col == 1 && number && !PlausibleTemperature(double(value)))
+        tip << m_state.Text(Msg::n401) + QStringLiteral(" (") + SensorLook::PlausibleBandText() +
+                   u')';
+    const quint16 code = m_cycle.statusRecord.values[size_t(sensor)];
+    if (col == 2 && m_live && !SensorLook::KnownStatus(code))
+        tip << m_state.Text(Msg::n398) + QStringLiteral(": ") + QString::number(code);
+    if (col == 3 && number) {
+        tip << SensorLook::ReadableDuration(m_state.settingsIni, value);
+        tip << m_state.Text(Msg::n73); // the column's own hint stays
+    }
+    return tip.join(u'\n');
+}
+
+GridView::CellLook SensorDataPage::LookOf(const TextGrid &grid, int col, int row,
+                                          bool withToolTip) const
+{
+    GridView::CellLook look;
+    const int sensor = row >= grid.fixedRows() ? SensorOfRow(grid, row) : -1;
+    if (sensor < 0 || size_t(sensor) >= m_cycle.statusRecord.values.size())
+        return look;
+    if (withToolTip)
+        look.toolTip = ToolTipOf(grid, col, row, sensor);
+    if (!m_live) {
+        if (col > 0) {
+            const QPalette &p = StringGridSensorsData->palette();
+            look.background = SensorLook::StaleBackground(p);
+            look.text = SensorLook::StaleText(p);
+        }
+        return look;
+    }
+    // While fresh the record holds the statuses the rows show.
+    if (const auto tint = SensorLook::StateTint(m_cycle.statusRecord.values[size_t(sensor)])) {
+        look.background = *tint;
+        look.text = SensorLook::TintText();
+    }
+    return look;
 }
 
 void SensorDataPage::Shown()

@@ -1,4 +1,5 @@
 #pragma once
+#include "GridView.h"
 #include "QorPage.h"
 
 #include <QHash>
@@ -6,9 +7,9 @@
 #include <QPalette>
 #include <memory>
 
-class GridView;
 class PollCycle;
 class QGridLayout;
+class TextGrid;
 class QGroupBox;
 class QScrollArea;
 class QSplitter;
@@ -45,6 +46,9 @@ public:
     void RestoreSplit(const QByteArray &state);
     // The second grid stands under the first (the page is too narrow for both side by side).
     bool gridsStacked() const { return m_stacked; }
+    // The link is up: the values shown are fresh. Otherwise every live cell is greyed.
+    void SetLive(bool live);
+    bool live() const { return m_live; }
 
 signals:
     // A row of a data grid was clicked: its sensor, zero-based.
@@ -68,6 +72,11 @@ private:
     void Reflow();
     void DefaultSplit();
     void EditTrendTimeChange(const QString &text);
+    // Tint, greying and tool tip of a cell of either data grid.
+    GridView::CellLook LookOf(const TextGrid &grid, int col, int row, bool withToolTip) const;
+    QString ToolTipOf(const TextGrid &grid, int col, int row, int sensor) const;
+    // The sensor (zero-based) a row shows, from its label; -1 for none.
+    static int SensorOfRow(const TextGrid &grid, int row);
 
     QGroupBox *GroupBox22, *GroupBox2;
     QGridLayout *m_gridPlaces;
@@ -82,6 +91,9 @@ private:
     std::unique_ptr<StateTrendHost> m_trendHost;
     TrendRecorder *m_recorder; // a child: Timer1 is found under the window
     GridView *StringGridSensorsData, *StringGridSensorsData2;
+    QWidget *m_legend;
+    PollCycle &m_cycle;
+    bool m_live = false;
     QList<int> m_widths;     // column widths of both grids as last laid out
     QHash<int, int> m_widen; // column -> width a changed cell needs
     bool m_fullPassPending = false;

@@ -363,7 +363,7 @@ private slots:
             modal.onDialog("ConparDlg", [=, &done](QWidget *d) {
                 d->findChild<QLineEdit *>("EditAdr")->setText(adr);
                 d->findChild<QLineEdit *>("Edit1")->setText(cto1);
-                d->findChild<QComboBox *>("ComboBox3")->setCurrentIndex(3); // the empty parity item
+                d->findChild<QComboBox *>("ComboBox3")->setCurrentIndex(2); // odd
                 d->findChild<QComboBox *>("ComboBox1")->setEditText(port);
                 QTest::mouseClick(d->findChild<QPushButton *>(ok ? "OKBtn" : "CancelBtn"), Qt::LeftButton);
                 done = true;
@@ -382,7 +382,7 @@ private slots:
         QCOMPARE(saved.sectionKeys("connect").size(), 13);
         QCOMPARE(saved.readString("connect", "adr", ""), QStringLiteral("300"));
         QCOMPARE(saved.readString("connect", "cto1", ""), QStringLiteral("200"));
-        QCOMPARE(saved.readString("connect", "parity", ""), QStringLiteral("3"));
+        QCOMPARE(saved.readString("connect", "parity", ""), QStringLiteral("2"));
         QCOMPARE(saved.readString("connect", "stopbits", ""), QStringLiteral("1"));
         QCOMPARE(saved.readString("connect", "cto5", ""), QStringLiteral("500"));
         QCOMPARE(saved.readString("connect", "port", ""), QStringLiteral("/dev/ttyUSB7"));

@@ -1,5 +1,7 @@
 #include "SensorLook.h"
 
+#include "FlowLayout.h"
+
 #include "Plausible.h"
 
 #include <QHBoxLayout>
@@ -100,8 +102,7 @@ QWidget *MakeLegend(QWidget *parent)
 {
     auto *legend = new QWidget(parent);
     legend->setObjectName(QStringLiteral("SensorStateLegend"));
-    auto *row = new QHBoxLayout(legend);
-    row->setContentsMargins(0, 0, 0, 0);
+    auto *row = new FlowLayout(legend);
     auto *caption = new QLabel(legend);
     caption->setObjectName(QStringLiteral("SensorStateLegendCaption"));
     row->addWidget(caption);
@@ -119,7 +120,6 @@ QWidget *MakeLegend(QWidget *parent)
     for (const Tint &t : kTints)
         swatch(t.code, t.color, TintText());
     swatch(-1, StaleBackground(legend->palette()), StaleText(legend->palette()));
-    row->addStretch();
     return legend;
 }
 

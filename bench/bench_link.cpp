@@ -274,7 +274,7 @@ bool frameLogCost(int rounds, int ms)
                 const qint64 tx = QDateTime::currentMSecsSinceEpoch();
                 log.RecordAttempt(tx, request, true, QDateTime::currentMSecsSinceEpoch(),
                                   QByteArray(answer.constData(), answer.size()),
-                                  AttemptOutcome::Good, QString());
+                                  AttemptOutcome::Good, {});
             }
         }
         (pass == 0 ? withRead : recordOnly) = t.nsecsElapsed();

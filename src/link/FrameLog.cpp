@@ -1,11 +1,20 @@
 #include "FrameLog.h"
 
+#include "LookupText.h"
 #include "ModbusFrames.h"
+
+QString FailureText(const MemIniFile &settings, const LoggedFailure &failure) {
+    if (!failure.key)
+        return QString();
+    const QString text = LookupText(settings, *failure.key);
+    return failure.code < 0 ? text : text + QString::number(failure.code, 16).toUpper(); // "%s%X"
+}
 
 FrameLog::FrameLog(int capacity) : m_ring(size_t(qMax(1, capacity))) {}
 
 void FrameLog::append(qint64 timeMs, Direction direction, const QByteArray &bytes,
-                      const QByteArray &request, AttemptOutcome outcome, const QString &failure) {
+                      const QByteArray &request, AttemptOutcome outcome,
+                      const LoggedFailure &failure) {
     Frame &f = m_ring[size_t(m_next % m_ring.size())];
     f.seq = m_next++;
     f.timeMs = timeMs;
@@ -18,7 +27,7 @@ void FrameLog::append(qint64 timeMs, Direction direction, const QByteArray &byte
 
 void FrameLog::RecordAttempt(qint64 txMs, const QByteArray &request, bool sent, qint64 rxMs,
                              const QByteArray &answer, AttemptOutcome outcome,
-                             const QString &failure) {
+                             const LoggedFailure &failure) {
     if (!m_enabled)
         return;
     append(txMs, Direction::Request, request, request, outcome, failure);

@@ -5,6 +5,18 @@
 #include <QString>
 #include <vector>
 
+class MemIniFile;
+struct TextKey;
+
+// A failure as it is kept: its message key and, for an exception answer, the code that
+// follows the text. The text is made when shown, so it follows the language in use.
+struct LoggedFailure {
+    const TextKey *key = nullptr; // none: the attempt succeeded
+    int code = -1;                // -1: no code
+};
+// "<text of the key><code in hex>", empty for none.
+QString FailureText(const MemIniFile &settings, const LoggedFailure &failure);
+
 // The last frames on the link, request and answer of every attempt, in a ring of fixed
 // size. Recording keeps the raw bytes and the times only (the byte arrays are shared, not
 // copied); everything a person reads is made from them when shown.
@@ -18,7 +30,7 @@ public:
         AttemptOutcome outcome = AttemptOutcome::Good; // of the attempt, on both frames
         QByteArray bytes;                              // empty: no answer came
         QByteArray request; // the request of the attempt (the frame itself for a request)
-        QString failure;    // the failure text of the attempt, empty when it succeeded
+        LoggedFailure failure; // of the attempt; no key when it succeeded
     };
 
     static constexpr int kDefaultCapacity = 2000;
@@ -32,7 +44,8 @@ public:
     // One attempt: its request as sent at txMs and, when the request left the port, the
     // answer (empty when none came) at rxMs.
     void RecordAttempt(qint64 txMs, const QByteArray &request, bool sent, qint64 rxMs,
-                       const QByteArray &answer, AttemptOutcome outcome, const QString &failure);
+                       const QByteArray &answer, AttemptOutcome outcome,
+                       const LoggedFailure &failure);
 
     // The frames held are those with firstSeq() <= seq < nextSeq(), oldest first.
     quint64 firstSeq() const { return m_next > m_ring.size() ? m_next - m_ring.size() : 0; }
@@ -43,7 +56,7 @@ public:
 
 private:
     void append(qint64 timeMs, Direction direction, const QByteArray &bytes,
-                const QByteArray &request, AttemptOutcome outcome, const QString &failure);
+                const QByteArray &request, AttemptOutcome outcome, const LoggedFailure &failure);
 
     std::vector<Frame> m_ring;
     quint64 m_next = 0;

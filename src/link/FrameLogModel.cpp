@@ -134,7 +134,7 @@ QString FrameLogModel::cellText(const FrameLog::Frame &f, int column, bool withD
     case Bytes:
         return QString::fromLatin1(f.bytes.toHex(' ').toUpper());
     case Failure:
-        return f.failure;
+        return FailureText(m_settings, f.failure);
     default:
         break;
     }

@@ -15,15 +15,12 @@ namespace {
 constexpr int kAttempts = 3;
 constexpr int kMaxAttempts = 10;
 
-template <class Record> bool fail(Record &record, const QString &text)
+template <class Record>
+bool fail(Record &record, const MemIniFile &settings, const TextKey &key, int code = -1)
 {
-    record.errorText = text;
+    record.failure = {&key, code};
+    record.errorText = FailureText(settings, record.failure);
     return false;
-}
-
-QString withCode(const QString &text, quint16 code)
-{
-    return text + QString::number(code, 16).toUpper(); // "%s%X"
 }
 
 template <class Record> void keepAnswer(Record &record, const QByteArray &answer)
@@ -47,7 +44,7 @@ qint64 ModbusMaster::logTime() const
 
 void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, qint64 txMs,
                                 const QByteArray &answer, AttemptOutcome outcome, int exceptionCode,
-                                const QString &failure, bool retry)
+                                const LoggedFailure &failure, bool retry)
 {
     if (m_link.Aborted())
         return; // called off, not a fault of the line
@@ -59,7 +56,7 @@ void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, qint64 txM
     // trimming it in place costs more than the copy.
     m_frameLog.RecordAttempt(txMs, request, sent, QDateTime::currentMSecsSinceEpoch(),
                              QByteArray(answer.constData(), answer.size()), outcome,
-                             outcome == AttemptOutcome::Good ? QString() : failure);
+                             outcome == AttemptOutcome::Good ? LoggedFailure{} : failure);
 }
 
 ModbusMaster::Timing ModbusMaster::timing() const
@@ -96,16 +93,16 @@ bool ModbusMaster::exchange(Record &r, const QByteArray &request, bool retry, bo
     const bool began = m_link.BeginTransaction(request, t.receive, retry);
     const qint64 txMs = logTime();
     if (!began || !m_link.Write(request, t.send)) {
-        fail(r, LookupText(m_settings, sendFailed));
-        attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.errorText,
+        fail(r, m_settings, sendFailed);
+        attemptEnded(request, false, txMs, answer, AttemptOutcome::SendFailed, 0, r.failure,
                      retry);
         return false;
     }
     // On a connection the wait follows the measured round trip, never below receive.
     if (!m_link.Read(answer, ModbusFrame::expectedAnswer(request), kRawResponseSize,
                      m_link.AnswerWaitMs(t.receive), letUserIn)) {
-        fail(r, LookupText(m_settings, noAnswer));
-        attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.errorText, retry);
+        fail(r, m_settings, noAnswer);
+        attemptEnded(request, true, txMs, answer, AttemptOutcome::Timeout, 0, r.failure, retry);
         return false;
     }
     quint8 code = 0;
@@ -114,7 +111,7 @@ bool ModbusMaster::exchange(Record &r, const QByteArray &request, bool retry, bo
         m_link.AnswerRefused();
     const bool ok = accept(answer, verdict, code);
     attemptEnded(request, true, txMs, answer, OutcomeOfVerdict(verdict, request, answer), code,
-                 r.errorText, retry);
+                 r.failure, retry);
     if (!ok)
         return false;
     m_link.Pause(t.sleep);
@@ -159,16 +156,16 @@ bool ModbusMaster::readVerdict(ModbusReadRecord &r, ModbusFrame::Verdict verdict
     using ModbusFrame::Verdict;
     switch (verdict) {
     case Verdict::Good: break;
-    case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n89));
-    case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n90));
+    case Verdict::Missing: return fail(r, m_settings, Msg::n89);
+    case Verdict::WrongAddress: return fail(r, m_settings, Msg::n90);
     case Verdict::Exception:
         r.moduleErrorCode = code;
         r.exceptionAnswer = true;
-        return fail(r, withCode(LookupText(m_settings, Msg::n91), code));
-    case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n92));
+        return fail(r, m_settings, Msg::n91, code);
+    case Verdict::BadCrc: return fail(r, m_settings, Msg::n92);
     // Another byte count than asked for: the data of some other request. The closest text
     // the table has.
-    case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n93));
+    case Verdict::WrongData: return fail(r, m_settings, Msg::n93);
     }
     return true;
 }
@@ -198,14 +195,14 @@ bool ModbusMaster::writeVerdict(ModbusWriteRecord &r, ModbusFrame::Verdict verdi
     using ModbusFrame::Verdict;
     switch (verdict) {
     case Verdict::Good: break;
-    case Verdict::Missing: return fail(r, LookupText(m_settings, Msg::n95));
-    case Verdict::WrongAddress: return fail(r, LookupText(m_settings, Msg::n96));
+    case Verdict::Missing: return fail(r, m_settings, Msg::n95);
+    case Verdict::WrongAddress: return fail(r, m_settings, Msg::n96);
     case Verdict::Exception:
         r.moduleErrorCode = code;
         r.exceptionAnswer = true;
-        return fail(r, withCode(LookupText(m_settings, Msg::n97), code));
-    case Verdict::BadCrc: return fail(r, LookupText(m_settings, Msg::n98));
-    case Verdict::WrongData: return fail(r, LookupText(m_settings, Msg::n99));
+        return fail(r, m_settings, Msg::n97, code);
+    case Verdict::BadCrc: return fail(r, m_settings, Msg::n98);
+    case Verdict::WrongData: return fail(r, m_settings, Msg::n99);
     }
     return true;
 }

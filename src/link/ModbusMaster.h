@@ -21,6 +21,7 @@ struct ModbusReadRecord {
     quint16 registerCount = 0;
     std::array<quint8, kRawResponseSize> rawResponse{};
     QString errorText;
+    LoggedFailure failure; // errorText as the frame log keeps it
     std::array<quint16, kRecordValues> values{};
     quint8 receivedCount = 0;
     quint16 moduleErrorCode = 0;
@@ -36,6 +37,7 @@ struct ModbusWriteRecord {
     quint16 registerCount = 0;
     std::array<quint8, kRawResponseSize> rawResponse{};
     QString errorText;
+    LoggedFailure failure; // errorText as the frame log keeps it
     quint16 moduleErrorCode = 0;
     // The last attempt was answered with an exception: the slave refused the write.
     bool exceptionAnswer = false;
@@ -103,7 +105,7 @@ private:
     bool writeVerdict(ModbusWriteRecord &record, ModbusFrame::Verdict verdict, quint8 code);
     // The attempt has ended: count it and log its frames. sent: the request left the port.
     void attemptEnded(const QByteArray &request, bool sent, qint64 txMs, const QByteArray &answer,
-                      AttemptOutcome outcome, int exceptionCode, const QString &failure,
+                      AttemptOutcome outcome, int exceptionCode, const LoggedFailure &failure,
                       bool retry);
     qint64 logTime() const;
 

@@ -87,7 +87,7 @@ void LinkStatisticsView::Refresh() {
         QStringList byCode;
         for (const auto &[code, count] : s.exceptions)
             byCode << QStringLiteral("%1: %2").arg(code).arg(count);
-        exceptions += QStringLiteral("  (") + byCode.join(QStringLiteral(", ")) + u')';
+        exceptions += QStringLiteral(" (") + byCode.join(QStringLiteral(", ")) + u')';
     }
     auto percent = [](double share) { return QString::number(100 * share, 'f', 1) + u'%'; };
     const QString values[] = {

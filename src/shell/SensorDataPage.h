@@ -9,6 +9,7 @@
 class GridView;
 class PollCycle;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class StateTrendHost;
@@ -61,6 +62,7 @@ private:
 
     QGroupBox *GroupBox22, *GroupBox2;
     QPushButton *ButtonStartFile, *ButtonStopFile;
+    QLabel *LabelTrendEvery, *LabelTrendSeconds;
     QLineEdit *EditTrendTime;
     QPalette m_editPalette; // clWindow: the edit's colours while its period is valid
     std::unique_ptr<StateTrendHost> m_trendHost;

@@ -82,7 +82,7 @@ private slots:
         const QByteArray request = hex("6403010000017BF5");
         for (int i = 0; i < 7; ++i)
             log.RecordAttempt(1000 + i, request, true, 1001 + i, hex("640302000185CB"),
-                              AttemptOutcome::Good, QString());
+                              AttemptOutcome::Good, {});
         QCOMPARE(log.size(), 10);
         QCOMPARE(log.firstSeq(), quint64(4));
         QCOMPARE(log.nextSeq(), quint64(14));
@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(log.at(log.firstSeq()).timeMs, 1002);
         // A request that never left has no answer frame.
         log.RecordAttempt(2000, request, false, 2000, QByteArray(), AttemptOutcome::SendFailed,
-                          QStringLiteral("x"));
+                          LoggedFailure{&Msg::n88});
         QCOMPARE(log.nextSeq(), quint64(15));
         QCOMPARE(log.at(14).direction, FrameLog::Direction::Request);
         log.setEnabled(false);
@@ -229,7 +229,7 @@ private slots:
         };
         auto failed = [&](qint64 t) {
             log.RecordAttempt(t, request, true, t + 1, QByteArray(), AttemptOutcome::Timeout,
-                              LookupText(settings, Msg::n89));
+                              LoggedFailure{&Msg::n89});
         };
         good(1000);
         failed(2000);
@@ -364,7 +364,7 @@ private slots:
             if (f.direction != FrameLog::Direction::Answer || f.outcome == AttemptOutcome::Good)
                 continue;
             ++failedAnswers;
-            QVERIFY(!f.failure.isEmpty());
+            QVERIFY(f.failure.key);
         }
         QCOMPARE(failedAnswers, failuresCounted(s));
     }

@@ -86,7 +86,7 @@ run_window() { # what to wait for while the window runs
     launch
     wait_for 20 '[ -n "$(window_pid)" ]' || { echo "the launcher started nothing"; exit 1; }
     app=$(window_pid)
-    if wait_for 10 'w=$(xdotool search --name "Вход с паролем" 2>/dev/null | head -n 1); [ -n "$w" ]'; then
+    if wait_for 10 'w=$(xdotool search --name "Вход с паролем|Log in with a password" 2>/dev/null | head -n 1); [ -n "$w" ]'; then
         xdotool windowfocus --sync "$w" type --delay 30 7593 && xdotool key Return
     fi
     ok=0

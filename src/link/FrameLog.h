@@ -29,7 +29,7 @@ public:
         Direction direction = Direction::Request;
         AttemptOutcome outcome = AttemptOutcome::Good; // of the attempt, on both frames
         QByteArray bytes;                              // empty: no answer came
-        QByteArray request; // the request of the attempt (the frame itself for a request)
+        QByteArray request;    // the request of the attempt (the frame itself for a request)
         LoggedFailure failure; // of the attempt; no key when it succeeded
     };
 

@@ -90,7 +90,7 @@ private:
     void ApplyAccessMode(bool full);
     void PageShown(int index);
     void ConparSettingsStored();
-    void ShowLampLabel(); // Label1 in the language in use, as the lamp stands
+    void ShowLampLabel();   // Label1 in the language in use, as the lamp stands
     void ApplyQtLanguage(); // Qt's own texts (file dialogs, box buttons) in that language
 
     std::unique_ptr<MainState> m_state;

@@ -12,16 +12,14 @@ int g_lang = -1; // the language g_installed serves; -1: none chosen yet
 
 } // namespace
 
-QString QtTranslationFile(int lang)
-{
+QString QtTranslationFile(int lang) {
     if (lang == 1)
         return QString();
     return QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath))
         .filePath(QStringLiteral("qtbase_ru.qm"));
 }
 
-bool UseQtLanguage(int lang)
-{
+bool UseQtLanguage(int lang) {
     const bool english = lang == 1;
     if (g_lang >= 0 && (g_lang == 1) == english)
         return english || g_installed; // unchanged: no LanguageChange to every widget

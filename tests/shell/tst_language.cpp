@@ -43,8 +43,7 @@ namespace {
 // numbers, a line's text, a file dialog's file names) are data, not captions.
 class TextWalk {
 public:
-    explicit TextWalk(QWidget *root) : m_root(root)
-    {
+    explicit TextWalk(QWidget *root) : m_root(root) {
         add(QStringLiteral("title"), root->windowTitle());
         for (QWidget *w : root->findChildren<QWidget *>())
             if (w->isVisibleTo(root) || qobject_cast<QMenu *>(w))
@@ -55,22 +54,20 @@ public:
     QStringList texts;
 
 private:
-    void add(const QString &where, const QString &text)
-    {
+    void add(const QString &where, const QString &text) {
         if (!text.trimmed().isEmpty())
             texts << where + QStringLiteral(": ") + text;
     }
-    bool inFileDialog(QWidget *w) const
-    {
+    bool inFileDialog(QWidget *w) const {
         for (QWidget *p = w; p; p = p->parentWidget())
             if (qobject_cast<QFileDialog *>(p))
                 return true;
         return false;
     }
-    void widget(QWidget *w)
-    {
-        const QString name = w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
-                                                        : w->objectName();
+    void widget(QWidget *w) {
+        const QString name = w->objectName().isEmpty()
+                                 ? QString::fromLatin1(w->metaObject()->className())
+                                 : w->objectName();
         add(name + QStringLiteral(" tip"), w->toolTip());
         if (auto *l = qobject_cast<QLabel *>(w))
             add(name, l->text());
@@ -101,8 +98,7 @@ private:
         if (auto *p = qobject_cast<QCustomPlot *>(w))
             plot(name, p);
     }
-    void view(const QString &name, QAbstractItemView *v)
-    {
+    void view(const QString &name, QAbstractItemView *v) {
         const QAbstractItemModel *m = v->model();
         if (!m)
             return;
@@ -123,16 +119,14 @@ private:
             for (int c = 0; c < m->columnCount(); ++c)
                 add(name + QStringLiteral(" cell"), m->index(r, c).data().toString());
     }
-    void chart(const QString &name, QChart *chart)
-    {
+    void chart(const QString &name, QChart *chart) {
         add(name + QStringLiteral(" chart"), chart->title());
         for (QAbstractAxis *a : chart->axes())
             add(name + QStringLiteral(" axis"), a->titleText());
         for (QLegendMarker *m : chart->legend()->markers())
             add(name + QStringLiteral(" legend"), m->label());
     }
-    void plot(const QString &name, QCustomPlot *p)
-    {
+    void plot(const QString &name, QCustomPlot *p) {
         for (QCPAxis *a : p->axisRect()->axes())
             add(name + QStringLiteral(" axis"), a->label());
         for (int i = 0; i < p->graphCount(); ++i)
@@ -141,8 +135,7 @@ private:
     QWidget *m_root;
 };
 
-bool HasCyrillic(const QString &text)
-{
+bool HasCyrillic(const QString &text) {
     for (QChar c : text)
         if (c.unicode() >= 0x0400 && c.unicode() <= 0x04FF)
             return true;
@@ -153,8 +146,7 @@ bool HasCyrillic(const QString &text)
 // letter. Names that have no Russian form are left: the program's name, the port names,
 // the language buttons, the link timing fields named as the serial driver names them,
 // the numbered boxes before a selection fills them, hex frames and times.
-bool LooksEnglish(const QString &entry)
-{
+bool LooksEnglish(const QString &entry) {
     static const QRegularExpression word(QStringLiteral("[A-Za-z]{3,}"));
     static const QRegularExpression untranslatable(QStringLiteral(
         R"(: (Velmaris [0-9.]+|COM\d+|EN|RU|Async Op|CTO|Send|Sleep|Receive|)"
@@ -172,8 +164,7 @@ const QRegularExpression kSimulatorTag(QStringLiteral(": Камера \\d+$"));
 class TestLanguage : public ControllerFolderTest {
     Q_OBJECT
 
-    template <class T = QWidget> T *child(QWidget &w, const char *name)
-    {
+    template <class T = QWidget> T *child(QWidget &w, const char *name) {
         T *c = w.findChild<T *>(QString::fromLatin1(name));
         if (!c)
             qWarning("no child %s", name);
@@ -181,8 +172,7 @@ class TestLanguage : public ControllerFolderTest {
     }
 
     // A short trend file of two channels, as the recorder writes it (Windows-1251).
-    static bool WriteTrendFile(const QString &path)
-    {
+    static bool WriteTrendFile(const QString &path) {
         QString text = QStringLiteral("Дата\tВремя\tКанал 2\tКанал 5\t\r\nДата\tВремя\t\t\t\r\n");
         for (int r = 0; r < 20; ++r)
             text += QStringLiteral("06.12.26\t13:00:%1\t%2\t150\t\r\n")
@@ -192,8 +182,7 @@ class TestLanguage : public ControllerFolderTest {
         return f.open(QIODevice::WriteOnly) && f.write(Cp1251::encode(text)) > 0;
     }
 
-    static QWidget *topLevel(const char *name)
-    {
+    static QWidget *topLevel(const char *name) {
         for (QWidget *w : QApplication::topLevelWidgets())
             if (w->objectName() == QLatin1String(name) && w->isVisible())
                 return w;
@@ -202,8 +191,7 @@ class TestLanguage : public ControllerFolderTest {
 
 private slots:
     // One window after another as a user opens them; every text of each is checked.
-    void everyWindowSpeaksTheChosenLanguage_data()
-    {
+    void everyWindowSpeaksTheChosenLanguage_data() {
         QTest::addColumn<int>("startLang");
         QTest::addColumn<int>("lang");
         QTest::newRow("English from the start") << 1 << 1;
@@ -211,8 +199,7 @@ private slots:
         QTest::newRow("Russian from the start") << 0 << 0;
         QTest::newRow("Russian after a switch") << 1 << 0;
     }
-    void everyWindowSpeaksTheChosenLanguage()
-    {
+    void everyWindowSpeaksTheChosenLanguage() {
         QFETCH(int, startLang);
         QFETCH(int, lang);
         QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
@@ -240,23 +227,22 @@ private slots:
         QVERIFY(frameLog);
         auto *frames = child<QTableView>(*frameLog, "TableFrameLog");
         QVERIFY(frames);
-        QTRY_VERIFY_WITH_TIMEOUT(frames->model()->match(frames->model()->index(0, 0),
-                                                        FrameLogModel::FailureRole, true)
-                                     .size() > 0,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            frames->model()
+                    ->match(frames->model()->index(0, 0), FrameLogModel::FailureRole, true)
+                    .size() > 0,
+            10000);
         QTest::mouseClick(child<QPushButton>(*frameLog, "ButtonFrameLogPause"), Qt::LeftButton);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonLinkStatistics"), Qt::LeftButton);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonChart"), Qt::LeftButton);
         // Recording: panel 1 and the group's hint name the file.
         QTest::mouseClick(child<QPushButton>(form, "ButtonStartFile"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!child<QLabel>(form, "StatusBar1Panel1")->text().isEmpty(),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!child<QLabel>(form, "StatusBar1Panel1")->text().isEmpty(), 30000);
         if (startLang != lang) {
             QTest::mouseClick(child<QToolButton>(form, lang == 1 ? "ToolButtonEngLanguage"
                                                                  : "ToolButtonRusLanguage"),
                               Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(!form.state().identifyingAgain && form.state().linkUp,
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!form.state().identifyingAgain && form.state().linkUp, 10000);
         }
         // A cycle after the identification has labelled the live rows in this language.
         QTRY_COMPARE_WITH_TIMEOUT(form.state().sensorsData.cell(0, 1),
@@ -300,38 +286,43 @@ private slots:
                           const char *name) {
             open();
             QWidget *shown = nullptr;
-            QTRY_VERIFY_WITH_TIMEOUT((shown = form.findChild<QWidget *>(QString::fromLatin1(name))) &&
-                                         shown->isVisible(),
-                                     5000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (shown = form.findChild<QWidget *>(QString::fromLatin1(name))) &&
+                    shown->isVisible(),
+                5000);
             check(window, shown);
             static_cast<QDialog *>(shown)->reject();
         };
-        dialog(QStringLiteral("ConparDlg"),
-               [&] { QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton); },
-               "ConparDlg");
+        dialog(
+            QStringLiteral("ConparDlg"),
+            [&] { QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton); },
+            "ConparDlg");
         pages->setCurrentIndex(1);
-        dialog(QStringLiteral("FormQorSelectSensors"),
-               [&] {
-                   QTest::mouseClick(child<QPushButton>(form, "ButtonSelectSensors"),
-                                     Qt::LeftButton);
-               },
-               "FormQorSelectSensors");
-        dialog(QStringLiteral("OpenDialogTags"),
-               [&] { child<QMenu>(form, "PopupMenuTags")->actions().constFirst()->trigger(); },
-               "OpenDialogTags");
+        dialog(
+            QStringLiteral("FormQorSelectSensors"),
+            [&] {
+                QTest::mouseClick(child<QPushButton>(form, "ButtonSelectSensors"), Qt::LeftButton);
+            },
+            "FormQorSelectSensors");
+        dialog(
+            QStringLiteral("OpenDialogTags"),
+            [&] { child<QMenu>(form, "PopupMenuTags")->actions().constFirst()->trigger(); },
+            "OpenDialogTags");
         pages->setCurrentIndex(0);
-        dialog(QStringLiteral("OpenDialog1"),
-               [&] {
-                   QTest::mouseClick(child<QToolButton>(form, "ToolButtonQorOpenProfile"),
-                                     Qt::LeftButton);
-               },
-               "OpenDialog1");
-        dialog(QStringLiteral("SaveDialog1"),
-               [&] {
-                   QTest::mouseClick(child<QToolButton>(form, "ToolButtonQorSaveProfile"),
-                                     Qt::LeftButton);
-               },
-               "SaveDialog1");
+        dialog(
+            QStringLiteral("OpenDialog1"),
+            [&] {
+                QTest::mouseClick(child<QToolButton>(form, "ToolButtonQorOpenProfile"),
+                                  Qt::LeftButton);
+            },
+            "OpenDialog1");
+        dialog(
+            QStringLiteral("SaveDialog1"),
+            [&] {
+                QTest::mouseClick(child<QToolButton>(form, "ToolButtonQorSaveProfile"),
+                                  Qt::LeftButton);
+            },
+            "SaveDialog1");
 
         // The trend viewer with a file, and its file dialog.
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonTrendViewer"), Qt::LeftButton);
@@ -365,8 +356,7 @@ private slots:
     }
 
     // Qt's own buttons follow the program: Russian with Debian's translations installed.
-    void qtTextsFollowTheLanguage()
-    {
+    void qtTextsFollowTheLanguage() {
         if (!QFile::exists(QtTranslationFile(0)))
             QSKIP("Qt's Russian translation is not installed (qt6-translations-l10n)");
         QVERIFY(CopyShippedData({"start.ini", "default.ini"}));

@@ -235,6 +235,13 @@ private slots:
         QTest::mouseClick(child<QPushButton>(*frameLog, "ButtonFrameLogPause"), Qt::LeftButton);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonLinkStatistics"), Qt::LeftButton);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonChart"), Qt::LeftButton);
+        // The trend viewer with a file.
+        QTest::mouseClick(child<QToolButton>(form, "ToolButtonTrendViewer"), Qt::LeftButton);
+        auto *viewer = form.findChild<TrendViewer *>("TrendViewer");
+        QVERIFY(viewer);
+        QTRY_VERIFY(viewer->fileDialog() && viewer->fileDialog()->isVisible());
+        viewer->fileDialog()->reject();
+        QVERIFY(viewer->Load("Trends/06_12_26____13_00_00.txt"));
         // Recording: panel 1 and the group's hint name the file.
         QTest::mouseClick(child<QPushButton>(form, "ButtonStartFile"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!child<QLabel>(form, "StatusBar1Panel1")->text().isEmpty(), 30000);
@@ -324,16 +331,13 @@ private slots:
             },
             "SaveDialog1");
 
-        // The trend viewer with a file, and its file dialog.
-        QTest::mouseClick(child<QToolButton>(form, "ToolButtonTrendViewer"), Qt::LeftButton);
-        auto *viewer = form.findChild<TrendViewer *>("TrendViewer");
-        QVERIFY(viewer);
-        QTRY_VERIFY(viewer->fileDialog() && viewer->fileDialog()->isVisible());
-        check(QStringLiteral("TrendFileDialog"), viewer->fileDialog());
-        viewer->fileDialog()->reject();
-        QVERIFY(viewer->Load("Trends/06_12_26____13_00_00.txt"));
+        // The trend viewer showing its file since before the switch, and its file dialog.
         viewer->RedrawNow();
         check(QStringLiteral("TrendViewer"), viewer);
+        QTest::mouseClick(child<QPushButton>(*viewer, "ButtonTrendOpen"), Qt::LeftButton);
+        QTRY_VERIFY(viewer->fileDialog()->isVisible());
+        check(QStringLiteral("TrendFileDialog"), viewer->fileDialog());
+        viewer->fileDialog()->reject();
 
         // A message box the program opens: a refused module address in the connection
         // dialog. The answerer records its caption and text and closes it.

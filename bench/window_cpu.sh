@@ -54,7 +54,7 @@ export DISPLAY=":$(cat "$wd/display")"
 (cd "$wd" && exec "$app" >"$wd/app.out" 2>&1) &
 vpid=$!
 # The password dialog (Form3) comes first; the poll thread starts after it.
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$vpid" --name 'Вход с паролем' | head -1)
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$vpid" --name 'Вход с паролем|Log in with a password' | head -1)
 [ -n "$wid" ] || { echo "no password dialog" >&2; exit 1; }
 xdotool windowfocus --sync "$wid"
 xdotool type --delay 30 7593

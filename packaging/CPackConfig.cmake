@@ -17,4 +17,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Not a library, so shlibdeps cannot find it: Qt's own dialogs and buttons in Russian.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 include(CPack)

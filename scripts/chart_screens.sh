@@ -50,7 +50,7 @@ for _ in $(seq 100); do [ -s "$wd/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$wd/display")"
 (cd "$wd" && exec "$build/src/app/velmaris" >"$wd/app.out" 2>&1) &
 vpid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$vpid" --name 'Вход с паролем' | head -1)
+wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$vpid" --name 'Вход с паролем|Log in with a password' | head -1)
 xdotool windowfocus --sync "$wid"
 xdotool type --delay 30 7593
 xdotool key Return

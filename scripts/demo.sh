@@ -37,7 +37,7 @@ else
     xvfb-run -a -s "-screen 0 1600x1000x24" sh -c "
         '$top/build/src/app/velmaris' & app=\$!
         for i in \$(seq 50); do
-            w=\$(xdotool search --name 'Вход с паролем' 2>/dev/null | head -n 1)
+            w=\$(xdotool search --name 'Вход с паролем|Log in with a password' 2>/dev/null | head -n 1)
             [ -n \"\$w\" ] && break; sleep 0.2
         done
         xdotool windowfocus --sync \"\$w\" type --delay 30 7593 && xdotool key Return

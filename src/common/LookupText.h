@@ -22,16 +22,16 @@ inline constexpr TextKey n68{"n68", u"Некорректное значение 
 inline constexpr TextKey n71{"n71", u"Некорректное значение ReadIntervalTimeout"};
 inline constexpr TextKey n72{"n72", u"Текущий файл профиля не найден!"};
 inline constexpr TextKey n73{"n73", u"Время, с - время в секундах, прошедшее с момента последнего выхода датчика в эфир"};
-inline constexpr TextKey n74{"n74", u"Параметр связи    Скорость  не выбран"};
-inline constexpr TextKey n75{"n75", u"Параметр связи    Паритет  не выбран"};
-inline constexpr TextKey n76{"n76", u"Параметр связи    Кол-во Стоп-бит  не выбран"};
-inline constexpr TextKey n77{"n77", u"Параметр связи    Язык меню  не выбран"};
+inline constexpr TextKey n74{"n74", u"Параметр связи Скорость не выбран"};
+inline constexpr TextKey n75{"n75", u"Параметр связи Паритет не выбран"};
+inline constexpr TextKey n76{"n76", u"Параметр связи Кол-во Стоп-бит не выбран"};
+inline constexpr TextKey n77{"n77", u"Параметр связи Язык меню не выбран"};
 inline constexpr TextKey n79{"n79", u"Адрес модуля должен быть положительным целым числом от 1 до 247"};
 inline constexpr TextKey n80{"n80", u"Номер канала должен быть положительным целым числом от 1 до 126"};
 inline constexpr TextKey n81{"n81", u"Строка "};
-inline constexpr TextKey n82{"n82", u"  не относится ни к какому-либо из датчиков (нет номера датчика в заголовке)"};
+inline constexpr TextKey n82{"n82", u" не относится ни к какому-либо из датчиков (нет номера датчика в заголовке)"};
 inline constexpr TextKey n83{"n83", u"Параметр "};
-inline constexpr TextKey n84{"n84", u"  должен быть положительным целым числом"};
+inline constexpr TextKey n84{"n84", u" должен быть положительным целым числом"};
 inline constexpr TextKey n85{"n85", u" должен быть от "};
 inline constexpr TextKey n86{"n86", u" до "};
 inline constexpr TextKey n87{"n87", u"Ошибка открытия порта"};
@@ -66,9 +66,9 @@ inline constexpr TextKey n115{"n115", u"УСПЕШНО!!!!"};
 inline constexpr TextKey n124{"n124", u"не совпадает с файлом конфигурации"};
 inline constexpr TextKey n125{"n125", u"Версия прошивки в файле профиля"};
 inline constexpr TextKey n127{"n127", u"Подготовка файла тренда..."};
-inline constexpr TextKey n128{"n128", u"Идет запись данных в файл тренда:  "};
-inline constexpr TextKey n129{"n129", u"Файл тренда:  "};
-inline constexpr TextKey n130{"n130", u"Ошибка создания папки:  "};
+inline constexpr TextKey n128{"n128", u"Идет запись данных в файл тренда: "};
+inline constexpr TextKey n129{"n129", u"Файл тренда: "};
+inline constexpr TextKey n130{"n130", u"Ошибка создания папки: "};
 
 // Every message of the table, for tests and for checking a language section.
 inline constexpr TextKey all[] = {

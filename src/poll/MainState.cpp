@@ -98,7 +98,7 @@ void MainState::ShowLinkState(const QString &text)
 {
     m_linkText = text;
     const QString shown =
-        m_linkNotice.isEmpty() ? text : text + QStringLiteral("   —   ") + m_linkNotice;
+        m_linkNotice.isEmpty() ? text : text + QStringLiteral(" — ") + m_linkNotice;
     m_view.ShowStatus(0, shown);
 }
 
@@ -249,9 +249,7 @@ bool MainState::ReadDeviceConfiguration(const QString &path, const QString &firm
     registerMap.RELAY_NUMBER = 3;
     const QString shown = QDir::toNativeSeparators(path);
     if (!QFileInfo(path).isFile()) {
-        m_view.ShowMessage(caption,
-                           QStringLiteral("Не найден файл конфигурации устройства:   ") + shown +
-                               QStringLiteral(".      Обновите программу."),
+        m_view.ShowMessage(caption, Text(Msg::n435) + shown + Text(Msg::n436),
                            MainView::Icon::Error);
         return false;
     }
@@ -259,10 +257,10 @@ bool MainState::ReadDeviceConfiguration(const QString &path, const QString &firm
         deviceIni.rename(path, true);
         deviceConfigPath = path;
     }
-    const QString fault = QStringLiteral("Ошибка в файле конфигурации устройства   ") + shown;
+    const QString fault = Text(Msg::n437) + shown;
     if (deviceIni.readString(QStringLiteral("hardware"), QStringLiteral("fw"), QString()) !=
         firmwareText) {
-        m_view.ShowMessage(QStringLiteral("Ошибка"), fault, MainView::Icon::Error);
+        m_view.ShowMessage(caption, fault, MainView::Icon::Error);
         return false;
     }
     // A map the program cannot poll (too many sensors, a block too big for one read) is

@@ -26,6 +26,11 @@ inline constexpr TextKey n133{
 // the old line settings: the new ones are kept.
 inline constexpr TextKey n134{
     "n134", u"Модуль не отвечает ни с новыми, ни с прежними настройками связи; оставлены новые"};
+// A device-configuration file that is missing ("<n435><path><n436>") or that the program
+// cannot use ("<n437><path>").
+inline constexpr TextKey n435{"n435", u"Не найден файл конфигурации устройства: "};
+inline constexpr TextKey n436{"n436", u". Обновите программу."};
+inline constexpr TextKey n437{"n437", u"Ошибка в файле конфигурации устройства "};
 } // namespace Msg
 
 // The controller column of the device-connection page: what its six controls show.

@@ -185,8 +185,8 @@ bool PollCycle::IdentifyController()
     s.view().ShowLinkProblem(MainView::LinkProblem::None, {}, {});
     s.firmwareVersionText = VersionText(firmware);
     s.hardwareVersionText = VersionText(hardware);
-    s.view().ShowStatus(3, firmwareLabel + QStringLiteral("FW  ") + s.firmwareVersionText +
-                               QStringLiteral("      HW  ") + s.hardwareVersionText);
+    s.view().ShowStatus(3, firmwareLabel + QStringLiteral("FW ") + s.firmwareVersionText +
+                               QStringLiteral(" HW ") + s.hardwareVersionText);
     if (code != kQor7070) {
         s.view().ShowStatus(2, s.Text(Msg::n103));
         return false;

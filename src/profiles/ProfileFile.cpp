@@ -17,6 +17,12 @@
 #include <algorithm>
 #include <optional>
 
+namespace Msg {
+// The end of the firmware-mismatch message, after the configuration's firmware.
+inline constexpr TextKey n438{
+    "n438", u". Профиль не будет загружен. Выберите файл профиля для данной версии прошивки."};
+} // namespace Msg
+
 namespace {
 
 const QString kHardware = QStringLiteral("hardware");
@@ -409,11 +415,9 @@ bool CheckProfileFirmware(const MemIniFile &profile, const ProfileContext &conte
         return true;
     const MemIniFile &s = context.settingsIni;
     context.show(Caption(context),
-                 LookupText(s, Msg::n125) + QStringLiteral(":    FW  ") + profileFw +
-                     QStringLiteral("    ") + LookupText(s, Msg::n124) +
-                     QStringLiteral(":    FW  ") + configFw +
-                     QStringLiteral(" .  Профиль не будет загружен. Выберите файл профиля для "
-                                    "данной версии прошивки."));
+                 LookupText(s, Msg::n125) + QStringLiteral(": FW ") + profileFw + u' ' +
+                     LookupText(s, Msg::n124) + QStringLiteral(": FW ") + configFw +
+                     LookupText(s, Msg::n438));
     return false;
 }
 

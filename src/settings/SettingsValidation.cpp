@@ -25,10 +25,10 @@ Limits ReadLimits(const MemIniFile &deviceIni, const QString &section, int colum
     return l;
 }
 
-// "Параметр <column>  <row>" — the start of both cell messages.
+// "Параметр <column> <row>" — the start of both cell messages.
 QString CellPrefix(const MemIniFile &settingsIni, const TextGrid &table, int c, int r)
 {
-    return LookupText(settingsIni, Msg::n83) + table.cell(c, 0) + QStringLiteral("  ") +
+    return LookupText(settingsIni, Msg::n83) + table.cell(c, 0) + u' ' +
            table.cell(0, r);
 }
 
@@ -156,7 +156,7 @@ bool ValidateConnectSettings(const ConnectUserValues &values, const MemIniFile &
                   {values.language, kMenuLanguageItems, Msg::n77}};
     for (const auto &combo : combos) {
         if (combo.index < 0 || combo.index >= combo.items) {
-            show(QStringLiteral("Error"), LookupText(settingsIni, combo.message));
+            show(LookupText(settingsIni, Msg::n67), LookupText(settingsIni, combo.message));
             return false;
         }
     }

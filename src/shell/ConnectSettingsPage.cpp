@@ -3,6 +3,7 @@
 #include "MainState.h"
 #include "Message.h"
 #include "SettingsValidation.h"
+#include "ShellTexts.h"
 #include "Widgets.h"
 
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <span>
 
 namespace {
 
@@ -145,6 +147,18 @@ void ConnectSettingsPage::ApplyCaptions()
     Label40->setText(Label47->text());
     Label39->setText(Label46->text());
     Label42->setText(Label48->text());
+    auto texts = [this](std::span<const TextKey> keys) {
+        QStringList out;
+        for (const TextKey &k : keys)
+            out << m_state.Text(k);
+        return out;
+    };
+    const QStringList parity = texts(Msg::parityItems);
+    const QStringList languages = texts(Msg::menuLanguageItems);
+    for (QComboBox *box : {ComboBoxQorParityContr, ComboBoxQorParity})
+        SetItemTexts(box, parity);
+    for (QComboBox *box : {ComboBoxQorMenuLanguageContr, ComboBoxQorMenuLanguage})
+        SetItemTexts(box, languages);
 }
 
 void ConnectSettingsPage::Shown()

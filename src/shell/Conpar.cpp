@@ -5,6 +5,8 @@
 #include "MemIniFile.h"
 #include "Message.h"
 #include "SettingsMessage.h"
+#include "ShellTexts.h"
+#include "Widgets.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -182,7 +184,7 @@ TConparDlg::TConparDlg(MemIniFile &settings, QWidget *parent)
     Edit5 = edit("Edit5", Label12, "Label12", "WriteTotalTimeoutMultiplier", false);
     Edit6 = edit("Edit6", Label13, "Label13", "WriteTotalTimeoutConstant", false);
 
-    GroupBox4 = new QGroupBox("Настройки связи  программы", this);
+    GroupBox4 = new QGroupBox("Настройки связи программы", this);
     GroupBox4->setObjectName("GroupBox4");
     auto *f4 = new QFormLayout(GroupBox4);
     f4->addRow(Label8, EditAdr);
@@ -402,7 +404,7 @@ void TConparDlg::ApplyLanguage()
         return LookupText(m_settings, key, QString::fromUtf8(def));
     };
     setWindowTitle(t("n55", "Настройки связи ПО"));
-    GroupBox4->setTitle(t("n56", "Настройки связи  программы"));
+    GroupBox4->setTitle(t("n56", "Настройки связи программы"));
     Label1->setText(t("n57", "Порт"));
     GroupBox1->setTitle(t("n58", "Задержки"));
     OKBtn->setText(t("n59", "Сохранить"));
@@ -411,4 +413,8 @@ void TConparDlg::ApplyLanguage()
     Label7->setText(t("n44", "Скорость, бит/с"));
     Label9->setText(t("n45", "Паритет"));
     Label11->setText(t("n46", "Кол-во стоп-битов"));
+    QStringList parity;
+    for (const TextKey &k : Msg::parityItems)
+        parity << LookupText(m_settings, k);
+    SetItemTexts(ComboBox3, parity);
 }

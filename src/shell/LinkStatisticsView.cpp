@@ -189,7 +189,7 @@ void LinkStatisticsView::Refresh() {
                              .arg(name.isEmpty() ? QStringLiteral("?") : name)
                              .arg(count);
         }
-        exceptions += QStringLiteral("  (") + byCode.join(QStringLiteral(", ")) + u')';
+        exceptions += QStringLiteral(" (") + byCode.join(QStringLiteral(", ")) + u')';
     }
     auto percent = [](double share) { return QString::number(100 * share, 'f', 1) + u'%'; };
     const QString once[] = {

@@ -15,11 +15,13 @@
 #include "ProfilesPage.h"
 #include "Psw.h"
 #include "QorThread.h"
+#include "QtLanguage.h"
 #include "RelaySettingsPage.h"
 #include "SensorDataPage.h"
 #include "SensorLook.h"
 #include "SensorSettingsPage.h"
 #include "SensorTags.h"
+#include "ShellTexts.h"
 #include "TrendViewer.h"
 #include "Shape.h"
 #include "Unitqorselectdlg.h"
@@ -44,7 +46,7 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("Velmaris    ") + QStringLiteral("150.724");
+const QString kCaption = QStringLiteral("Velmaris ") + QStringLiteral("150.724");
 const QColor kGrey(191, 205, 219); // the inactive-caption grey of the desktop
 const QColor kLime(0, 255, 0);
 const QColor kRed(255, 0, 0);
@@ -188,6 +190,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     connect(m_conpar, &TConparDlg::SettingsStored, this, &TForm1::ConparSettingsStored);
     connect(m_linkProblem, &LinkProblemBanner::SettingsClicked, this, &TForm1::ToolButton1Click);
     m_password = new TForm3(this);
+    // The captions of the language in use from the start, the password dialog's included.
+    ApplyCaptions();
 }
 
 void TForm1::BuildPages()
@@ -706,6 +710,14 @@ void TForm1::ApplyCaptions()
         t("n6", "Загрузить текущий профиль из таблиц в контроллер"));
     ToolButtonLinkStatistics->setToolTip(t("n300", "Статистика связи"));
     ToolButtonFrameLog->setToolTip(t("n301", "Журнал кадров"));
+    ToolButton1->setText(s.Text(Msg::n412));
+    ToolButton3->setText(s.Text(Msg::n413));
+    ToolButton4->setText(s.Text(Msg::n414));
+    ToolButtonEngLanguage->setToolTip(s.Text(Msg::n415));
+    ToolButtonRusLanguage->setToolTip(s.Text(Msg::n416));
+    ToolButtonOpenCfg->setToolTip(s.Text(Msg::n417));
+    GroupBox4->setTitle(s.Text(Msg::n410));
+    GroupBox5->setTitle(s.Text(Msg::n411));
     if (m_linkStatisticsView)
         m_linkStatisticsView->ApplyCaptions();
     if (m_frameLogView)
@@ -735,6 +747,21 @@ void TForm1::ApplyCaptions()
     ShowShortcutsInHints();
     m_conpar->ApplyLanguage();
     m_select->ApplyLanguage([&](const char *key, const char *def) { return t(key, def); });
+    m_password->ApplyLanguage([&](const TextKey &key) { return s.Text(key); });
+    ApplyQtLanguage();
+}
+
+void TForm1::ApplyQtLanguage()
+{
+    const int lang =
+        m_state->settingsIni.readInteger(QStringLiteral("language"), QStringLiteral("lang"), 0);
+    if (UseQtLanguage(lang) || m_qtLanguageMissingTold)
+        return;
+    // Not an error: Qt's dialogs then speak English.
+    m_qtLanguageMissingTold = true;
+    qWarning("velmaris: %s not found (Debian package qt6-translations-l10n); Qt's own "
+             "dialogs and buttons stay in English",
+             qPrintable(QtTranslationFile(lang)));
 }
 
 void TForm1::ShowControllerConnectSettings()

@@ -107,6 +107,7 @@ private:
     void ShowLampLabel(); // Label1 in the language in use, as the lamp stands
     void ShowLanguagePair(); // the button of [language] lang checked
     void ShowShortcutsInHints();
+    void ApplyQtLanguage(); // Qt's own texts (file dialogs, box buttons) in that language
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
@@ -118,6 +119,7 @@ private:
     bool m_closing = false;
     bool m_lampOnline = false;
     bool m_startMaximized = true;
+    bool m_qtLanguageMissingTold = false;
     // What a running write-back switched off, to be switched on again after it.
     QList<QPointer<QWidget>> m_writeBackBlocked;
     bool m_writeBackRunning = false;

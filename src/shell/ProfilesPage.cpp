@@ -8,6 +8,7 @@
 #include "RelaySettingsPage.h"
 #include "SensorSettingsPage.h"
 #include "SettingsMessage.h"
+#include "ShellTexts.h"
 #include "Widgets.h"
 
 #include <QCheckBox>
@@ -19,13 +20,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-
-namespace {
-
-const QString kTextFiles = QStringLiteral("Текстовые файлы (*.txt)");
-const QString kConfigurationFiles = QStringLiteral("Файлы конфигурации (*.ini)");
-
-} // namespace
 
 ProfilesPage::ProfilesPage(MainState &state, SensorSettingsPage &sensors,
                            RelaySettingsPage &relays, ConnectSettingsPage &connectPage,
@@ -118,7 +112,6 @@ QFileDialog *ProfilesPage::FileDialog(QFileDialog *&dialog, const char *name)
     if (&dialog == &SaveDialog1) {
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
-        dialog->setNameFilter(kTextFiles);
         // The file written may be another than the one chosen (".txt" is added), so the
         // question is asked in SaveTargetChosen about the right file, without a nested loop.
         dialog->setOption(QFileDialog::DontConfirmOverwrite);
@@ -128,7 +121,6 @@ QFileDialog *ProfilesPage::FileDialog(QFileDialog *&dialog, const char *name)
         // Any name is taken, so that the dialog never runs a box of its own (a nested event
         // loop) for a missing file; loading one says so.
         dialog->setFileMode(QFileDialog::AnyFile);
-        dialog->setNameFilters({kTextFiles, kConfigurationFiles});
         connect(dialog, &QDialog::finished, this, &ProfilesPage::ProfileFileChosen);
     }
     return dialog;
@@ -140,7 +132,9 @@ void ProfilesPage::ToolButtonQorSaveProfileClick()
     if (dialog->isVisible())
         return;
     // The file dialog may change the working directory; start.ini, Cfg and Trends rely on it.
-    dialog->setWindowTitle(FixedText(m_state.settingsIni, u"Сохранить профиль", "Save profile"));
+    // Titles and filters in the language in use when it opens.
+    dialog->setWindowTitle(m_state.Text(Msg::n440));
+    dialog->setNameFilter(m_state.Text(Msg::n439));
     m_folderBeforeDialog = QDir::currentPath();
     const QString folder = ProfileSaveDialogFolder(
         m_state.settingsIni, QDir::toNativeSeparators(m_folderBeforeDialog));
@@ -196,7 +190,9 @@ void ProfilesPage::ChooseProfileFile(bool loadAfter)
     QFileDialog *dialog = FileDialog(OpenDialog1, "OpenDialog1");
     if (dialog->isVisible())
         return;
-    dialog->setWindowTitle(FixedText(m_state.settingsIni, u"Открыть профиль", "Open profile"));
+    dialog->setWindowTitle(m_state.Text(Msg::n441));
+    const QString textFiles = m_state.Text(Msg::n439);
+    dialog->setNameFilters({textFiles, m_state.Text(Msg::n434)});
     m_loadAfterChoice = loadAfter;
     m_folderBeforeDialog = QDir::currentPath();
     const QString current =
@@ -204,7 +200,7 @@ void ProfilesPage::ChooseProfileFile(bool loadAfter)
     const QString folder = ProfileFolderOf(current);
     dialog->setDirectory(folder.isEmpty() ? m_folderBeforeDialog
                                           : QDir::fromNativeSeparators(folder));
-    dialog->selectNameFilter(kTextFiles);
+    dialog->selectNameFilter(textFiles);
     // The current profile file is offered; a name typed last time does not stay.
     dialog->selectFile(folder.isEmpty() ? QString() : QFileInfo(current).fileName());
     dialog->open();

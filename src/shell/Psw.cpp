@@ -1,6 +1,7 @@
 #include "Psw.h"
 
 #include "Message.h"
+#include "ShellTexts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,17 +12,16 @@
 TForm3::TForm3(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Вход с паролем"));
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
-    Label1 = new QLabel(QStringLiteral("Пароль"), this);
+    Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setEchoMode(QLineEdit::Password);
-    ButtonOK = new QPushButton(QStringLiteral("ОК"), this);
+    ButtonOK = new QPushButton(this);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
     ButtonOK->setDefault(true);
-    ButtonCancel = new QPushButton(QStringLiteral("Отмена"), this);
+    ButtonCancel = new QPushButton(this);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
     connect(ButtonOK, &QPushButton::clicked, this, &TForm3::ButtonOKClick);
     // Enter in Edit1 reaches the dialog, which clicks its default button ButtonOK; a second
@@ -38,6 +38,17 @@ TForm3::TForm3(QWidget *parent) : QDialog(parent)
     buttons->addWidget(ButtonOK);
     buttons->addWidget(ButtonCancel);
     top->addLayout(buttons);
+    ApplyLanguage([](const TextKey &key) { return QString::fromUtf16(key.russian); });
+}
+
+void TForm3::ApplyLanguage(const std::function<QString(const TextKey &)> &text)
+{
+    setWindowTitle(text(Msg::n429));
+    Label1->setText(text(Msg::n430));
+    ButtonOK->setText(text(Msg::n431));
+    ButtonCancel->setText(text(Msg::n432));
+    m_refusalCaption = text(Msg::n67);
+    m_refusal = text(Msg::n433);
 }
 
 void TForm3::showEvent(QShowEvent *event)
@@ -56,7 +67,7 @@ void TForm3::ButtonOKClick()
     } else if (entered == QLatin1String("5729")) {
         accessLevel = 2;
     } else {
-        ShowMessageBox(QStringLiteral("Ошибка"), QStringLiteral("Неверный пароль"), MessageIcon::Error);
+        ShowMessageBox(m_refusalCaption, m_refusal, MessageIcon::Error);
         Edit1->setFocus();
         return;
     }

@@ -1,5 +1,8 @@
 #pragma once
 #include <QDialog>
+#include <functional>
+
+struct TextKey;
 
 class QLabel;
 class QLineEdit;
@@ -12,6 +15,8 @@ public:
     explicit TForm3(QWidget *parent = nullptr);
     // 0: no valid password; 1 or 2: one of the two passwords.
     int accessLevel = 0;
+    // Texts of the language in use (the refusal's too, shown later).
+    void ApplyLanguage(const std::function<QString(const TextKey &)> &text);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -23,4 +28,5 @@ private:
     QLabel *Label1;
     QLineEdit *Edit1;
     QPushButton *ButtonOK, *ButtonCancel;
+    QString m_refusalCaption, m_refusal;
 };

@@ -6,6 +6,7 @@
 #include "PollCycle.h"
 #include "SensorLook.h"
 #include "SensorTags.h"
+#include "ShellTexts.h"
 #include "TextGrid.h"
 #include "TrendPolling.h"
 #include "Widgets.h"
@@ -167,8 +168,7 @@ void SensorDataPage::Reflow()
 
 SensorDataPage::~SensorDataPage() = default;
 
-// "Запись в файл": Start, Stop and the period between its two labels. Its texts have no
-// language key; they stay as they are in every language.
+// "Запись в файл": Start, Stop and the period between its two labels.
 QGroupBox *SensorDataPage::BuildTrendGroup()
 {
     GroupBox2 = named(new QGroupBox(QStringLiteral("Запись в файл"), this), "GroupBox2");
@@ -183,10 +183,12 @@ QGroupBox *SensorDataPage::BuildTrendGroup()
     row->addWidget(ButtonStartFile);
     row->addWidget(ButtonStopFile);
     row->addSpacing(16);
-    row->addWidget(
-        named(new QLabel(QStringLiteral("Записывать раз в"), GroupBox2), "LabelTrendEvery"));
+    LabelTrendEvery =
+        named(new QLabel(QStringLiteral("Записывать раз в"), GroupBox2), "LabelTrendEvery");
+    LabelTrendSeconds = named(new QLabel(QStringLiteral("сек"), GroupBox2), "LabelTrendSeconds");
+    row->addWidget(LabelTrendEvery);
     row->addWidget(EditTrendTime);
-    row->addWidget(named(new QLabel(QStringLiteral("сек"), GroupBox2), "LabelTrendSeconds"));
+    row->addWidget(LabelTrendSeconds);
     connect(ButtonStartFile, &QPushButton::clicked, m_recorder,
             &TrendRecorder::ButtonStartFileClick);
     connect(ButtonStopFile, &QPushButton::clicked, m_recorder, &TrendRecorder::ButtonStopFileClick);
@@ -223,6 +225,12 @@ void SensorDataPage::ApplyCaptions()
 {
     GroupBox22->setTitle(Text("n11", "Состояние датчиков"));
     SensorLook::ApplyLegendCaptions(m_legend, m_state.settingsIni);
+    GroupBox2->setTitle(m_state.Text(Msg::n418));
+    ButtonStartFile->setText(m_state.Text(Msg::n419));
+    ButtonStopFile->setText(m_state.Text(Msg::n420));
+    LabelTrendEvery->setText(m_state.Text(Msg::n421));
+    LabelTrendSeconds->setText(m_state.Text(Msg::n422));
+    m_recorder->ShowTextsAgain();
 }
 
 void SensorDataPage::SetLive(bool live)

@@ -13,6 +13,7 @@ class TextGrid;
 class QGroupBox;
 class QScrollArea;
 class QSplitter;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class StateTrendHost;
@@ -86,6 +87,7 @@ private:
     bool m_splitSet = false; // restored or set once the chart had room
     bool m_stacked = false;
     QPushButton *ButtonStartFile, *ButtonStopFile;
+    QLabel *LabelTrendEvery, *LabelTrendSeconds;
     QLineEdit *EditTrendTime;
     QPalette m_editPalette; // clWindow: the edit's colours while its period is valid
     std::unique_ptr<StateTrendHost> m_trendHost;

@@ -7,6 +7,7 @@
 #include "SensorRows.h"
 #include "SensorTags.h"
 #include "SettingsValidation.h"
+#include "ShellTexts.h"
 #include "TextGrid.h"
 #include "Unitqorselectdlg.h"
 #include "Widgets.h"
@@ -71,7 +72,7 @@ SensorSettingsPage::SensorSettingsPage(MainState &state, TFormQorSelectSensors &
         "ButtonCopySensorSettingsToUser", "Копировать таблицу контроллера в Таблицу пользователя");
     ButtonCopySensorSettingsToUser->setEnabled(false);
     ButtonSelectSensors = namedButton("ButtonSelectSensors", "Выбрать датчики для редактирования");
-    ButtonSetZero = namedButton("ButtonSetZero", "Обнулить все ID  в таблице пользователя");
+    ButtonSetZero = namedButton("ButtonSetZero", "Обнулить все ID в таблице пользователя");
     ButtonDownloadSensorSettingtsToQor =
         namedButton("ButtonDownloadSensorSettingtsToQor", "Загрузить новые данные в контроллер");
     CheckBoxOverWriteID =
@@ -152,7 +153,8 @@ void SensorSettingsPage::ApplyCaptions()
         Text("n19", "Копировать таблицу контроллера в Таблицу пользователя"));
     ButtonSelectSensors->setText(Text("n20", "Выбрать датчики для редактирования"));
     ButtonDownloadSensorSettingtsToQor->setText(Text("n21", "Загрузить новые данные в контроллер"));
-    ButtonSetZero->setText(Text("n120", "Обнулить все ID  в таблице пользователя"));
+    ButtonSetZero->setText(Text("n120", "Обнулить все ID в таблице пользователя"));
+    PopupMenuTags->actions().constFirst()->setText(m_state.Text(Msg::n423));
     CheckBoxOverWriteID->setText(
         Text("n121", "Менять ID в таблице по инкременту даже при наличии текущего в ячейке"));
     const QString section = QStringLiteral("Memo2_lang") +

@@ -92,7 +92,7 @@ void TrendViewer::ShowFileInfo()
         m_info->clear();
         return;
     }
-    m_info->setText(QDir::toNativeSeparators(m_path) + QStringLiteral("   ") +
+    m_info->setText(QDir::toNativeSeparators(m_path) + QStringLiteral(" — ") +
                     Text("n252", "Строк: ") + QString::number(m_data.rowCount()));
 }
 
@@ -118,7 +118,7 @@ bool TrendViewer::Load(const QString &path)
     auto data = ReadTrendColumns(path, &why);
     if (!data) {
         auto *box = new QMessageBox(QMessageBox::Warning, Text("n245", "Просмотр тренда"),
-                                    Text("n250", "Ошибка чтения файла тренда:  ") + path +
+                                    Text("n250", "Ошибка чтения файла тренда: ") + path +
                                         u'\n' + why,
                                     QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);

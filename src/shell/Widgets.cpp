@@ -2,6 +2,7 @@
 
 #include "GridView.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -27,4 +28,15 @@ void settingsLook(GridView *g, int pixelSize, bool bold, int columnWidth)
     g->horizontalHeader()->setFont(f);
     g->setDefaultRowHeight(30);
     g->setDefaultColumnWidth(columnWidth);
+}
+
+void SetItemTexts(QComboBox *box, const QStringList &texts)
+{
+    const int current = box->currentIndex();
+    const QString shown = box->currentText();
+    const bool showsItem = current >= 0 && shown == box->itemText(current);
+    for (int i = 0; i < texts.size() && i < box->count(); ++i)
+        box->setItemText(i, texts[i]);
+    if (box->isEditable())
+        box->setEditText(showsItem ? box->itemText(current) : shown);
 }

@@ -1,7 +1,8 @@
 #pragma once
-#include <QString>
+#include <QStringList>
 
 class GridView;
+class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -18,3 +19,6 @@ QPushButton *namedButton(const char *name, const char *text);
 QPlainTextEdit *namedMemo(const char *name);
 // A settings grid: 30-pixel rows, its own font size.
 void settingsLook(GridView *g, int pixelSize, bool bold, int columnWidth);
+// New texts for a box's items. The line shows the new text of the chosen item; "---" or
+// text typed over the choice stays as it is.
+void SetItemTexts(QComboBox *box, const QStringList &texts);

@@ -101,6 +101,15 @@ void TrendRecorder::ButtonStopFileClick()
     m_host.SetTrendHint(text(Msg::n129) + m_file.path());
 }
 
+void TrendRecorder::ShowTextsAgain()
+{
+    if (m_file.path().isEmpty())
+        return;
+    m_host.SetTrendHint(text(Msg::n129) + m_file.path());
+    if (recording() && !m_rowFailed)
+        m_host.ShowStatus1(text(m_paused ? Msg::n140 : Msg::n128) + m_file.path());
+}
+
 void TrendRecorder::Timer1Timer()
 {
     if (!m_host.LinkUp()) {
@@ -181,7 +190,7 @@ void TrendRecorder::writeRow(const TrendReadings &readings, bool mayCreate)
     if (!(mayCreate ? m_file.WriteRow(readings, when, &why)
                     : m_file.AppendRow(readings, when, &why))) {
         m_rowFailed = true;
-        m_host.ShowStatus1(text(Msg::n131) + m_file.path() + QStringLiteral("  (") + why + u')');
+        m_host.ShowStatus1(text(Msg::n131) + m_file.path() + QStringLiteral(" (") + why + u')');
         return;
     }
     if (m_rowFailed) {

@@ -11,9 +11,9 @@ class MemIniFile;
 namespace Msg {
 // A row that could not be written; status-bar panel 1, followed by the file name and the
 // system's reason.
-inline constexpr TextKey n131{"n131", u"Ошибка записи в файл тренда:  "};
+inline constexpr TextKey n131{"n131", u"Ошибка записи в файл тренда: "};
 // Status-bar panel 1 while the link is down during a recording, followed by the file name.
-inline constexpr TextKey n140{"n140", u"Запись в файл тренда приостановлена, нет связи с модулем:  "};
+inline constexpr TextKey n140{"n140", u"Запись в файл тренда приостановлена, нет связи с модулем: "};
 } // namespace Msg
 
 // What the recorder needs from the window and the poll cycle's flags.
@@ -74,6 +74,9 @@ public:
     // Recording, but the link is down: no rows until it is back.
     bool paused() const { return recording() && m_paused; }
     bool preparing() const { return m_tagWait.isActive(); }
+    // The hint and panel 1 again, in the language in use now (after a switch). A row that
+    // could not be written keeps its message until the next row.
+    void ShowTextsAgain();
     // Full name of the current file (native separators); kept after recording stops.
     QString trendFileName() const { return m_file.path(); }
     QTimer &timer1() { return m_timer; }

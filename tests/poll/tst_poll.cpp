@@ -125,7 +125,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
         QCOMPARE(e.view.lamp, MainView::Lamp::Online);
         QCOMPARE(e.view.status[0], text(Msg::n101));
-        QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW  1.2      HW  1.0"));
+        QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW 1.2 HW 1.0"));
         QCOMPARE(e.state.firmwareVersion, quint16(0x0102));
         QCOMPARE(e.state.registerMap.MAX_SENSORS, quint16(36));
         QCOMPARE(e.view.shows, 1);
@@ -171,8 +171,8 @@ private slots:
         prepare();
         Engine e;
         QTRY_COMPARE_WITH_TIMEOUT(e.view.messages.size(), 1, 5000);
-        QVERIFY(e.view.messages[0].startsWith(QStringLiteral("Ошибка | Не найден файл конфигурации устройства:   ")));
-        QVERIFY(e.view.messages[0].endsWith(QStringLiteral("qor7070__fw_1_9.ini.      Обновите программу.")));
+        QVERIFY(e.view.messages[0].startsWith(QStringLiteral("Ошибка | Не найден файл конфигурации устройства: ")));
+        QVERIFY(e.view.messages[0].endsWith(QStringLiteral("qor7070__fw_1_9.ini. Обновите программу.")));
         QTest::qWait(1000); // several more identifications
         QCOMPARE(e.view.messages.size(), 1);
         QVERIFY(!e.state.linkUp);
@@ -227,7 +227,7 @@ private slots:
         });
         Engine e;
         QTRY_COMPARE_WITH_TIMEOUT(e.view.messages.size(), 1, 5000);
-        QVERIFY2(e.view.messages[0].startsWith(caption + " | Ошибка в файле конфигурации устройства   "),
+        QVERIFY2(e.view.messages[0].startsWith(caption + " | Ошибка в файле конфигурации устройства "),
                  qPrintable(e.view.messages[0]));
         QTest::qWait(500);
         QCOMPARE(e.view.messages.size(), 1);
@@ -365,7 +365,7 @@ private slots:
         Engine e;
         QTRY_VERIFY_WITH_TIMEOUT(e.state.linkUp, 5000);
         QCOMPARE(e.state.firmwareVersion, quint16(0x0100));
-        QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW  1.0      HW  0.0"));
+        QCOMPARE(e.view.status[3], QStringLiteral("Версия прошивки: FW 1.0 HW 0.0"));
     }
 
     void lateAnswersAreNeverTakenForTheNextRequest_data() { AddTransportRows(); }

@@ -456,7 +456,7 @@ private slots:
         QCOMPARE(writes(sim), QStringList());
         QCOMPARE(e.view.messages, QStringList());
         // The notice stays beside the link state until the next write is asked for.
-        QCOMPARE(e.view.status[0], text(Msg::n101) + QStringLiteral("   —   ") + text(Msg::n132));
+        QCOMPARE(e.view.status[0], text(Msg::n101) + QStringLiteral(" — ") + text(Msg::n132));
     }
 
     // The copy a write compares with is the one read from the controller answering now.

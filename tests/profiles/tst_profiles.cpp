@@ -331,17 +331,16 @@ void TestProfiles::firmwareMismatchLoadsNothing_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<QString>("message");
-    const QString tail = QStringLiteral(
-        " .  Профиль не будет загружен. Выберите файл профиля для данной версии прошивки.");
     QTest::newRow("Russian") << 0
-                             << QStringLiteral("Версия прошивки в файле профиля:    FW  1.1    не "
-                                               "совпадает с файлом конфигурации:    FW  1.2") +
-                                    tail;
+                             << QStringLiteral("Версия прошивки в файле профиля: FW 1.1 не "
+                                               "совпадает с файлом конфигурации: FW 1.2. Профиль "
+                                               "не будет загружен. Выберите файл профиля для "
+                                               "данной версии прошивки.");
     QTest::newRow("English") << 1
                              << QStringLiteral(
-                                    "Firmware version in the profile file:    FW  1.1    "
-                                    "does not match the configuration file:    FW  1.2") +
-                                    tail;
+                                    "Firmware version in the profile file: FW 1.1 does not match "
+                                    "the configuration file: FW 1.2. The profile will not be "
+                                    "loaded. Choose a profile file for this firmware version.");
 }
 
 void TestProfiles::firmwareMismatchLoadsNothing()
@@ -380,7 +379,7 @@ void TestProfiles::beforeIdentificationOnlyDefaultFirmwareLoads()
         WriteProfile(dir, QStringLiteral("none.txt"),
                      QStringLiteral("[hardware]\nhw=\nfw=\n[connect]\naddress=6\n"));
     QVERIFY(!w.load(v12));
-    QVERIFY(w.lastText().endsWith(QStringLiteral(":    FW   .  Профиль не будет загружен. Выберите "
+    QVERIFY(w.lastText().endsWith(QStringLiteral(": FW . Профиль не будет загружен. Выберите "
                                                  "файл профиля для данной версии прошивки.")));
     QCOMPARE(w.connect.addr, QString());
     QVERIFY(w.load(none));

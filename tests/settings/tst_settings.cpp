@@ -279,7 +279,7 @@ private slots:
         TextGrid user(3, 2), contr(3, 37);
         QVERIFY(!ValidateSensorSettings(user, contr, device, texts, 36, rec.sink(), &faultRow));
         QCOMPARE(rec.messages.last().caption, QStringLiteral("Ошибка"));
-        QCOMPARE(rec.last(), QStringLiteral("Строка 1  не относится ни к какому-либо из датчиков "
+        QCOMPARE(rec.last(), QStringLiteral("Строка 1 не относится ни к какому-либо из датчиков "
                                             "(нет номера датчика в заголовке)"));
         QCOMPARE(faultRow, 1);
 
@@ -291,14 +291,14 @@ private slots:
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
         QCOMPARE(
             rec.last(),
-            QStringLiteral("Параметр Not found  Датчик 9  должен быть положительным целым числом"));
+            QStringLiteral("Параметр Not found Датчик 9 должен быть положительным целым числом"));
 
         // Unchanged cells pass whatever the limits; a changed one meets [ss_limits].
         p.user.setCell(2, 2, QStringLiteral("0"));
         p.contr.setCell(2, 9, QStringLiteral("0"));
         p.user.setCell(2, 1, QStringLiteral("5"));
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
-        QCOMPARE(rec.last(), QStringLiteral("Параметр Not found  Датчик 4 должен быть от 0 до 1"));
+        QCOMPARE(rec.last(), QStringLiteral("Параметр Not found Датчик 4 должен быть от 0 до 1"));
         p.user.setCell(2, 1, QStringLiteral("-3")); // a number, but below down2
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
         QVERIFY(rec.last().endsWith(u"от 0 до 1"_qs));
@@ -314,14 +314,14 @@ private slots:
         const int shown = rec.messages.size();
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
         QCOMPARE(rec.messages.size(), shown + 1); // only the first fault
-        QVERIFY(rec.last().endsWith(u"Датчик 9  должен быть положительным целым числом"_qs));
+        QVERIFY(rec.last().endsWith(u"Датчик 9 должен быть положительным целым числом"_qs));
         p.user.setCell(2, 2, QString());
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
         p.user.setCell(2, 2, QStringLiteral("0"));
         p.user.setCell(1, 1, QStringLiteral("1 000 000"));
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
         QCOMPARE(rec.last(),
-                 QStringLiteral("Параметр Not found  Датчик 4 должен быть от 0 до 999999"));
+                 QStringLiteral("Параметр Not found Датчик 4 должен быть от 0 до 999999"));
 
         // Translated texts and headers are joined as they are, blanks included.
         texts.writeString(QStringLiteral("language"), QStringLiteral("lang"), QStringLiteral("1"));
@@ -335,14 +335,14 @@ private slots:
         p.user.setCell(0, 1, QStringLiteral("Sensor 4"));
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink()));
         QCOMPARE(rec.messages.last().caption, QStringLiteral("Error"));
-        QCOMPARE(rec.last(), QStringLiteral("Parameter ID  Sensor 4 must be from 0 to 999999"));
+        QCOMPARE(rec.last(), QStringLiteral("Parameter ID Sensor 4 must be from 0 to 999999"));
 
         // A row naming no sensor in the middle becomes the top row.
         p.user.setCell(0, 2, QStringLiteral("?"));
         QVERIFY(!ValidateSensorSettings(p.user, p.contr, device, texts, 36, rec.sink(), &faultRow));
         QCOMPARE(faultRow, 2);
         QCOMPARE(p.user.topRow(), 2);
-        QVERIFY(rec.last().startsWith(u"Строка 2  не"_qs)); // n81/n82 not translated here
+        QVERIFY(rec.last().startsWith(u"Строка 2 не"_qs)); // n81/n82 not translated here
     }
 
     void relayValidationMessages()
@@ -367,14 +367,14 @@ private slots:
         user.setCell(1, 2, QStringLiteral("2"));
         QVERIFY(!ValidateRelaySettings(user, contr, device, texts, rec.sink()));
         QCOMPARE(rec.messages.last().caption, QStringLiteral("Ошибка"));
-        QCOMPARE(rec.last(), QStringLiteral("Параметр Not found  Реле 2 должен быть от 0 до 1"));
+        QCOMPARE(rec.last(), QStringLiteral("Параметр Not found Реле 2 должен быть от 0 до 1"));
 
         // Every changed cell must be a number before any range is judged.
         user.setCell(2, 3, QStringLiteral("1.5"));
         QVERIFY(!ValidateRelaySettings(user, contr, device, texts, rec.sink()));
         QCOMPARE(
             rec.last(),
-            QStringLiteral("Параметр Not found  Реле 3  должен быть положительным целым числом"));
+            QStringLiteral("Параметр Not found Реле 3 должен быть положительным целым числом"));
 
         user.setCell(2, 3, QStringLiteral("junk"));
         device.writeString(QStringLiteral("relay_limits"), QStringLiteral("up1"),
@@ -412,17 +412,17 @@ private slots:
         v.chan = QStringLiteral("1");
 
         const QList<std::pair<int ConnectUserValues::*, QString>> combos = {
-            {&ConnectUserValues::baud, u"Параметр связи    Скорость  не выбран"_qs},
-            {&ConnectUserValues::parity, u"Параметр связи    Паритет  не выбран"_qs},
-            {&ConnectUserValues::stops, u"Параметр связи    Кол-во Стоп-бит  не выбран"_qs},
-            {&ConnectUserValues::language, u"Параметр связи    Язык меню  не выбран"_qs}};
+            {&ConnectUserValues::baud, u"Параметр связи Скорость не выбран"_qs},
+            {&ConnectUserValues::parity, u"Параметр связи Паритет не выбран"_qs},
+            {&ConnectUserValues::stops, u"Параметр связи Кол-во Стоп-бит не выбран"_qs},
+            {&ConnectUserValues::language, u"Параметр связи Язык меню не выбран"_qs}};
         for (const auto &[field, message] : combos) {
             for (int bad : {-1, 7}) { // no item, or an index outside the list
                 ConnectUserValues w = v;
                 w.*field = bad;
                 w.language = field == &ConnectUserValues::language ? bad : -1;
                 QVERIFY(!ValidateConnectSettings(w, texts, rec.sink()));
-                QCOMPARE(rec.messages.last().caption, QStringLiteral("Error"));
+                QCOMPARE(rec.messages.last().caption, QStringLiteral("Ошибка"));
                 QCOMPARE(rec.last(), message); // earlier boxes first, later ones wait
             }
         }

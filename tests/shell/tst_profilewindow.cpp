@@ -320,8 +320,8 @@ private slots:
         edit->setText("fw11.txt");
         QTest::mouseClick(load, Qt::LeftButton);
         QTRY_COMPARE(modal.messages,
-                     QStringList{"Ошибка | Версия прошивки в файле профиля:    FW  1.1    не совпадает с "
-                                 "файлом конфигурации:    FW  1.2 .  Профиль не будет загружен. "
+                     QStringList{"Ошибка | Версия прошивки в файле профиля: FW 1.1 не совпадает с "
+                                 "файлом конфигурации: FW 1.2. Профиль не будет загружен. "
                                  "Выберите файл профиля для данной версии прошивки."});
         edit->setText("none.txt");
         QTest::mouseClick(load, Qt::LeftButton);

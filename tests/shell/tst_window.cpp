@@ -76,7 +76,7 @@ private slots:
             QCOMPARE(start.readAll(), QByteArray("[trends]\r\ntime=7\r\n"));
         }
         QCOMPARE(form.objectName(), QStringLiteral("Form1"));
-        QCOMPARE(form.windowTitle(), QStringLiteral("Velmaris    150.724"));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Velmaris 150.724"));
         QObject *lamp = child(form, "Shape1");
         QCOMPARE(lamp->property("color").value<QColor>(), QColor(191, 205, 219));
         QCOMPARE(child<QToolButton>(form, "ToolButton1")->toolTip(), QStringLiteral("Настройки связи программы (Ctrl+K)"));
@@ -204,7 +204,7 @@ private slots:
         // An empty parameter is refused by the check; nothing is requested.
         QTest::mouseClick(child<QPushButton>(form, "ButtonDownloadSensorSettingtsToQor"), Qt::LeftButton);
         QTRY_COMPARE(modal.messages.size(), 1);
-        QVERIFY2(modal.messages[0].startsWith("Ошибка | Параметр ID датчика  Датчик 3"),
+        QVERIFY2(modal.messages[0].startsWith("Ошибка | Параметр ID датчика Датчик 3"),
                  qPrintable(modal.messages[0]));
         QVERIFY(!form.state().writeSensorSettingsRequested);
         // The controller copy passes unchanged and raises the request.
@@ -244,7 +244,7 @@ private slots:
         QCOMPARE(baud->count(), 5);
         QCOMPARE(baud->currentText(), QStringLiteral("12345"));
         QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);
-        QTRY_COMPARE(modal.messages, QStringList{"Error | Параметр связи    Скорость  не выбран"});
+        QTRY_COMPARE(modal.messages, QStringList{"Ошибка | Параметр связи Скорость не выбран"});
         QVERIFY(!form.state().writeConnectSettingsRequested);
         child<QComboBox>(form, "ComboBoxQorBaudRate")->setCurrentIndex(1);
         QTest::mouseClick(child<QPushButton>(form, "ButtonWriteConnectSettingsToQor"), Qt::LeftButton);

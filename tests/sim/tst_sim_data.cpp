@@ -74,6 +74,35 @@ private slots:
         QCOMPARE(ini.readInteger(QStringLiteral("ss_limits"), QStringLiteral("up6"), 0), map.RELAY_NUMBER);
     }
 
+    // Each shipped text section: no run of blanks inside or at the end of a text, and both
+    // languages know every key the other has.
+    void startIniTextsHaveSingleBlanks_data()
+    {
+        QTest::addColumn<QString>("section");
+        for (const char *s : {"lang0", "lang1", "Memo1_lang0", "Memo2_lang0", "Memo1_lang1",
+                              "Memo2_lang1"})
+            QTest::newRow(s) << QString::fromLatin1(s);
+    }
+    void startIniTextsHaveSingleBlanks()
+    {
+        QFETCH(QString, section);
+        const MemIniFile ini(kData + QStringLiteral("/start.ini"));
+        const QStringList lines = ini.sectionLines(section);
+        QVERIFY(!lines.isEmpty());
+        for (const QString &line : lines)
+            QVERIFY2(!line.contains(QStringLiteral("  ")), qPrintable(line));
+        if (!section.startsWith(QStringLiteral("lang")))
+            return;
+        const QString other = section == QStringLiteral("lang0") ? QStringLiteral("lang1")
+                                                                : QStringLiteral("lang0");
+        for (const QString &line : lines) {
+            const QString key = line.section(u'=', 0, 0);
+            // lang0 needs no entry where the program's Russian default is the text.
+            if (other == QStringLiteral("lang1") || key.mid(1).toInt() >= 410)
+                QVERIFY2(!ini.readString(other, key, {}).isEmpty(), qPrintable(other + u' ' + key));
+        }
+    }
+
     void startIniTexts()
     {
         const MemIniFile ini(kData + QStringLiteral("/start.ini"));

@@ -474,7 +474,7 @@ private slots:
         // Folder removed.
         QVERIFY(QDir(trendsFolder()).removeRecursively());
         tickAndServe();
-        QVERIFY(host->status1.startsWith(russian(Msg::n131) + name + "  ("));
+        QVERIFY(host->status1.startsWith(russian(Msg::n131) + name + " ("));
         QVERIFY(rec->recording());
         QVERIFY(!rec->rowRequested());
         QVERIFY(QDir().mkdir(trendsFolder()));

@@ -290,6 +290,10 @@ private slots:
             static_cast<QDialog *>(shown)->reject();
         };
         dialog(
+            QStringLiteral("AboutDialog"),
+            [&] { QTest::mouseClick(child<QToolButton>(form, "ToolButtonAbout"), Qt::LeftButton); },
+            "AboutDialog");
+        dialog(
             QStringLiteral("ConparDlg"),
             [&] { QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton); },
             "ConparDlg");

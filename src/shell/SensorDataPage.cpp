@@ -105,6 +105,7 @@ SensorDataPage::SensorDataPage(MainState &state, PollCycle &cycle, QWidget *pare
     SplitterSensorData->setChildrenCollapsible(false);
     SplitterSensorData->addWidget(m_gridsScroll);
     SplitterSensorData->installEventFilter(this);
+    connect(SplitterSensorData, &QSplitter::splitterMoved, this, [this] { m_splitSet = true; });
     page->addWidget(SplitterSensorData, 1);
     for (GridView *g : {StringGridSensorsData, StringGridSensorsData2})
         connect(g, &QAbstractItemView::clicked, this, [this, g](const QModelIndex &index) {
@@ -128,7 +129,7 @@ void SensorDataPage::AddPanel(QWidget *panel)
 
 QByteArray SensorDataPage::SplitState() const
 {
-    return m_splitSet ? SplitterSensorData->saveState() : QByteArray();
+    return m_splitSet || m_defaultSplitApplied ? SplitterSensorData->saveState() : QByteArray();
 }
 
 void SensorDataPage::RestoreSplit(const QByteArray &state)
@@ -140,11 +141,12 @@ void SensorDataPage::RestoreSplit(const QByteArray &state)
 void SensorDataPage::DefaultSplit()
 {
     // Until the user moves it: the chart gets 40 % of the height (about 330 px at
-    // 1920 x 1080), the grids the rest (they scroll).
+    // 1920 x 1080), the grids the rest (they scroll). Kept through every resize, so the
+    // first small layout before the window has its size does not fix the share.
     const int h = SplitterSensorData->height();
     if (m_splitSet || !m_panel || m_panel->isHidden() || h < 200)
         return;
-    m_splitSet = true;
+    m_defaultSplitApplied = true;
     SplitterSensorData->setSizes({h * 60 / 100, h - h * 60 / 100});
 }
 

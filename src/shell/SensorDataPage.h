@@ -84,7 +84,8 @@ private:
     QScrollArea *m_gridsScroll;
     QSplitter *SplitterSensorData;
     QWidget *m_panel = nullptr;
-    bool m_splitSet = false; // restored or set once the chart had room
+    bool m_splitSet = false; // restored, or moved by the user
+    bool m_defaultSplitApplied = false;
     bool m_stacked = false;
     QPushButton *ButtonStartFile, *ButtonStopFile;
     QLabel *LabelTrendEvery, *LabelTrendSeconds;

@@ -66,11 +66,11 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 xdotool mousemove $((X + ${ROW_X:-400})) $((Y + ${ROW_Y:-210})) click 1
 sleep 1.5
 # The cursor over the live chart: the time, and every sensor's value in the legend.
-xdotool mousemove $((X + ${CURSOR_X:-1500})) $((Y + ${CURSOR_Y:-900}))
+xdotool mousemove $((X + ${CURSOR_X:-1250})) $((Y + ${CURSOR_Y:-850}))
 sleep 1
 import -window root "$out/live_chart.png"
 # Zoomed in with the wheel over the chart.
-xdotool mousemove $((X + ${CHART_X:-1380})) $((Y + ${CHART_Y:-700}))
+xdotool mousemove $((X + ${CHART_X:-1000})) $((Y + ${CHART_Y:-800}))
 for _ in 1 2 3 4 5 6; do xdotool click 4; sleep 0.1; done
 sleep 1.5
 import -window root "$out/live_chart_zoomed.png"

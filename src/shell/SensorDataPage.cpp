@@ -265,6 +265,9 @@ QString SensorDataPage::ToolTipOf(const TextGrid &grid, int col, int row, int se
             if (!tag.isEmpty())
                 tip << m_state.Text("n122", QStringLiteral("Метка датчика")) +
                            QStringLiteral(": ") + tag;
+        } else if (m_state.firmwareVersion >= kFirstTagFirmware) {
+            // Not read yet: the cycle reads the tags once and the next hover shows them.
+            m_state.readAllTagsRequested = true;
         }
     } else if (!m_live) {
         tip << m_state.Text(Msg::n400);

@@ -321,15 +321,25 @@ private slots:
     }
 
     // The tag, read on the sensor-settings page, names the sensor in the live grids.
+    // The tags come with the settings page's read, or are asked for by the first hover.
+    void tagOnTheSensorName_data()
+    {
+        QTest::addColumn<bool>("settingsPageFirst");
+        QTest::newRow("settings page read") << true;
+        QTest::newRow("asked by a hover") << false;
+    }
     void tagOnTheSensorName()
     {
+        QFETCH(bool, settingsPageFirst);
         startWindow();
         QCOMPARE(sim.command("set tag 3 Cold room 3"), QStringLiteral("OK"));
         QCOMPARE(sim.command("set tag 4 Oven 4"), QStringLiteral("OK"));
-        auto *pages = child<QTabWidget>("PageControlQOR");
-        pages->setCurrentWidget(child("TabSheetSensorSettings"));
-        QTRY_VERIFY_WITH_TIMEOUT(child("ButtonCopySensorSettingsToUser")->isEnabled(), 20000);
-        pages->setCurrentWidget(child("TabSheetSensorData"));
+        if (settingsPageFirst) {
+            auto *pages = child<QTabWidget>("PageControlQOR");
+            pages->setCurrentWidget(child("TabSheetSensorSettings"));
+            QTRY_VERIFY_WITH_TIMEOUT(child("ButtonCopySensorSettingsToUser")->isEnabled(), 20000);
+            pages->setCurrentWidget(child("TabSheetSensorData"));
+        }
         const QString label = form->state().Text("n122", "Метка датчика") + ": ";
         QTRY_COMPARE_WITH_TIMEOUT(lookOf(3, 0).toolTip, label + "Cold room 3", 10000);
         QCOMPARE(lookOf(4, 0).toolTip, label + "Oven 4");

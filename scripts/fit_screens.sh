@@ -77,3 +77,16 @@ xdotool windowfocus --sync "$main"
 xdotool key ctrl+F1
 sleep 2
 import -window root "$out/${tag}_about.png"
+about=$(xdotool search --onlyvisible --pid "$vpid" --name '.' | grep -v "^$main$" | tail -1)
+[ -n "$about" ] && xdotool windowfocus --sync "$about" && xdotool key Escape
+sleep 0.5
+# The link views, with damaged answers now and then so that the log has failures in it.
+echo "fault badcrc every=9" >&7 || true
+xdotool windowfocus --sync "$main"
+xdotool key ctrl+l
+sleep 6
+import -window root "$out/${tag}_framelog.png"
+xdotool windowfocus --sync "$main"
+xdotool key ctrl+i
+sleep 3
+import -window root "$out/${tag}_statistics.png"

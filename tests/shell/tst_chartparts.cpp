@@ -54,10 +54,15 @@ class TestChartParts : public QObject {
     Q_OBJECT
 
     MemIniFile m_ini{QString()}; // no start.ini: the built-in Russian texts
+    // The chart reads the samples where they are: they live as long as it does.
+    std::unique_ptr<Samples> m_samples;
     std::unique_ptr<TimeChart> m_chart;
 
-    TimeChart *NewChart(const Samples &s, const QStringList &labels = {})
+    TimeChart *NewChart(Samples samples, const QStringList &labels = {})
     {
+        m_chart.reset();
+        m_samples = std::make_unique<Samples>(std::move(samples));
+        const Samples &s = *m_samples;
         m_chart = std::make_unique<TimeChart>(m_ini, QStringLiteral("Test"), QStringLiteral("PlotTest"));
         m_chart->resize(1050, 420);
         m_chart->findChild<QSplitter *>()->setSizes({770, 280});

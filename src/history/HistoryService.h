@@ -1,0 +1,46 @@
+#pragma once
+#include "HistoryTypes.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class HistoryStore;
+class MainState;
+class MemIniFile;
+class PollCycle;
+
+// The history of one engine: turns what its poll cycle reads, the link's ups and downs and
+// the write-backs into readings, events and audit rows for the store, one batch per cycle,
+// and raises the alarms the user marked. The store may be shared by several engines.
+class HistoryService : public QObject {
+    Q_OBJECT
+public:
+    HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
+                   QObject *parent = nullptr);
+    ~HistoryService() override; // the program-stopped event
+
+    HistoryStore &store() { return m_store; }
+    // The store's id of the controller identified last (0 before the first).
+    int controllerId() const;
+    int unacknowledgedAlarms() const;
+    // The newest alarm still waiting, as one line for the status bar; empty when none.
+    QString latestAlarmText() const;
+
+signals:
+    // A new alarm (desktop notification, the events button's count).
+    void alarmRaised(const HistoryEvent &event, const QString &text);
+    void alarmsChanged(int unacknowledged);
+    // The link came up or went down (text: the failure), for the unattended log.
+    void linkChanged(bool up, const QString &text);
+
+private:
+    struct Impl;
+    HistoryStore &m_store;
+    std::unique_ptr<Impl> d;
+};
+
+// An event as one line in the program's language, e.g. "Датчик 7: НЕТ ПИТАНИЯ (было В ЭФИРЕ)".
+QString HistoryEventText(const HistoryEvent &event, const MemIniFile &settings);
+// The name of an event kind for filters and exports.
+QString HistoryEventKindText(EventKind kind, const MemIniFile &settings);

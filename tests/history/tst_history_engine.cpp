@@ -15,6 +15,7 @@
 #include "WriteBack.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
@@ -163,6 +164,69 @@ class TestHistoryEngine : public ControllerFolderTest {
     }
 
 private slots:
+    // The shipped start.ini holds every text of the history: the Russian of the code in
+    // [lang0], English in [lang1].
+    void textsShipped()
+    {
+        QVERIFY(CopyShippedData({"start.ini"}));
+        const MemIniFile start("start.ini");
+        const QRegularExpression cyrillic("[\\x{0400}-\\x{04FF}]");
+        for (const TextKey &k : Msg::history) {
+            QCOMPARE(start.readString("lang0", k.key, {}), text(k));
+            const QString english = start.readString("lang1", k.key, {});
+            QVERIFY2(!english.isEmpty() && !english.contains(cyrillic), k.key);
+        }
+        HistoryEvent e;
+        e.kind = EventKind::SensorStatus;
+        e.subject = 7;
+        e.code = 10;
+        e.previous = 0;
+        QCOMPARE(HistoryEventText(e, start), QStringLiteral("Датчик 7: НЕТ ПИТАНИЯ (было В ЭФИРЕ)"));
+        e.code = 99;
+        QCOMPARE(HistoryEventText(e, start), QStringLiteral("Датчик 7: ------- (было В ЭФИРЕ)"));
+    }
+
+    // [history] alarms: the kinds marked, the default when the key is missing.
+    void alarmRules_data()
+    {
+        QTest::addColumn<QString>("setting"); // "-": no key
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("alarm");
+        const int status = int(EventKind::SensorStatus);
+        QTest::newRow("default: threshold 1") << "-" << status << 1 << true;
+        QTest::newRow("default: threshold 2") << "-" << status << 2 << true;
+        QTest::newRow("default: no power") << "-" << status << 10 << true;
+        QTest::newRow("default: faulty") << "-" << status << 20 << true;
+        QTest::newRow("default: undetermined") << "-" << status << 30 << false;
+        QTest::newRow("default: on the air") << "-" << status << 0 << false;
+        QTest::newRow("default: unknown code") << "-" << status << 99 << false;
+        QTest::newRow("default: link long") << "-" << int(EventKind::LinkDownLong) << 30 << true;
+        QTest::newRow("default: link lost") << "-" << int(EventKind::LinkLost) << 0 << false;
+        QTest::newRow("default: relay") << "-" << int(EventKind::RelaySwitched) << 1 << false;
+        QTest::newRow("listed: undetermined") << "30, unknown" << status << 30 << true;
+        QTest::newRow("listed: unknown code") << "30, unknown" << status << 99 << true;
+        QTest::newRow("not listed: threshold 1") << "30, unknown" << status << 1 << false;
+        QTest::newRow("not listed: link") << "30, unknown" << int(EventKind::LinkDownLong) << 30 << false;
+        QTest::newRow("relay on") << "relay" << int(EventKind::RelaySwitched) << 1 << true;
+        QTest::newRow("relay off") << "relay" << int(EventKind::RelaySwitched) << 0 << false;
+        QTest::newRow("none") << "" << status << 10 << false;
+    }
+    void alarmRules()
+    {
+        QFETCH(QString, setting);
+        QFETCH(int, kind);
+        QFETCH(int, code);
+        QFETCH(bool, alarm);
+        MemIniFile ini("start.ini");
+        if (setting != "-")
+            ini.writeString("history", "alarms", setting);
+        HistoryEvent e;
+        e.kind = EventKind(kind);
+        e.code = code;
+        QCOMPARE(HistoryAlarmRulesFrom(ini).IsAlarm(e), alarm);
+    }
+
     // A run with status changes, a relay switch, a temperature change, the minute's rows,
     // a lost link and a relay write: exactly these events and rows, each value under its
     // own sensor (temperature 100 + sensor).

@@ -106,9 +106,9 @@ struct Engine {
                     out << QString::number(on);
         return out;
     }
-    static qsizetype statusReads(const SimProcess &sim)
+    static qsizetype statusReads(const SimProcess &sim, quint8 address = 100)
     {
-        return sim.logEntries("RX").count(ExpectedFrames::readRequest(100, 0x0140, 36));
+        return sim.logEntries("RX").count(ExpectedFrames::readRequest(address, 0x0140, 36));
     }
 };
 
@@ -425,9 +425,12 @@ private slots:
         QVERIFY(e.stepUntil([&] { return !s.writeSensorSettingsRequested; }, 5));
         QVERIFY2(s.lastWriteSucceeded, qPrintable(shown.join('\n')));
 
-        // The connection block, as a profile loads it.
+        // The connection block, as a profile loads it: the controller moves to address 101,
+        // the program follows. The same device under another address: none of its sensors
+        // is news.
+        const qsizetype eventsBefore = e.events().size();
         ConnectUserValues line;
-        line.addr = "100";
+        line.addr = "101";
         line.baud = 0;
         line.parity = 0;
         line.stops = 0;
@@ -438,6 +441,11 @@ private slots:
         QVERIFY(e.stepUntil([&] { return !s.writeConnectSettingsRequested; }, 5));
         QVERIFY(s.lastWriteSucceeded);
         QVERIFY(!s.profileWriteRequested);
+        QCOMPARE(s.settingsIni.readInteger("connect", "adr", 0), 101);
+        const qsizetype reads = e.statusReads(sim, 101);
+        e.step(3600 * 1000); // the live data read again
+        QCOMPARE(e.statusReads(sim, 101), reads + 1);
+        QCOMPARE(e.events().mid(eventsBefore).filter(QRegularExpression("^1 ")), QStringList());
 
         // Three relay cells; the controller falls silent at the second.
         s.RelaySettingsShown();
@@ -487,7 +495,7 @@ private slots:
         QCOMPARE(regsOf(all[0]), sensorRegs);
         QCOMPARE(all[1].operation, QStringLiteral("profile"));
         QVERIFY(all[1].ok);
-        QCOMPARE(regsOf(all[1]), regs({{0x0500, 0x0500, 100, R::Confirmed},
+        QCOMPARE(regsOf(all[1]), regs({{0x0500, 0x0500, 101, R::Confirmed},
                                        {0x0501, 0x0501, 0, R::Confirmed},
                                        {0x0502, 0x0502, 0, R::Confirmed},
                                        {0x0503, 0x0503, 1, R::Confirmed},

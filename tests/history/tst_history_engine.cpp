@@ -12,6 +12,8 @@
 #include "RecorderView.h"
 #include "SensorRows.h"
 #include "SensorTags.h"
+#include "TrendPolling.h"
+#include "TrendReader.h"
 #include "WriteBack.h"
 
 #include <QDateTime>
@@ -377,6 +379,43 @@ private slots:
         QCOMPARE(e.statusReads(sim), reads + 1);
         QCOMPARE(e.events().last(), ev(EventKind::SensorStatus, 7, 2, 0, true));
         QCOMPARE(e.sensorRows(7).last(), QStringLiteral("2/107"));
+    }
+
+    // A trend recording on a settings page beside the history: both want the live data,
+    // and the recorder is still asked when the history wants it anyway (it resumes there
+    // after the link came back and writes that moment's row).
+    void trendRowsBesideTheHistory()
+    {
+        startScriptedSim(false, {"live=10"});
+        {
+            MemIniFile start(folder->filePath("start.ini"));
+            start.writeInteger("trends", "time", 3600); // the test ticks itself
+            QVERIFY(start.updateFile());
+        }
+        Engine e;
+        StateTrendHost host(e.state, {});
+        TrendRecorder recorder(e.state.settingsIni, host);
+        AttachTrendRecorder(e.cycle, e.state, recorder);
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        e.state.RelaySettingsShown();
+        recorder.ButtonStartFileClick();
+        QVERIFY(e.stepUntil([&] { return recorder.recording(); }, 5));
+        e.step(); // the row of the Start
+        QVERIFY(!recorder.rowRequested());
+        command("offline");
+        QVERIFY(e.stepUntil([&] { return !e.state.linkUp; }, 5));
+        recorder.Timer1Timer(); // due while the link is down: the recording pauses
+        e.step(10000);          // long enough for the history to want the live data too
+        command("online");
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        e.step(10000);
+        QCOMPARE(e.view.status[1], text(Msg::n128) + recorder.trendFileName());
+        QString why;
+        const auto t = ReadTrendFile(recorder.trendFileName(), &why);
+        QVERIFY2(t, qPrintable(why));
+        QCOMPARE(t->times.size(), 2); // at Start, and when the link came back
+        QCOMPARE(t->channels.value(2).values.value(1), std::optional<quint16>(103));
+        QCOMPARE(e.events().filter(QRegularExpression(QStringLiteral("^%1 ").arg(int(EventKind::LinkBack)))).size(), 1);
     }
 
     // Every write-back operation on record register by register: the word the controller

@@ -368,6 +368,8 @@ struct HistoryService::Impl {
     void stepEnded()
     {
         const qint64 t = now();
+        // Stopped by the user, even after it was lost: nobody is to be alarmed.
+        downByUser = downByUser || state.linkInterruptedByUser;
         if (linkDown && !downByUser && !longRaised && t - linkLostMs >= rules.linkAlarmSeconds * 1000LL) {
             longRaised = true;
             addEvent(EventKind::LinkDownLong, 0, rules.linkAlarmSeconds, -1, linkText);

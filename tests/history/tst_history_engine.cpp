@@ -381,6 +381,49 @@ private slots:
         QCOMPARE(e.sensorRows(7).last(), QStringLiteral("2/107"));
     }
 
+    // The link-lost alarm: only for a link lost longer than [history] linkalarm seconds,
+    // never for one the user stopped.
+    void linkAlarm_data()
+    {
+        QTest::addColumn<QString>("how"); // lost, stopped
+        QTest::addColumn<qint64>("downMs");
+        QTest::addColumn<bool>("alarm");
+        QTest::newRow("lost 31 s") << "lost" << qint64(31000) << true;
+        QTest::newRow("lost 29 s") << "lost" << qint64(29000) << false;
+        QTest::newRow("stopped 31 s") << "stopped" << qint64(31000) << false;
+    }
+    void linkAlarm()
+    {
+        QFETCH(QString, how);
+        QFETCH(qint64, downMs);
+        QFETCH(bool, alarm);
+        startScriptedSim(false);
+        Engine e;
+        e.state.pollSensorData = true;
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        const qsizetype before = e.events().size();
+        if (how == "lost")
+            command("offline");
+        else
+            e.state.linkInterruptedByUser = true;
+        QVERIFY(e.stepUntil([&] { return !e.state.linkUp; }, 5));
+        const QString failure = e.view.status[0];
+        e.step(downMs);
+        e.step(1);
+        if (how == "lost")
+            command("online");
+        else
+            e.state.linkInterruptedByUser = false;
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        QStringList expected{ev(EventKind::LinkLost, 0, 0, -1, false, failure)};
+        if (alarm)
+            expected << ev(EventKind::LinkDownLong, 0, 30, -1, true, failure);
+        expected << ev(EventKind::LinkBack);
+        QCOMPARE(e.events().mid(before), expected);
+        if (how == "stopped")
+            QCOMPARE(failure, text(Msg::n100));
+    }
+
     // A trend recording on a settings page beside the history: both want the live data,
     // and the recorder is still asked when the history wants it anyway (it resumes there
     // after the link came back and writes that moment's row).

@@ -18,6 +18,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <map>
@@ -84,6 +85,7 @@ private slots:
     void initTestCase();
     void roundTrip_data();
     void roundTrip();
+    void flushSeesEveryBatch();
     void relaysRoundTrip();
     void controllersApart();
     void eventsFilter_data();
@@ -171,6 +173,30 @@ void tst_history::roundTrip()
     HistoryStore again(dir.path());
     QVERIFY(again.Open());
     CompareSeries(again.SensorReadings(id, from, to), Expected(all, from, to));
+}
+
+// Flush returns only when the batch the writer has taken is committed too: what the
+// killed writer reports, an export that must see the last cycle, rely on it.
+void tst_history::flushSeesEveryBatch()
+{
+    QTemporaryDir dir;
+    HistoryStore store(dir.path());
+    QVERIFY(store.Open());
+    EventFilter newest;
+    newest.limit = 1;
+    for (int i = 0; i < 300; ++i) {
+        HistoryBatch b = NamedBatch(i, 36, kT0 + i * 1000);
+        HistoryEvent e;
+        e.code = i;
+        b.events.push_back(e);
+        store.Submit(std::move(b));
+        // Now and then the writer has taken the batch and is writing it when Flush comes.
+        QThread::usleep(i % 3 ? 0 : (i * 37) % 1500);
+        store.Flush();
+        const auto events = store.Events(newest);
+        QVERIFY(!events.empty());
+        QCOMPARE(events.front().code, i);
+    }
 }
 
 void tst_history::relaysRoundTrip()

@@ -202,6 +202,8 @@ int RunIdentify(Session &s, const CliOptions &o) {
 }
 
 int RunWatch(Session &s, const CliOptions &o) {
+    if (!o.noHistory)
+        s.StartHistory();
     if (const int r = s.Connect())
         return r;
     if (o.json)
@@ -219,7 +221,10 @@ int RunWatch(Session &s, const CliOptions &o) {
     QObject::connect(&lineTimer, &QTimer::timeout, [&] { lineDue = true; });
     if (o.period)
         lineTimer.start(*o.period * 1000);
-    s.cycle.liveDataRead = [&] {
+    const auto before = s.cycle.liveDataRead; // the history's, if it takes this moment too
+    s.cycle.liveDataRead = [&, before] {
+        if (before)
+            before();
         if (!lineDue)
             return;
         lineDue = !o.period;
@@ -270,6 +275,7 @@ int RunWatch(Session &s, const CliOptions &o) {
     if (o.forMs)
         s.EndAfter(*o.forMs);
     s.RunPolling([&] { return o.count && lines >= *o.count; });
+    s.StopHistory();
     return CountedEnd(s, o, lines);
 }
 
@@ -552,6 +558,8 @@ int RunRecord(Session &s, const CliOptions &o) {
     const QString path = QDir::toNativeSeparators(QFileInfo(o.file).absoluteFilePath());
     if (!TrendFileUsable(s, path))
         return ExitCode::FileRefused;
+    if (!o.noHistory)
+        s.StartHistory();
     if (const int r = s.Connect())
         return r;
     s.cycle.ReadAllSensorTags(); // the header's tags, as a Start in the window asks for
@@ -565,7 +573,10 @@ int RunRecord(Session &s, const CliOptions &o) {
     QTimer timer1;
     QObject::connect(&timer1, &QTimer::timeout, [&] { rowRequested = true; });
     timer1.start(period * 1000);
-    s.cycle.liveDataRead = [&] {
+    const auto before = s.cycle.liveDataRead; // the history's, if it takes this moment too
+    s.cycle.liveDataRead = [&, before] {
+        if (before)
+            before();
         if (!rowRequested)
             return;
         rowRequested = false; // several ticks before one good cycle give one row
@@ -580,6 +591,7 @@ int RunRecord(Session &s, const CliOptions &o) {
     if (o.forMs)
         s.EndAfter(*o.forMs);
     s.RunPolling([&] { return result != ExitCode::Ok || (o.count && rows >= *o.count); });
+    s.StopHistory();
     return result != ExitCode::Ok ? result : CountedEnd(s, o, rows);
 }
 

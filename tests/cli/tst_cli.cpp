@@ -132,7 +132,9 @@ private slots:
         QCOMPARE(h.code, 0);
         for (const char *command :
              {"identify", "watch", "read-profile", "write-profile", "record", "get", "set", "trend",
-              "sensor.N.threshold1", "relay.N.on-delay", "connect.channel", "read-back-differs"})
+              "sensor.N.threshold1", "relay.N.on-delay", "connect.channel", "read-back-differs",
+              "serve", "history export", "history controllers", "events", "--no-history",
+              "--from", "--controller", "--alarms"})
             QVERIFY2(h.out.contains(command), command);
     }
 

@@ -5,6 +5,8 @@
 #include "Desktop.h"
 #include "FrameLogView.h"
 #include "GridView.h"
+#include "HistoryService.h"
+#include "HistoryStore.h"
 #include "LinkProblemBanner.h"
 #include "LinkStatisticsView.h"
 #include "ChartLines.h"
@@ -32,6 +34,7 @@
 #include <QScreen>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -117,6 +120,21 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         bar->addWidget(StatusBar1Panel[i], stretch[i]);
     }
     setStatusBar(bar);
+    // The history of this window's controller, history.sqlite in the working folder. What
+    // keeps it from writing is told once in the status bar; polling goes on regardless.
+    m_historyStore = std::make_unique<HistoryStore>(QDir::currentPath(),
+                                                    HistoryLimitsFrom(m_state->settingsIni));
+    m_historyProblem = named(new QLabel(bar), "StatusBarHistoryProblem");
+    m_historyProblem->setFrameShape(QFrame::StyledPanel);
+    bar->addWidget(m_historyProblem);
+    auto showHistoryProblem = [this](const QString &text) {
+        m_historyProblem->setText(text);
+        m_historyProblem->setVisible(!text.isEmpty());
+    };
+    connect(m_historyStore.get(), &HistoryStore::problemChanged, this, showHistoryProblem);
+    m_historyStore->Open();
+    showHistoryProblem(m_historyStore->problem());
+    m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
 
     auto *central = new QWidget(this);
     auto *top = new QVBoxLayout(central);

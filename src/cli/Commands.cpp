@@ -221,10 +221,7 @@ int RunWatch(Session &s, const CliOptions &o) {
     QObject::connect(&lineTimer, &QTimer::timeout, [&] { lineDue = true; });
     if (o.period)
         lineTimer.start(*o.period * 1000);
-    const auto before = s.cycle.liveDataRead; // the history's, if it takes this moment too
-    s.cycle.liveDataRead = [&, before] {
-        if (before)
-            before();
+    s.cycle.liveDataRead = [&] {
         if (!lineDue)
             return;
         lineDue = !o.period;
@@ -573,10 +570,7 @@ int RunRecord(Session &s, const CliOptions &o) {
     QTimer timer1;
     QObject::connect(&timer1, &QTimer::timeout, [&] { rowRequested = true; });
     timer1.start(period * 1000);
-    const auto before = s.cycle.liveDataRead; // the history's, if it takes this moment too
-    s.cycle.liveDataRead = [&, before] {
-        if (before)
-            before();
+    s.cycle.liveDataRead = [&] {
         if (!rowRequested)
             return;
         rowRequested = false; // several ticks before one good cycle give one row

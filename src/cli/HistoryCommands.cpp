@@ -65,6 +65,7 @@ std::unique_ptr<HistoryStore> StoreToRead(const MemIniFile &settings) {
         return nullptr;
     }
     auto store = std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(settings));
+    store->setTexts(&settings);
     QObject::connect(store.get(), &HistoryStore::fileSetAside, store.get(),
                      [&settings](const QString &aside) {
                          PrintErr(LookupText(settings, Msg::n631) +
@@ -128,11 +129,13 @@ int ExportReadings(const HistoryStore &store, const CliOptions &o, const MemIniF
                              : o.output;
     QString why;
     const bool ok = o.trend ? ExportReadingsTrend(store, id, from, to, settings, path, &why)
-                            : ExportReadingsCsv(store, id, from, to, path, &why);
-    if (!ok) {
+                            : ExportReadingsCsv(store, id, from, to, path, &why, &settings);
+    if (!ok) { // a range without readings too: there is no file to give
         NoteFailure(ErrorKey::FileRefused);
-        PrintErr(LookupText(settings, Msg::n624) + QDir::toNativeSeparators(path) +
-                 QStringLiteral("  (") + why + u')');
+        PrintErr(LookupText(settings, Msg::n624) +
+                 (o.output.isEmpty() ? why
+                                     : QDir::toNativeSeparators(path) + QStringLiteral("  (") +
+                                           why + u')'));
         return ExitCode::FileRefused;
     }
     if (!o.output.isEmpty())
@@ -250,6 +253,13 @@ int RunServe(Session &s, const CliOptions &o) {
                          linkTold = true;
                          line(up ? st.Text(Msg::n101) : st.Text(Msg::n632) + text);
                      });
+    // The first time up is told too; later ones come as the history's link changes.
+    bool everUp = false;
+    const int firstUp = s.cycle.controllerIdentified.Listen([&](quint16, quint16) {
+        if (!everUp && !linkTold)
+            line(st.Text(Msg::n101));
+        everUp = true;
+    });
     // Polled as the window polls: the step opens the port and identifies the controller,
     // and again after every loss, for as long as it runs. A controller that never came
     // up is told once, with what the step found.
@@ -262,6 +272,7 @@ int RunServe(Session &s, const CliOptions &o) {
             line(s.view.status[0]);
         return false;
     });
+    s.cycle.controllerIdentified.Unlisten(firstUp);
     s.StopHistory();
     line(st.Text(Msg::n629));
     return ExitCode::Ok;

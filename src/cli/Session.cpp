@@ -102,6 +102,9 @@ int Session::Connect() {
     view.ShowStatus(0, state.Text(Msg::n101));
     cycle.SizeRecordArrays();
     state.deviceChanged = false;
+    // As a step that brings the link up tells it: the history starts keeping from here.
+    if (cycle.controllerIdentified)
+        cycle.controllerIdentified(cycle.identificationRecord.values[0], state.firmwareVersion);
     return ExitCode::Ok;
 }
 
@@ -130,6 +133,7 @@ QString IsoTime(qint64 utcMs) {
 void Session::StartHistory(bool stamped) {
     store = std::make_unique<HistoryStore>(QDir::currentPath(),
                                            HistoryLimitsFrom(state.settingsIni));
+    store->setTexts(&state.settingsIni);
     const auto line = [stamped](const QString &text) {
         PrintErr(stamped ? IsoTime(QDateTime::currentMSecsSinceEpoch()) + u' ' + text : text);
     };

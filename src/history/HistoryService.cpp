@@ -105,7 +105,7 @@ struct HistoryService::Impl {
     HistoryStore &store;
     MainState &state;
     PollCycle &cycle;
-    std::function<qint64()> clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    std::function<qint64()> clock;
     HistoryAlarmRules rules;
     qint64 liveMs = 10000;
 
@@ -163,13 +163,7 @@ struct HistoryService::Impl {
         return c;
     }
 
-    int findControllerId(const HistoryController &c) const
-    {
-        for (const HistoryControllerRow &row : store.Controllers())
-            if (row.controller == c)
-                return row.id;
-        return 0;
-    }
+    int findControllerId(const HistoryController &c) const { return store.ControllerId(c); }
 
     // Another controller (a new identification, or the settings lead elsewhere now): what
     // is known of it comes from the store, so the first readings after a start count as
@@ -380,8 +374,15 @@ struct HistoryService::Impl {
 
 HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
                                QObject *parent)
+    : HistoryService(store, state, cycle, [] { return QDateTime::currentMSecsSinceEpoch(); }, parent)
+{
+}
+
+HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
+                               std::function<qint64()> nowMs, QObject *parent)
     : QObject(parent), m_store(store), d(std::make_unique<Impl>(*this, store, state, cycle))
 {
+    d->clock = std::move(nowMs);
     d->rules = HistoryAlarmRulesFrom(state.settingsIni);
     d->liveMs = qint64(qMax(1, HistoryLimitsFrom(state.settingsIni).liveSeconds)) * 1000;
     d->refreshAlarms(store.UnacknowledgedAlarms());
@@ -439,7 +440,6 @@ int HistoryService::unacknowledgedAlarms() const { return d->unacknowledged; }
 
 QString HistoryService::latestAlarmText() const { return d->latestAlarm; }
 
-void HistoryService::SetClock(std::function<qint64()> nowMs) { d->clock = std::move(nowMs); }
 
 QString HistoryEventText(const HistoryEvent &e, const MemIniFile &settings)
 {

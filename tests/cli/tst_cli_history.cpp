@@ -488,6 +488,10 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(bool, kept);
         startSim();
+        // Temperatures that name their sensor, held still.
+        for (int n = 1; n <= 9; ++n)
+            QVERIFY(sim.command(QString("set temp %1 %2").arg(n).arg(100 + n)).startsWith("OK"));
+        QVERIFY(sim.command("freeze").startsWith("OK"));
         const Run r = cli(args);
         QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(QFile::exists(HistoryStore::kFileName), kept);
@@ -496,10 +500,25 @@ private slots:
         const QList<QJsonObject> events = storedEvents();
         QVERIFY(hasEvent(events, "identified"));
         QCOMPARE(events.last().value("kind").toString(), QStringLiteral("program-stopped"));
-        // The readings of the run: sensor 1's column holds what the simulator read out.
+        // The readings of the run: each sensor's column holds its own temperature.
         const Run csv = cli({"history", "export", "--from", "-1h"});
         QVERIFY2(csv.code == 0, qPrintable(csv.err));
         QVERIFY2(csv.lines().size() >= 2, qPrintable(csv.out));
+        const QStringList header = csv.lines().first().trimmed().split(u';');
+        const QStringList last = csv.lines().last().trimmed().split(u';');
+        QCOMPARE(last.size(), header.size());
+        int checked = 0;
+        for (qsizetype c = 1; c < header.size(); ++c) {
+            const QRegularExpressionMatch m = QRegularExpression(" ([0-9]+)$").match(header[c]);
+            if (!m.hasMatch())
+                continue; // a status column
+            const int n = m.captured(1).toInt();
+            if (n <= 9) {
+                QCOMPARE(last[c], QString::number(100 + n));
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, 9);
     }
 };
 

@@ -48,9 +48,9 @@ inline constexpr TextKey n623{"n623", u"В рабочей папке нет ис
 inline constexpr TextKey n624{"n624", u"Экспорт не записан: "};
 // An alarm's line (events, serve): before the event's text.
 inline constexpr TextKey n625{"n625", u"ТРЕВОГА: "};
-// The store stopped writing (disk full, read-only folder); followed by why.
-inline constexpr TextKey n626{"n626", u"История не записывается: "};
-// ... and writes again.
+// history, events: the store cannot be opened; followed by the file and why.
+inline constexpr TextKey n626{"n626", u"История не открывается: "};
+// The store writes again after a problem (its own text told the problem).
 inline constexpr TextKey n627{"n627", u"История записывается снова"};
 // serve started; followed by the store's file.
 inline constexpr TextKey n628{"n628", u"Опрос без окна, история в "};

@@ -73,7 +73,8 @@ std::unique_ptr<HistoryStore> StoreToRead(const MemIniFile &settings) {
                      });
     if (!store->Open()) {
         NoteFailure(ErrorKey::FileRefused);
-        PrintErr(LookupText(settings, Msg::n626) + store->problem());
+        PrintErr(LookupText(settings, Msg::n626) + QDir::toNativeSeparators(path) +
+                 QStringLiteral("  (") + store->problem() + u')');
         return nullptr;
     }
     return store;

@@ -142,7 +142,7 @@ void Session::StartHistory(bool stamped) {
         if (text == m_storeProblem)
             return;
         m_storeProblem = text;
-        line(text.isEmpty() ? state.Text(Msg::n627) : state.Text(Msg::n626) + text);
+        line(text.isEmpty() ? state.Text(Msg::n627) : text); // the store's text says it all
     };
     QObject::connect(store.get(), &HistoryStore::problemChanged, store.get(), problem);
     QObject::connect(store.get(), &HistoryStore::fileSetAside, store.get(),

@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -172,6 +173,10 @@ class TestCliHistory : public ControllerFolderTest {
     static QList<QJsonObject> storedEvents() {
         const Run r = cli({"events", "--json"});
         return r.code == 0 ? jsonLines(r) : QList<QJsonObject>{};
+    }
+    // The line serve tells sensor n's fault with.
+    static QString alarmOf(int n) {
+        return text(Msg::n625) + text(Msg::n32) + QString(" %1: ").arg(n);
     }
     static bool hasEvent(const QList<QJsonObject> &events, const QString &kind, int subject = 0,
                          int code = -1) {
@@ -462,6 +467,65 @@ private slots:
         QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
+    }
+
+    // The disk fills under serve: one line says the history stopped, polling goes on, one
+    // line says it writes again once there is room, and what happened meanwhile is kept.
+    void serveRidesOutAFullDisk() {
+        QTemporaryDir mount;
+        QProcess m;
+        m.start("mount", {"-t", "tmpfs", "-o", "size=2m", "tmpfs", mount.path()});
+        if (!m.waitForFinished(10000) || m.exitCode() != 0)
+            QSKIP("no tmpfs can be mounted here (needs root)");
+        struct Unmount {
+            QString path;
+            ~Unmount() { QProcess::execute("umount", {"-l", path}); }
+        } unmount{mount.path()};
+        startSim();
+        const QString w = mount.filePath("w");
+        QVERIFY(CopyShippedData({"start.ini", "Cfg/qor7070__fw_1_2.ini"}, w));
+        {
+            MemIniFile start(w + "/start.ini");
+            start.writeString("connect", "port", sim.portSetting());
+            start.writeInteger("connect", "receive", 150);
+            QVERIFY(start.updateFile());
+        }
+        const QStringList in{"--workdir", w};
+        const auto events = [&] {
+            const Run r = cli(QStringList{"events", "--json"} + in);
+            return r.code == 0 ? jsonLines(r) : QList<QJsonObject>{};
+        };
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), QStringList{"serve"} + in);
+        QByteArray err;
+        const auto errText = [&] { return QString::fromUtf8(err += p.readAllStandardError()); };
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(events(), "identified"), 20000);
+        // Everything the disk still takes.
+        QFile fill(mount.filePath("fill"));
+        QVERIFY(fill.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size() && fill.flush()) {
+        }
+        QVERIFY(sim.command("set status 3 10").startsWith("OK"));
+        QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(text(Msg::n530)), qPrintable(errText()),
+                                  30000);
+        QVERIFY(sim.command("set status 5 20").startsWith("OK"));
+        QTRY_VERIFY2_WITH_TIMEOUT(errText().count(alarmOf(5)) == 1, qPrintable(errText()), 30000);
+        QCOMPARE(p.state(), QProcess::Running);
+        fill.close();
+        QVERIFY(fill.remove());
+        QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(text(Msg::n627)), qPrintable(errText()),
+                                  60000);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        // Told once each, and the events of the full time are in the store.
+        QCOMPARE(errText().count(text(Msg::n530)), 1);
+        QCOMPARE(errText().count(text(Msg::n627)), 1);
+        const QList<QJsonObject> kept = events();
+        QVERIFY(hasEvent(kept, "sensor-status", 3, 10));
+        QVERIFY(hasEvent(kept, "sensor-status", 5, 20));
+        QCOMPARE(kept.last().value("kind").toString(), QStringLiteral("program-stopped"));
     }
 
     void serveWithoutAPortExits3() {

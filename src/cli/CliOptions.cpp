@@ -33,7 +33,7 @@ const QList<std::pair<QString, QStringList>> kCommandOptions{
     {"--count", {"watch", "record"}},
     {"--period", {"watch", "record"}},
     {"--for", {"watch", "record", "serve"}},
-    {"--no-history", {"watch", "record"}},
+    {"--no-history", {"watch", "record", "write-profile", "set"}},
     {"--from", {"history", "events"}},
     {"--to", {"history", "events"}},
     {"--controller", {"history", "events"}},
@@ -390,7 +390,8 @@ QString CliHelpText(const MemIniFile &settings) {
                        [trends] time); опрос идёт в своём темпе, в строке последние данные
   --for ВРЕМЯ          watch, record, serve: работать столько (30s, 10m, 2h, 1d),
                        затем выход 0
-  --no-history         watch, record: не записывать историю рабочей папки
+  --no-history         watch, record, write-profile, set: не записывать историю
+                       рабочей папки (записи в контроллер идут в её журнал изменений)
   --from, --to ВРЕМЯ   history export (--from обязателен), events: ISO 8601, местное
                        (2026-12-08T07:30, дата: её полночь) или со смещением/Z; now,
                        -2h (назад от сейчас); --to по умолчанию сейчас
@@ -458,7 +459,8 @@ Options:
                        time); the poll keeps its pace, a line shows the latest values
   --for TIME           watch, record, serve: run this long (30s, 10m, 2h, 1d), then
                        exit 0
-  --no-history         watch, record: leave the working folder's history alone
+  --no-history         watch, record, write-profile, set: leave the working folder's
+                       history alone (writes to the controller go to its audit trail)
   --from, --to TIME    history export (--from required), events: ISO 8601, local
                        (2026-12-08T07:30, a date: its midnight) or with offset/Z; now,
                        -2h (back from now); --to defaults to now

@@ -399,6 +399,8 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
     MemIniFile profile{QString()};
     if (!ReadProfileFile(o.file, profile, s.Context()))
         return ExitCode::FileRefused;
+    if (!o.noHistory && !o.dryRun && !o.diff) // the audit trail of what is written
+        s.StartHistory();
     if (const int r = s.Connect())
         return r;
     if (!CheckProfileFirmware(profile, s.Context()))
@@ -470,6 +472,7 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
         if (op.requests == 0)
             continue; // nothing differs: no pauses, no result to show
         WriteBack write(st, s.cycle);
+        write.fromProfile = true;
         const qsizetype first = fates.size();
         write.requestMade = [&](const QByteArray &frame) {
             last = frame;
@@ -667,31 +670,55 @@ void OneSensorRow(MainState &st, int n, int column, const QString &text) {
     user.setCell(column, 1, text);
 }
 
+// The register that holds the setting.
+quint16 SettingRegister(const Session &s, const SettingName &name) {
+    const DeviceRegisterMap &m = s.state.registerMap;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        return quint16(m.SENSOR_SETTINGS_ADDR + (name.number - 1) * m.SENSOR_SETTINGS_STEP +
+                       name.column);
+    case SettingName::Area::Relay:
+        return quint16(m.RELAY_SETTINGS_ADDR + (name.number - 1) * m.RELAY_SETTINGS_STEP +
+                       name.column - 1);
+    case SettingName::Area::Connect:
+        break;
+    }
+    return quint16(m.CONNECT_SETTINGS_ADDR + name.column);
+}
+
 // Only the setting's own register goes out, with the function the window writes its
 // table with: 16 for a sensor's block and the connection block, 6 for a relay cell.
 bool WriteSetting(Session &s, const SettingName &name, quint16 word) {
     MainState &st = s.state;
-    const DeviceRegisterMap &m = st.registerMap;
     if (s.Interrupted())
         return false;
+    const quint16 reg = SettingRegister(s, name);
     switch (name.area) {
     case SettingName::Area::Sensor:
-        return st.modbus.WriteRegisters(s.cycle.sensorWriteRecord,
-                                        quint16(m.SENSOR_SETTINGS_ADDR +
-                                                (name.number - 1) * m.SENSOR_SETTINGS_STEP +
-                                                name.column),
-                                        1, &word);
+        return st.modbus.WriteRegisters(s.cycle.sensorWriteRecord, reg, 1, &word);
     case SettingName::Area::Relay:
-        return st.modbus.WriteRegister(s.cycle.relayWriteRecord,
-                                       quint16(m.RELAY_SETTINGS_ADDR +
-                                               (name.number - 1) * m.RELAY_SETTINGS_STEP +
-                                               name.column - 1),
-                                       word);
+        return st.modbus.WriteRegister(s.cycle.relayWriteRecord, reg, word);
     case SettingName::Area::Connect:
         break;
     }
-    return st.modbus.WriteRegisters(s.cycle.connectWriteRecord,
-                                    quint16(m.CONNECT_SETTINGS_ADDR + name.column), 1, &word);
+    return st.modbus.WriteRegisters(s.cycle.connectWriteRecord, reg, 1, &word);
+}
+
+// The write as a write-back reports one, for the audit trail: the register, the word the
+// controller held and the one sent, and its fate.
+void ReportSettingWrite(Session &s, const SettingName &name, const QString &before,
+                        quint16 word, WriteReport::Result result) {
+    if (!s.cycle.writeReported)
+        return;
+    const WriteReport::Operation operation =
+        name.area == SettingName::Area::Sensor  ? WriteReport::Operation::Sensors
+        : name.area == SettingName::Area::Relay ? WriteReport::Operation::Relays
+                                                : WriteReport::Operation::Connection;
+    const auto was = RegisterWordOfCell(before);
+    s.cycle.writeReported(WriteReport{operation, false,
+                                      result == WriteReport::Result::Confirmed,
+                                      {{SettingRegister(s, name), was ? int(*was) : -1, word,
+                                        result}}});
 }
 
 } // namespace
@@ -710,6 +737,8 @@ int RunGet(Session &s, const CliOptions &o) {
 
 int RunSet(Session &s, const CliOptions &o) {
     const SettingName name = *ParseSettingName(o.setting);
+    if (!o.noHistory) // the audit trail of what is written
+        s.StartHistory();
     if (const int r = ReadNamedSetting(s, name, o.setting))
         return r;
     MainState &st = s.state;
@@ -753,7 +782,11 @@ int RunSet(Session &s, const CliOptions &o) {
         NoteFailure(ErrorKey::ValueRefused);
         return ExitCode::FileRefused;
     }
+    const bool interruptedBefore = s.Interrupted(); // then it never left
     if (!WriteSetting(s, name, *word)) {
+        ReportSettingWrite(s, name, before, *word,
+                           interruptedBefore ? WriteReport::Result::NotSent
+                                             : WriteReport::Result::Failed);
         if (s.Interrupted())
             return ExitCode::Interrupted;
         const ModbusWriteRecord &r =
@@ -766,6 +799,7 @@ int RunSet(Session &s, const CliOptions &o) {
         PrintErr(failure);
         return ExitCode::WriteFailed;
     }
+    ReportSettingWrite(s, name, before, *word, WriteReport::Result::Confirmed);
     // The controller confirmed; what it holds now is the verdict.
     if (const int r = ReadSetting(s, name))
         return r;

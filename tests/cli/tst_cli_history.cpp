@@ -535,6 +535,69 @@ private slots:
         QVERIFY2(r.err.contains(text(Msg::n350)), qPrintable(r.err));
     }
 
+    // A write from the command line is in the audit trail as one from the window: each
+    // register with the word the controller held (with named values: its own address) and
+    // the word sent, and its fate. --no-history writes no trail.
+    void writesAreAudited_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("value");
+        QTest::newRow("set sensor 3 threshold 1")
+            << QStringList{"set", "sensor.3.threshold1", "40"} << "sensors" << 0x1022 << 40;
+        QTest::newRow("set relay 2 on delay")
+            << QStringList{"set", "relay.2.on-delay", "17"} << "relays" << 0x0211 << 17;
+        QTest::newRow("write-profile relay 2 off delay")
+            << QStringList{"write-profile", "change.txt", "--no-connect"} << "profile" << 0x0212
+            << 19;
+        QTest::newRow("set --no-history")
+            << QStringList{"set", "relay.2.on-delay", "17", "--no-history"} << "" << 0 << 0;
+    }
+    void writesAreAudited() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, operation);
+        QFETCH(int, reg);
+        QFETCH(int, value);
+        startSim({"--named-values"});
+        if (args[0] == "write-profile") {
+            QCOMPARE(cli({"read-profile", "change.txt", "--no-history"}).code, 2); // not its option
+            QCOMPARE(cli({"read-profile", "change.txt"}).code, 0);
+            QFile::remove(HistoryStore::kFileName);
+            MemIniFile profile("change.txt");
+            profile.writeString("Реле 2",
+                                MemIniFile("start.ini").readString("lang0", "n37", {}), "19");
+            QVERIFY(profile.updateFile());
+        }
+        const Run r = cli(args);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(QFile::exists(HistoryStore::kFileName), !operation.isEmpty());
+        if (operation.isEmpty())
+            return;
+        HistoryStore store(QDir::currentPath());
+        QVERIFY(store.Open());
+        // A profile may write several blocks (with named values the tags too: their words
+        // are no text a profile keeps); each is a write of the profile.
+        const std::vector<WriteAudit> writes = store.Writes(0, 0);
+        QVERIFY(!writes.empty());
+        QCOMPARE(int(writes.size()) == 1, args[0] == "set");
+        std::optional<AuditRegister> found;
+        for (const WriteAudit &w : writes) {
+            QCOMPARE(w.operation, operation);
+            QVERIFY(w.ok);
+            QVERIFY(w.controller > 0);
+            for (const AuditRegister &a : w.registers) {
+                // A named value: the word before is its own register's address.
+                QVERIFY2(a.before == a.reg, qPrintable(QString::number(a.reg, 16)));
+                QCOMPARE(a.result, WriteResult::Confirmed);
+                if (a.reg == reg)
+                    found = a;
+            }
+        }
+        QVERIFY(found);
+        QCOMPARE(found->after, value);
+        QVERIFY(hasEvent(storedEvents(), "write"));
+    }
+
     // watch and record keep the history as the window does; --no-history leaves it alone.
     void watchAndRecordKeepTheHistory_data() {
         QTest::addColumn<QStringList>("args");

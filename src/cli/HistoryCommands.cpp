@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -239,6 +240,10 @@ int RunServe(Session &s, const CliOptions &o) {
     const auto line = [](const QString &text, qint64 ms = NowMs()) {
         PrintErr(IsoTime(ms) + u' ' + text);
     };
+#ifdef Q_OS_UNIX
+    // A log reader that went away (a closed pipe on stderr) must not end the polling.
+    ::signal(SIGPIPE, SIG_IGN);
+#endif
     // Link changes come from the history, stamped; the panel's texts would repeat them.
     s.view.echoLink = false;
     s.view.echoProgress = false;

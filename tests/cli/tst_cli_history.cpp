@@ -23,6 +23,7 @@
 #include <csignal>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -451,6 +452,37 @@ private slots:
                                  }),
                      qPrintable(line));
         }
+    }
+
+    // The reader of serve's log goes away (stderr a closed pipe): polling and the history
+    // go on, and a signal still ends it cleanly.
+    void serveOutlivesItsLogReader() {
+        startSim();
+        QProcess p;
+        // stderr a pipe of its own, and SIGPIPE not ignored (this test process may), as a
+        // service manager or a shell pipeline starts it.
+        int log[2];
+        QCOMPARE(::pipe(log), 0);
+        p.setChildProcessModifier([log] {
+            ::signal(SIGPIPE, SIG_DFL);
+            ::dup2(log[1], STDERR_FILENO);
+            ::close(log[0]);
+            ::close(log[1]);
+        });
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve"});
+        ::close(log[1]);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
+        ::close(log[0]); // the reader goes
+        QVERIFY(sim.command("set status 3 10").startsWith("OK")); // an alarm to tell
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "sensor-status", 3, 10), 20000);
+        QVERIFY(sim.command("set status 5 20").startsWith("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "sensor-status", 5, 20), 20000);
+        QCOMPARE(p.state(), QProcess::Running);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(storedEvents().last().value("kind").toString(), QStringLiteral("program-stopped"));
     }
 
     // A controller not there when serve starts is waited for, not given up on.

@@ -470,6 +470,7 @@ private slots:
             ::close(log[1]);
         });
         p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve"});
+        QVERIFY(p.waitForStarted(10000));
         ::close(log[1]);
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
         ::close(log[0]); // the reader goes
@@ -491,6 +492,7 @@ private slots:
         QVERIFY(sim.command("offline").startsWith("OK"));
         QProcess p;
         p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve"});
+        QVERIFY(p.waitForStarted(10000));
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).count('\n') >= 2, 20000);
         QCOMPARE(p.state(), QProcess::Running);
@@ -529,6 +531,7 @@ private slots:
         };
         QProcess p;
         p.start(QStringLiteral(VELMARIS_CLI_PATH), QStringList{"serve"} + in);
+        QVERIFY(p.waitForStarted(10000));
         QByteArray err;
         const auto errText = [&] { return QString::fromUtf8(err += p.readAllStandardError()); };
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(events(), "identified"), 20000);

@@ -13,18 +13,17 @@
 
 namespace {
 
-const QStringList kCommands{QStringLiteral("identify"),     QStringLiteral("watch"),
-                            QStringLiteral("read-profile"), QStringLiteral("write-profile"),
-                            QStringLiteral("record"),       QStringLiteral("get"),
-                            QStringLiteral("set"),          QStringLiteral("trend"),
-                            QStringLiteral("history"),      QStringLiteral("events"),
-                            QStringLiteral("serve")};
+const QStringList kCommands{
+    QStringLiteral("identify"),      QStringLiteral("watch"),  QStringLiteral("read-profile"),
+    QStringLiteral("write-profile"), QStringLiteral("record"), QStringLiteral("get"),
+    QStringLiteral("set"),           QStringLiteral("trend"),  QStringLiteral("history"),
+    QStringLiteral("events"),        QStringLiteral("serve")};
 const QStringList kHistoryActions{QStringLiteral("export"), QStringLiteral("controllers")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",    "--ini",      "--workdir", "--address", "--baud",
-                                "--parity",  "--stopbits", "--count",   "--period",  "--timeout",
-                                "--retries", "--lang",     "--for",     "--from",    "--to",
+const QStringList kValueOptions{"--port",    "--ini",       "--workdir", "--address", "--baud",
+                                "--parity",  "--stopbits",  "--count",   "--period",  "--timeout",
+                                "--retries", "--lang",      "--for",     "--from",    "--to",
                                 "--output",  "--controller"};
 
 // Options that only some subcommands take; every other option applies to all of them.
@@ -290,8 +289,8 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             }
     }
     if (o.fromMs && o.toMs && *o.fromMs >= *o.toMs)
-        return fail(u"Начало не раньше конца: ", "The start is not before the end: ",
-                    QStringLiteral("--from, --to"));
+        return fail(u"Начало не раньше конца: ",
+                    "The start is not before the end: ", QStringLiteral("--from, --to"));
     if (o.command == QLatin1String("get") || o.command == QLatin1String("set")) {
         if (positional.isEmpty()) {
             *error = LookupText(settings, Msg::n363) + o.command;

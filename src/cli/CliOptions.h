@@ -36,7 +36,7 @@ struct CliOptions {
     bool noHistory = false; // watch, record: the store is left alone
     // history export, events: the range, UTC ms (to: none = now at the run)
     std::optional<qint64> fromMs, toMs;
-    std::optional<int> controller; // the store's id of a controller
+    std::optional<int> controller;   // the store's id of a controller
     bool csv = false, trend = false; // history export: the format (CSV unless --trend)
     bool alarms = false;             // events: alarms only
     QString output;                  // history export: the file (none: standard output)

@@ -48,7 +48,6 @@ QString Hex(const QByteArray &frame) {
     return QString::fromLatin1(frame.toHex(' ').toUpper());
 }
 
-
 QString TagOf(const Session &s, int index) {
     const MainState &st = s.state;
     if (st.firmwareVersion < kFirstTagFirmware || index >= int(s.cycle.sensorTagRecords.size()))
@@ -706,8 +705,8 @@ bool WriteSetting(Session &s, const SettingName &name, quint16 word) {
 
 // The write as a write-back reports one, for the audit trail: the register, the word the
 // controller held and the one sent, and its fate.
-void ReportSettingWrite(Session &s, const SettingName &name, const QString &before,
-                        quint16 word, WriteReport::Result result) {
+void ReportSettingWrite(Session &s, const SettingName &name, const QString &before, quint16 word,
+                        WriteReport::Result result) {
     if (!s.cycle.writeReported)
         return;
     const WriteReport::Operation operation =
@@ -715,10 +714,11 @@ void ReportSettingWrite(Session &s, const SettingName &name, const QString &befo
         : name.area == SettingName::Area::Relay ? WriteReport::Operation::Relays
                                                 : WriteReport::Operation::Connection;
     const auto was = RegisterWordOfCell(before);
-    s.cycle.writeReported(WriteReport{operation, false,
-                                      result == WriteReport::Result::Confirmed,
-                                      {{SettingRegister(s, name), was ? int(*was) : -1, word,
-                                        result}}});
+    s.cycle.writeReported(
+        WriteReport{operation,
+                    false,
+                    result == WriteReport::Result::Confirmed,
+                    {{SettingRegister(s, name), was ? int(*was) : -1, word, result}}});
 }
 
 } // namespace

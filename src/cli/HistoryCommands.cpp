@@ -59,7 +59,8 @@ const char *KindKey(EventKind kind) {
 // The working folder's store, opened to be read. A folder that never kept one gets none:
 // reading must not leave an empty store behind.
 std::unique_ptr<HistoryStore> StoreToRead(const MemIniFile &settings) {
-    const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(HistoryStore::kFileName));
+    const QString path =
+        QDir::current().absoluteFilePath(QString::fromLatin1(HistoryStore::kFileName));
     if (!QFileInfo::exists(path)) {
         NoteFailure(ErrorKey::FileRefused);
         PrintErr(LookupText(settings, Msg::n623) + QDir::toNativeSeparators(path));
@@ -67,11 +68,10 @@ std::unique_ptr<HistoryStore> StoreToRead(const MemIniFile &settings) {
     }
     auto store = std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(settings));
     store->setTexts(&settings);
-    QObject::connect(store.get(), &HistoryStore::fileSetAside, store.get(),
-                     [&settings](const QString &aside) {
-                         PrintErr(LookupText(settings, Msg::n631) +
-                                  QDir::toNativeSeparators(aside));
-                     });
+    QObject::connect(
+        store.get(), &HistoryStore::fileSetAside, store.get(), [&settings](const QString &aside) {
+            PrintErr(LookupText(settings, Msg::n631) + QDir::toNativeSeparators(aside));
+        });
     if (!store->Open()) {
         NoteFailure(ErrorKey::FileRefused);
         PrintErr(LookupText(settings, Msg::n626) + QDir::toNativeSeparators(path) +
@@ -86,9 +86,8 @@ int ChooseController(const HistoryStore &store, const CliOptions &o, const MemIn
                      int *id) {
     const std::vector<HistoryControllerRow> rows = store.Controllers();
     if (o.controller) {
-        const bool known = std::any_of(rows.begin(), rows.end(), [&](const auto &r) {
-            return r.id == *o.controller;
-        });
+        const bool known = std::any_of(rows.begin(), rows.end(),
+                                       [&](const auto &r) { return r.id == *o.controller; });
         if (!known) {
             NoteFailure(ErrorKey::Usage);
             PrintErr(LookupText(settings, Msg::n622) + QString::number(*o.controller));
@@ -113,8 +112,8 @@ int ChooseController(const HistoryStore &store, const CliOptions &o, const MemIn
 
 // Raw bytes to stdout: the export's own encoding, not the console's.
 bool WriteOut(const QByteArray &bytes) {
-    const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
-                    size_t(bytes.size());
+    const bool ok =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
     return std::fflush(stdout) == 0 && ok;
 }
 
@@ -135,9 +134,9 @@ int ExportReadings(const HistoryStore &store, const CliOptions &o, const MemIniF
     if (!ok) { // a range without readings too: there is no file to give
         NoteFailure(ErrorKey::FileRefused);
         PrintErr(LookupText(settings, Msg::n624) +
-                 (o.output.isEmpty() ? why
-                                     : QDir::toNativeSeparators(path) + QStringLiteral("  (") +
-                                           why + u')'));
+                 (o.output.isEmpty()
+                      ? why
+                      : QDir::toNativeSeparators(path) + QStringLiteral("  (") + why + u')'));
         return ExitCode::FileRefused;
     }
     if (!o.output.isEmpty())
@@ -212,18 +211,18 @@ int RunEvents(const CliOptions &o, const MemIniFile &settings) {
             continue;
         }
         const QJsonValue none(QJsonValue::Null);
-        PrintOut(Json({{"id", e.id},
-                       {"time", IsoTime(e.timeMs)},
-                       {"kind", KindKey(e.kind)},
-                       {"controller", e.controller},
-                       {"subject", e.subject},
-                       {"code", e.code},
-                       {"previous", e.previous < 0 ? none : QJsonValue(e.previous)},
-                       {"text", text},
-                       {"alarm", e.alarm},
-                       {"acknowledged", e.alarm && e.acknowledgedMs > 0
-                                            ? QJsonValue(IsoTime(e.acknowledgedMs))
-                                            : none}}));
+        PrintOut(Json(
+            {{"id", e.id},
+             {"time", IsoTime(e.timeMs)},
+             {"kind", KindKey(e.kind)},
+             {"controller", e.controller},
+             {"subject", e.subject},
+             {"code", e.code},
+             {"previous", e.previous < 0 ? none : QJsonValue(e.previous)},
+             {"text", text},
+             {"alarm", e.alarm},
+             {"acknowledged",
+              e.alarm && e.acknowledgedMs > 0 ? QJsonValue(IsoTime(e.acknowledgedMs)) : none}}));
     }
     return ExitCode::Ok;
 }

@@ -131,8 +131,8 @@ QString IsoTime(qint64 utcMs) {
 }
 
 void Session::StartHistory(bool stamped) {
-    store = std::make_unique<HistoryStore>(QDir::currentPath(),
-                                           HistoryLimitsFrom(state.settingsIni));
+    store =
+        std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(state.settingsIni));
     store->setTexts(&state.settingsIni);
     const auto line = [stamped](const QString &text) {
         PrintErr(stamped ? IsoTime(QDateTime::currentMSecsSinceEpoch()) + u' ' + text : text);

@@ -58,7 +58,7 @@ public:
     ConsoleView &view;
     MainState state;
     PollCycle cycle;
-    std::unique_ptr<HistoryStore> store;     // before the service: it goes after it
+    std::unique_ptr<HistoryStore> store; // before the service: it goes after it
     std::unique_ptr<HistoryService> history;
 
 private:

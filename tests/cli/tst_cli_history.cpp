@@ -199,17 +199,16 @@ private slots:
         QTest::newRow("day first") << QStringList{"events", "--from", "08.12.2026"};
         QTest::newRow("trailing") << QStringList{"events", "--to", "2026-12-08T07:00 x"};
         QTest::newRow("bad ago") << QStringList{"events", "--from", "-5x"};
-        QTest::newRow("end first") << QStringList{"events", "--from", "2026-12-08T08:00",
-                                                  "--to", "2026-12-08T07:00"};
-        QTest::newRow("same moment") << QStringList{"history", "export", "--from",
-                                                    "2026-12-08T07:00Z", "--to",
-                                                    "2026-12-08T08:00+01:00"};
-        QTest::newRow("two formats") << QStringList{"history", "export", "--from", "-1d",
-                                                    "--csv", "--trend"};
+        QTest::newRow("end first")
+            << QStringList{"events", "--from", "2026-12-08T08:00", "--to", "2026-12-08T07:00"};
+        QTest::newRow("same moment") << QStringList{
+            "history", "export", "--from", "2026-12-08T07:00Z", "--to", "2026-12-08T08:00+01:00"};
+        QTest::newRow("two formats")
+            << QStringList{"history", "export", "--from", "-1d", "--csv", "--trend"};
         QTest::newRow("no action") << QStringList{"history"};
         QTest::newRow("bad action") << QStringList{"history", "import"};
-        QTest::newRow("controllers --from") << QStringList{"history", "controllers", "--from",
-                                                           "-1d"};
+        QTest::newRow("controllers --from")
+            << QStringList{"history", "controllers", "--from", "-1d"};
         QTest::newRow("controller 0") << QStringList{"events", "--controller", "0"};
         QTest::newRow("serve --no-history") << QStringList{"serve", "--no-history"};
         QTest::newRow("events --output") << QStringList{"events", "--output", "x.csv"};
@@ -286,12 +285,12 @@ private slots:
             QCOMPARE(same->kind, e.kind);
             QCOMPARE(o.value("text").toString(), HistoryEventText(*same, settings));
         }
-        static const QStringList kinds{"", "sensor-status", "relay", "link-lost", "link-back",
-                                       "link-down-long", "identified", "program-started",
-                                       "program-stopped", "write", "acknowledged"};
+        static const QStringList kinds{"",           "sensor-status",   "relay",
+                                       "link-lost",  "link-back",       "link-down-long",
+                                       "identified", "program-started", "program-stopped",
+                                       "write",      "acknowledged"};
         for (qsizetype i = 0; i < got.size(); ++i)
-            QCOMPARE(got[i].value("kind").toString(),
-                     kinds[int(known[expected[i]].event.kind)]);
+            QCOMPARE(got[i].value("kind").toString(), kinds[int(known[expected[i]].event.kind)]);
         // The text form: the same events, one line each, the alarm marked.
         const Run t = cli(QStringList{"events"} + args);
         QCOMPARE(t.code, 0);
@@ -310,10 +309,10 @@ private slots:
         QTest::addColumn<bool>("trend");
         QTest::addColumn<bool>("file");
         QTest::newRow("CSV to stdout") << QStringList{} << false << false;
-        QTest::newRow("CSV --csv, --output") << QStringList{"--csv", "--output", "out.csv"} << false
-                                             << true;
-        QTest::newRow("trend, --output") << QStringList{"--trend", "--output", "out.txt"} << true
-                                         << true;
+        QTest::newRow("CSV --csv, --output")
+            << QStringList{"--csv", "--output", "out.csv"} << false << true;
+        QTest::newRow("trend, --output")
+            << QStringList{"--trend", "--output", "out.txt"} << true << true;
         QTest::newRow("trend to stdout") << QStringList{"--trend"} << true << false;
     }
     void exportHasTheRightColumnsAndRows() {
@@ -382,8 +381,7 @@ private slots:
                 other = o.value("id").toInt();
         }
         QVERIFY(other > 0);
-        const QStringList range{"history", "export", "--from", iso(kT0), "--to",
-                                iso(kT0 + 1000)};
+        const QStringList range{"history", "export", "--from", iso(kT0), "--to", iso(kT0 + 1000)};
         const Run none = cli(range);
         QCOMPARE(none.code, 2);
         QVERIFY2(none.err.contains(text(Msg::n621)), qPrintable(none.err));
@@ -473,7 +471,7 @@ private slots:
         QVERIFY(p.waitForStarted(10000));
         ::close(log[1]);
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
-        ::close(log[0]); // the reader goes
+        ::close(log[0]);                                          // the reader goes
         QVERIFY(sim.command("set status 3 10").startsWith("OK")); // an alarm to tell
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "sensor-status", 3, 10), 20000);
         QVERIFY(sim.command("set status 5 20").startsWith("OK"));
@@ -599,8 +597,8 @@ private slots:
             QCOMPARE(cli({"read-profile", "change.txt"}).code, 0);
             QFile::remove(HistoryStore::kFileName);
             MemIniFile profile("change.txt");
-            profile.writeString("Реле 2",
-                                MemIniFile("start.ini").readString("lang0", "n37", {}), "19");
+            profile.writeString("Реле 2", MemIniFile("start.ini").readString("lang0", "n37", {}),
+                                "19");
             QVERIFY(profile.updateFile());
         }
         const Run r = cli(args);

@@ -60,6 +60,8 @@ inline constexpr TextKey n629{"n629", u"Опрос остановлен, ист�
 inline constexpr TextKey n630{"n630", u"В истории нет ни одного контроллера"};
 // A damaged store was set aside; followed by its new name.
 inline constexpr TextKey n631{"n631", u"Файл истории не читается и отложен: "};
+// serve ended while the store could not write: what waited is lost; followed by why.
+inline constexpr TextKey n633{"n633", u"Опрос остановлен, часть истории не записана. "};
 // serve: the link went down; followed by the failure.
 inline constexpr TextKey n632{"n632", u"Связь потеряна: "};
 
@@ -93,5 +95,5 @@ inline constexpr TextKey cli[] = {n350, n351, n352, n353, n354, n355, n356, n357
                                   n361, n362, n363, n364, n365, n500, n501, n502, n503, n504, n505,
                                   n506, n507, n508, n509, n510, n511, n512, n513, n514, n515, n516,
                                   n517, n518, n519, n520, n521, n620, n621, n622, n623, n624, n625,
-                                  n626, n627, n628, n629, n630, n631, n632};
+                                  n626, n627, n628, n629, n630, n631, n632, n633};
 } // namespace Msg

@@ -279,6 +279,11 @@ int RunServe(Session &s, const CliOptions &o) {
     });
     s.cycle.controllerIdentified.Unlisten(firstUp);
     s.StopHistory();
+    if (!s.store->problem().isEmpty()) { // what waited in memory is lost with the process
+        NoteFailure(ErrorKey::FileRefused);
+        line(st.Text(Msg::n633) + s.store->problem());
+        return ExitCode::FileRefused;
+    }
     line(st.Text(Msg::n629));
     return ExitCode::Ok;
 }

@@ -503,7 +503,14 @@ private slots:
 
     // The disk fills under serve: one line says the history stopped, polling goes on, one
     // line says it writes again once there is room, and what happened meanwhile is kept.
+    // Stopped while the disk is still full, it ends at once and says what was lost.
+    void serveRidesOutAFullDisk_data() {
+        QTest::addColumn<bool>("freed");
+        QTest::newRow("room again") << true;
+        QTest::newRow("still full at the end") << false;
+    }
     void serveRidesOutAFullDisk() {
+        QFETCH(bool, freed);
         QTemporaryDir mount;
         QProcess m;
         m.start("mount", {"-t", "tmpfs", "-o", "size=2m", "tmpfs", mount.path()});
@@ -545,6 +552,16 @@ private slots:
         QVERIFY(sim.command("set status 5 20").startsWith("OK"));
         QTRY_VERIFY2_WITH_TIMEOUT(errText().count(alarmOf(5)) == 1, qPrintable(errText()), 30000);
         QCOMPARE(p.state(), QProcess::Running);
+        if (!freed) {
+            QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+            QVERIFY(p.waitForFinished(10000));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 6);
+            const QString last = errText().trimmed().section(u'\n', -1);
+            QVERIFY2(last.contains(text(Msg::n633) + text(Msg::n530)), qPrintable(last));
+            QVERIFY(!errText().contains(text(Msg::n629)));
+            return;
+        }
         fill.close();
         QVERIFY(fill.remove());
         QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(text(Msg::n627)), qPrintable(errText()),

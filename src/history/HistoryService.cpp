@@ -165,18 +165,28 @@ struct HistoryService::Impl {
 
     int findControllerId(const HistoryController &c) const { return store.ControllerId(c); }
 
-    // Another controller (a new identification, or the settings lead elsewhere now): what
-    // is known of it comes from the store, so the first readings after a start count as
-    // changes only where they differ from what was kept last.
-    bool followController()
+    // Another controller. After an identification what is known of it comes from the
+    // store, so the first readings after a start count as changes only where they differ
+    // from what was kept last. Without one (a connection write moved the controller to
+    // another address, the port setting changed under a running link) it is the same
+    // device under another name: what is known stays, and its rows start afresh.
+    bool followController(bool identification = false)
     {
         const HistoryController c = currentController();
         if (identified && c == controller)
             return false;
         submit(); // what was gathered belongs to the one before
+        const bool sameDevice = identified && !identification;
         controller = c;
         identified = true;
         controllerId = findControllerId(c);
+        if (sameDevice) {
+            for (Sensor &s : sensors)
+                s.kept = false;
+            for (Relay &r : relays)
+                r.kept = false;
+            return true;
+        }
         sensors.assign(size_t(qMax(0, int(state.registerMap.MAX_SENSORS))), Sensor{});
         relays.assign(size_t(qMax(0, int(state.registerMap.RELAY_NUMBER))), Relay{});
         if (controllerId > 0) {
@@ -258,7 +268,7 @@ struct HistoryService::Impl {
         deviceCode = code;
         firmware = state.firmwareVersionText;
         const bool first = !identified;
-        const bool other = followController();
+        const bool other = followController(true);
         if (linkDown) {
             linkDown = false;
             addEvent(EventKind::LinkBack);
@@ -358,6 +368,8 @@ struct HistoryService::Impl {
     void stepEnded()
     {
         const qint64 t = now();
+        // Stopped by the user, even after it was lost: nobody is to be alarmed.
+        downByUser = downByUser || state.linkInterruptedByUser;
         if (linkDown && !downByUser && !longRaised && t - linkLostMs >= rules.linkAlarmSeconds * 1000LL) {
             longRaised = true;
             addEvent(EventKind::LinkDownLong, 0, rules.linkAlarmSeconds, -1, linkText);

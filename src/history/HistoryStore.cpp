@@ -97,6 +97,10 @@ struct HistoryStore::Impl {
     quint64 lastFailedAttempt = 0;
     qint64 retentionRequestMs = 0; // 0: none asked
     bool retentionActive = false;
+    // Flush waits for a pass asked for by RunRetention, never for the hourly one (on a big
+    // file that takes seconds, in chunks between which batches are written).
+    bool retentionAsked = false;
+    bool passAsked = false;
     HistorySchema::Failure failure; // what keeps the writer from writing now
     Stats stats;
     std::unique_ptr<QThread> thread;
@@ -244,6 +248,7 @@ void HistoryStore::RunRetention(qint64 nowMs)
     {
         std::lock_guard lock(d->m);
         d->retentionRequestMs = nowMs;
+        d->retentionAsked = true;
     }
     d->wake.notify_one();
 }
@@ -258,7 +263,8 @@ void HistoryStore::Flush()
     d->wake.notify_one();
     d->done.wait(lock, [&] {
         return d->writerGone || d->lastFailedAttempt > mark ||
-               (d->queue.empty() && !d->busy && !d->retentionActive && !d->retentionRequestMs);
+               (d->queue.empty() && !d->busy && !d->retentionAsked &&
+                !(d->retentionActive && d->passAsked));
     });
     --d->flushWaiting;
 }
@@ -394,6 +400,7 @@ void HistoryStore::Impl::run()
                     if (flushWaiting > 0) { // nothing can be deleted now: give the pass up
                         retentionRequestMs = 0;
                         retentionActive = false;
+                        retentionAsked = passAsked = false;
                         done.notify_all();
                     }
                 }
@@ -418,9 +425,11 @@ void HistoryStore::Impl::run()
                 retentionWork = true;
                 if (retentionRequestMs && !retentionActive) {
                     retentionActive = true;
+                    passAsked = retentionAsked;
+                    retentionAsked = false;
                     startRetention(retentionRequestMs);
+                    retentionRequestMs = 0;
                 }
-                retentionRequestMs = 0;
             }
             busy = true;
         }
@@ -665,7 +674,7 @@ bool HistoryStore::Impl::writeReadings(int controller, const HistoryBatch &b,
                                        HistorySchema::Failure &f)
 {
     auto found = blocks.find(controller);
-    if (found != blocks.end() && found->second.writer.accepts(b.timeMs)) {
+    if (found != blocks.end() && found->second.writer.accepts(b.timeMs, b.sensors.size(), b.relays.size())) {
         OpenBlock &block = found->second;
         block.writer.append(b.timeMs, b.sensors, b.relays);
         QSqlQuery &upd = query(prepared.updBlock,
@@ -916,9 +925,13 @@ bool HistoryStore::Impl::retentionStep()
             return true;
         }
         r.sizeStarted = true;
+        // A block fills about a page: no more than the excess.
+        const qint64 target = qint64(double(limits.maxBytes) * kSizeTarget);
+        const qint64 blocks = std::clamp<qint64>((used - target) / pageSize + 1, 1,
+                                                 kRetentionBlocksPerChunk);
         if (!retentionChunk(QStringLiteral("DELETE FROM readings WHERE id IN (SELECT id FROM "
                                            "readings ORDER BY id LIMIT %1)")
-                                .arg(kRetentionBlocksPerChunk),
+                                .arg(blocks),
                             {}, deleted, f))
             return false;
         r.partial.retentionBlocks += deleted;

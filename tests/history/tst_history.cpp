@@ -704,9 +704,9 @@ void tst_history::retentionBySize()
     }
     const QString path = QDir(dir.path()).filePath(HistoryStore::kFileName);
     const qint64 before = Pragma(path, "page_count") * Pragma(path, "page_size");
-    QVERIFY2(before > 6 * 1024 * 1024, qPrintable(QString::number(before)));
+    QVERIFY2(before > 3 * 1024 * 1024, qPrintable(QString::number(before)));
     HistoryLimits limits;
-    limits.maxBytes = 2 * 1024 * 1024;
+    limits.maxBytes = 1024 * 1024;
     HistoryStore store(dir.path(), limits);
     QVERIFY(store.Open());
     store.RunRetention(kT0 + cycles * 1000);

@@ -484,6 +484,29 @@ private slots:
         QCOMPARE(storedEvents().last().value("kind").toString(), QStringLiteral("program-stopped"));
     }
 
+    // The simulator goes away altogether (its pty with it): the loss is told and kept, and
+    // serve goes on trying until it is stopped.
+    void serveTellsTheControllerGone() {
+        startSim();
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve"});
+        QVERIFY(p.waitForStarted(10000));
+        QByteArray err;
+        const auto errText = [&] { return QString::fromUtf8(err += p.readAllStandardError()); };
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
+        sim.stop();
+        QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(text(Msg::n632)), qPrintable(errText()),
+                                  30000);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "link-lost"), 20000);
+        QCOMPARE(p.state(), QProcess::Running);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(errText().count(text(Msg::n632)), 1); // one loss, however many retries
+        QCOMPARE(storedEvents().last().value("kind").toString(), QStringLiteral("program-stopped"));
+    }
+
     // A controller not there when serve starts is waited for, not given up on.
     void serveWaitsForTheController() {
         startSim();

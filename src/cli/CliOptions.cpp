@@ -9,24 +9,37 @@
 #include "SettingsMessage.h"
 #include "TrendRecorder.h"
 
+#include <QDateTime>
+
 namespace {
 
-const QStringList kCommands{QStringLiteral("identify"),     QStringLiteral("watch"),
-                            QStringLiteral("read-profile"), QStringLiteral("write-profile"),
-                            QStringLiteral("record"),       QStringLiteral("get"),
-                            QStringLiteral("set"),          QStringLiteral("trend")};
+const QStringList kCommands{
+    QStringLiteral("identify"),      QStringLiteral("watch"),  QStringLiteral("read-profile"),
+    QStringLiteral("write-profile"), QStringLiteral("record"), QStringLiteral("get"),
+    QStringLiteral("set"),           QStringLiteral("trend"),  QStringLiteral("history"),
+    QStringLiteral("events"),        QStringLiteral("serve")};
+const QStringList kHistoryActions{QStringLiteral("export"), QStringLiteral("controllers")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",    "--ini",      "--workdir", "--address", "--baud",
-                                "--parity",  "--stopbits", "--count",   "--period",  "--timeout",
-                                "--retries", "--lang",     "--for"};
+const QStringList kValueOptions{"--port",    "--ini",       "--workdir", "--address", "--baud",
+                                "--parity",  "--stopbits",  "--count",   "--period",  "--timeout",
+                                "--retries", "--lang",      "--for",     "--from",    "--to",
+                                "--output",  "--controller"};
 
 // Options that only some subcommands take; every other option applies to all of them.
 // clang-format off
 const QList<std::pair<QString, QStringList>> kCommandOptions{
     {"--count", {"watch", "record"}},
     {"--period", {"watch", "record"}},
-    {"--for", {"watch", "record"}},
+    {"--for", {"watch", "record", "serve"}},
+    {"--no-history", {"watch", "record", "write-profile", "set"}},
+    {"--from", {"history", "events"}},
+    {"--to", {"history", "events"}},
+    {"--controller", {"history", "events"}},
+    {"--output", {"history"}},
+    {"--csv", {"history"}},
+    {"--trend", {"history"}},
+    {"--alarms", {"events"}},
     {"--ids", {"read-profile"}},
     {"--dry-run", {"write-profile"}},
     {"--diff", {"write-profile"}},
@@ -90,6 +103,20 @@ std::optional<qint64> ParseDuration(const QString &text) {
     return n * unit;
 }
 
+std::optional<qint64> ParseMoment(const QString &text, qint64 nowMs) {
+    const QString t = text.trimmed();
+    if (t == QLatin1String("now"))
+        return nowMs;
+    if (t.startsWith(u'-')) {
+        const auto ago = ParseDuration(t.mid(1));
+        return ago ? std::optional<qint64>(nowMs - *ago) : std::nullopt;
+    }
+    const QDateTime when = QDateTime::fromString(t, Qt::ISODateWithMs);
+    if (!when.isValid())
+        return std::nullopt;
+    return when.toMSecsSinceEpoch();
+}
+
 bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
                      const MemIniFile &settings) {
     const auto fail = [&](const char16_t *russian, const char *english, const QString &what) {
@@ -98,6 +125,7 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
     };
     QStringList positional;
     QStringList given; // the options, for checking them against the subcommand
+    const qint64 now = QDateTime::currentMSecsSinceEpoch(); // one "now" for the whole line
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString arg = args[i];
         QString value;
@@ -140,6 +168,18 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
                 return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
         } else if (arg == QLatin1String("--no-connect")) {
             if (!flag(o.noConnect))
+                return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
+        } else if (arg == QLatin1String("--no-history")) {
+            if (!flag(o.noHistory))
+                return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
+        } else if (arg == QLatin1String("--csv")) {
+            if (!flag(o.csv))
+                return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
+        } else if (arg == QLatin1String("--trend")) {
+            if (!flag(o.trend))
+                return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
+        } else if (arg == QLatin1String("--alarms")) {
+            if (!flag(o.alarms))
                 return fail(u"Параметр без значения: ", "Option takes no value: ", arg);
         } else if (option && !kValueOptions.contains(arg)) {
             return fail(u"Неизвестный параметр: ", "Unknown option: ", arg);
@@ -190,6 +230,19 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             } else if (arg == QLatin1String("--lang")) {
                 if (!(o.lang = LanguageIndex(*v)))
                     return bad();
+            } else if (arg == QLatin1String("--from")) {
+                if (!(o.fromMs = ParseMoment(*v, now)))
+                    return bad();
+            } else if (arg == QLatin1String("--to")) {
+                if (!(o.toMs = ParseMoment(*v, now)))
+                    return bad();
+            } else if (arg == QLatin1String("--controller")) {
+                if (!(o.controller = Number(*v, 1, 2147483647)))
+                    return bad();
+            } else if (arg == QLatin1String("--output")) {
+                if (v->isEmpty())
+                    return bad();
+                o.output = *v;
             } else {
                 return fail(u"Неизвестный параметр: ", "Unknown option: ", arg);
             }
@@ -214,6 +267,30 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             return fail(u"Не указан файл команды ", "No file given to ", o.command);
         o.file = positional.takeFirst();
     }
+    if (o.command == QLatin1String("history")) {
+        if (positional.isEmpty() || !kHistoryActions.contains(positional.first())) {
+            *error = LookupText(settings, Msg::n620) +
+                     (positional.isEmpty() ? QString() : QStringLiteral(": ") + positional.first());
+            return false;
+        }
+        o.action = positional.takeFirst();
+    }
+    if (o.command == QLatin1String("history") && o.action == QLatin1String("export")) {
+        if (!o.fromMs)
+            return fail(u"Не указано начало: ", "No start given: ", QStringLiteral("--from"));
+        if (o.csv && o.trend)
+            return fail(u"Один формат: ", "One format only: ", QStringLiteral("--csv, --trend"));
+    } else if (o.command == QLatin1String("history")) {
+        for (const char *only : {"--from", "--to", "--output", "--csv", "--trend", "--controller"})
+            if (given.contains(QLatin1String(only))) {
+                *error = LookupText(settings, Msg::n351) + QLatin1String(only) +
+                         QStringLiteral(" (history ") + o.action + u')';
+                return false;
+            }
+    }
+    if (o.fromMs && o.toMs && *o.fromMs >= *o.toMs)
+        return fail(u"Начало не раньше конца: ",
+                    "The start is not before the end: ", QStringLiteral("--from, --to"));
     if (o.command == QLatin1String("get") || o.command == QLatin1String("set")) {
         if (positional.isEmpty()) {
             *error = LookupText(settings, Msg::n363) + o.command;
@@ -281,6 +358,12 @@ QString CliHelpText(const MemIniFile &settings) {
   set НАСТРОЙКА ЧИСЛО  одна настройка в контроллер: пределы таблиц окна; записывается
                        только её регистр, затем читается обратно
   trend ФАЙЛ           файл тренда в UTF-8 (с --json: объект на строку)
+  serve                опрос без окна до SIGTERM/SIGINT (или --for): история
+                       в history.sqlite рабочей папки, тревоги и связь в stderr
+  history export       показания из истории за --from..--to: CSV (по умолчанию) или
+                       --trend (формат файла тренда) в stdout или в --output ФАЙЛ
+  history controllers  контроллеры истории: номер, код, адрес, порт, прошивка
+  events               события истории, от старых к новым (--json: объект на строку)
 
 Настройки: sensor.N.threshold1, sensor.N.threshold2 (порог 1 и 2), sensor.N.hysteresis,
   sensor.N.relay1, sensor.N.relay2 (реле порогов), relay.N.mode, relay.N.on-delay,
@@ -304,7 +387,17 @@ QString CliHelpText(const MemIniFile &settings) {
   --count N            watch: строк, record: строк; затем выход
   --period S           watch, record: секунд между строками (record: по умолчанию
                        [trends] time); опрос идёт в своём темпе, в строке последние данные
-  --for ВРЕМЯ          watch, record: работать столько (30s, 10m, 2h, 1d), затем выход 0
+  --for ВРЕМЯ          watch, record, serve: работать столько (30s, 10m, 2h, 1d),
+                       затем выход 0
+  --no-history         watch, record, write-profile, set: не записывать историю
+                       рабочей папки (записи в контроллер идут в её журнал изменений)
+  --from, --to ВРЕМЯ   history export (--from обязателен), events: ISO 8601, местное
+                       (2026-12-08T07:30, дата: её полночь) или со смещением/Z; now,
+                       -2h (назад от сейчас); --to по умолчанию сейчас
+  --controller N       history export, events: контроллер истории (history controllers);
+                       export без него: единственный в истории
+  --csv, --trend       history export: формат; --output ФАЙЛ: файл вместо stdout
+  --alarms             events: только тревоги
   --ids                read-profile: сохранить номера датчиков (иначе [profile] doid)
   --dry-run            write-profile: только показать кадры (hex), ничего не посылать
   --diff               write-profile: только показать, что изменится, ничего не посылать
@@ -334,6 +427,12 @@ Commands:
   set SETTING NUMBER   one setting into the controller: the limits of the window's
                        tables; only its register is written, then read back
   trend FILE           a trend file in UTF-8 (with --json: one object per row)
+  serve                polls without a window until SIGTERM/SIGINT (or --for): history
+                       in the working folder's history.sqlite, alarms and link on stderr
+  history export       readings from the history over --from..--to: CSV (default) or
+                       --trend (the trend file format) on stdout or into --output FILE
+  history controllers  the history's controllers: number, code, address, port, firmware
+  events               the history's events, oldest first (--json: one object per line)
 
 Settings: sensor.N.threshold1, sensor.N.threshold2, sensor.N.hysteresis, sensor.N.relay1,
   sensor.N.relay2 (the relays of thresholds 1 and 2), relay.N.mode, relay.N.on-delay,
@@ -357,7 +456,17 @@ Options:
   --count N            watch: lines, record: rows; then exit
   --period S           watch, record: seconds between lines (record: default [trends]
                        time); the poll keeps its pace, a line shows the latest values
-  --for TIME           watch, record: run this long (30s, 10m, 2h, 1d), then exit 0
+  --for TIME           watch, record, serve: run this long (30s, 10m, 2h, 1d), then
+                       exit 0
+  --no-history         watch, record, write-profile, set: leave the working folder's
+                       history alone (writes to the controller go to its audit trail)
+  --from, --to TIME    history export (--from required), events: ISO 8601, local
+                       (2026-12-08T07:30, a date: its midnight) or with offset/Z; now,
+                       -2h (back from now); --to defaults to now
+  --controller N       history export, events: a controller of the history (history
+                       controllers); export without it: the history's only one
+  --csv, --trend       history export: the format; --output FILE: a file, not stdout
+  --alarms             events: alarms only
   --ids                read-profile: store sensor IDs (else [profile] doid)
   --dry-run            write-profile: only print the frames (hex), send nothing
   --diff               write-profile: only print what would change, send nothing

@@ -8,7 +8,9 @@ class MemIniFile;
 // What the command line asked for. Line settings given here override [connect] of the
 // settings file, in memory only.
 struct CliOptions {
-    QString command; // identify, watch, read-profile, write-profile, record, get, set, trend
+    QString command; // identify, watch, read-profile, write-profile, record, get, set, trend,
+                     // history, events, serve
+    QString action;  // history: export or controllers
     QString file;    // the profile or trend file of the command
     QString setting; // get, set: the setting's name (see SettingNames.h)
     QString value;   // set: its new value
@@ -31,6 +33,13 @@ struct CliOptions {
     bool diff = false;      // write-profile: readable lines of what would change, nothing sent
     bool ids = false;       // read-profile: store sensor IDs whatever [profile] doid says
     bool noConnect = false; // write-profile: leave the connection block alone
+    bool noHistory = false; // watch, record: the store is left alone
+    // history export, events: the range, UTC ms (to: none = now at the run)
+    std::optional<qint64> fromMs, toMs;
+    std::optional<int> controller;   // the store's id of a controller
+    bool csv = false, trend = false; // history export: the format (CSV unless --trend)
+    bool alarms = false;             // events: alarms only
+    QString output;                  // history export: the file (none: standard output)
     bool help = false;
     bool version = false;
 
@@ -58,3 +67,7 @@ void ApplyLineOptions(const CliOptions &options, MemIniFile &settings);
 std::optional<int> LanguageOption(const QStringList &args);
 // "90", "30s", "10m", "2h", "1d" in ms; none for anything else or nothing.
 std::optional<qint64> ParseDuration(const QString &text);
+// A moment, UTC ms: ISO 8601 local ("2026-12-08T07:30", a date alone is its midnight) or
+// with its offset or Z; also "now" and "-DURATION" before nowMs ("-2h"). None for
+// anything else.
+std::optional<qint64> ParseMoment(const QString &text, qint64 nowMs);

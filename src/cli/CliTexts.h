@@ -35,6 +35,36 @@ inline constexpr TextKey n364{"n364", u"Не указано значение н�
 // trend FILE: the file is no trend file or cannot be read; followed by the path.
 inline constexpr TextKey n365{"n365", u"Файл тренда не читается: "};
 
+// history without export or controllers; followed by what was given instead.
+inline constexpr TextKey n620{"n620", u"Команде history нужно действие: export или controllers"};
+// history export in a store of several controllers, none named.
+inline constexpr TextKey n621{"n621", u"В истории несколько контроллеров: укажите --controller N "
+                                      u"(список: velmaris-cli history controllers)"};
+// --controller with a number the store does not know; followed by it.
+inline constexpr TextKey n622{"n622", u"В истории нет контроллера "};
+// history, events in a folder that has never kept one; followed by the file.
+inline constexpr TextKey n623{"n623", u"В рабочей папке нет истории: "};
+// history export: the file was not written; followed by the reason.
+inline constexpr TextKey n624{"n624", u"Экспорт не записан: "};
+// An alarm's line (events, serve): before the event's text.
+inline constexpr TextKey n625{"n625", u"ТРЕВОГА: "};
+// history, events: the store cannot be opened; followed by the file and why.
+inline constexpr TextKey n626{"n626", u"История не открывается: "};
+// The store writes again after a problem (its own text told the problem).
+inline constexpr TextKey n627{"n627", u"История записывается снова"};
+// serve started; followed by the store's file.
+inline constexpr TextKey n628{"n628", u"Опрос без окна, история в "};
+// serve ended on a signal, the store written.
+inline constexpr TextKey n629{"n629", u"Опрос остановлен, история записана"};
+// history export from a store that holds no controller yet.
+inline constexpr TextKey n630{"n630", u"В истории нет ни одного контроллера"};
+// A damaged store was set aside; followed by its new name.
+inline constexpr TextKey n631{"n631", u"Файл истории не читается и отложен: "};
+// serve ended while the store could not write: what waited is lost; followed by why.
+inline constexpr TextKey n633{"n633", u"Опрос остановлен, часть истории не записана. "};
+// serve: the link went down; followed by the failure.
+inline constexpr TextKey n632{"n632", u"Связь потеряна: "};
+
 // The names of the settings in readable lines (write-profile --diff, set): "датчик 3 порог 1".
 inline constexpr TextKey n500{"n500", u"датчик "};
 inline constexpr TextKey n501{"n501", u"ID"};
@@ -61,8 +91,9 @@ inline constexpr TextKey n520{"n520", u"чёт"};
 inline constexpr TextKey n521{"n521", u"нечёт"};
 
 // Every message of the command line, for checking the shipped language sections.
-inline constexpr TextKey cli[] = {n350, n351, n352, n353, n354, n355, n356, n357, n358, n359,
-                                  n360, n361, n362, n363, n364, n365, n500, n501, n502, n503,
-                                  n504, n505, n506, n507, n508, n509, n510, n511, n512, n513,
-                                  n514, n515, n516, n517, n518, n519, n520, n521};
+inline constexpr TextKey cli[] = {n350, n351, n352, n353, n354, n355, n356, n357, n358, n359, n360,
+                                  n361, n362, n363, n364, n365, n500, n501, n502, n503, n504, n505,
+                                  n506, n507, n508, n509, n510, n511, n512, n513, n514, n515, n516,
+                                  n517, n518, n519, n520, n521, n620, n621, n622, n623, n624, n625,
+                                  n626, n627, n628, n629, n630, n631, n632, n633};
 } // namespace Msg

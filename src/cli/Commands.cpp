@@ -48,7 +48,6 @@ QString Hex(const QByteArray &frame) {
     return QString::fromLatin1(frame.toHex(' ').toUpper());
 }
 
-
 QString TagOf(const Session &s, int index) {
     const MainState &st = s.state;
     if (st.firmwareVersion < kFirstTagFirmware || index >= int(s.cycle.sensorTagRecords.size()))
@@ -202,6 +201,8 @@ int RunIdentify(Session &s, const CliOptions &o) {
 }
 
 int RunWatch(Session &s, const CliOptions &o) {
+    if (!o.noHistory)
+        s.StartHistory();
     if (const int r = s.Connect())
         return r;
     if (o.json)
@@ -270,6 +271,7 @@ int RunWatch(Session &s, const CliOptions &o) {
     if (o.forMs)
         s.EndAfter(*o.forMs);
     s.RunPolling([&] { return o.count && lines >= *o.count; });
+    s.StopHistory();
     return CountedEnd(s, o, lines);
 }
 
@@ -396,6 +398,8 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
     MemIniFile profile{QString()};
     if (!ReadProfileFile(o.file, profile, s.Context()))
         return ExitCode::FileRefused;
+    if (!o.noHistory && !o.dryRun && !o.diff) // the audit trail of what is written
+        s.StartHistory();
     if (const int r = s.Connect())
         return r;
     if (!CheckProfileFirmware(profile, s.Context()))
@@ -467,6 +471,7 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
         if (op.requests == 0)
             continue; // nothing differs: no pauses, no result to show
         WriteBack write(st, s.cycle);
+        write.fromProfile = true;
         const qsizetype first = fates.size();
         write.requestMade = [&](const QByteArray &frame) {
             last = frame;
@@ -552,6 +557,8 @@ int RunRecord(Session &s, const CliOptions &o) {
     const QString path = QDir::toNativeSeparators(QFileInfo(o.file).absoluteFilePath());
     if (!TrendFileUsable(s, path))
         return ExitCode::FileRefused;
+    if (!o.noHistory)
+        s.StartHistory();
     if (const int r = s.Connect())
         return r;
     s.cycle.ReadAllSensorTags(); // the header's tags, as a Start in the window asks for
@@ -580,6 +587,7 @@ int RunRecord(Session &s, const CliOptions &o) {
     if (o.forMs)
         s.EndAfter(*o.forMs);
     s.RunPolling([&] { return result != ExitCode::Ok || (o.count && rows >= *o.count); });
+    s.StopHistory();
     return result != ExitCode::Ok ? result : CountedEnd(s, o, rows);
 }
 
@@ -661,31 +669,56 @@ void OneSensorRow(MainState &st, int n, int column, const QString &text) {
     user.setCell(column, 1, text);
 }
 
+// The register that holds the setting.
+quint16 SettingRegister(const Session &s, const SettingName &name) {
+    const DeviceRegisterMap &m = s.state.registerMap;
+    switch (name.area) {
+    case SettingName::Area::Sensor:
+        return quint16(m.SENSOR_SETTINGS_ADDR + (name.number - 1) * m.SENSOR_SETTINGS_STEP +
+                       name.column);
+    case SettingName::Area::Relay:
+        return quint16(m.RELAY_SETTINGS_ADDR + (name.number - 1) * m.RELAY_SETTINGS_STEP +
+                       name.column - 1);
+    case SettingName::Area::Connect:
+        break;
+    }
+    return quint16(m.CONNECT_SETTINGS_ADDR + name.column);
+}
+
 // Only the setting's own register goes out, with the function the window writes its
 // table with: 16 for a sensor's block and the connection block, 6 for a relay cell.
 bool WriteSetting(Session &s, const SettingName &name, quint16 word) {
     MainState &st = s.state;
-    const DeviceRegisterMap &m = st.registerMap;
     if (s.Interrupted())
         return false;
+    const quint16 reg = SettingRegister(s, name);
     switch (name.area) {
     case SettingName::Area::Sensor:
-        return st.modbus.WriteRegisters(s.cycle.sensorWriteRecord,
-                                        quint16(m.SENSOR_SETTINGS_ADDR +
-                                                (name.number - 1) * m.SENSOR_SETTINGS_STEP +
-                                                name.column),
-                                        1, &word);
+        return st.modbus.WriteRegisters(s.cycle.sensorWriteRecord, reg, 1, &word);
     case SettingName::Area::Relay:
-        return st.modbus.WriteRegister(s.cycle.relayWriteRecord,
-                                       quint16(m.RELAY_SETTINGS_ADDR +
-                                               (name.number - 1) * m.RELAY_SETTINGS_STEP +
-                                               name.column - 1),
-                                       word);
+        return st.modbus.WriteRegister(s.cycle.relayWriteRecord, reg, word);
     case SettingName::Area::Connect:
         break;
     }
-    return st.modbus.WriteRegisters(s.cycle.connectWriteRecord,
-                                    quint16(m.CONNECT_SETTINGS_ADDR + name.column), 1, &word);
+    return st.modbus.WriteRegisters(s.cycle.connectWriteRecord, reg, 1, &word);
+}
+
+// The write as a write-back reports one, for the audit trail: the register, the word the
+// controller held and the one sent, and its fate.
+void ReportSettingWrite(Session &s, const SettingName &name, const QString &before, quint16 word,
+                        WriteReport::Result result) {
+    if (!s.cycle.writeReported)
+        return;
+    const WriteReport::Operation operation =
+        name.area == SettingName::Area::Sensor  ? WriteReport::Operation::Sensors
+        : name.area == SettingName::Area::Relay ? WriteReport::Operation::Relays
+                                                : WriteReport::Operation::Connection;
+    const auto was = RegisterWordOfCell(before);
+    s.cycle.writeReported(
+        WriteReport{operation,
+                    false,
+                    result == WriteReport::Result::Confirmed,
+                    {{SettingRegister(s, name), was ? int(*was) : -1, word, result}}});
 }
 
 } // namespace
@@ -704,6 +737,8 @@ int RunGet(Session &s, const CliOptions &o) {
 
 int RunSet(Session &s, const CliOptions &o) {
     const SettingName name = *ParseSettingName(o.setting);
+    if (!o.noHistory) // the audit trail of what is written
+        s.StartHistory();
     if (const int r = ReadNamedSetting(s, name, o.setting))
         return r;
     MainState &st = s.state;
@@ -747,7 +782,11 @@ int RunSet(Session &s, const CliOptions &o) {
         NoteFailure(ErrorKey::ValueRefused);
         return ExitCode::FileRefused;
     }
+    const bool interruptedBefore = s.Interrupted(); // then it never left
     if (!WriteSetting(s, name, *word)) {
+        ReportSettingWrite(s, name, before, *word,
+                           interruptedBefore ? WriteReport::Result::NotSent
+                                             : WriteReport::Result::Failed);
         if (s.Interrupted())
             return ExitCode::Interrupted;
         const ModbusWriteRecord &r =
@@ -760,6 +799,7 @@ int RunSet(Session &s, const CliOptions &o) {
         PrintErr(failure);
         return ExitCode::WriteFailed;
     }
+    ReportSettingWrite(s, name, before, *word, WriteReport::Result::Confirmed);
     // The controller confirmed; what it holds now is the verdict.
     if (const int r = ReadSetting(s, name))
         return r;

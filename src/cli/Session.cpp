@@ -7,6 +7,8 @@
 #include "SettingsMessage.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -100,6 +102,9 @@ int Session::Connect() {
     view.ShowStatus(0, state.Text(Msg::n101));
     cycle.SizeRecordArrays();
     state.deviceChanged = false;
+    // As a step that brings the link up tells it: the history starts keeping from here.
+    if (cycle.controllerIdentified)
+        cycle.controllerIdentified(cycle.identificationRecord.values[0], state.firmwareVersion);
     return ExitCode::Ok;
 }
 
@@ -118,6 +123,39 @@ int Session::ReadControllerTables() {
     if (!cycle.ReadRelaySettings() || !state.linkUp)
         return failed();
     return ExitCode::Ok;
+}
+
+QString IsoTime(qint64 utcMs) {
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMs);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+void Session::StartHistory(bool stamped) {
+    store =
+        std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(state.settingsIni));
+    store->setTexts(&state.settingsIni);
+    const auto line = [stamped](const QString &text) {
+        PrintErr(stamped ? IsoTime(QDateTime::currentMSecsSinceEpoch()) + u' ' + text : text);
+    };
+    // Once per change, whether Open or the writer found it.
+    const auto problem = [this, line](const QString &text) {
+        if (text == m_storeProblem)
+            return;
+        m_storeProblem = text;
+        line(text.isEmpty() ? state.Text(Msg::n627) : text); // the store's text says it all
+    };
+    QObject::connect(store.get(), &HistoryStore::problemChanged, store.get(), problem);
+    QObject::connect(store.get(), &HistoryStore::fileSetAside, store.get(),
+                     [this, line](const QString &path) { line(state.Text(Msg::n631) + path); });
+    if (!store->Open())
+        problem(store->problem());
+    history = std::make_unique<HistoryService>(*store, state, cycle);
+}
+
+void Session::StopHistory() {
+    history.reset();
+    if (store)
+        store->Flush();
 }
 
 void Session::sleep(int ms) {

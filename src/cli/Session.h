@@ -1,6 +1,8 @@
 #pragma once
 #include "CliOptions.h"
 #include "ConsoleView.h"
+#include "HistoryService.h"
+#include "HistoryStore.h"
 #include "MainState.h"
 #include "PollCycle.h"
 #include "ProfileFile.h"
@@ -46,15 +48,25 @@ public:
     // SIGINT/SIGTERM: the running wait ends at once and nothing more is sent.
     void Interrupt();
 
+    // The working folder's store with the engine's history on it, from before the
+    // controller is identified: the run's events and readings go there. Problems of the
+    // store are told on stderr, one line each, with the time when stamped.
+    void StartHistory(bool stamped = false);
+    // The program-stopped event, then everything queued written.
+    void StopHistory();
+
     ConsoleView &view;
     MainState state;
     PollCycle cycle;
+    std::unique_ptr<HistoryStore> store; // before the service: it goes after it
+    std::unique_ptr<HistoryService> history;
 
 private:
     void sleep(int ms);
     void checkEnd();
 
     bool m_settingsReadable = true;
+    QString m_storeProblem; // told last
     QPointer<QEventLoop> m_sleep;
     bool m_lineGiven = false;
     bool m_langGiven = false;
@@ -63,6 +75,9 @@ private:
     QDeadlineTimer m_end;
     QTimer m_endTimer;
 };
+
+// A moment as ISO 8601 with the local offset ("+09:00"), so a reader elsewhere knows it.
+QString IsoTime(qint64 utcMs);
 
 // Installs the handlers of SIGINT and SIGTERM for the session.
 void CatchInterrupts(Session &session);

@@ -63,6 +63,8 @@ int RunCommand(Session &session, const CliOptions &options) {
         return RunGet(session, options);
     if (c == QLatin1String("set"))
         return RunSet(session, options);
+    if (c == QLatin1String("serve"))
+        return RunServe(session, options);
     return RunRecord(session, options);
 }
 
@@ -84,6 +86,8 @@ bool EnterFolder(CliOptions &options, const MemIniFile &language) {
             return true;
         if (!options.file.isEmpty())
             options.file = QFileInfo(options.file).absoluteFilePath();
+        if (!options.output.isEmpty())
+            options.output = QFileInfo(options.output).absoluteFilePath();
         dir = UserWorkingFolder();
     }
     QString error;
@@ -124,6 +128,15 @@ int main(int argc, char *argv[]) {
         return Finish(options, RunTrend(options, language));
     if (!EnterFolder(options, language))
         return Finish(options, ExitCode::Usage);
+
+    if (options.command == QLatin1String("history") ||
+        options.command == QLatin1String("events")) { // the folder's store, no controller
+        MemIniFile settings(options.ini);
+        ApplyLineOptions(options, settings);
+        return Finish(options, options.command == QLatin1String("events")
+                                   ? RunEvents(options, settings)
+                                   : RunHistory(options, settings));
+    }
 
     ConsoleView view;
     Session session(view, options);

@@ -38,9 +38,9 @@ constexpr qint64 kMaxQueuedReadings = HistoryStore::kMaxWaitingReadings;
 constexpr qint64 kMaxQueuedEvents = HistoryStore::kMaxWaitingEvents;
 // Retention deletes in chunks, each its own short transaction, so batches get through
 // in between.
-constexpr int kRetentionBlocksPerChunk = 200;
+constexpr int kRetentionBlocksPerChunk = 100;
 constexpr int kRetentionRowsPerChunk = 2000;
-constexpr int kVacuumPagesPerChunk = 1024;
+constexpr int kVacuumPagesPerChunk = 64;
 // The size limit is enforced down to this share of it, so one pass lasts a while.
 constexpr double kSizeTarget = 0.9;
 // Free pages are reused by new rows; they are given back to the file system only when
@@ -93,6 +93,7 @@ struct HistoryStore::Impl {
     bool writerGone = false;
     bool busy = false;
     int flushWaiting = 0;
+    quint64 flushMark = 0; // attempts before the newest Flush began
     quint64 attemptNo = 0;
     quint64 lastFailedAttempt = 0;
     qint64 retentionRequestMs = 0; // 0: none asked
@@ -140,6 +141,7 @@ struct HistoryStore::Impl {
     // Writer.
     void run();
     bool connect(HistorySchema::Failure &f);
+    void checkWholeFile();
     void disconnect();
     QSqlQuery &query(std::optional<QSqlQuery> &slot, const char *sql);
     bool exec(QSqlQuery &query, HistorySchema::Failure &f);
@@ -156,13 +158,14 @@ struct HistoryStore::Impl {
     void startRetention(qint64 nowMs);
     bool retentionStep(); // false when the pass is over
     bool retentionChunk(const QString &sql, const QVariantList &values, qint64 &deleted,
-                        HistorySchema::Failure &f);
+                        HistorySchema::Failure &f, int times = 1);
     qint64 pragma(const char *name);
     void enforceBound();
 
     // Callers.
     QSqlDatabase reader() const;
     QString problemText() const;
+    QString textOf(const HistorySchema::Failure &f) const;
 };
 
 // ---------------------------------------------------------------- callers
@@ -259,6 +262,7 @@ void HistoryStore::Flush()
     if (!d->started || d->writerGone)
         return;
     const quint64 mark = d->attemptNo;
+    d->flushMark = std::max(d->flushMark, mark);
     ++d->flushWaiting;
     d->wake.notify_one();
     d->done.wait(lock, [&] {
@@ -287,6 +291,11 @@ QString HistoryStore::Impl::problemText() const
         std::lock_guard lock(m);
         f = failure;
     }
+    return textOf(f);
+}
+
+QString HistoryStore::Impl::textOf(const HistorySchema::Failure &f) const
+{
     auto text = [this](const TextKey &key) {
         return texts ? LookupText(*texts, key) : QString::fromUtf16(key.russian);
     };
@@ -368,6 +377,15 @@ void HistoryStore::Impl::run()
         std::lock_guard lock(m);
         failure = f;
         opened = true;
+        busy = f.fault == Fault::None; // Flush waits for the check
+    }
+    done.notify_all();
+    if (f.fault == Fault::None)
+        checkWholeFile();
+    {
+        std::lock_guard lock(m);
+        busy = false;
+        f = failure;
     }
     done.notify_all();
     reportFault(f);
@@ -387,7 +405,9 @@ void HistoryStore::Impl::run()
                 const auto now = Clock::now();
                 if (stop)
                     break;
-                if (!queue.empty() && (!troubled || now >= retryAt || flushWaiting > 0))
+                // A Flush gets one attempt of its own, not a loop of them.
+                const bool flushTry = flushWaiting > 0 && lastFailedAttempt <= flushMark;
+                if (!queue.empty() && (!troubled || now >= retryAt || flushTry))
                     break;
                 if (now >= nextRetention) {
                     nextRetention = now + kRetentionPeriod;
@@ -514,6 +534,26 @@ bool HistoryStore::Impl::connect(HistorySchema::Failure &f)
     }
     connected = true;
     return true;
+}
+
+// Once a start, after Open has returned: on a big file this reads for a second or more,
+// which the window does not wait for. A damaged file is set aside then; batches submitted
+// meanwhile wait and go to the new one.
+void HistoryStore::Impl::checkWholeFile()
+{
+    HistorySchema::Failure f;
+    if (HistorySchema::QuickCheck(writerName, folder, f) != HistorySchema::Check::Damaged)
+        return; // a file that cannot be read shows when it is written
+    disconnect();
+    QString asidePath;
+    if (HistorySchema::SetAside(path, &asidePath, f)) {
+        ++generation;
+        QMetaObject::invokeMethod(q, [q = q, asidePath] { emit q->fileSetAside(asidePath); },
+                                  Qt::QueuedConnection);
+        connect(f);
+    }
+    std::lock_guard lock(m);
+    failure = f;
 }
 
 void HistoryStore::Impl::disconnect()
@@ -798,8 +838,9 @@ void HistoryStore::Impl::reportFault(const HistorySchema::Failure &f)
     if (f.fault == reportedFault)
         return;
     reportedFault = f.fault;
-    QMetaObject::invokeMethod(q, [q = q] { emit q->problemChanged(q->problem()); },
-                              Qt::QueuedConnection);
+    // The text is made on the store's thread, which owns the settings it comes from.
+    QMetaObject::invokeMethod(
+        q, [q = q, f] { emit q->problemChanged(q->d->textOf(f)); }, Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------- retention
@@ -822,7 +863,7 @@ void HistoryStore::Impl::startRetention(qint64 nowMs)
 }
 
 bool HistoryStore::Impl::retentionChunk(const QString &sql, const QVariantList &values,
-                                        qint64 &deleted, HistorySchema::Failure &f)
+                                        qint64 &deleted, HistorySchema::Failure &f, int times)
 {
     QElapsedTimer timer;
     timer.start();
@@ -835,14 +876,13 @@ bool HistoryStore::Impl::retentionChunk(const QString &sql, const QVariantList &
         q.prepare(statement);
         for (int i = 0; i < values.size() && statement.count(u'?') > i; ++i)
             q.bindValue(i, values[i]);
-        if (!exec(q, f)) {
-            ok = false;
+        for (int n = 0; ok && n < times; ++n) {
+            ok = exec(q, f);
+            deleted = q.numRowsAffected(); // the last statement's rows count
+            q.finish(); // a statement left open would stop the COMMIT
+        }
+        if (!ok)
             break;
-        }
-        deleted = q.numRowsAffected(); // the last statement's rows count
-        while (q.next()) { // incremental_vacuum gives back a page per row
-        }
-        q.finish(); // a statement left open would stop the COMMIT
     }
     ok = ok && execSql(QStringLiteral("COMMIT"), f);
     if (!ok) {
@@ -966,8 +1006,9 @@ bool HistoryStore::Impl::retentionStep()
         if (!r.vacuumStarted && (free * pageSize < worth || free * 4 < pages))
             return false;
         r.vacuumStarted = true; // then down to the last free page
-        if (!retentionChunk(QStringLiteral("PRAGMA incremental_vacuum(%1)").arg(kVacuumPagesPerChunk),
-                            {}, deleted, f))
+        // Qt steps a statement once per exec, and this one gives back a page per step.
+        if (!retentionChunk(QStringLiteral("PRAGMA incremental_vacuum(1)"), {}, deleted, f,
+                            int(std::min<qint64>(free, kVacuumPagesPerChunk))))
             return false;
         const qint64 after = pragma("freelist_count");
         r.partial.vacuumedPages += free - after;

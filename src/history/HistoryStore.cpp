@@ -117,8 +117,8 @@ struct HistoryStore::Impl {
         ReadingBlockWriter writer;
     };
     struct Prepared {
-        std::optional<QSqlQuery> selController, insController, insBlock, updBlock, insEvent,
-            insWrite, insAudit;
+        std::optional<QSqlQuery> begin, commit, selController, insController, insBlock,
+            updBlock, insEvent, insWrite, insAudit;
     };
     bool connected = false;
     QString writerName;
@@ -126,6 +126,7 @@ struct HistoryStore::Impl {
     std::map<ControllerKey, int> controllerIds;
     std::map<int, OpenBlock> blocks;
     int lastAlarmCount = -1;
+    bool alarmsTouched = true; // the count is asked again only after an alarm or an acknowledgement
     HistorySchema::Fault reportedFault = HistorySchema::Fault::None;
     struct RetentionRun {
         qint64 cutoffMs = 0;
@@ -221,6 +222,9 @@ bool HistoryStore::Open()
 
 void HistoryStore::Submit(HistoryBatch batch)
 {
+    if (batch.sensors.empty() && batch.relays.empty() && batch.events.empty() &&
+        batch.writes.empty())
+        return; // a cycle that kept nothing costs no transaction
     {
         std::lock_guard lock(d->m);
         Job job;
@@ -600,17 +604,18 @@ bool HistoryStore::Impl::writeJobs(std::vector<Job> &jobs, HistorySchema::Failur
     if (!connect(f))
         return false;
     const auto blocksBefore = blocks;
-    bool ok = execSql(QStringLiteral("BEGIN IMMEDIATE"), f);
+    bool ok = exec(query(prepared.begin, "BEGIN IMMEDIATE"), f);
     for (size_t i = 0; ok && i < jobs.size(); ++i) {
         Job &job = jobs[i];
         ok = job.type == Job::Batch ? writeBatch(job.batch, f, eventsAdded)
                                     : acknowledge(job.ackId, job.nowMs, f, eventsAdded);
     }
-    if (ok && execSql(QStringLiteral("COMMIT"), f))
+    if (ok && exec(query(prepared.commit, "COMMIT"), f))
         return true;
     HistorySchema::Failure ignored;
     execSql(QStringLiteral("ROLLBACK"), ignored);
     blocks = blocksBefore;
+    alarmsTouched = false;
     eventsAdded = false;
     // A connection that failed may be one SQLite fell back to read-only: start afresh.
     disconnect();
@@ -668,6 +673,7 @@ bool HistoryStore::Impl::writeBatch(HistoryBatch &b, HistorySchema::Failure &f,
         if (!insertEvent(e, f))
             return false;
         eventsAdded = true;
+        alarmsTouched = alarmsTouched || e.alarm;
     }
     for (WriteAudit &w : b.writes) {
         if (!w.timeMs)
@@ -803,6 +809,7 @@ bool HistoryStore::Impl::acknowledge(qint64 eventId, qint64 nowMs, HistorySchema
     if (!insertEvent(e, f))
         return false;
     eventsAdded = true;
+    alarmsTouched = true;
     return true;
 }
 
@@ -817,7 +824,10 @@ int HistoryStore::Impl::countAlarms()
 
 void HistoryStore::Impl::afterCommit(bool eventsAdded)
 {
-    const int alarms = countAlarms();
+    if (!alarmsTouched && !eventsAdded)
+        return;
+    const int alarms = alarmsTouched ? countAlarms() : lastAlarmCount;
+    alarmsTouched = false;
     const bool alarmsChanged = alarms != lastAlarmCount;
     lastAlarmCount = alarms;
     if (!eventsAdded && !alarmsChanged)

@@ -96,6 +96,8 @@ private slots:
     void fileSetAside_data();
     void fileSetAside();
 
+    void limitsFromStartIni_data();
+    void limitsFromStartIni();
     void retentionByAge();
     void retentionBySize();
 
@@ -582,6 +584,7 @@ void tst_history::fileSetAside()
     HistoryStore store(dir.path());
     QSignalSpy aside(&store, &HistoryStore::fileSetAside);
     QVERIFY(store.Open());
+    store.Flush(); // the check of every page runs after Open, on the writer
     QCOMPARE(store.problem(), QString());
     const QStringList damaged = QDir(dir.path()).entryList({"history.sqlite.damaged-*"}, QDir::Files);
     if (!setAside) {
@@ -629,6 +632,46 @@ qint64 Pragma(const QString &path, const QString &name)
 constexpr qint64 kDay = 24 * 3600 * 1000;
 
 } // namespace
+
+void tst_history::limitsFromStartIni_data()
+{
+    QTest::addColumn<QString>("section"); // the [history] lines
+    QTest::addColumn<int>("days");
+    QTest::addColumn<qint64>("megabytes");
+    QTest::addColumn<int>("live");
+    QTest::newRow("no section: defaults") << "" << 400 << qint64(1024) << 10;
+    QTest::newRow("as shipped") << "shipped" << 400 << qint64(1024) << 10;
+    QTest::newRow("set") << "days=30\r\nmegabytes=4096\r\nlive=5\r\n" << 30 << qint64(4096) << 5;
+    QTest::newRow("0: no limit") << "days=0\r\nmegabytes=0\r\n" << 0 << qint64(0) << 10;
+    QTest::newRow("negative or not a number: defaults")
+        << "days=-5\r\nmegabytes=lots\r\nlive=0\r\n" << 400 << qint64(1024) << 10;
+    QTest::newRow("live read at most hourly") << "live=100000\r\n" << 400 << qint64(1024) << 3600;
+}
+
+// [history] of start.ini: a limit switched off stays off, a value that is not one keeps
+// the default rather than becoming 0 (which would switch a limit off).
+void tst_history::limitsFromStartIni()
+{
+    QFETCH(QString, section);
+    QFETCH(int, days);
+    QFETCH(qint64, megabytes);
+    QFETCH(int, live);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("start.ini");
+    if (section == "shipped") {
+        QVERIFY(QFile::copy(QStringLiteral(VELMARIS_SOURCE_DIR "/data/start.ini"), path));
+    } else {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[language]\r\nlang=0\r\n");
+        if (!section.isEmpty())
+            f.write("[history]\r\n" + section.toLatin1());
+    }
+    const HistoryLimits limits = HistoryLimitsFrom(MemIniFile(path));
+    QCOMPARE(limits.retentionDays, days);
+    QCOMPARE(limits.maxBytes, megabytes * 1024 * 1024);
+    QCOMPARE(limits.liveSeconds, live);
+}
 
 // Readings, events and writes older than the age limit go; younger ones and alarms
 // still waiting for their acknowledgement stay.

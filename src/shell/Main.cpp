@@ -1,9 +1,14 @@
 #include "Main.h"
 
+#include "AlarmDisplay.h"
 #include "ConnectSettingsPage.h"
 #include "Conpar.h"
 #include "Desktop.h"
+#include "EventsView.h"
 #include "FrameLogView.h"
+#include "HistoryService.h"
+#include "HistoryStore.h"
+#include "HistoryViewTexts.h"
 #include "GridView.h"
 #include "LinkProblemBanner.h"
 #include "LinkStatisticsView.h"
@@ -31,6 +36,7 @@
 #include <QButtonGroup>
 #include <QScreen>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -98,6 +104,11 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     setWindowTitle(kCaption);
     m_state = std::make_unique<MainState>(*this); // FormCreate: start.ini, default.ini
     m_cycle = std::make_unique<PollCycle>(*m_state);
+    // The history of the working folder: every reading and event the cycle sees.
+    m_historyStore = std::make_unique<HistoryStore>(QDir::currentPath(),
+                                                    HistoryLimitsFrom(m_state->settingsIni));
+    m_historyStore->Open();
+    m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
     // The selection dialog names nothing the window names; the other two dialogs come after
     // the window's own widgets, so that a search by name finds the window's Label1 first.
     m_select = new TFormQorSelectSensors(this);
@@ -117,6 +128,17 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         bar->addWidget(StatusBar1Panel[i], stretch[i]);
     }
     setStatusBar(bar);
+    m_alarmLine = new QLabel(bar);
+    bar->addPermanentWidget(m_alarmLine);
+    m_alarms = new AlarmDisplay(*m_state, *ToolButtonEvents, *m_alarmLine, this);
+    m_alarms->Attach(m_historyStore.get(), m_history.get());
+    connect(m_alarms, &AlarmDisplay::eventsWanted, this, &TForm1::ToolButtonEventsClick);
+    connect(m_alarms, &AlarmDisplay::quitWanted, this, &QWidget::close);
+    connect(m_alarms, &AlarmDisplay::windowWanted, this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
 
     auto *central = new QWidget(this);
     auto *top = new QVBoxLayout(central);
@@ -241,6 +263,8 @@ void TForm1::BuildLiveChart()
             m_state->readAllTagsRequested = true;
         return ChannelLabel(tag, m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1));
     };
+    m_liveChart->SetHistory(m_historyStore.get(),
+                            [this] { return m_history ? m_history->controllerId() : 0; });
     m_cycle->sensorDataRead = [this] {
         const int n = m_state->registerMap.MAX_SENSORS;
         m_liveChart->Feed(QDateTime::currentMSecsSinceEpoch(),
@@ -261,8 +285,11 @@ void TForm1::ToolButtonChartClick()
 
 void TForm1::ToolButtonTrendViewerClick()
 {
-    if (!m_trendViewer)
+    if (!m_trendViewer) {
         m_trendViewer = new TrendViewer(m_state->settingsIni, this);
+        m_trendViewer->SetHistory(m_historyStore.get(),
+                                  [this] { return m_history ? m_history->controllerId() : 0; });
+    }
     m_trendViewer->show();
     m_trendViewer->raise();
     if (m_trendViewer->data().timesMs.empty())
@@ -347,6 +374,10 @@ void TForm1::BuildToolBar()
     connect(ToolButtonLinkStatistics, &QToolButton::clicked, this,
             &TForm1::ToolButtonLinkStatisticsClick);
     connect(ToolButtonFrameLog, &QToolButton::clicked, this, &TForm1::ToolButtonFrameLogClick);
+    // Its picture is drawn with the count of waiting alarms (AlarmDisplay).
+    ToolButtonEvents = button("ToolButtonEvents", QStyle::SP_CustomBase, "", m_state->Text(Msg::n580));
+    ToolButtonEvents->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    connect(ToolButtonEvents, &QToolButton::clicked, this, &TForm1::ToolButtonEventsClick);
     ToolBar1->addSeparator();
     ToolButtonHelp = button("ToolButtonHelp", QStyle::SP_CustomBase, "", m_state->Text(Msg::n371));
     ToolButtonHelp->setIcon(HelpIcon());
@@ -376,6 +407,7 @@ void TForm1::BuildToolBar()
         {ToolButtonTrendViewer, QKeySequence(Qt::CTRL | Qt::Key_T)},
         {ToolButtonLinkStatistics, QKeySequence(Qt::CTRL | Qt::Key_I)},
         {ToolButtonFrameLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {ToolButtonEvents, QKeySequence(Qt::CTRL | Qt::Key_J)},
         {ToolButtonHelp, QKeySequence(Qt::Key_F1)},
         {ToolButtonAbout, QKeySequence(Qt::CTRL | Qt::Key_F1)},
     };
@@ -523,6 +555,15 @@ void TForm1::ToolButtonFrameLogClick()
     m_frameLogView->activateWindow();
 }
 
+void TForm1::ToolButtonEventsClick()
+{
+    if (!m_eventsView)
+        m_eventsView = new EventsView(*m_state, m_historyStore.get(), this);
+    m_eventsView->show();
+    m_eventsView->raise();
+    m_eventsView->activateWindow();
+}
+
 void TForm1::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -588,7 +629,8 @@ void TForm1::closeEvent(QCloseEvent *event)
     SaveWindowGeometry();
     m_state->link.ClosePort();
     for (QWidget *view : {static_cast<QWidget *>(m_linkStatisticsView),
-                          static_cast<QWidget *>(m_frameLogView)})
+                          static_cast<QWidget *>(m_frameLogView),
+                          static_cast<QWidget *>(m_eventsView)})
         if (view)
             view->close();
     event->accept();
@@ -647,6 +689,7 @@ void TForm1::ShowLamp(Lamp lamp)
     ShowLampLabel();
     StringGridQorRelay->viewport()->update();
     TabSheetSensorData->SetLive(m_lampOnline);
+    m_alarms->SetLinkUp(m_lampOnline);
 }
 
 void TForm1::ShowLinkProblem(LinkProblem problem, const QString &port, const QString &reason)
@@ -722,6 +765,9 @@ void TForm1::ApplyCaptions()
         m_linkStatisticsView->ApplyCaptions();
     if (m_frameLogView)
         m_frameLogView->ApplyCaptions();
+    if (m_eventsView)
+        m_eventsView->ApplyCaptions();
+    m_alarms->ApplyCaptions();
     ShowLampLabel();
     m_linkProblem->ApplyCaptions();
     if (m_accessMode)

@@ -7,6 +7,10 @@
 #include <memory>
 
 class AboutDialog;
+class AlarmDisplay;
+class EventsView;
+class HistoryService;
+class HistoryStore;
 class HelpDialog;
 class QButtonGroup;
 class QGroupBox;
@@ -53,6 +57,11 @@ public:
     TFormQorSelectSensors &selectDlg() { return *m_select; }
     // True while a poll step runs on the GUI thread (its link waits let events in).
     bool PollStepRunning() const;
+    // The history of this window's engine (null when the working folder takes no store).
+    HistoryStore *historyStore() { return m_historyStore.get(); }
+    HistoryService *history() { return m_history.get(); }
+    AlarmDisplay &alarms() { return *m_alarms; }
+    EventsView *eventsView() { return m_eventsView; }
     // Start-up: the size and place of the last run ([window] of start.ini) when they are
     // still on a screen, else the whole primary screen; then shown so.
     void RestoreWindowGeometry();
@@ -86,6 +95,7 @@ public slots:
     void ToolButtonRusLanguageClick();
     void ToolButtonLinkStatisticsClick();
     void ToolButtonFrameLogClick();
+    void ToolButtonEventsClick();
     void ToolButtonChartClick();
     void ToolButtonTrendViewerClick();
     void ToolButtonHelpClick();
@@ -111,6 +121,9 @@ private:
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
+    // After the cycle and the state it hooks into, so it goes before them.
+    std::unique_ptr<HistoryStore> m_historyStore;
+    std::unique_ptr<HistoryService> m_history;
     std::unique_ptr<QorThread> m_thread;
     TConparDlg *m_conpar = nullptr;
     TForm3 *m_password = nullptr;
@@ -131,6 +144,10 @@ private:
     QToolButton *ToolButtonLinkStatistics, *ToolButtonFrameLog;
     LinkStatisticsView *m_linkStatisticsView = nullptr; // made when first opened
     FrameLogView *m_frameLogView = nullptr;
+    QToolButton *ToolButtonEvents;
+    QPointer<EventsView> m_eventsView;
+    AlarmDisplay *m_alarms = nullptr;
+    QLabel *m_alarmLine = nullptr;
     QToolButton *ToolButtonChart, *ToolButtonTrendViewer;
     QToolButton *ToolButtonHelp, *ToolButtonAbout;
     QButtonGroup *m_languagePair;

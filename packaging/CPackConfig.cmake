@@ -17,6 +17,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Not a library, so shlibdeps cannot find it: Qt's own dialogs and buttons in Russian.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+# Not libraries, so shlibdeps cannot find them: Qt's own dialogs and buttons in Russian,
+# and the SQLite driver plugin the history store opens its file with.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, libqt6sql6-sqlite")
 include(CPack)

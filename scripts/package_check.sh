@@ -26,6 +26,11 @@ case "$depends" in
 *qt6-translations-l10n*) ;;
 *) echo "the package does not depend on qt6-translations-l10n"; exit 1 ;;
 esac
+# Nor the SQLite driver, a plugin Qt SQL loads by name.
+case "$depends" in
+*libqt6sql6-sqlite*) ;;
+*) echo "the package does not depend on libqt6sql6-sqlite"; exit 1 ;;
+esac
 # Debian's package checker: no error may remain; warnings and notes are shown.
 command -v lintian >/dev/null || { echo "lintian is missing (scripts/setup.sh installs it)"; exit 1; }
 lintian --tag-display-limit 0 "$deb" >"$out/lintian.txt" 2>&1 || true

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, when missing.
 set -eu
 PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
-libqcustomplot-dev qt6-translations-l10n \
+libqcustomplot-dev qt6-translations-l10n libqt6sql6-sqlite \
 socat xvfb xauth xdotool imagemagick libmodbus-dev mbpoll clang libclang-rt-14-dev \
 dpkg-dev libglib2.0-bin lintian"
 missing=""

@@ -3,12 +3,28 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class HistoryStore;
 class MainState;
 class MemIniFile;
 class PollCycle;
+
+// start.ini [history] alarms: the events that raise alarms, a list of words and numbers:
+// a sensor status code (1, 2, 10, 20, 30, 40, 0 ...: the sensor changed to it), "unknown"
+// (a code outside the table), "link" (the link lost longer than [history] linkalarm
+// seconds, 30; not when the user stopped it), "relay" (a relay switched on). Default
+// "1,2,10,20,link".
+struct HistoryAlarmRules {
+    std::vector<int> statusCodes{1, 2, 10, 20};
+    bool unknownStatus = false;
+    bool linkLost = true;
+    bool relayOn = false;
+    int linkAlarmSeconds = 30;
+    bool IsAlarm(const HistoryEvent &event) const;
+};
+HistoryAlarmRules HistoryAlarmRulesFrom(const MemIniFile &settings);
 
 // The history of one engine: turns what its poll cycle reads, the link's ups and downs and
 // the write-backs into readings, events and audit rows for the store, one batch per cycle,
@@ -26,6 +42,10 @@ public:
     int unacknowledgedAlarms() const;
     // The newest alarm still waiting, as one line for the status bar; empty when none.
     QString latestAlarmText() const;
+
+    // The clock of the rows and of the 60-s, live and link-alarm intervals (UTC ms); tests
+    // set their own.
+    void SetClock(std::function<qint64()> nowMs);
 
 signals:
     // A new alarm (desktop notification, the events button's count).

@@ -1,5 +1,6 @@
 #pragma once
 #include "HistoryTypes.h"
+#include "LookupText.h"
 
 #include <QObject>
 #include <QString>
@@ -7,6 +8,24 @@
 
 class MemIniFile;
 class QIODevice;
+
+namespace Msg {
+// Status bar while the history cannot be written; polling goes on.
+inline constexpr TextKey n530{"n530", u"История не записывается: диск заполнен. Записи ждут в памяти."};
+// Followed by the folder.
+inline constexpr TextKey n531{"n531", u"История не записывается: нет права записи в папку "};
+// Followed by the system's reason.
+inline constexpr TextKey n532{"n532", u"История не записывается: "};
+// A history file that could not be used; followed by the name it was set aside under.
+inline constexpr TextKey n533{"n533", u"Файл истории повреждён или не наш; начат новый, старый сохранён как "};
+// Readings exported to CSV: the list separator (";" where the decimal sign is a comma).
+inline constexpr TextKey n534{"n534", u";"};
+inline constexpr TextKey n535{"n535", u"Время"};
+// After the sensor's name: its status column.
+inline constexpr TextKey n536{"n536", u"состояние"};
+// An export of a range without readings.
+inline constexpr TextKey n537{"n537", u"За этот промежуток в истории нет показаний"};
+} // namespace Msg
 
 // start.ini [history]: days = age limit (400), megabytes = size limit (1024), live = seconds
 // between live reads on the settings pages (10), alarms = the kinds that raise alarms,
@@ -28,6 +47,9 @@ public:
 
     explicit HistoryStore(const QString &folder, HistoryLimits limits = {},
                           QObject *parent = nullptr);
+    // The texts of problem() in the program's language (Russian without). Read on the
+    // thread that owns the store only.
+    void setTexts(const MemIniFile *settings);
     ~HistoryStore() override; // writes what is queued, then closes
 
     QString path() const;
@@ -50,6 +72,8 @@ public:
 
     // Queries.
     std::vector<HistoryControllerRow> Controllers() const;
+    // The store's id of a controller, 0 while none of its batches is written.
+    int ControllerId(const HistoryController &controller) const;
     std::vector<SensorSeries> SensorReadings(int controller, qint64 fromMs, qint64 toMs) const;
     std::vector<RelaySeries> RelayReadings(int controller, qint64 fromMs, qint64 toMs) const;
     std::vector<HistoryEvent> Events(const EventFilter &filter) const;
@@ -65,6 +89,23 @@ public:
 
     // Age and size limits; runs hourly on the writer thread by itself, callable for tests.
     void RunRetention(qint64 nowMs);
+
+    // What the writer did, for benchmarks and tests.
+    struct Stats {
+        qint64 batches = 0;       // written
+        qint64 transactions = 0;  // committed
+        qint64 writeNs = 0;       // writer's time in committed transactions
+        qint64 longestWriteNs = 0;
+        qint64 droppedReadings = 0; // dropped while the disk took nothing
+        // The last retention pass.
+        int retentionChunks = 0;
+        qint64 retentionLongestChunkNs = 0;
+        qint64 retentionNs = 0;
+        qint64 retentionBlocks = 0; // reading blocks deleted
+        qint64 retentionEvents = 0;
+        qint64 vacuumedPages = 0;
+    };
+    Stats stats() const;
 
 signals:
     // Writing stopped working (text) or works again (empty); raised once per change.
@@ -83,8 +124,12 @@ private:
 // Readings of one controller over a range as files the user opens elsewhere: CSV (UTF-8
 // with BOM, ISO 8601 local times with offset, one column per sensor) and the trend file
 // format the recorder writes. False with the reason when the file cannot be written.
+// CSV columns: the time, the temperature of each sensor (empty where it read none), then
+// the status text of each sensor; a row per cycle that kept a reading, a sensor's cells
+// repeating its last reading while that is under 90 s old. Texts from settings when given.
 bool ExportReadingsCsv(const HistoryStore &store, int controller, qint64 fromMs, qint64 toMs,
-                       const QString &path, QString *error = nullptr);
+                       const QString &path, QString *error = nullptr,
+                       const MemIniFile *settings = nullptr);
 bool ExportReadingsTrend(const HistoryStore &store, int controller, qint64 fromMs,
                          qint64 toMs, const MemIniFile &settings, const QString &path,
                          QString *error = nullptr);

@@ -88,10 +88,13 @@ MainState::~MainState() = default;
 
 void MainState::SetLinkDown(const QString &text)
 {
+    const bool wasUp = linkUp || identifyingAgain;
     m_view.ShowLamp(MainView::Lamp::Offline);
     ShowLinkState(text);
     linkUp = false;
     identifyingAgain = false;
+    if (wasUp && linkLost)
+        linkLost(text);
 }
 
 void MainState::ShowLinkState(const QString &text)
@@ -170,6 +173,7 @@ bool MainState::CancelPendingWrites()
     writeSensorSettingsRequested = false;
     writeRelaySettingsRequested = false;
     writeConnectSettingsRequested = false;
+    profileWriteRequested = false;
     lastWriteSucceeded = false;
     m_view.SetWriteBackRunning(false);
     SetLinkNotice(Text(Msg::n132));

@@ -1,4 +1,5 @@
 #pragma once
+#include "CycleHook.h"
 #include "DeviceRegisterMap.h"
 #include "LinkReporter.h"
 #include "LookupText.h"
@@ -63,6 +64,9 @@ public:
 
     // LinkReporter
     void SetLinkDown(const QString &text) override;
+    // The link was lost (or stopped by the user: linkInterruptedByUser) while it was up or
+    // being identified again, with the text panel 0 shows; once per loss.
+    CycleHook<const QString &> linkLost;
     // Status-bar panel 0: the link's state, and after it a notice that stays until the next
     // write is asked for (a write that was not done, a connection left unconfirmed).
     void ShowLinkState(const QString &text);
@@ -117,6 +121,9 @@ public:
     bool writeRelaySettingsRequested = false;
     bool writeConnectSettingsRequested = false;
     bool lastWriteSucceeded = false;
+    // The pending requests load a profile into the controller (the audit names it so);
+    // cleared when none is left.
+    bool profileWriteRequested = false;
     bool AnyWriteRequested() const
     {
         return writeSensorSettingsRequested || writeRelaySettingsRequested ||

@@ -39,6 +39,19 @@ void PollCycle::dropPendingWrites()
 
 void PollCycle::PollCycleStep()
 {
+    struct StepEnd {
+        PollCycle &cycle;
+        ~StepEnd()
+        {
+            if (cycle.stepEnded)
+                cycle.stepEnded();
+        }
+    } stepEnd{*this};
+    runStep();
+}
+
+void PollCycle::runStep()
+{
     MainState &s = m_state;
     // A write asked for on a link that has since been lost, stopped or moved was checked
     // against a controller that may not be the one answering next: it is dropped, never
@@ -90,6 +103,8 @@ void PollCycle::PollCycleStep()
         s.view().ShowLamp(MainView::Lamp::Online);
         cycleStartTick = TickMs();
         s.modbus.statistics().CycleStarted();
+        if (controllerIdentified)
+            controllerIdentified(identificationRecord.values[0], s.firmwareVersion);
     }
     if (s.deviceChanged) {
         SizeRecordArrays();
@@ -97,8 +112,10 @@ void PollCycle::PollCycleStep()
     }
     if (!ReadRelayStatus())
         return;
-    // The live data: every step on the sensor-data page, and once for each trend row on
-    // the other pages, between the page's own reads.
+    if (relayStateRead)
+        relayStateRead();
+    // The live data: every step on the sensor-data page, and on the other pages for each
+    // trend row and every [history] live seconds, between the page's own reads.
     const bool rowWanted = liveDataWanted && liveDataWanted();
     if (s.pollSensorData || rowWanted) {
         const bool sensorPage = s.pollSensorData;
@@ -107,7 +124,7 @@ void PollCycle::PollCycleStep()
                 liveDataFailed();
             return;
         }
-        if (sensorPage && sensorDataRead)
+        if (sensorDataRead)
             sensorDataRead();
         if (liveDataRead)
             liveDataRead();
@@ -135,6 +152,7 @@ void PollCycle::ServeWriteRequests()
 {
     MainState &s = m_state;
     WriteBack writes(s, *this);
+    writes.fromProfile = s.profileWriteRequested;
     // Each request is served once, whatever the result; closing the window ends the step.
     struct Request {
         bool &flag;
@@ -151,6 +169,8 @@ void PollCycle::ServeWriteRequests()
             return;
         r.flag = false; // before it runs: the write's end unlocks the pages when none is left
         s.lastWriteSucceeded = (writes.*r.write)();
+        if (!s.AnyWriteRequested())
+            s.profileWriteRequested = false;
         if (!s.lastWriteSucceeded)
             return;
     }

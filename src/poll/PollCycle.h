@@ -1,5 +1,7 @@
 #pragma once
+#include "CycleHook.h"
 #include "ModbusMaster.h"
+#include "WriteReport.h"
 
 #include <QString>
 #include <functional>
@@ -25,22 +27,34 @@ public:
 
     // Raised by the step: normal priority while online, idle otherwise.
     std::function<void(bool normal)> setPriority;
+    // The reports below take listeners besides the function their owner sets (CycleHook).
     // Asked in each step after the relay state was read: true while a trend row waits for
-    // readings of its own. Where the page shown does not poll the sensor data, the live
-    // data is then read for the row (into the records only; the grids stay as they were).
-    std::function<bool()> liveDataWanted;
+    // readings of its own (or the history wants its live data, every [history] live
+    // seconds). Where the page shown does not poll the sensor data, the live data is then
+    // read (into the records only; the grids stay as they were).
+    CycleWant liveDataWanted;
     // Raised after the relay state and the live sensor data were read in this step: the
     // moment a trend row is written from the records. On a page that does not poll the
     // sensor data only when liveDataWanted asked for it, so a row never holds old words.
-    std::function<void()> liveDataRead;
+    CycleHook<> liveDataRead;
     // Raised instead when the live data read for a wanted row failed: that row has no
     // values. Not raised when the transaction was called off (the window closing).
-    std::function<void()> liveDataFailed;
+    CycleHook<> liveDataFailed;
     // Raised after readAllTagsRequested was served (whether or not every tag answered).
-    std::function<void()> allTagsRead;
+    CycleHook<> allTagsRead;
     // Called after every successful read of the sensor data (status, temperature, time),
-    // with the new words in statusRecord and temperatureRecord: the live chart's feed.
-    std::function<void()> sensorDataRead;
+    // with the new words in statusRecord and temperatureRecord: the live chart's feed. On
+    // the other pages that is the live data read between the page's own reads.
+    CycleHook<> sensorDataRead;
+    // The relay state word was read (MainState::relayStateWord), every step that got it.
+    CycleHook<> relayStateRead;
+    // A step identified the controller and brought the link up (device code and firmware
+    // word; MainState holds the version texts).
+    CycleHook<quint16, quint16> controllerIdentified;
+    // Each write-back operation's registers and their fate (not for a dry run).
+    CycleHook<const WriteReport &> writeReported;
+    // The end of every step, whatever ended it: what the step read is complete.
+    CycleHook<> stepEnded;
 
     void PollCycleStep();
 
@@ -83,6 +97,7 @@ public:
     ModbusWriteRecord connectWriteRecord;
 
 private:
+    void runStep();
     void priority(bool normal)
     {
         if (setPriority)

@@ -95,8 +95,10 @@ bool WriteBack::WriteSensorSettings()
     MainState &s = m_state;
     const Snapshot settings(s.sensorSettings), tags(s.tagContr);
     const std::vector<bool> copyRead = s.sensorCopyRead;
+    m_registers.clear();
     start(Msg::n111);
     const bool ok = pause(kSensorPauseMs) && sendSensorRows(settings, tags, copyRead);
+    report(WriteReport::Operation::Sensors, ok);
     finish(ok);
     // The sensor page shown: its controller table is read again from sensor 1.
     if (ok && s.pollSensorSettings)
@@ -145,39 +147,96 @@ bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags,
                                 showError()))
         return false;
     const bool withTags = s.firmwareVersion >= kFirstTagFirmware && m.QOR_SENSOR_TAG_SIZE > 0;
+    // Everything the operation sends is known before the first request goes: registers it
+    // never reaches are on record as not sent.
+    std::vector<Request> requests;
     for (int i = 1; i < user.rowCountGrid(); ++i) {
         const int n = SensorNumberOfRow(user, i, m.MAX_SENSORS);
         if (n == 0)
             continue;
+        const size_t k = size_t(n - 1);
+        const bool read = k < copyRead.size() && copyRead[k];
+        auto recordOf = [k](const std::vector<ModbusReadRecord> &records) {
+            return k < records.size() ? &records[k] : nullptr;
+        };
         bool changed = false;
         for (int c = 1; c < user.colCount() && !changed; ++c)
             changed = user.cell(c, i) != settings.cell(c, n);
         if (changed) {
             QList<quint16> words;
-            if (!sensorWords(user, i, words) || s.stopPolling)
+            if (!sensorWords(user, i, words))
                 return false;
             const quint16 start =
                 quint16(m.SENSOR_SETTINGS_ADDR + (n - 1) * m.SENSOR_SETTINGS_STEP);
-            if (!writeMany(m_cycle.sensorWriteRecord, start, words))
-                return false;
+            requests.push_back({&m_cycle.sensorWriteRecord, start, words, false,
+                                copyWords(recordOf(m_cycle.sensorSettingsRecords), read,
+                                          int(words.size()))});
         }
         const QString tag = userTags.cell(0, i);
         if (!withTags || tag == tags.cell(0, n))
             continue;
         const QList<quint16> words = SensorTagWords(tag, m.QOR_SENSOR_TAG_SIZE);
         const quint16 start = quint16(m.QOR_SENSOR_TAG_ADDR + (n - 1) * m.QOR_SENSOR_TAG_STEP);
-        if (s.stopPolling || !writeMany(m_cycle.tagWriteRecord, start, words))
+        requests.push_back({&m_cycle.tagWriteRecord, start, words, false,
+                            copyWords(recordOf(m_cycle.sensorTagRecords), read, int(words.size()))});
+    }
+    return sendAll(requests);
+}
+
+std::vector<int> WriteBack::copyWords(const ModbusReadRecord *record, bool read, int count)
+{
+    std::vector<int> words(size_t(qMax(0, count)), -1);
+    if (record && read)
+        for (int k = 0; k < count && k < record->registerCount && size_t(k) < record->values.size(); ++k)
+            words[size_t(k)] = record->values[size_t(k)];
+    return words;
+}
+
+bool WriteBack::send(const Request &r)
+{
+    return r.single ? writeOne(*r.record, r.start, r.words[0])
+                    : writeMany(*r.record, r.start, r.words);
+}
+
+bool WriteBack::sendAll(const std::vector<Request> &requests)
+{
+    const size_t first = m_registers.size();
+    for (const Request &r : requests)
+        for (int k = 0; k < r.words.size(); ++k)
+            m_registers.push_back({r.start + k, r.before[size_t(k)], r.words[k],
+                                   WriteReport::Result::NotSent});
+    size_t at = first;
+    for (const Request &r : requests) {
+        if (m_state.stopPolling)
+            return false;
+        const bool ok = send(r);
+        for (int k = 0; k < r.words.size(); ++k, ++at)
+            m_registers[at].result = ok ? WriteReport::Result::Confirmed : WriteReport::Result::Failed;
+        if (!ok)
             return false;
     }
     return true;
+}
+
+void WriteBack::report(WriteReport::Operation operation, bool ok)
+{
+    std::vector<WriteReport::Register> registers = std::move(m_registers);
+    m_registers.clear();
+    // A dry run sends nothing: nothing was changed on the controller.
+    if (dryRun || !m_cycle.writeReported)
+        return;
+    m_cycle.writeReported(WriteReport{operation, fromProfile, ok, std::move(registers)});
 }
 
 bool WriteBack::WriteRelaySettings()
 {
     const Snapshot settings(m_state.relaySettings);
     const bool copyRead = m_state.RelayCopyRead();
+    m_registers.clear();
     start(Msg::n112);
-    return finish(pause(kPauseMs) && sendRelayCells(settings, copyRead));
+    const bool ok = pause(kPauseMs) && sendRelayCells(settings, copyRead);
+    report(WriteReport::Operation::Relays, ok);
+    return finish(ok);
 }
 
 bool WriteBack::sendRelayCells(const TextGrid &settings, bool copyRead)
@@ -195,21 +254,25 @@ bool WriteBack::sendRelayCells(const TextGrid &settings, bool copyRead)
     // Cells outside the map have no register of their own.
     const int rows = qMin(user.rowCountGrid() - 1, int(m.RELAY_NUMBER));
     const int cols = qMin(user.colCount() - 1, int(m.RELAY_SETTINGS_SIZE));
+    std::vector<Request> requests;
     for (int r = 1; r <= rows; ++r) {
+        const ModbusReadRecord *copy =
+            size_t(r - 1) < m_cycle.relaySettingsRecords.size() ? &m_cycle.relaySettingsRecords[size_t(r - 1)]
+                                                                : nullptr;
+        const std::vector<int> before = copyWords(copy, copyRead, cols);
         for (int c = 1; c <= cols; ++c) {
             const QString text = user.cell(c, r);
             if (text == settings.cell(c, r))
                 continue;
             const auto value = RegisterWordOfCell(text);
-            if (!value || s.stopPolling)
+            if (!value)
                 return false;
             const quint16 reg =
                 quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP + (c - 1));
-            if (!writeOne(m_cycle.relayWriteRecord, reg, *value))
-                return false;
+            requests.push_back({&m_cycle.relayWriteRecord, reg, {*value}, true, {before[size_t(c - 1)]}});
         }
     }
-    return true;
+    return sendAll(requests);
 }
 
 // The slave address of the requests, as the master takes it for each transaction.
@@ -269,18 +332,32 @@ bool WriteBack::WriteConnectSettings()
         s.ShowError(s.Text(Msg::n67), s.Text(Msg::n133));
     const bool built = read && ValidateConnectSettings(s.connectUser, s.settingsIni, showError()) &&
                        connectWords(words);
+    m_registers.clear();
     start(Msg::n113);
-    return finish(pause(kPauseMs) && built && sendConnectBlock(words));
+    const bool ok = pause(kPauseMs) && built && sendConnectBlock(words);
+    // Sent: the read-back at the new settings is the verdict on every word of the block.
+    for (WriteReport::Register &r : m_registers)
+        if (r.result != WriteReport::Result::NotSent)
+            r.result = ok ? WriteReport::Result::Confirmed : WriteReport::Result::Failed;
+    report(WriteReport::Operation::Connection, ok);
+    return finish(ok);
 }
 
 bool WriteBack::sendConnectBlock(const QList<quint16> &words)
 {
     MainState &s = m_state;
+    const quint16 first = s.registerMap.CONNECT_SETTINGS_ADDR;
+    const std::vector<int> copy =
+        copyWords(&m_cycle.connectSettingsRecord, m_cycle.connectSettingsReadOk && s.connectCopyRead,
+                  int(words.size()));
+    for (int k = 0; k < words.size(); ++k)
+        m_registers.push_back({first + k, copy[size_t(k)], words[k], WriteReport::Result::NotSent});
     if (s.stopPolling)
         return false;
     // Its confirmation may come at the old speed or not at all: the read-back judges.
-    const bool confirmed =
-        writeMany(m_cycle.connectWriteRecord, s.registerMap.CONNECT_SETTINGS_ADDR, words);
+    const bool confirmed = writeMany(m_cycle.connectWriteRecord, first, words);
+    for (WriteReport::Register &r : m_registers)
+        r.result = WriteReport::Result::Failed; // sent; WriteConnectSettings gives the verdict
     if (dryRun)
         return true;
     // An exception is the controller refusing the block at the old settings: it did not

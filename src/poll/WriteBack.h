@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "SettingsMessage.h"
+#include "WriteReport.h"
 
 class MainState;
 class PollCycle;
+struct ModbusReadRecord;
 struct ModbusWriteRecord;
 class TextGrid;
 struct TextKey;
@@ -50,8 +52,27 @@ public:
     // requestMade and counts as confirmed, and the program's line settings stay. What a
     // write would send, shown before it is sent.
     bool dryRun = false;
+    // The operations are a profile loaded into the controller (their audit says so).
+    bool fromProfile = false;
 
 private:
+    // One request of an operation: a block (function 16) or a single register (6), with
+    // the controller copy's words it replaces (-1 where the copy was not read).
+    struct Request {
+        ModbusWriteRecord *record = nullptr;
+        quint16 start = 0;
+        QList<quint16> words;
+        bool single = false;
+        std::vector<int> before;
+    };
+    // Sends the requests in order; the first failure ends it. Each register's fate goes to
+    // the report, those never reached as not sent.
+    bool sendAll(const std::vector<Request> &requests);
+    bool send(const Request &r);
+    // The report of the running operation goes to the cycle's listeners (not for dryRun).
+    void report(WriteReport::Operation operation, bool ok);
+    static std::vector<int> copyWords(const ModbusReadRecord *record, bool read, int count);
+
     bool sendSensorRows(const TextGrid &settings, const TextGrid &tags,
                         const std::vector<bool> &copyRead);
     bool sendRelayCells(const TextGrid &settings, bool copyRead);
@@ -70,4 +91,5 @@ private:
 
     MainState &m_state;
     PollCycle &m_cycle;
+    std::vector<WriteReport::Register> m_registers; // of the running operation
 };

@@ -36,8 +36,8 @@
 #include <QButtonGroup>
 #include <QScreen>
 #include <QCloseEvent>
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -104,11 +104,6 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     setWindowTitle(kCaption);
     m_state = std::make_unique<MainState>(*this); // FormCreate: start.ini, default.ini
     m_cycle = std::make_unique<PollCycle>(*m_state);
-    // The history of the working folder: every reading and event the cycle sees.
-    m_historyStore = std::make_unique<HistoryStore>(QDir::currentPath(),
-                                                    HistoryLimitsFrom(m_state->settingsIni));
-    m_historyStore->Open();
-    m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
     // The selection dialog names nothing the window names; the other two dialogs come after
     // the window's own widgets, so that a search by name finds the window's Label1 first.
     m_select = new TFormQorSelectSensors(this);
@@ -128,6 +123,21 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         bar->addWidget(StatusBar1Panel[i], stretch[i]);
     }
     setStatusBar(bar);
+    // The history of this window's controller, history.sqlite in the working folder. What
+    // keeps it from writing is told once in the status bar; polling goes on regardless.
+    m_historyStore = std::make_unique<HistoryStore>(QDir::currentPath(),
+                                                    HistoryLimitsFrom(m_state->settingsIni));
+    m_historyProblem = named(new QLabel(bar), "StatusBarHistoryProblem");
+    m_historyProblem->setFrameShape(QFrame::StyledPanel);
+    bar->addWidget(m_historyProblem);
+    auto showHistoryProblem = [this](const QString &text) {
+        m_historyProblem->setText(text);
+        m_historyProblem->setVisible(!text.isEmpty());
+    };
+    connect(m_historyStore.get(), &HistoryStore::problemChanged, this, showHistoryProblem);
+    m_historyStore->Open();
+    showHistoryProblem(m_historyStore->problem());
+    m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
     m_alarmLine = new QLabel(bar);
     bar->addPermanentWidget(m_alarmLine);
     m_alarms = new AlarmDisplay(*m_state, *ToolButtonEvents, *m_alarmLine, this);

@@ -22,6 +22,8 @@ class ConnectSettingsPage;
 class FrameLogView;
 class LinkStatisticsView;
 class GridView;
+class HistoryService;
+class HistoryStore;
 class LiveChart;
 class LinkProblemBanner;
 class AccessModeLabel;
@@ -55,11 +57,12 @@ public:
     MainState &state() { return *m_state; }
     TConparDlg &conparDlg() { return *m_conpar; }
     TFormQorSelectSensors &selectDlg() { return *m_select; }
+    // The store of the working folder and the history of this window's engine (events,
+    // alarms, readings); both live as long as the window.
+    HistoryStore &historyStore() { return *m_historyStore; }
+    HistoryService &history() { return *m_history; }
     // True while a poll step runs on the GUI thread (its link waits let events in).
     bool PollStepRunning() const;
-    // The history of this window's engine (null when the working folder takes no store).
-    HistoryStore *historyStore() { return m_historyStore.get(); }
-    HistoryService *history() { return m_history.get(); }
     AlarmDisplay &alarms() { return *m_alarms; }
     EventsView *eventsView() { return m_eventsView; }
     // Start-up: the size and place of the last run ([window] of start.ini) when they are
@@ -121,10 +124,12 @@ private:
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
-    // After the cycle and the state it hooks into, so it goes before them.
+    std::unique_ptr<QorThread> m_thread;
+    // After the cycle and the thread: the history goes first (the program-stopped event),
+    // then the store writes what is queued.
     std::unique_ptr<HistoryStore> m_historyStore;
     std::unique_ptr<HistoryService> m_history;
-    std::unique_ptr<QorThread> m_thread;
+    QLabel *m_historyProblem = nullptr; // StatusBarHistoryProblem, hidden while writing works
     TConparDlg *m_conpar = nullptr;
     TForm3 *m_password = nullptr;
     TFormQorSelectSensors *m_select = nullptr;

@@ -265,5 +265,6 @@ void ProfilesPage::ButtonQorLoadControllerFromProfileClick()
     m_sensors.ButtonDownloadSensorSettingtsToQorClick();
     m_relays.ButtonDownloadRelaySettingsToQorClick();
     m_connect.ButtonWriteConnectSettingsToQorClick();
+    s.profileWriteRequested = s.AnyWriteRequested(); // the audit trail names the profile
     s.pollSensorData = s.pollSensorSettings = s.pollRelaySettings = false;
 }

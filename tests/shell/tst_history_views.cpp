@@ -302,9 +302,8 @@ private slots:
         modal.password(QString());
         TForm1 form;
         form.show();
-        QVERIFY(form.historyStore());
         const qint64 base = Base();
-        SubmitKnown(*form.historyStore(), base, {10, 31});
+        SubmitKnown(form.historyStore(), base, {10, 31});
         auto *button = form.findChild<QToolButton *>("ToolButtonEvents");
         auto *line = form.findChild<QLabel *>("StatusBarAlarm");
         QVERIFY(button && line);

@@ -1,0 +1,32 @@
+#pragma once
+#include <QString>
+
+class QSqlError;
+
+// The file's layout and its checks: what makes a file ours, what sets it aside, how a
+// failure is told to the user.
+namespace HistorySchema {
+
+inline constexpr int kApplicationId = 0x564c4d48; // "VLMH"
+inline constexpr int kVersion = 1;
+
+enum class Fault { None, Full, ReadOnly, Other };
+
+struct Failure {
+    Fault fault = Fault::None;
+    QString detail; // the system's or SQLite's reason
+};
+
+Failure Classify(const QSqlError &error, const QString &folder);
+
+// Opens the connection of this name on path, ready for writing: WAL, synchronous=NORMAL,
+// the schema created or brought forward. A file that is not a database, not ours, of a
+// newer schema or that fails quick_check is renamed to <path>.damaged-<yyyyMMdd-HHmmss>
+// (asidePath, its -wal and -shm alongside) and a new one started.
+Failure OpenFile(const QString &connection, const QString &folder, const QString &path,
+                 QString *asidePath);
+
+// The name a file that could not be used gets; never one that exists.
+QString AsideName(const QString &path);
+
+} // namespace HistorySchema

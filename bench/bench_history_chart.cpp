@@ -4,6 +4,11 @@
 // the readings loaded, composed with the ring and decimated for the first frame.
 // Usage: QT_QPA_PLATFORM=offscreen bench_history_chart [DAYS=7] [SENSORS=36] [CHANGE_S=20]
 //        (a sensor's temperature changes every CHANGE_S seconds on average)
+//        bench_history_chart --backfill FOLDER DAYS
+//        (only adds DAYS of readings of every sensor of the controller last kept in
+//        FOLDER's store, ending ten minutes before its first reading, with a night hour
+//        nobody polled and a sensor without power for a while: screenshots of a chart
+//        scrolled back)
 #include "HistoryStore.h"
 #include "LiveChart.h"
 #include "MainState.h"
@@ -19,6 +24,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -59,12 +65,48 @@ qint64 Generate(HistoryStore &store, qint64 from, int days, int sensors, int cha
     return rows;
 }
 
+// Readings before the store's first one, for the controller kept last: a slow daily
+// swing per sensor, an hour not polled, sensor 3 without power for twenty minutes.
+int Backfill(const QString &folder, int days)
+{
+    HistoryStore store(folder);
+    if (!store.Open() || store.Controllers().empty())
+        return 1;
+    const HistoryControllerRow row = store.Controllers().back();
+    const auto [first, last] = store.ReadingSpan(row.id);
+    const qint64 end = (first > 0 ? first : QDateTime::currentMSecsSinceEpoch()) - 10 * 60 * 1000;
+    const qint64 from = end - qint64(days) * 24 * 3600 * 1000;
+    const qint64 dead = end - 14 * 3600 * 1000, noPower = end - 6 * 3600 * 1000;
+    constexpr int kSensors = 16;
+    for (qint64 t = from; t < end; t += 30 * 1000) {
+        if (t >= dead && t < dead + 3600 * 1000)
+            continue;
+        HistoryBatch batch;
+        batch.controller = row.controller;
+        batch.timeMs = t;
+        for (int s = 1; s <= kSensors; ++s) {
+            const double phase = double(t % (24 * 3600 * 1000)) / (24 * 3600 * 1000) * 6.2832;
+            const int value = 150 + 10 * s + int(40 * std::sin(phase + s * 0.4));
+            const bool off = s == 3 && t >= noPower && t < noPower + 20 * 60 * 1000;
+            batch.sensors.push_back({s, quint16(off ? 10 : 0), quint16(value), 0});
+        }
+        store.Submit(std::move(batch));
+    }
+    store.Flush();
+    std::printf("backfilled %d days before %s for %s\n", days,
+                qPrintable(QDateTime::fromMSecsSinceEpoch(end).toString(Qt::ISODate)),
+                qPrintable(row.controller.port));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
+    if (args.value(0) == QStringLiteral("--backfill"))
+        return Backfill(args.value(1), args.value(2, QStringLiteral("2")).toInt());
     const int days = args.value(0, QStringLiteral("7")).toInt();
     const int sensors = args.value(1, QStringLiteral("36")).toInt();
     const int changeS = args.value(2, QStringLiteral("20")).toInt();

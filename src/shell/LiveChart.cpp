@@ -52,7 +52,7 @@ LiveChart::LiveChart(MainState &state, QWidget *parent)
     // Looking back past the ring: the kept readings of the store, loaded as the range
     // needs them, drawn before the ring's.
     connect(m_chart->plot(), &TrendPlot::timeRangeChanged, this, [this] {
-        if (m_store && !m_loading && isVisible() && LoadStored())
+        if (m_store && !m_loading && !m_redrawing && isVisible() && LoadStored())
             Redraw();
     });
     ApplyCaptions();
@@ -143,6 +143,7 @@ void LiveChart::Redraw()
 {
     if (!isVisible())
         return;
+    const QScopedValueRollback inRedraw(m_redrawing, true);
     TrendPlot *plot = m_chart->plot();
     if (m_following && !m_paused && m_series.size() > 0) {
         const qint64 newest = m_series.time(m_series.size() - 1);

@@ -106,4 +106,5 @@ private:
     size_t m_prefix = 0;  // samples of m_times that come from the store
     int m_storeLoads = 0;
     bool m_loading = false;
+    bool m_redrawing = false; // its own range change loads nothing twice
 };

@@ -565,6 +565,8 @@ void TForm1::ToolButtonFrameLogClick()
     m_frameLogView->activateWindow();
 }
 
+EventsView *TForm1::eventsView() { return m_eventsView; }
+
 void TForm1::ToolButtonEventsClick()
 {
     if (!m_eventsView)

@@ -64,7 +64,7 @@ public:
     // True while a poll step runs on the GUI thread (its link waits let events in).
     bool PollStepRunning() const;
     AlarmDisplay &alarms() { return *m_alarms; }
-    EventsView *eventsView() { return m_eventsView; }
+    EventsView *eventsView(); // null until first opened
     // Start-up: the size and place of the last run ([window] of start.ini) when they are
     // still on a screen, else the whole primary screen; then shown so.
     void RestoreWindowGeometry();

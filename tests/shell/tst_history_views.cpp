@@ -15,11 +15,13 @@
 #include "ReadingsGrid.h"
 #include "RecorderView.h"
 #include "TrendPlot.h"
+#include "TrendReader.h"
 #include "TrendViewer.h"
 
 #include <QDateTime>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -366,6 +368,47 @@ private slots:
         QFile f("events.csv");
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), csv);
+    }
+
+    // The trend viewer shows a period of the store, each sensor's value at its time, and
+    // writes it as a trend file the viewer reads again; a period without readings says so.
+    void trendViewerShowsAndExportsARange()
+    {
+        makeState();
+        const qint64 base = Base();
+        HistoryStore store(QDir::currentPath());
+        QVERIFY(store.Open());
+        for (int m = 0; m < 30; ++m) {
+            HistoryBatch batch;
+            batch.controller = kFirst;
+            batch.timeMs = base + m * kMinute;
+            for (int s = 1; s <= 2; ++s)
+                batch.sensors.push_back({s, 0, quint16(100 * s + m), 0});
+            store.Submit(std::move(batch));
+        }
+        store.Flush();
+        TrendViewer viewer(state->settingsIni);
+        viewer.SetHistory(&store, [] { return 0; });
+        viewer.show();
+        QVERIFY(viewer.LoadHistory(base, base + 30 * kMinute));
+        QCOMPARE(viewer.data().sensors, QList<int>({1, 2}));
+        QCOMPARE(ValueAt(viewer.data().timesMs, viewer.data().values[1], base + 10 * kMinute + 30000),
+                 210.f);
+        QCOMPARE(ValueAt(viewer.data().timesMs, viewer.data().values[0], base + 29 * kMinute), 129.f);
+
+        viewer.ExportHistoryTrend(base, base + 30 * kMinute);
+        QFileDialog *dialog = viewer.exportDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->selectFile(QDir::current().absoluteFilePath("range.txt"));
+        static_cast<QDialog *>(dialog)->accept(); // as Save does
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("range.txt"), 10000);
+        const auto file = ReadTrendColumns("range.txt");
+        QVERIFY(file);
+        QCOMPARE(file->sensors, QList<int>({1, 2}));
+        QVERIFY(file->rowCount() > 0);
+
+        QVERIFY(!viewer.LoadHistory(base - 10 * 24 * 3600 * 1000LL, base - 9 * 24 * 3600 * 1000LL));
+        QCOMPARE(viewer.data().sensors, QList<int>({1, 2})); // what was shown stays
     }
 
     // Kept readings as drawn: a value holds until the next row, a status off the air and

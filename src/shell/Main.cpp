@@ -311,6 +311,13 @@ TForm1::~TForm1()
     if (m_thread)
         m_thread->StopAndWait();
     m_state->link.ClosePort();
+    // The state and the store go before the child windows do: nothing that outlives them
+    // may read them on its way out.
+    delete m_eventsView;
+    m_liveChart->SetHistory(nullptr, {});
+    if (m_trendViewer)
+        m_trendViewer->SetHistory(nullptr, {});
+    m_alarms->Attach(nullptr, nullptr);
 }
 
 void TForm1::BuildToolBar()

@@ -91,7 +91,7 @@ int Backfill(const QString &folder, int days)
         batch.timeMs = t;
         for (int s = 1; s <= kSensors; ++s) {
             const double phase = double(t % (24 * 3600 * 1000)) / (24 * 3600 * 1000) * 6.2832;
-            const int value = 150 + 10 * s + int(40 * std::sin(phase + s * 0.4));
+            const int value = 18 + s + int(std::lround(5 * std::sin(phase + s * 0.4)));
             const bool off = s == 3 && t >= noPower && t < noPower + 20 * 60 * 1000;
             batch.sensors.push_back({s, quint16(off ? 10 : 0), quint16(value), 0});
         }

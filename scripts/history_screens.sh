@@ -51,6 +51,7 @@ fi
 xpid=$!
 for _ in $(seq 100); do [ -s "$wd/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$wd/display")"
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 start_window() {
   (cd "$wd" && exec "$build/src/app/velmaris" >>"$wd/app.out" 2>&1) &
@@ -79,21 +80,27 @@ sleep 15
 echo "set status 2 auto" >&7
 sleep 10
 import -window root "$out/window_alarm.png"
-# The events view (Ctrl+J).
-xdotool key --window "$main" ctrl+j
+# The events view: its tool button (the sheet with the red count).
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + ${EVENTS_X:-461})) $((Y + ${EVENTS_Y:-18})) click 1
 sleep 2
-events=$(xdotool search --onlyvisible --pid "$vpid" --name 'Журнал событий|Event log' | head -1)
+# The newest visible window of the program that is not the main one.
+events=$(xdotool search --onlyvisible --pid "$vpid" --name '.' | grep -vx "$main" | sort -n | tail -1 || true)
+import -window root "$out/events_view.png"
 if [ -n "$events" ]; then
-  xdotool windowmove "$events" 100 150 windowsize "$events" 1400 600
-  sleep 1
-  import -window root "$out/events_view.png"
-  xdotool key --window "$events" Escape
+  # "Подтвердить все": the rows lose their red, the count its disc, the status bar its line.
+  eval "$(xdotool getwindowgeometry --shell "$events")"
+  xdotool mousemove $((X + ${ACK_ALL_X:-167})) $((Y + ${ACK_ALL_Y:-577})) click 1
+  sleep 2
+  import -window root "$out/events_acknowledged.png"
+  xdotool windowfocus --sync "$events" || true
+  xdotool key Escape
   sleep 1
 fi
 # The live chart zoomed out with the wheel: the readings kept before come back.
 eval "$(xdotool getwindowgeometry --shell "$main")"
 xdotool mousemove $((X + ${CHART_X:-700})) $((Y + ${CHART_Y:-800}))
-for _ in $(seq 34); do xdotool click 5; sleep 0.25; done
+for _ in $(seq ${ZOOM_OUT:-26}); do xdotool click 5; sleep 0.3; done
 sleep 3
 xdotool mousemove $((X + ${CURSOR_X:-600})) $((Y + ${CURSOR_Y:-800}))
 sleep 1

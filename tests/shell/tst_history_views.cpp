@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFileDialog>
+#include <QSignalSpy>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -295,6 +296,36 @@ private slots:
         QVERIFY(!line.isHidden());
     }
 
+    // The tray icon's colour: red while alarms wait, else the link lamp's.
+    void trayColourFollowsLampAndAlarms_data()
+    {
+        QTest::addColumn<bool>("linkUp");
+        QTest::addColumn<bool>("alarm");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("offline, no alarm") << false << false << QColor(160, 170, 180);
+        QTest::newRow("online, no alarm") << true << false << QColor(0, 200, 0);
+        QTest::newRow("online, an alarm waits") << true << true << QColor(220, 0, 0);
+        QTest::newRow("offline, an alarm waits") << false << true << QColor(220, 0, 0);
+    }
+    void trayColourFollowsLampAndAlarms()
+    {
+        QFETCH(bool, linkUp);
+        QFETCH(bool, alarm);
+        QFETCH(QColor, colour);
+        makeState();
+        HistoryStore store(QDir::currentPath());
+        QVERIFY(store.Open());
+        if (alarm)
+            SubmitKnown(store, Base(), {10});
+        QToolButton button;
+        QLabel line;
+        AlarmDisplay alarms(*state, button, line);
+        alarms.Attach(&store, nullptr);
+        alarms.SetLinkUp(!linkUp); // a change, then the state wanted
+        alarms.SetLinkUp(linkUp);
+        QCOMPARE(alarms.trayColor(), colour);
+    }
+
     // Monitoring only (the password cancelled): the window shows the alarms and its
     // events view acknowledges them.
     void monitoringOnlyAcknowledges()
@@ -311,6 +342,12 @@ private slots:
         QVERIFY(button && line);
         QTRY_COMPARE_WITH_TIMEOUT(button->property("alarmCount").toInt(), 2, 10000);
         QVERIFY(line->isVisible());
+        // A new alarm of the engine is told (the desktop notification where a tray exists).
+        QSignalSpy told(&form.alarms(), &AlarmDisplay::notified);
+        HistoryEvent raised = EventOf(kKnown[3], base);
+        emit form.history().alarmRaised(raised, QStringLiteral("Датчик 7: НЕТ ПИТАНИЯ"));
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first().at(1).toString(), QStringLiteral("Датчик 7: НЕТ ПИТАНИЯ"));
         QVERIFY(button->isEnabled());
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(form.eventsView() && form.eventsView()->isVisible());

@@ -105,7 +105,7 @@ struct HistoryService::Impl {
     HistoryStore &store;
     MainState &state;
     PollCycle &cycle;
-    std::function<qint64()> clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    std::function<qint64()> clock;
     HistoryAlarmRules rules;
     qint64 liveMs = 10000;
 
@@ -163,26 +163,30 @@ struct HistoryService::Impl {
         return c;
     }
 
-    int findControllerId(const HistoryController &c) const
-    {
-        for (const HistoryControllerRow &row : store.Controllers())
-            if (row.controller == c)
-                return row.id;
-        return 0;
-    }
+    int findControllerId(const HistoryController &c) const { return store.ControllerId(c); }
 
-    // Another controller (a new identification, or the settings lead elsewhere now): what
-    // is known of it comes from the store, so the first readings after a start count as
-    // changes only where they differ from what was kept last.
-    bool followController()
+    // Another controller. After an identification what is known of it comes from the
+    // store, so the first readings after a start count as changes only where they differ
+    // from what was kept last. Without one (a connection write moved the controller to
+    // another address, the port setting changed under a running link) it is the same
+    // device under another name: what is known stays, and its rows start afresh.
+    bool followController(bool identification = false)
     {
         const HistoryController c = currentController();
         if (identified && c == controller)
             return false;
         submit(); // what was gathered belongs to the one before
+        const bool sameDevice = identified && !identification;
         controller = c;
         identified = true;
         controllerId = findControllerId(c);
+        if (sameDevice) {
+            for (Sensor &s : sensors)
+                s.kept = false;
+            for (Relay &r : relays)
+                r.kept = false;
+            return true;
+        }
         sensors.assign(size_t(qMax(0, int(state.registerMap.MAX_SENSORS))), Sensor{});
         relays.assign(size_t(qMax(0, int(state.registerMap.RELAY_NUMBER))), Relay{});
         if (controllerId > 0) {
@@ -264,7 +268,7 @@ struct HistoryService::Impl {
         deviceCode = code;
         firmware = state.firmwareVersionText;
         const bool first = !identified;
-        const bool other = followController();
+        const bool other = followController(true);
         if (linkDown) {
             linkDown = false;
             addEvent(EventKind::LinkBack);
@@ -364,6 +368,8 @@ struct HistoryService::Impl {
     void stepEnded()
     {
         const qint64 t = now();
+        // Stopped by the user, even after it was lost: nobody is to be alarmed.
+        downByUser = downByUser || state.linkInterruptedByUser;
         if (linkDown && !downByUser && !longRaised && t - linkLostMs >= rules.linkAlarmSeconds * 1000LL) {
             longRaised = true;
             addEvent(EventKind::LinkDownLong, 0, rules.linkAlarmSeconds, -1, linkText);
@@ -380,8 +386,15 @@ struct HistoryService::Impl {
 
 HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
                                QObject *parent)
+    : HistoryService(store, state, cycle, [] { return QDateTime::currentMSecsSinceEpoch(); }, parent)
+{
+}
+
+HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
+                               std::function<qint64()> nowMs, QObject *parent)
     : QObject(parent), m_store(store), d(std::make_unique<Impl>(*this, store, state, cycle))
 {
+    d->clock = std::move(nowMs);
     d->rules = HistoryAlarmRulesFrom(state.settingsIni);
     d->liveMs = qint64(qMax(1, HistoryLimitsFrom(state.settingsIni).liveSeconds)) * 1000;
     d->refreshAlarms(store.UnacknowledgedAlarms());
@@ -439,7 +452,6 @@ int HistoryService::unacknowledgedAlarms() const { return d->unacknowledged; }
 
 QString HistoryService::latestAlarmText() const { return d->latestAlarm; }
 
-void HistoryService::SetClock(std::function<qint64()> nowMs) { d->clock = std::move(nowMs); }
 
 QString HistoryEventText(const HistoryEvent &e, const MemIniFile &settings)
 {

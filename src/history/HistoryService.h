@@ -34,6 +34,10 @@ class HistoryService : public QObject {
 public:
     HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
                    QObject *parent = nullptr);
+    // With the clock of the rows and events and of the 60-s, live and link-alarm intervals
+    // (UTC ms): tests give their own.
+    HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
+                   std::function<qint64()> nowMs, QObject *parent = nullptr);
     ~HistoryService() override; // the program-stopped event
 
     HistoryStore &store() { return m_store; }
@@ -42,10 +46,6 @@ public:
     int unacknowledgedAlarms() const;
     // The newest alarm still waiting, as one line for the status bar; empty when none.
     QString latestAlarmText() const;
-
-    // The clock of the rows and of the 60-s, live and link-alarm intervals (UTC ms); tests
-    // set their own.
-    void SetClock(std::function<qint64()> nowMs);
 
 signals:
     // A new alarm (desktop notification, the events button's count).

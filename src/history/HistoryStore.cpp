@@ -34,11 +34,8 @@ constexpr auto kFirstRetention = std::chrono::minutes(1);
 constexpr auto kRetentionPeriod = std::chrono::hours(1);
 // A writer that fell behind catches up in transactions of up to this many cycles.
 constexpr int kMaxBatchesPerTransaction = 64;
-// What waits in memory while nothing can be written: readings go first (oldest first),
-// events and the audit trail stay up to their own, larger bound. 300,000 readings are
-// about 3.6 MB, a good 100 hours of 36 sensors kept once a minute.
-constexpr qint64 kMaxQueuedReadings = 300000;
-constexpr qint64 kMaxQueuedEvents = 100000;
+constexpr qint64 kMaxQueuedReadings = HistoryStore::kMaxWaitingReadings;
+constexpr qint64 kMaxQueuedEvents = HistoryStore::kMaxWaitingEvents;
 // Retention deletes in chunks, each its own short transaction, so batches get through
 // in between.
 constexpr int kRetentionBlocksPerChunk = 200;
@@ -46,8 +43,10 @@ constexpr int kRetentionRowsPerChunk = 2000;
 constexpr int kVacuumPagesPerChunk = 1024;
 // The size limit is enforced down to this share of it, so one pass lasts a while.
 constexpr double kSizeTarget = 0.9;
-// Free pages are given back to the file system only when they are many.
-constexpr qint64 kVacuumMinFreeBytes = qint64(32) * 1024 * 1024;
+// Free pages are reused by new rows; they are given back to the file system only when
+// they are many: a tenth of the size limit (at least 1 MiB) and a quarter of the file,
+// as after the limit was lowered or a long pause aged out at once.
+constexpr qint64 kVacuumMinFreeBytes = qint64(1024) * 1024;
 
 struct Job {
     enum Type { Batch, Ack } type = Batch;
@@ -98,6 +97,10 @@ struct HistoryStore::Impl {
     quint64 lastFailedAttempt = 0;
     qint64 retentionRequestMs = 0; // 0: none asked
     bool retentionActive = false;
+    // Flush waits for a pass asked for by RunRetention, never for the hourly one (on a big
+    // file that takes seconds, in chunks between which batches are written).
+    bool retentionAsked = false;
+    bool passAsked = false;
     HistorySchema::Failure failure; // what keeps the writer from writing now
     Stats stats;
     std::unique_ptr<QThread> thread;
@@ -129,6 +132,7 @@ struct HistoryStore::Impl {
         std::vector<int> controllers;
         size_t controllerIndex = 0;
         bool sizeStarted = false;
+        bool vacuumStarted = false;
         QElapsedTimer total;
         Stats partial;
     } retention;
@@ -244,6 +248,7 @@ void HistoryStore::RunRetention(qint64 nowMs)
     {
         std::lock_guard lock(d->m);
         d->retentionRequestMs = nowMs;
+        d->retentionAsked = true;
     }
     d->wake.notify_one();
 }
@@ -258,7 +263,8 @@ void HistoryStore::Flush()
     d->wake.notify_one();
     d->done.wait(lock, [&] {
         return d->writerGone || d->lastFailedAttempt > mark ||
-               (d->queue.empty() && !d->busy && !d->retentionActive && !d->retentionRequestMs);
+               (d->queue.empty() && !d->busy && !d->retentionAsked &&
+                !(d->retentionActive && d->passAsked));
     });
     --d->flushWaiting;
 }
@@ -394,6 +400,7 @@ void HistoryStore::Impl::run()
                     if (flushWaiting > 0) { // nothing can be deleted now: give the pass up
                         retentionRequestMs = 0;
                         retentionActive = false;
+                        retentionAsked = passAsked = false;
                         done.notify_all();
                     }
                 }
@@ -418,9 +425,11 @@ void HistoryStore::Impl::run()
                 retentionWork = true;
                 if (retentionRequestMs && !retentionActive) {
                     retentionActive = true;
+                    passAsked = retentionAsked;
+                    retentionAsked = false;
                     startRetention(retentionRequestMs);
+                    retentionRequestMs = 0;
                 }
-                retentionRequestMs = 0;
             }
             busy = true;
         }
@@ -665,7 +674,7 @@ bool HistoryStore::Impl::writeReadings(int controller, const HistoryBatch &b,
                                        HistorySchema::Failure &f)
 {
     auto found = blocks.find(controller);
-    if (found != blocks.end() && found->second.writer.accepts(b.timeMs)) {
+    if (found != blocks.end() && found->second.writer.accepts(b.timeMs, b.sensors.size(), b.relays.size())) {
         OpenBlock &block = found->second;
         block.writer.append(b.timeMs, b.sensors, b.relays);
         QSqlQuery &upd = query(prepared.updBlock,
@@ -831,6 +840,9 @@ bool HistoryStore::Impl::retentionChunk(const QString &sql, const QVariantList &
             break;
         }
         deleted = q.numRowsAffected(); // the last statement's rows count
+        while (q.next()) { // incremental_vacuum gives back a page per row
+        }
+        q.finish(); // a statement left open would stop the COMMIT
     }
     ok = ok && execSql(QStringLiteral("COMMIT"), f);
     if (!ok) {
@@ -913,9 +925,13 @@ bool HistoryStore::Impl::retentionStep()
             return true;
         }
         r.sizeStarted = true;
+        // A block fills about a page: no more than the excess.
+        const qint64 target = qint64(double(limits.maxBytes) * kSizeTarget);
+        const qint64 blocks = std::clamp<qint64>((used - target) / pageSize + 1, 1,
+                                                 kRetentionBlocksPerChunk);
         if (!retentionChunk(QStringLiteral("DELETE FROM readings WHERE id IN (SELECT id FROM "
                                            "readings ORDER BY id LIMIT %1)")
-                                .arg(kRetentionBlocksPerChunk),
+                                .arg(blocks),
                             {}, deleted, f))
             return false;
         r.partial.retentionBlocks += deleted;
@@ -944,9 +960,12 @@ bool HistoryStore::Impl::retentionStep()
         const qint64 pageSize = pragma("page_size");
         const qint64 pages = pragma("page_count");
         const qint64 free = pragma("freelist_count");
-        if (pragma("auto_vacuum") != 2 || free * pageSize < kVacuumMinFreeBytes ||
-            free * 4 < pages)
+        const qint64 worth = std::max(kVacuumMinFreeBytes, limits.maxBytes / 10);
+        if (pragma("auto_vacuum") != 2 || free <= 0)
             return false;
+        if (!r.vacuumStarted && (free * pageSize < worth || free * 4 < pages))
+            return false;
+        r.vacuumStarted = true; // then down to the last free page
         if (!retentionChunk(QStringLiteral("PRAGMA incremental_vacuum(%1)").arg(kVacuumPagesPerChunk),
                             {}, deleted, f))
             return false;

@@ -44,6 +44,11 @@ class HistoryStore : public QObject {
     Q_OBJECT
 public:
     static constexpr const char *kFileName = "history.sqlite";
+    // While nothing can be written, batches wait in memory; beyond this many readings the
+    // oldest readings are dropped (about 3.6 MB, a good 100 hours of 36 sensors kept once a
+    // minute). Events and the audit trail stay, up to kMaxWaitingEvents.
+    static constexpr qint64 kMaxWaitingReadings = 300000;
+    static constexpr qint64 kMaxWaitingEvents = 100000;
 
     explicit HistoryStore(const QString &folder, HistoryLimits limits = {},
                           QObject *parent = nullptr);

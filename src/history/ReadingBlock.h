@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <algorithm>
+#include <limits>
 #include <map>
 
 // Readings are kept in blocks: one row per controller and up to ten minutes, its data the
@@ -10,17 +12,43 @@
 // bytes of row and index overhead for a reading of a few bytes; a year of 36 sensors would
 // not fit in 200 MB.
 //
-// A cycle: varint ms since the block's previous cycle (the first: since the block's
-// start), varint sensor count, per sensor varint (sensor << 2 | flags) with flag 1 = the
-// status follows, flag 2 = the temperature change follows, then [varint status],
-// [zigzag varint change of the temperature against the sensor's previous reading in this
-// block], varint seconds; then varint relay count, per relay varint (relay << 1 | on).
-// A sensor's first reading in a block carries its status and its temperature (as a change
+// A cycle: varint (zigzag(dt - previous dt) << 6 | relays follow << 5 | n), dt = ms since
+// the block's previous cycle (the first: since the block's start, so 0), n = the sensor
+// count up to 30, 31 = varint (count - 31) follows: a steady poll period and a few
+// sensors cost one byte. Per sensor varint (zigzag(sensor - previous sensor of the cycle
+// - 1) << 3 | flags), flag 1 = the status follows, 2 = the temperature change follows,
+// 4 = the seconds follow, then [varint status], [varint zigzag change of the temperature
+// against the sensor's previous reading in this block], [varint seconds; without it the
+// seconds are the previous ones plus the whole seconds since]. Then, when relays follow,
+// varint relay count and per relay varint (zigzag(relay - previous relay - 1) << 1 | on).
+// A sensor's first reading in a block carries everything (its temperature as a change
 // from 0), so every block reads on its own.
 
-inline constexpr qint64 kMaxBlockSpanMs = 10 * 60 * 1000;
-// Kept under a page (4096 bytes) so a block never spills into overflow pages.
-inline constexpr int kMaxBlockBytes = 3400;
+// Long enough that blocks close when full rather than by time (a quiet hour of 36 sensors
+// is about 6 KB); a query reads this much before its range for the first values.
+inline constexpr qint64 kMaxBlockSpanMs = 60 * 60 * 1000;
+// A block fills a page (4096 bytes; a row holds up to 4061 bytes there) without spilling
+// into an overflow page.
+inline constexpr int kMaxBlockBytes = 4000;
+
+namespace ReadingBlockDetail {
+struct Last {
+    quint16 status = 0;
+    quint16 temperature = 0;
+    quint16 seconds = 0;
+    qint64 timeMs = 0;
+};
+// The seconds a sensor shows when it did not transmit since its last reading.
+inline quint16 predictSeconds(const Last &last, qint64 timeMs)
+{
+    const qint64 s = qint64(last.seconds) + (timeMs - last.timeMs + 500) / 1000;
+    return quint16(std::clamp<qint64>(s, 0, 0xffff));
+}
+inline qint64 unzigzag(quint64 z)
+{
+    return qint64(z >> 1) ^ -qint64(z & 1);
+}
+} // namespace ReadingBlockDetail
 
 class ReadingBlockWriter {
 public:
@@ -29,21 +57,18 @@ public:
     qint64 startMs() const { return m_startMs; }
     qint64 lastMs() const { return m_lastMs; }
     const QByteArray &data() const { return m_data; }
-    // False when a cycle of this time belongs in a new block: earlier than the last one
-    // (the clock went back), beyond the block's span, or the block is full.
-    bool accepts(qint64 timeMs) const;
+    // False when a cycle of this time and these counts belongs in a new block: earlier than
+    // the last one (the clock went back), beyond the block's span, or it might not fit.
+    bool accepts(qint64 timeMs, size_t sensors, size_t relays) const;
     void append(qint64 timeMs, const std::vector<SensorReading> &sensors,
                 const std::vector<RelayReading> &relays);
 
 private:
-    struct Last {
-        quint16 status = 0;
-        quint16 temperature = 0;
-    };
     qint64 m_startMs;
     qint64 m_lastMs;
+    qint64 m_lastDt = 0;
     QByteArray m_data;
-    std::map<int, Last> m_last;
+    std::map<int, ReadingBlockDetail::Last> m_last;
 };
 
 namespace ReadingBlockDetail {
@@ -68,51 +93,73 @@ inline bool readVarint(const uchar *&p, const uchar *end, quint64 &v)
 template <class OnSensor, class OnRelay>
 bool DecodeReadingBlock(qint64 startMs, QByteArrayView data, OnSensor onSensor, OnRelay onRelay)
 {
-    using ReadingBlockDetail::readVarint;
+    using namespace ReadingBlockDetail;
     const uchar *p = reinterpret_cast<const uchar *>(data.data());
     const uchar *end = p + data.size();
-    std::map<int, std::pair<quint16, quint16>> last; // sensor -> status, temperature
-    qint64 t = startMs;
+    Last small[64]{}; // sensors 0..63 without a map
+    bool seen[64]{};
+    std::map<qint64, Last> others;
+    qint64 t = startMs, dt = 0;
     while (p != end) {
-        quint64 dt, n;
-        if (!readVarint(p, end, dt) || !readVarint(p, end, n) || n > 4096)
+        quint64 head;
+        if (!readVarint(p, end, head))
             return false;
-        t += qint64(dt);
-        for (quint64 i = 0; i < n; ++i) {
-            quint64 head, seconds;
-            if (!readVarint(p, end, head))
+        dt += unzigzag(head >> 6);
+        t += dt;
+        quint64 sensors = head & 31;
+        if (sensors == 31) {
+            quint64 more;
+            if (!readVarint(p, end, more) || more > 4096)
                 return false;
-            SensorReading r;
-            r.sensor = int(head >> 2);
-            auto &prev = last[r.sensor];
-            if (head & 1) {
-                quint64 status;
-                if (!readVarint(p, end, status) || status > 0xffff)
-                    return false;
-                prev.first = quint16(status);
-            }
-            if (head & 2) {
-                quint64 z;
-                if (!readVarint(p, end, z))
-                    return false;
-                const qint64 change = qint64(z >> 1) ^ -qint64(z & 1);
-                prev.second = quint16(qint64(prev.second) + change);
-            }
-            if (!readVarint(p, end, seconds) || seconds > 0xffff)
-                return false;
-            r.status = prev.first;
-            r.temperature = prev.second;
-            r.seconds = quint16(seconds);
-            onSensor(t, r);
+            sensors += more;
         }
-        quint64 relays;
-        if (!readVarint(p, end, relays) || relays > 4096)
-            return false;
-        for (quint64 i = 0; i < relays; ++i) {
-            quint64 v;
-            if (!readVarint(p, end, v))
+        qint64 number = 0;
+        for (quint64 i = 0; i < sensors; ++i) {
+            quint64 h, v;
+            if (!readVarint(p, end, h))
                 return false;
-            onRelay(t, RelayReading{int(v >> 1), bool(v & 1)});
+            number += unzigzag(h >> 3) + 1;
+            if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
+                return false;
+            const bool inSmall = number >= 0 && number < 64;
+            if (inSmall && !seen[number]) {
+                seen[number] = true;
+                small[number] = {};
+            }
+            Last &prev = inSmall ? small[number] : others[number];
+            const quint16 predicted = predictSeconds(prev, t);
+            if (h & 1) {
+                if (!readVarint(p, end, v) || v > 0xffff)
+                    return false;
+                prev.status = quint16(v);
+            }
+            if (h & 2) {
+                if (!readVarint(p, end, v))
+                    return false;
+                prev.temperature = quint16(qint64(prev.temperature) + unzigzag(v));
+            }
+            if (h & 4) {
+                if (!readVarint(p, end, v) || v > 0xffff)
+                    return false;
+                prev.seconds = quint16(v);
+            } else {
+                prev.seconds = predicted;
+            }
+            prev.timeMs = t;
+            onSensor(t, SensorReading{int(number), prev.status, prev.temperature, prev.seconds});
+        }
+        if (head & 32) {
+            quint64 relays;
+            if (!readVarint(p, end, relays) || relays > 4096)
+                return false;
+            qint64 relay = 0;
+            for (quint64 i = 0; i < relays; ++i) {
+                quint64 v;
+                if (!readVarint(p, end, v))
+                    return false;
+                relay += unzigzag(v >> 1) + 1;
+                onRelay(t, RelayReading{int(relay), bool(v & 1)});
+            }
         }
     }
     return true;

@@ -134,6 +134,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         m_historyProblem->setText(text);
         m_historyProblem->setVisible(!text.isEmpty());
     };
+    m_historyStore->setTexts(&m_state->settingsIni);
     connect(m_historyStore.get(), &HistoryStore::problemChanged, this, showHistoryProblem);
     m_historyStore->Open();
     showHistoryProblem(m_historyStore->problem());

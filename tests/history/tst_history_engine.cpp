@@ -12,6 +12,8 @@
 #include "RecorderView.h"
 #include "SensorRows.h"
 #include "SensorTags.h"
+#include "TrendPolling.h"
+#include "TrendReader.h"
 #include "WriteBack.h"
 
 #include <QDateTime>
@@ -44,8 +46,7 @@ struct Engine {
     {
         store = std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(state.settingsIni));
         QVERIFY(store->Open());
-        history = std::make_unique<HistoryService>(*store, state, cycle);
-        history->SetClock([this] { return clock; });
+        history = std::make_unique<HistoryService>(*store, state, cycle, [this] { return clock; });
     }
     // The program closed and started again on the same file (the link stays as it is).
     void restart()
@@ -107,9 +108,9 @@ struct Engine {
                     out << QString::number(on);
         return out;
     }
-    static qsizetype statusReads(const SimProcess &sim)
+    static qsizetype statusReads(const SimProcess &sim, quint8 address = 100)
     {
-        return sim.logEntries("RX").count(ExpectedFrames::readRequest(100, 0x0140, 36));
+        return sim.logEntries("RX").count(ExpectedFrames::readRequest(address, 0x0140, 36));
     }
 };
 
@@ -313,14 +314,15 @@ private slots:
         e.restart();
         QCOMPARE(e.history->unacknowledgedAlarms(), 2);
         QVERIFY(e.history->latestAlarmText().contains(text(Msg::n108)));
-        const qsizetype before = e.events().size();
+        const QStringList restarted = e.events();
+        QCOMPARE(restarted.mid(restarted.size() - 2),
+                 QStringList({ev(EventKind::ProgramStopped), ev(EventKind::ProgramStarted)}));
         e.state.linkUp = false; // the window starting again identifies first
         QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
         e.step();
-        const QStringList after = e.events().mid(before);
-        QCOMPARE(after, QStringList({ev(EventKind::ProgramStopped), ev(EventKind::ProgramStarted),
-                                     ev(EventKind::Identified, 0, 3126, -1, false, "FW 1.2 HW 1.0"),
-                                     ev(EventKind::SensorStatus, 8, 10, 0, true)}));
+        QCOMPARE(e.events().mid(restarted.size()),
+                 QStringList({ev(EventKind::Identified, 0, 3126, -1, false, "FW 1.2 HW 1.0"),
+                              ev(EventKind::SensorStatus, 8, 10, 0, true)}));
         QTRY_COMPARE(e.history->unacknowledgedAlarms(), 3);
 
         QSignalSpy changed(e.history.get(), &HistoryService::alarmsChanged);
@@ -379,6 +381,86 @@ private slots:
         QCOMPARE(e.sensorRows(7).last(), QStringLiteral("2/107"));
     }
 
+    // The link-lost alarm: only for a link lost longer than [history] linkalarm seconds,
+    // never for one the user stopped.
+    void linkAlarm_data()
+    {
+        QTest::addColumn<QString>("how"); // lost, stopped
+        QTest::addColumn<qint64>("downMs");
+        QTest::addColumn<bool>("alarm");
+        QTest::newRow("lost 31 s") << "lost" << qint64(31000) << true;
+        QTest::newRow("lost 29 s") << "lost" << qint64(29000) << false;
+        QTest::newRow("stopped 31 s") << "stopped" << qint64(31000) << false;
+    }
+    void linkAlarm()
+    {
+        QFETCH(QString, how);
+        QFETCH(qint64, downMs);
+        QFETCH(bool, alarm);
+        startScriptedSim(false);
+        Engine e;
+        e.state.pollSensorData = true;
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        const qsizetype before = e.events().size();
+        if (how == "lost")
+            command("offline");
+        else
+            e.state.linkInterruptedByUser = true;
+        QVERIFY(e.stepUntil([&] { return !e.state.linkUp; }, 5));
+        const QString failure = e.view.status[0];
+        e.step(downMs);
+        e.step(1);
+        if (how == "lost")
+            command("online");
+        else
+            e.state.linkInterruptedByUser = false;
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        QStringList expected{ev(EventKind::LinkLost, 0, 0, -1, false, failure)};
+        if (alarm)
+            expected << ev(EventKind::LinkDownLong, 0, 30, -1, true, failure);
+        expected << ev(EventKind::LinkBack);
+        QCOMPARE(e.events().mid(before), expected);
+        if (how == "stopped")
+            QCOMPARE(failure, text(Msg::n100));
+    }
+
+    // A trend recording on a settings page beside the history: both want the live data,
+    // and the recorder is still asked when the history wants it anyway (it resumes there
+    // after the link came back and writes that moment's row).
+    void trendRowsBesideTheHistory()
+    {
+        startScriptedSim(false, {"live=10"});
+        {
+            MemIniFile start(folder->filePath("start.ini"));
+            start.writeInteger("trends", "time", 3600); // the test ticks itself
+            QVERIFY(start.updateFile());
+        }
+        Engine e;
+        StateTrendHost host(e.state, {});
+        TrendRecorder recorder(e.state.settingsIni, host);
+        AttachTrendRecorder(e.cycle, e.state, recorder);
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        e.state.RelaySettingsShown();
+        recorder.ButtonStartFileClick();
+        QVERIFY(e.stepUntil([&] { return recorder.recording(); }, 5));
+        e.step(); // the row of the Start
+        QVERIFY(!recorder.rowRequested());
+        command("offline");
+        QVERIFY(e.stepUntil([&] { return !e.state.linkUp; }, 5));
+        recorder.Timer1Timer(); // due while the link is down: the recording pauses
+        e.step(10000);          // long enough for the history to want the live data too
+        command("online");
+        QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
+        e.step(10000);
+        QCOMPARE(e.view.status[1], text(Msg::n128) + recorder.trendFileName());
+        QString why;
+        const auto t = ReadTrendFile(recorder.trendFileName(), &why);
+        QVERIFY2(t, qPrintable(why));
+        QCOMPARE(t->times.size(), 2); // at Start, and when the link came back
+        QCOMPARE(t->channels.value(2).values.value(1), std::optional<quint16>(103));
+        QCOMPARE(e.events().filter(QRegularExpression(QStringLiteral("^%1 ").arg(int(EventKind::LinkBack)))).size(), 1);
+    }
+
     // Every write-back operation on record register by register: the word the controller
     // copy held (each register reads as its own address), the word sent and its fate; an
     // operation that ends early leaves the rest not sent. A dry run is not on record.
@@ -421,17 +503,16 @@ private slots:
         for (int c = 1; c <= row.size(); ++c)
             s.sensorSettingsUser.setCell(c, 1, row[c - 1]);
         s.tagUser.setCell(0, 1, QStringLiteral("Печь"));
-        // What a dry run would send is shown only.
-        WriteBack dry(s, e.cycle);
-        dry.dryRun = true;
-        QVERIFY(dry.WriteSensorSettings());
-        QVERIFY(s.RequestSensorWrite(show));
+        QVERIFY2(s.RequestSensorWrite(show), qPrintable(shown.join('\n')));
         QVERIFY(e.stepUntil([&] { return !s.writeSensorSettingsRequested; }, 5));
         QVERIFY2(s.lastWriteSucceeded, qPrintable(shown.join('\n')));
 
-        // The connection block, as a profile loads it.
+        // The connection block, as a profile loads it: the controller moves to address 101,
+        // the program follows. The same device under another address: none of its sensors
+        // is news.
+        const qsizetype eventsBefore = e.events().size();
         ConnectUserValues line;
-        line.addr = "100";
+        line.addr = "101";
         line.baud = 0;
         line.parity = 0;
         line.stops = 0;
@@ -442,6 +523,11 @@ private slots:
         QVERIFY(e.stepUntil([&] { return !s.writeConnectSettingsRequested; }, 5));
         QVERIFY(s.lastWriteSucceeded);
         QVERIFY(!s.profileWriteRequested);
+        QCOMPARE(s.settingsIni.readInteger("connect", "adr", 0), 101);
+        const qsizetype reads = e.statusReads(sim, 101);
+        e.step(3600 * 1000); // the live data read again
+        QCOMPARE(e.statusReads(sim, 101), reads + 1);
+        QCOMPARE(e.events().mid(eventsBefore).filter(QRegularExpression("^1 ")), QStringList());
 
         // Three relay cells; the controller falls silent at the second.
         s.RelaySettingsShown();
@@ -450,6 +536,10 @@ private slots:
         s.relaySettingsUser.setCell(1, 2, "1");
         s.relaySettingsUser.setCell(3, 2, "18");
         s.relaySettingsUser.setCell(2, 3, "7");
+        // What a dry run would send is shown only: nothing on record.
+        WriteBack dry(s, e.cycle);
+        dry.dryRun = true;
+        QVERIFY(dry.WriteRelaySettings());
         QVERIFY(s.RequestRelayWrite(show));
         // The step: relay state, four relay blocks, then the writes.
         command("fault offline nth=7,ms=5000");
@@ -487,7 +577,7 @@ private slots:
         QCOMPARE(regsOf(all[0]), sensorRegs);
         QCOMPARE(all[1].operation, QStringLiteral("profile"));
         QVERIFY(all[1].ok);
-        QCOMPARE(regsOf(all[1]), regs({{0x0500, 0x0500, 100, R::Confirmed},
+        QCOMPARE(regsOf(all[1]), regs({{0x0500, 0x0500, 101, R::Confirmed},
                                        {0x0501, 0x0501, 0, R::Confirmed},
                                        {0x0502, 0x0502, 0, R::Confirmed},
                                        {0x0503, 0x0503, 1, R::Confirmed},

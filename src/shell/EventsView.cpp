@@ -327,6 +327,10 @@ EventFilter EventsView::Filter() const
     else if (kind > 0)
         f.kinds = {EventKind(kind)};
     f.subject = SpinBoxEventsSubject->value();
+    // The number of a sensor or relay: a write's or an acknowledgement's own number is
+    // kept in the same field and is no sensor's.
+    if (f.subject > 0 && f.kinds.empty())
+        f.kinds = {EventKind::SensorStatus, EventKind::RelaySwitched};
     f.controller = ComboBoxEventsController->currentData().toInt();
     f.limit = kRowLimit;
     return f;

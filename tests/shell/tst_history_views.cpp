@@ -64,6 +64,8 @@ const Known kKnown[] = {
     {32, 1, EventKind::LinkBack, 0, 0, false},
     {40, 2, EventKind::SensorStatus, 7, 4, true},
     {50, 2, EventKind::SensorStatus, 3, 0, false},
+    // Write 7: its number is no sensor's.
+    {45, 1, EventKind::WriteOperation, 7, 1, false},
 };
 
 HistoryEvent EventOf(const Known &k, qint64 base)
@@ -161,10 +163,10 @@ private slots:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QList<int>>("minutes");
         QTest::newRow("everything, newest first")
-            << "" << QList<int>{50, 40, 32, 31, 30, 20, 10, 5, 1, 0};
+            << "" << QList<int>{50, 45, 40, 32, 31, 30, 20, 10, 5, 1, 0};
         QTest::newRow("alarms only") << "alarms" << QList<int>{40, 31, 10};
         QTest::newRow("one kind") << "kind" << QList<int>{50, 40, 10, 5};
-        QTest::newRow("one sensor") << "sensor" << QList<int>{40, 10};
+        QTest::newRow("one sensor, not the write of that number") << "sensor" << QList<int>{40, 10};
         QTest::newRow("one controller") << "controller" << QList<int>{50, 40};
         QTest::newRow("a time range") << "range" << QList<int>{31, 30, 20, 10};
     }

@@ -72,7 +72,6 @@ AlarmDisplay::AlarmDisplay(MainState &state, QToolButton &button, QLabel &line, 
     // A long alarm text must not widen the window past a small screen: it is cut, and its
     // tool tip holds all of it.
     m_line.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_line.setMinimumWidth(320);
     m_line.hide();
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_tray = new QSystemTrayIcon(this);

@@ -140,7 +140,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     showHistoryProblem(m_historyStore->problem());
     m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
     m_alarmLine = new QLabel(bar);
-    bar->addPermanentWidget(m_alarmLine, 4);
+    bar->addPermanentWidget(m_alarmLine, 10);
     m_alarms = new AlarmDisplay(*m_state, *ToolButtonEvents, *m_alarmLine, this);
     m_alarms->Attach(m_historyStore.get(), m_history.get());
     connect(m_alarms, &AlarmDisplay::eventsWanted, this, &TForm1::ToolButtonEventsClick);

@@ -105,6 +105,4 @@ sleep 3
 xdotool mousemove $((X + ${CURSOR_X:-600})) $((Y + ${CURSOR_Y:-800}))
 sleep 1
 import -window root "$out/chart_scrolled_back.png"
-# Dragged back to the hour nobody polled and the sensor without power.
 echo "screenshots in $out"
-cp "$wd/app.out" "$out/app.out" 2>/dev/null || true

@@ -16,67 +16,78 @@ constexpr qint64 kKeepEveryMs = 60000; // a flat line still shows the cycle was 
 constexpr quint16 kUnregistered = 40;
 const QString kSection = QStringLiteral("history");
 
-bool KnownStatus(int code)
-{
+bool KnownStatus(int code) {
     return code == 0 || code == 1 || code == 2 || code == 10 || code == 20 || code == 30 ||
            code == 40;
 }
 
-QString StatusText(int code, const MemIniFile &settings)
-{
+QString StatusText(int code, const MemIniFile &settings) {
     switch (code) {
-    case 0: return LookupText(settings, Msg::n104);
-    case 1: return LookupText(settings, Msg::n105);
-    case 2: return LookupText(settings, Msg::n106);
-    case 10: return LookupText(settings, Msg::n107);
-    case 20: return LookupText(settings, Msg::n108);
-    case 30: return LookupText(settings, Msg::n109);
-    case 40: return LookupText(settings, Msg::n110);
-    default: return QStringLiteral("-------");
+    case 0:
+        return LookupText(settings, Msg::n104);
+    case 1:
+        return LookupText(settings, Msg::n105);
+    case 2:
+        return LookupText(settings, Msg::n106);
+    case 10:
+        return LookupText(settings, Msg::n107);
+    case 20:
+        return LookupText(settings, Msg::n108);
+    case 30:
+        return LookupText(settings, Msg::n109);
+    case 40:
+        return LookupText(settings, Msg::n110);
+    default:
+        return QStringLiteral("-------");
     }
 }
 
-QString OperationName(const WriteReport &r)
-{
+QString OperationName(const WriteReport &r) {
     if (r.fromProfile)
         return QStringLiteral("profile");
     switch (r.operation) {
-    case WriteReport::Operation::Sensors: return QStringLiteral("sensors");
-    case WriteReport::Operation::Relays: return QStringLiteral("relays");
-    case WriteReport::Operation::Connection: return QStringLiteral("connection");
+    case WriteReport::Operation::Sensors:
+        return QStringLiteral("sensors");
+    case WriteReport::Operation::Relays:
+        return QStringLiteral("relays");
+    case WriteReport::Operation::Connection:
+        return QStringLiteral("connection");
     }
     return {};
 }
 
-WriteResult ResultOf(WriteReport::Result r)
-{
+WriteResult ResultOf(WriteReport::Result r) {
     switch (r) {
-    case WriteReport::Result::Confirmed: return WriteResult::Confirmed;
-    case WriteReport::Result::Failed: return WriteResult::Failed;
-    case WriteReport::Result::NotSent: break;
+    case WriteReport::Result::Confirmed:
+        return WriteResult::Confirmed;
+    case WriteReport::Result::Failed:
+        return WriteResult::Failed;
+    case WriteReport::Result::NotSent:
+        break;
     }
     return WriteResult::NotSent;
 }
 
 } // namespace
 
-bool HistoryAlarmRules::IsAlarm(const HistoryEvent &e) const
-{
+bool HistoryAlarmRules::IsAlarm(const HistoryEvent &e) const {
     switch (e.kind) {
     case EventKind::SensorStatus:
         return std::find(statusCodes.begin(), statusCodes.end(), e.code) != statusCodes.end() ||
                (unknownStatus && !KnownStatus(e.code));
-    case EventKind::LinkDownLong: return linkLost;
-    case EventKind::RelaySwitched: return relayOn && e.code == 1;
-    default: return false;
+    case EventKind::LinkDownLong:
+        return linkLost;
+    case EventKind::RelaySwitched:
+        return relayOn && e.code == 1;
+    default:
+        return false;
     }
 }
 
-HistoryAlarmRules HistoryAlarmRulesFrom(const MemIniFile &settings)
-{
+HistoryAlarmRules HistoryAlarmRulesFrom(const MemIniFile &settings) {
     HistoryAlarmRules rules;
-    rules.linkAlarmSeconds =
-        qMax(0, settings.readInteger(kSection, QStringLiteral("linkalarm"), rules.linkAlarmSeconds));
+    rules.linkAlarmSeconds = qMax(
+        0, settings.readInteger(kSection, QStringLiteral("linkalarm"), rules.linkAlarmSeconds));
     if (!settings.valueExists(kSection, QStringLiteral("alarms")))
         return rules;
     rules.statusCodes.clear();
@@ -147,18 +158,17 @@ struct HistoryService::Impl {
     QString latestAlarm;
 
     Impl(HistoryService &service, HistoryStore &s, MainState &st, PollCycle &c)
-        : q(service), store(s), state(st), cycle(c)
-    {
-    }
+        : q(service), store(s), state(st), cycle(c) {}
 
     qint64 now() const { return clock(); }
 
-    HistoryController currentController() const
-    {
+    HistoryController currentController() const {
         HistoryController c;
         c.deviceCode = deviceCode;
-        c.address = state.settingsIni.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100);
-        c.port = state.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {}).trimmed();
+        c.address =
+            state.settingsIni.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100);
+        c.port = state.settingsIni.readString(QStringLiteral("connect"), QStringLiteral("port"), {})
+                     .trimmed();
         c.firmware = firmware;
         return c;
     }
@@ -170,8 +180,7 @@ struct HistoryService::Impl {
     // from what was kept last. Without one (a connection write moved the controller to
     // another address, the port setting changed under a running link) it is the same
     // device under another name: what is known stays, and its rows start afresh.
-    bool followController(bool identification = false)
-    {
+    bool followController(bool identification = false) {
         const HistoryController c = currentController();
         if (identified && c == controller)
             return false;
@@ -202,8 +211,7 @@ struct HistoryService::Impl {
     }
 
     void addEvent(EventKind kind, int subject = 0, int code = 0, int previous = -1,
-                  const QString &text = {})
-    {
+                  const QString &text = {}) {
         HistoryEvent e;
         e.timeMs = now();
         e.kind = kind;
@@ -216,8 +224,7 @@ struct HistoryService::Impl {
     }
 
     // One batch per step; the store writes it on its own thread.
-    void submit()
-    {
+    void submit() {
         if (batch.sensors.empty() && batch.relays.empty() && batch.events.empty() &&
             batch.writes.empty())
             return;
@@ -234,8 +241,7 @@ struct HistoryService::Impl {
             raised(e);
     }
 
-    void raised(const HistoryEvent &e)
-    {
+    void raised(const HistoryEvent &e) {
         const QString text = HistoryEventText(e, state.settingsIni);
         latestAlarm = alarmLine(e, text);
         // The count follows the store (alarmsChanged once the batch is written): several
@@ -243,28 +249,28 @@ struct HistoryService::Impl {
         emit q.alarmRaised(e, text);
     }
 
-    QString alarmLine(const HistoryEvent &e, const QString &text) const
-    {
-        const QString time =
-            QDateTime::fromMSecsSinceEpoch(e.timeMs).toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+    QString alarmLine(const HistoryEvent &e, const QString &text) const {
+        const QString time = QDateTime::fromMSecsSinceEpoch(e.timeMs).toLocalTime().toString(
+            QStringLiteral("HH:mm:ss"));
         return LookupText(state.settingsIni, Msg::n579) + time + QStringLiteral(": ") + text;
     }
 
-    void refreshAlarms(int count)
-    {
+    void refreshAlarms(int count) {
         unacknowledged = count;
         EventFilter f;
         f.alarmsOnly = true;
         f.unacknowledgedOnly = true;
         f.limit = 1;
-        const std::vector<HistoryEvent> waiting = count > 0 ? store.Events(f) : std::vector<HistoryEvent>{};
-        latestAlarm = waiting.empty() ? QString()
-                                      : alarmLine(waiting.front(), HistoryEventText(waiting.front(), state.settingsIni));
+        const std::vector<HistoryEvent> waiting =
+            count > 0 ? store.Events(f) : std::vector<HistoryEvent>{};
+        latestAlarm =
+            waiting.empty()
+                ? QString()
+                : alarmLine(waiting.front(), HistoryEventText(waiting.front(), state.settingsIni));
     }
 
     // Hooks.
-    void identifiedController(quint16 code)
-    {
+    void identifiedController(quint16 code) {
         deviceCode = code;
         firmware = state.firmwareVersionText;
         const bool first = !identified;
@@ -284,13 +290,13 @@ struct HistoryService::Impl {
                          state.hardwareVersionText);
     }
 
-    void liveDataRead()
-    {
+    void liveDataRead() {
         if (!identified)
             return;
         followController();
         const DeviceRegisterMap &m = state.registerMap;
-        const size_t n = std::min(size_t(qMax(0, int(m.MAX_SENSORS))), cycle.statusRecord.values.size());
+        const size_t n =
+            std::min(size_t(qMax(0, int(m.MAX_SENSORS))), cycle.statusRecord.values.size());
         if (sensors.size() < n)
             sensors.resize(n);
         const qint64 t = now();
@@ -304,10 +310,12 @@ struct HistoryService::Impl {
             if (statusChanged && !(s.status < 0 && status == kUnregistered))
                 addEvent(EventKind::SensorStatus, int(i + 1), status, s.status);
             const bool due = t - s.keptMs >= kKeepEveryMs || t < s.keptMs;
-            const bool keep = statusChanged || !s.kept ||
-                              (status != kUnregistered && (s.temperature != int(temperature) || due));
+            const bool keep =
+                statusChanged || !s.kept ||
+                (status != kUnregistered && (s.temperature != int(temperature) || due));
             if (keep) {
-                batch.sensors.push_back({int(i + 1), status, temperature, cycle.timeElapsedRecord.values[i]});
+                batch.sensors.push_back(
+                    {int(i + 1), status, temperature, cycle.timeElapsedRecord.values[i]});
                 s.kept = true;
                 s.keptMs = t;
             }
@@ -316,8 +324,7 @@ struct HistoryService::Impl {
         }
     }
 
-    void relayStateRead()
-    {
+    void relayStateRead() {
         if (!identified)
             return;
         followController();
@@ -340,8 +347,7 @@ struct HistoryService::Impl {
         }
     }
 
-    void writeReported(const WriteReport &r)
-    {
+    void writeReported(const WriteReport &r) {
         WriteAudit a;
         a.timeMs = now();
         a.operation = OperationName(r);
@@ -352,8 +358,7 @@ struct HistoryService::Impl {
         batch.writes.push_back(std::move(a));
     }
 
-    void linkLost(const QString &text)
-    {
+    void linkLost(const QString &text) {
         if (!identified || linkDown)
             return;
         linkDown = true;
@@ -365,20 +370,19 @@ struct HistoryService::Impl {
         emit q.linkChanged(false, text);
     }
 
-    void stepEnded()
-    {
+    void stepEnded() {
         const qint64 t = now();
         // Stopped by the user, even after it was lost: nobody is to be alarmed.
         downByUser = downByUser || state.linkInterruptedByUser;
-        if (linkDown && !downByUser && !longRaised && t - linkLostMs >= rules.linkAlarmSeconds * 1000LL) {
+        if (linkDown && !downByUser && !longRaised &&
+            t - linkLostMs >= rules.linkAlarmSeconds * 1000LL) {
             longRaised = true;
             addEvent(EventKind::LinkDownLong, 0, rules.linkAlarmSeconds, -1, linkText);
         }
         submit();
     }
 
-    bool liveWanted() const
-    {
+    bool liveWanted() const {
         const qint64 t = now();
         return identified && (t - lastLiveMs >= liveMs || t < lastLiveMs);
     }
@@ -386,14 +390,12 @@ struct HistoryService::Impl {
 
 HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
                                QObject *parent)
-    : HistoryService(store, state, cycle, [] { return QDateTime::currentMSecsSinceEpoch(); }, parent)
-{
-}
+    : HistoryService(
+          store, state, cycle, [] { return QDateTime::currentMSecsSinceEpoch(); }, parent) {}
 
 HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
                                std::function<qint64()> nowMs, QObject *parent)
-    : QObject(parent), m_store(store), d(std::make_unique<Impl>(*this, store, state, cycle))
-{
+    : QObject(parent), m_store(store), d(std::make_unique<Impl>(*this, store, state, cycle)) {
     d->clock = std::move(nowMs);
     d->rules = HistoryAlarmRulesFrom(state.settingsIni);
     d->liveMs = qint64(qMax(1, HistoryLimitsFrom(state.settingsIni).liveSeconds)) * 1000;
@@ -402,9 +404,10 @@ HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle 
     d->hooks.liveRead = cycle.liveDataRead.Listen([&i] { i.liveDataRead(); });
     d->hooks.wanted = cycle.liveDataWanted.Listen([&i] { return i.liveWanted(); });
     d->hooks.relays = cycle.relayStateRead.Listen([&i] { i.relayStateRead(); });
-    d->hooks.identified =
-        cycle.controllerIdentified.Listen([&i](quint16 code, quint16) { i.identifiedController(code); });
-    d->hooks.writes = cycle.writeReported.Listen([&i](const WriteReport &r) { i.writeReported(r); });
+    d->hooks.identified = cycle.controllerIdentified.Listen(
+        [&i](quint16 code, quint16) { i.identifiedController(code); });
+    d->hooks.writes =
+        cycle.writeReported.Listen([&i](const WriteReport &r) { i.writeReported(r); });
     d->hooks.stepEnd = cycle.stepEnded.Listen([&i] { i.stepEnded(); });
     d->hooks.linkLost = state.linkLost.Listen([&i](const QString &text) { i.linkLost(text); });
     connect(&store, &HistoryStore::alarmsChanged, this, [this](int count) {
@@ -421,8 +424,7 @@ HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle 
     store.Submit(std::move(started));
 }
 
-HistoryService::~HistoryService()
-{
+HistoryService::~HistoryService() {
     PollCycle &cycle = d->cycle;
     cycle.liveDataRead.Unlisten(d->hooks.liveRead);
     cycle.liveDataWanted.Unlisten(d->hooks.wanted);
@@ -441,20 +443,21 @@ HistoryService::~HistoryService()
     m_store.Submit(std::move(stopped));
 }
 
-int HistoryService::controllerId() const
-{
+int HistoryService::controllerId() const {
     if (d->identified && d->controllerId == 0)
         d->controllerId = d->findControllerId(d->controller);
     return d->controllerId;
 }
 
-int HistoryService::unacknowledgedAlarms() const { return d->unacknowledged; }
+int HistoryService::unacknowledgedAlarms() const {
+    return d->unacknowledged;
+}
 
-QString HistoryService::latestAlarmText() const { return d->latestAlarm; }
+QString HistoryService::latestAlarmText() const {
+    return d->latestAlarm;
+}
 
-
-QString HistoryEventText(const HistoryEvent &e, const MemIniFile &settings)
-{
+QString HistoryEventText(const HistoryEvent &e, const MemIniFile &settings) {
     auto text = [&settings](const TextKey &key) { return LookupText(settings, key); };
     switch (e.kind) {
     case EventKind::SensorStatus: {
@@ -465,18 +468,22 @@ QString HistoryEventText(const HistoryEvent &e, const MemIniFile &settings)
         return line;
     }
     case EventKind::RelaySwitched:
-        return LookupText(settings, "n9", QStringLiteral("Реле")) + u' ' + QString::number(e.subject) +
-               text(e.code ? Msg::n557 : Msg::n558);
-    case EventKind::LinkLost: return text(Msg::n552) + e.text;
-    case EventKind::LinkBack: return text(Msg::n553);
+        return LookupText(settings, "n9", QStringLiteral("Реле")) + u' ' +
+               QString::number(e.subject) + text(e.code ? Msg::n557 : Msg::n558);
+    case EventKind::LinkLost:
+        return text(Msg::n552) + e.text;
+    case EventKind::LinkBack:
+        return text(Msg::n553);
     case EventKind::LinkDownLong:
         return text(Msg::n554) + QString::number(e.code) + text(Msg::n555) +
                (e.text.isEmpty() ? QString() : QStringLiteral(": ") + e.text);
     case EventKind::Identified:
         return text(Msg::n556) + QString::number(e.code) +
                (e.text.isEmpty() ? QString() : QStringLiteral(", ") + e.text);
-    case EventKind::ProgramStarted: return text(Msg::n550);
-    case EventKind::ProgramStopped: return text(Msg::n551);
+    case EventKind::ProgramStarted:
+        return text(Msg::n550);
+    case EventKind::ProgramStopped:
+        return text(Msg::n551);
     case EventKind::WriteOperation: {
         const std::pair<const char *, TextKey> names[] = {{"sensors", Msg::n561},
                                                           {"relays", Msg::n562},
@@ -488,24 +495,34 @@ QString HistoryEventText(const HistoryEvent &e, const MemIniFile &settings)
                 what = text(key);
         return text(Msg::n560) + what + text(e.code ? Msg::n565 : Msg::n566);
     }
-    case EventKind::AlarmAcknowledged: return text(e.subject ? Msg::n567 : Msg::n568);
+    case EventKind::AlarmAcknowledged:
+        return text(e.subject ? Msg::n567 : Msg::n568);
     }
     return {};
 }
 
-QString HistoryEventKindText(EventKind kind, const MemIniFile &settings)
-{
+QString HistoryEventKindText(EventKind kind, const MemIniFile &settings) {
     switch (kind) {
-    case EventKind::SensorStatus: return LookupText(settings, Msg::n569);
-    case EventKind::RelaySwitched: return LookupText(settings, Msg::n570);
-    case EventKind::LinkLost: return LookupText(settings, Msg::n571);
-    case EventKind::LinkBack: return LookupText(settings, Msg::n578);
-    case EventKind::LinkDownLong: return LookupText(settings, Msg::n572);
-    case EventKind::Identified: return LookupText(settings, Msg::n573);
-    case EventKind::ProgramStarted: return LookupText(settings, Msg::n574);
-    case EventKind::ProgramStopped: return LookupText(settings, Msg::n575);
-    case EventKind::WriteOperation: return LookupText(settings, Msg::n576);
-    case EventKind::AlarmAcknowledged: return LookupText(settings, Msg::n577);
+    case EventKind::SensorStatus:
+        return LookupText(settings, Msg::n569);
+    case EventKind::RelaySwitched:
+        return LookupText(settings, Msg::n570);
+    case EventKind::LinkLost:
+        return LookupText(settings, Msg::n571);
+    case EventKind::LinkBack:
+        return LookupText(settings, Msg::n578);
+    case EventKind::LinkDownLong:
+        return LookupText(settings, Msg::n572);
+    case EventKind::Identified:
+        return LookupText(settings, Msg::n573);
+    case EventKind::ProgramStarted:
+        return LookupText(settings, Msg::n574);
+    case EventKind::ProgramStopped:
+        return LookupText(settings, Msg::n575);
+    case EventKind::WriteOperation:
+        return LookupText(settings, Msg::n576);
+    case EventKind::AlarmAcknowledged:
+        return LookupText(settings, Msg::n577);
     }
     return {};
 }

@@ -178,7 +178,8 @@ bool WriteBack::sendSensorRows(const TextGrid &settings, const TextGrid &tags,
         const QList<quint16> words = SensorTagWords(tag, m.QOR_SENSOR_TAG_SIZE);
         const quint16 start = quint16(m.QOR_SENSOR_TAG_ADDR + (n - 1) * m.QOR_SENSOR_TAG_STEP);
         requests.push_back({&m_cycle.tagWriteRecord, start, words, false,
-                            copyWords(recordOf(m_cycle.sensorTagRecords), read, int(words.size()))});
+                            copyWords(recordOf(m_cycle.sensorTagRecords), read,
+                                      int(words.size()))});
     }
     return sendAll(requests);
 }
@@ -187,7 +188,9 @@ std::vector<int> WriteBack::copyWords(const ModbusReadRecord *record, bool read,
 {
     std::vector<int> words(size_t(qMax(0, count)), -1);
     if (record && read)
-        for (int k = 0; k < count && k < record->registerCount && size_t(k) < record->values.size(); ++k)
+        for (int k = 0; k < count && k < record->registerCount &&
+                        size_t(k) < record->values.size();
+             ++k)
             words[size_t(k)] = record->values[size_t(k)];
     return words;
 }
@@ -211,7 +214,8 @@ bool WriteBack::sendAll(const std::vector<Request> &requests)
             return false;
         const bool ok = send(r);
         for (int k = 0; k < r.words.size(); ++k, ++at)
-            m_registers[at].result = ok ? WriteReport::Result::Confirmed : WriteReport::Result::Failed;
+            m_registers[at].result =
+                ok ? WriteReport::Result::Confirmed : WriteReport::Result::Failed;
         if (!ok)
             return false;
     }
@@ -256,9 +260,10 @@ bool WriteBack::sendRelayCells(const TextGrid &settings, bool copyRead)
     const int cols = qMin(user.colCount() - 1, int(m.RELAY_SETTINGS_SIZE));
     std::vector<Request> requests;
     for (int r = 1; r <= rows; ++r) {
-        const ModbusReadRecord *copy =
-            size_t(r - 1) < m_cycle.relaySettingsRecords.size() ? &m_cycle.relaySettingsRecords[size_t(r - 1)]
-                                                                : nullptr;
+        const size_t row = size_t(r - 1);
+        const ModbusReadRecord *copy = row < m_cycle.relaySettingsRecords.size()
+                                           ? &m_cycle.relaySettingsRecords[row]
+                                           : nullptr;
         const std::vector<int> before = copyWords(copy, copyRead, cols);
         for (int c = 1; c <= cols; ++c) {
             const QString text = user.cell(c, r);
@@ -269,7 +274,8 @@ bool WriteBack::sendRelayCells(const TextGrid &settings, bool copyRead)
                 return false;
             const quint16 reg =
                 quint16(m.RELAY_SETTINGS_ADDR + (r - 1) * m.RELAY_SETTINGS_STEP + (c - 1));
-            requests.push_back({&m_cycle.relayWriteRecord, reg, {*value}, true, {before[size_t(c - 1)]}});
+            requests.push_back(
+                {&m_cycle.relayWriteRecord, reg, {*value}, true, {before[size_t(c - 1)]}});
         }
     }
     return sendAll(requests);
@@ -348,8 +354,8 @@ bool WriteBack::sendConnectBlock(const QList<quint16> &words)
     MainState &s = m_state;
     const quint16 first = s.registerMap.CONNECT_SETTINGS_ADDR;
     const std::vector<int> copy =
-        copyWords(&m_cycle.connectSettingsRecord, m_cycle.connectSettingsReadOk && s.connectCopyRead,
-                  int(words.size()));
+        copyWords(&m_cycle.connectSettingsRecord,
+                  m_cycle.connectSettingsReadOk && s.connectCopyRead, int(words.size()));
     for (int k = 0; k < words.size(); ++k)
         m_registers.push_back({first + k, copy[size_t(k)], words[k], WriteReport::Result::NotSent});
     if (s.stopPolling)

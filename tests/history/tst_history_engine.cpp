@@ -17,14 +17,16 @@
 #include "WriteBack.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QDir>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
 namespace {
 
-QString text(const TextKey &k) { return QString::fromUtf16(k.russian); }
+QString text(const TextKey &k) {
+    return QString::fromUtf16(k.russian);
+}
 
 // The program without the window, stepped by the test, its history on a clock of the
 // test's own: a step is a second unless told otherwise.
@@ -37,39 +39,34 @@ struct Engine {
     std::unique_ptr<HistoryService> history;
 
     Engine() { open(); }
-    ~Engine()
-    {
+    ~Engine() {
         history.reset();
         store.reset();
     }
-    void open()
-    {
-        store = std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(state.settingsIni));
+    void open() {
+        store = std::make_unique<HistoryStore>(QDir::currentPath(),
+                                               HistoryLimitsFrom(state.settingsIni));
         QVERIFY(store->Open());
         history = std::make_unique<HistoryService>(*store, state, cycle, [this] { return clock; });
     }
     // The program closed and started again on the same file (the link stays as it is).
-    void restart()
-    {
+    void restart() {
         history.reset();
         store.reset();
         open();
     }
-    void step(qint64 advanceMs = 1000)
-    {
+    void step(qint64 advanceMs = 1000) {
         clock += advanceMs;
         cycle.PollCycleStep();
         QCoreApplication::processEvents();
     }
-    bool stepUntil(const std::function<bool()> &done, int steps = 30)
-    {
+    bool stepUntil(const std::function<bool()> &done, int steps = 30) {
         for (int i = 0; i < steps && !done(); ++i)
             step();
         return done();
     }
     // Every event so far, oldest first, as "kind subject code previous [alarm] text".
-    QStringList events()
-    {
+    QStringList events() {
         store->Flush();
         std::vector<HistoryEvent> all = store->Events(EventFilter{});
         std::reverse(all.begin(), all.end());
@@ -78,9 +75,12 @@ struct Engine {
             out << line(e);
         return out;
     }
-    static QString line(const HistoryEvent &e)
-    {
-        QString s = QStringLiteral("%1 %2 %3 %4").arg(int(e.kind)).arg(e.subject).arg(e.code).arg(e.previous);
+    static QString line(const HistoryEvent &e) {
+        QString s = QStringLiteral("%1 %2 %3 %4")
+                        .arg(int(e.kind))
+                        .arg(e.subject)
+                        .arg(e.code)
+                        .arg(e.previous);
         if (e.alarm)
             s += QStringLiteral(" alarm");
         if (!e.text.isEmpty())
@@ -88,8 +88,7 @@ struct Engine {
         return s;
     }
     // A sensor's kept rows as "status/temperature", oldest first.
-    QStringList sensorRows(int sensor)
-    {
+    QStringList sensorRows(int sensor) {
         store->Flush();
         QStringList out;
         for (const SensorSeries &s : store->SensorReadings(history->controllerId(), 0, clock + 1))
@@ -98,8 +97,7 @@ struct Engine {
                     out << QStringLiteral("%1/%2").arg(s.status[i]).arg(s.temperature[i]);
         return out;
     }
-    QStringList relayRows(int relay)
-    {
+    QStringList relayRows(int relay) {
         store->Flush();
         QStringList out;
         for (const RelaySeries &r : store->RelayReadings(history->controllerId(), 0, clock + 1))
@@ -108,15 +106,13 @@ struct Engine {
                     out << QString::number(on);
         return out;
     }
-    static qsizetype statusReads(const SimProcess &sim, quint8 address = 100)
-    {
+    static qsizetype statusReads(const SimProcess &sim, quint8 address = 100) {
         return sim.logEntries("RX").count(ExpectedFrames::readRequest(address, 0x0140, 36));
     }
 };
 
 QString ev(EventKind kind, int subject = 0, int code = 0, int previous = -1, bool alarm = false,
-           const QString &text = {})
-{
+           const QString &text = {}) {
     HistoryEvent e;
     e.kind = kind;
     e.subject = subject;
@@ -132,8 +128,7 @@ QString ev(EventKind kind, int subject = 0, int code = 0, int previous = -1, boo
 class TestHistoryEngine : public ControllerFolderTest {
     Q_OBJECT
 
-    void prepare(const QStringList &history = {})
-    {
+    void prepare(const QStringList &history = {}) {
         const WorkingFolder &dir = *folder;
         QVERIFY(CopyShippedData({QStringLiteral("Cfg/qor7070__fw_1_2.ini")}, dir.filePath(".")));
         MemIniFile start(dir.filePath("start.ini"));
@@ -144,12 +139,13 @@ class TestHistoryEngine : public ControllerFolderTest {
             start.writeString("history", kv.section('=', 0, 0), kv.section('=', 1));
         QVERIFY(start.updateFile());
     }
-    void command(const QString &line) { QVERIFY2(sim.command(line).startsWith("OK"), qPrintable(line)); }
+    void command(const QString &line) {
+        QVERIFY2(sim.command(line).startsWith("OK"), qPrintable(line));
+    }
 
     // 12 sensors, time standing still: 1..9 on the air at 100 + sensor, 10..12 without
     // power, faulty and undetermined; the four relays off.
-    void startScriptedSim(bool paced, const QStringList &history = {})
-    {
+    void startScriptedSim(bool paced, const QStringList &history = {}) {
         QStringList args = {"--sensors", "12"};
         if (paced)
             args << "--pace";
@@ -167,8 +163,7 @@ class TestHistoryEngine : public ControllerFolderTest {
 private slots:
     // The shipped start.ini holds every text of the history: the Russian of the code in
     // [lang0], English in [lang1].
-    void textsShipped()
-    {
+    void textsShipped() {
         QVERIFY(CopyShippedData({"start.ini"}));
         const MemIniFile start("start.ini");
         const QRegularExpression cyrillic("[\\x{0400}-\\x{04FF}]");
@@ -182,14 +177,14 @@ private slots:
         e.subject = 7;
         e.code = 10;
         e.previous = 0;
-        QCOMPARE(HistoryEventText(e, start), QStringLiteral("Датчик 7: НЕТ ПИТАНИЯ (было В ЭФИРЕ)"));
+        QCOMPARE(HistoryEventText(e, start),
+                 QStringLiteral("Датчик 7: НЕТ ПИТАНИЯ (было В ЭФИРЕ)"));
         e.code = 99;
         QCOMPARE(HistoryEventText(e, start), QStringLiteral("Датчик 7: ------- (было В ЭФИРЕ)"));
     }
 
     // [history] alarms: the kinds marked, the default when the key is missing.
-    void alarmRules_data()
-    {
+    void alarmRules_data() {
         QTest::addColumn<QString>("setting"); // "-": no key
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("code");
@@ -208,13 +203,13 @@ private slots:
         QTest::newRow("listed: undetermined") << "30, unknown" << status << 30 << true;
         QTest::newRow("listed: unknown code") << "30, unknown" << status << 99 << true;
         QTest::newRow("not listed: threshold 1") << "30, unknown" << status << 1 << false;
-        QTest::newRow("not listed: link") << "30, unknown" << int(EventKind::LinkDownLong) << 30 << false;
+        QTest::newRow("not listed: link")
+            << "30, unknown" << int(EventKind::LinkDownLong) << 30 << false;
         QTest::newRow("relay on") << "relay" << int(EventKind::RelaySwitched) << 1 << true;
         QTest::newRow("relay off") << "relay" << int(EventKind::RelaySwitched) << 0 << false;
         QTest::newRow("none") << "" << status << 10 << false;
     }
-    void alarmRules()
-    {
+    void alarmRules() {
         QFETCH(QString, setting);
         QFETCH(int, kind);
         QFETCH(int, code);
@@ -231,35 +226,33 @@ private slots:
     // A run with status changes, a relay switch, a temperature change, the minute's rows,
     // a lost link and a relay write: exactly these events and rows, each value under its
     // own sensor (temperature 100 + sensor).
-    void scriptedRun_data()
-    {
+    void scriptedRun_data() {
         QTest::addColumn<bool>("paced");
         QTest::newRow("unpaced") << false;
         QTest::newRow("paced 9600") << true;
     }
-    void scriptedRun()
-    {
+    void scriptedRun() {
         QFETCH(bool, paced);
         startScriptedSim(paced);
         Engine e;
         e.state.pollSensorData = true;
         QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
 
-        command("set status 3 1");   // threshold 1: an alarm
+        command("set status 3 1"); // threshold 1: an alarm
         e.step();
-        command("set status 5 40");  // sensor 5 leaves
-        command("set status 20 0");  // sensor 20 joins (at 20 degrees)
+        command("set status 5 40"); // sensor 5 leaves
+        command("set status 20 0"); // sensor 20 joins (at 20 degrees)
         e.step();
-        command("set status 4 99");  // a code outside the table
+        command("set status 4 99"); // a code outside the table
         command("set relay 2 1");
-        command("set temp 6 150");   // a reading, no event
+        command("set temp 6 150"); // a reading, no event
         e.step();
-        e.step(61000);               // a minute: every registered sensor and relay again
+        e.step(61000); // a minute: every registered sensor and relay again
         command("offline");
         QVERIFY(e.stepUntil([&] { return !e.state.linkUp; }, 5));
         const QString failure = e.view.status[0];
         QVERIFY(!failure.isEmpty());
-        e.step(31000);               // lost longer than 30 s: an alarm
+        e.step(31000); // lost longer than 30 s: an alarm
         command("online");
         QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
 
@@ -272,10 +265,8 @@ private slots:
                  << ev(EventKind::SensorStatus, 11, 20, -1, true)
                  << ev(EventKind::SensorStatus, 12, 30, -1)
                  << ev(EventKind::SensorStatus, 3, 1, 0, true)
-                 << ev(EventKind::SensorStatus, 5, 40, 0)
-                 << ev(EventKind::SensorStatus, 20, 0, 40)
-                 << ev(EventKind::RelaySwitched, 2, 1, 0)
-                 << ev(EventKind::SensorStatus, 4, 99, 0)
+                 << ev(EventKind::SensorStatus, 5, 40, 0) << ev(EventKind::SensorStatus, 20, 0, 40)
+                 << ev(EventKind::RelaySwitched, 2, 1, 0) << ev(EventKind::SensorStatus, 4, 99, 0)
                  << ev(EventKind::LinkLost, 0, 0, -1, false, failure)
                  << ev(EventKind::LinkDownLong, 0, 30, -1, true, failure)
                  << ev(EventKind::LinkBack);
@@ -299,8 +290,7 @@ private slots:
     // The first reading after a start is a change only where it differs from what the
     // store kept last; the alarms of the run before are still waiting and go only when
     // acknowledged, one or all.
-    void restartKeepsStatusesAndAlarms()
-    {
+    void restartKeepsStatusesAndAlarms() {
         startScriptedSim(false);
         Engine e;
         e.state.pollSensorData = true;
@@ -347,25 +337,31 @@ private slots:
 
     // On the settings pages the live data is read every [history] live seconds between
     // the page's own reads, and its changes reach the history.
-    void settingsPagesReadLiveData_data()
-    {
+    void settingsPagesReadLiveData_data() {
         QTest::addColumn<int>("page"); // 0 sensor settings, 1 relays, 2 connection, 3 profiles
         QTest::newRow("sensor settings") << 0;
         QTest::newRow("relay settings") << 1;
         QTest::newRow("connection") << 2;
         QTest::newRow("profiles") << 3;
     }
-    void settingsPagesReadLiveData()
-    {
+    void settingsPagesReadLiveData() {
         QFETCH(int, page);
         startScriptedSim(false, {"live=10"});
         Engine e;
         QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
         switch (page) {
-        case 0: e.state.SensorSettingsShown(); break;
-        case 1: e.state.RelaySettingsShown(); break;
-        case 2: e.state.ConnectSettingsShown(); break;
-        default: e.state.ProfilesShown(); break;
+        case 0:
+            e.state.SensorSettingsShown();
+            break;
+        case 1:
+            e.state.RelaySettingsShown();
+            break;
+        case 2:
+            e.state.ConnectSettingsShown();
+            break;
+        default:
+            e.state.ProfilesShown();
+            break;
         }
         e.step(10000); // the first live read
         const qsizetype reads = e.statusReads(sim);
@@ -383,8 +379,7 @@ private slots:
 
     // The link-lost alarm: only for a link lost longer than [history] linkalarm seconds,
     // never for one the user stopped.
-    void linkAlarm_data()
-    {
+    void linkAlarm_data() {
         QTest::addColumn<QString>("how"); // lost, stopped
         QTest::addColumn<qint64>("downMs");
         QTest::addColumn<bool>("alarm");
@@ -392,8 +387,7 @@ private slots:
         QTest::newRow("lost 29 s") << "lost" << qint64(29000) << false;
         QTest::newRow("stopped 31 s") << "stopped" << qint64(31000) << false;
     }
-    void linkAlarm()
-    {
+    void linkAlarm() {
         QFETCH(QString, how);
         QFETCH(qint64, downMs);
         QFETCH(bool, alarm);
@@ -427,8 +421,7 @@ private slots:
     // A trend recording on a settings page beside the history: both want the live data,
     // and the recorder is still asked when the history wants it anyway (it resumes there
     // after the link came back and writes that moment's row).
-    void trendRowsBesideTheHistory()
-    {
+    void trendRowsBesideTheHistory() {
         startScriptedSim(false, {"live=10"});
         {
             MemIniFile start(folder->filePath("start.ini"));
@@ -458,20 +451,22 @@ private slots:
         QVERIFY2(t, qPrintable(why));
         QCOMPARE(t->times.size(), 2); // at Start, and when the link came back
         QCOMPARE(t->channels.value(2).values.value(1), std::optional<quint16>(103));
-        QCOMPARE(e.events().filter(QRegularExpression(QStringLiteral("^%1 ").arg(int(EventKind::LinkBack)))).size(), 1);
+        QCOMPARE(
+            e.events()
+                .filter(QRegularExpression(QStringLiteral("^%1 ").arg(int(EventKind::LinkBack))))
+                .size(),
+            1);
     }
 
     // Every write-back operation on record register by register: the word the controller
     // copy held (each register reads as its own address), the word sent and its fate; an
     // operation that ends early leaves the rest not sent. A dry run is not on record.
-    void writesAreAudited_data()
-    {
+    void writesAreAudited_data() {
         QTest::addColumn<bool>("paced");
         QTest::newRow("unpaced") << false;
         QTest::newRow("paced 9600") << true;
     }
-    void writesAreAudited()
-    {
+    void writesAreAudited() {
         QFETCH(bool, paced);
         QStringList args = {"--sensors", "12", "--named-values"};
         if (paced)
@@ -485,11 +480,14 @@ private slots:
         auto writes = [&] {
             e.store->Flush();
             std::vector<WriteAudit> all = e.store->Writes(0, e.clock + 1);
-            std::sort(all.begin(), all.end(), [](const WriteAudit &a, const WriteAudit &b) { return a.id < b.id; });
+            std::sort(all.begin(), all.end(),
+                      [](const WriteAudit &a, const WriteAudit &b) { return a.id < b.id; });
             return all;
         };
         QStringList shown;
-        const ShowMessage show = [&shown](const QString &c, const QString &t) { shown << c + " | " + t; };
+        const ShowMessage show = [&shown](const QString &c, const QString &t) {
+            shown << c + " | " + t;
+        };
 
         // Sensor 4's row and tag.
         s.SensorSettingsShown();
@@ -498,7 +496,8 @@ private slots:
         CopyGridToGrid(s.tagContr, s.tagUser);
         QList<bool> ticks(s.registerMap.MAX_SENSORS, false);
         ticks[3] = true;
-        ApplySensorSelection(s.sensorSettingsUser, s.tagUser, ticks, s.registerMap.MAX_SENSORS, text(Msg::n32));
+        ApplySensorSelection(s.sensorSettingsUser, s.tagUser, ticks, s.registerMap.MAX_SENSORS,
+                             text(Msg::n32));
         const QStringList row = {"123456", "30", "40", "2", "1", "2"};
         for (int c = 1; c <= row.size(); ++c)
             s.sensorSettingsUser.setCell(c, 1, row[c - 1]);
@@ -551,13 +550,21 @@ private slots:
         auto regs = [](std::initializer_list<std::tuple<int, int, int, R>> list) {
             QStringList out;
             for (const auto &[reg, before, after, result] : list)
-                out << QStringLiteral("%1 %2 %3 %4").arg(reg, 4, 16, QChar('0')).arg(before).arg(after).arg(int(result));
+                out << QStringLiteral("%1 %2 %3 %4")
+                           .arg(reg, 4, 16, QChar('0'))
+                           .arg(before)
+                           .arg(after)
+                           .arg(int(result));
             return out;
         };
         auto regsOf = [](const WriteAudit &a) {
             QStringList out;
             for (const AuditRegister &r : a.registers)
-                out << QStringLiteral("%1 %2 %3 %4").arg(r.reg, 4, 16, QChar('0')).arg(r.before).arg(r.after).arg(int(r.result));
+                out << QStringLiteral("%1 %2 %3 %4")
+                           .arg(r.reg, 4, 16, QChar('0'))
+                           .arg(r.before)
+                           .arg(r.after)
+                           .arg(int(r.result));
             return out;
         };
         const std::vector<WriteAudit> all = writes();

@@ -8,7 +8,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
 cmake -S "$src" -B "$build" -DVELMARIS_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target velmaris qor7070-sim bench_link bench_cycle bench_writeback \
-  bench_trendview bench_slowlink >/dev/null
+  bench_trendview bench_slowlink bench_history >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(date -u +%Y-%m-%dT%H:%MZ)"
 echo
@@ -28,6 +28,8 @@ echo
 echo "## Trend viewer on a week of rows"
 echo
 QT_QPA_PLATFORM=offscreen "$build/bench/bench_trendview" 2>/dev/null
+echo
+"$build/bench/bench_history" # its own headings
 echo
 echo "## Through a slow device server (answers 300-800 ms late), 60 s a line"
 echo

@@ -1,10 +1,10 @@
 #include "HistoryStore.h"
 
-#include "AtomicFile.h"
 #include "MemIniFile.h"
 #include "TrendFile.h"
 
 #include <QDateTime>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -112,6 +112,40 @@ QString isoLocal(qint64 ms)
     return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
 }
 
+// A file written as it is made, replaced at the end in one step (a temporary file in the
+// same folder, renamed): a week of rows is too much to hold as one string.
+class ExportFile {
+public:
+    explicit ExportFile(const QString &path) : m_file(path) { m_ok = m_file.open(QIODevice::WriteOnly); }
+    void write(const QByteArray &bytes)
+    {
+        m_buffer += bytes;
+        if (m_buffer.size() > (1 << 20))
+            drain();
+    }
+    bool commit(QString *error)
+    {
+        drain();
+        if (m_ok && m_file.commit())
+            return true;
+        if (error)
+            *error = m_file.errorString();
+        m_file.cancelWriting();
+        return false;
+    }
+
+private:
+    void drain()
+    {
+        if (m_ok && !m_buffer.isEmpty())
+            m_ok = m_file.write(m_buffer) == m_buffer.size();
+        m_buffer.clear();
+    }
+    QSaveFile m_file;
+    QByteArray m_buffer;
+    bool m_ok = false;
+};
+
 } // namespace
 
 bool ExportReadingsCsv(const HistoryStore &store, int controller, qint64 fromMs, qint64 toMs,
@@ -132,14 +166,18 @@ bool ExportReadingsCsv(const HistoryStore &store, int controller, qint64 fromMs,
         header << QStringLiteral("%1 %2").arg(sensorName).arg(s.sensor);
     for (const SensorSeries &s : rows.series())
         header << QStringLiteral("%1 %2: %3").arg(sensorName).arg(s.sensor).arg(text(settings, Msg::n536));
-    QString out;
+    ExportFile out(path);
+    // The byte order mark tells spreadsheet programs that this is UTF-8.
+    out.write(QByteArrayLiteral("\xEF\xBB\xBF"));
     auto addLine = [&](const QStringList &cells) {
+        QString line;
         for (qsizetype i = 0; i < cells.size(); ++i) {
             if (i)
-                out += separator;
-            out += csvCell(cells[i], separator);
+                line += separator;
+            line += csvCell(cells[i], separator);
         }
-        out += QStringLiteral("\r\n");
+        line += QStringLiteral("\r\n");
+        out.write(line.toUtf8());
     };
     addLine(header);
     const size_t n = rows.series().size();
@@ -161,8 +199,7 @@ bool ExportReadingsCsv(const HistoryStore &store, int controller, qint64 fromMs,
         }
         addLine(cells + states);
     }
-    // The byte order mark tells spreadsheet programs that this is UTF-8.
-    return WriteFileAtomically(path, QByteArrayLiteral("\xEF\xBB\xBF") + out.toUtf8(), error);
+    return out.commit(error);
 }
 
 bool ExportReadingsTrend(const HistoryStore &store, int controller, qint64 fromMs, qint64 toMs,
@@ -202,11 +239,12 @@ bool ExportReadingsTrend(const HistoryStore &store, int controller, qint64 fromM
     }
     std::sort(sensors.begin(), sensors.end());
     rows.rewind();
-    QByteArray bytes = TrendHeaderBytes(sensors, readings);
+    ExportFile out(path);
+    out.write(TrendHeaderBytes(sensors, readings));
     for (qint64 t : rows.times()) {
         rows.seek(t);
         fill();
-        bytes += TrendRowBytes(sensors, readings, QDateTime::fromMSecsSinceEpoch(t));
+        out.write(TrendRowBytes(sensors, readings, QDateTime::fromMSecsSinceEpoch(t)));
     }
-    return WriteFileAtomically(path, bytes, error);
+    return out.commit(error);
 }

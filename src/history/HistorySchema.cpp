@@ -63,8 +63,9 @@ QString reasonOf(const QSqlError &e)
     return e.databaseText().isEmpty() ? e.text() : e.databaseText();
 }
 
-// Renames the file and its companions; false when even that is refused.
-bool setAside(const QString &path, QString *asidePath, Failure &f)
+} // namespace
+
+bool SetAside(const QString &path, QString *asidePath, Failure &f)
 {
     const QString aside = AsideName(path);
     if (!QFile::rename(path, aside)) {
@@ -79,6 +80,8 @@ bool setAside(const QString &path, QString *asidePath, Failure &f)
         *asidePath = aside;
     return true;
 }
+
+namespace {
 
 bool exec(QSqlQuery &q, const QString &sql, Failure &f, const QString &folder)
 {
@@ -112,18 +115,6 @@ Verdict judge(QSqlDatabase &db, Failure &f, const QString &folder, bool &broken)
         return Verdict::New;
     if (appId != kApplicationId || version < 1 || version > kVersion)
         return Verdict::Foreign;
-    // A damaged page shows here; a full integrity_check would read every index as well,
-    // seconds on a big file at each start.
-    if (!q.exec(QStringLiteral("PRAGMA quick_check"))) {
-        broken = damaged(q.lastError());
-        if (!broken)
-            f = Classify(q.lastError(), folder);
-        return Verdict::Foreign;
-    }
-    if (!q.next() || q.value(0).toString() != QLatin1StringView("ok")) {
-        broken = true;
-        return Verdict::Foreign;
-    }
     return Verdict::Ours;
 }
 
@@ -162,6 +153,19 @@ QString AsideName(const QString &path)
     for (int n = 2; QFileInfo::exists(name) || QFileInfo::exists(name + QStringLiteral("-wal")); ++n)
         name = base + QStringLiteral("-%1").arg(n);
     return name;
+}
+
+Check QuickCheck(const QString &connection, const QString &folder, Failure &f)
+{
+    QSqlQuery q(QSqlDatabase::database(connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA quick_check"))) {
+        if (damaged(q.lastError()))
+            return Check::Damaged;
+        f = Classify(q.lastError(), folder);
+        return Check::Failed;
+    }
+    return q.next() && q.value(0).toString() == QLatin1StringView("ok") ? Check::Sound
+                                                                         : Check::Damaged;
 }
 
 Failure Classify(const QSqlError &error, const QString &folder)
@@ -239,7 +243,7 @@ Failure OpenFile(const QString &connection, const QString &folder, const QString
             }
             db.close();
         }
-        if (round > 0 || !setAside(path, asidePath, f))
+        if (round > 0 || !SetAside(path, asidePath, f))
             return f.fault != Fault::None ? f : Failure{Fault::Other, path};
     }
     return {Fault::Other, path};

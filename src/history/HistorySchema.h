@@ -20,11 +20,19 @@ struct Failure {
 Failure Classify(const QSqlError &error, const QString &folder);
 
 // Opens the connection of this name on path, ready for writing: WAL, synchronous=NORMAL,
-// the schema created or brought forward. A file that is not a database, not ours, of a
-// newer schema or that fails quick_check is renamed to <path>.damaged-<yyyyMMdd-HHmmss>
-// (asidePath, its -wal and -shm alongside) and a new one started.
+// the schema created or brought forward. A file that is not a database, not ours or of a
+// newer schema is set aside (asidePath) and a new one started.
 Failure OpenFile(const QString &connection, const QString &folder, const QString &path,
                  QString *asidePath);
+
+// Reads the whole file of an open connection for damaged pages (PRAGMA quick_check: a full
+// integrity_check would read every index too). Failed: it could not be read (f says why).
+enum class Check { Sound, Damaged, Failed };
+Check QuickCheck(const QString &connection, const QString &folder, Failure &f);
+
+// Renames path to <path>.damaged-<yyyyMMdd-HHmmss> (asidePath), its -wal and -shm
+// alongside; false when even that is refused.
+bool SetAside(const QString &path, QString *asidePath, Failure &f);
 
 // The name a file that could not be used gets; never one that exists.
 QString AsideName(const QString &path);

@@ -38,9 +38,9 @@ constexpr qint64 kMaxQueuedReadings = HistoryStore::kMaxWaitingReadings;
 constexpr qint64 kMaxQueuedEvents = HistoryStore::kMaxWaitingEvents;
 // Retention deletes in chunks, each its own short transaction, so batches get through
 // in between.
-constexpr int kRetentionBlocksPerChunk = 200;
+constexpr int kRetentionBlocksPerChunk = 100;
 constexpr int kRetentionRowsPerChunk = 2000;
-constexpr int kVacuumPagesPerChunk = 1024;
+constexpr int kVacuumPagesPerChunk = 64;
 // The size limit is enforced down to this share of it, so one pass lasts a while.
 constexpr double kSizeTarget = 0.9;
 // Free pages are reused by new rows; they are given back to the file system only when
@@ -93,6 +93,7 @@ struct HistoryStore::Impl {
     bool writerGone = false;
     bool busy = false;
     int flushWaiting = 0;
+    quint64 flushMark = 0; // attempts before the newest Flush began
     quint64 attemptNo = 0;
     quint64 lastFailedAttempt = 0;
     qint64 retentionRequestMs = 0; // 0: none asked
@@ -116,8 +117,8 @@ struct HistoryStore::Impl {
         ReadingBlockWriter writer;
     };
     struct Prepared {
-        std::optional<QSqlQuery> selController, insController, insBlock, updBlock, insEvent,
-            insWrite, insAudit;
+        std::optional<QSqlQuery> begin, commit, selController, insController, insBlock,
+            updBlock, insEvent, insWrite, insAudit;
     };
     bool connected = false;
     QString writerName;
@@ -125,6 +126,7 @@ struct HistoryStore::Impl {
     std::map<ControllerKey, int> controllerIds;
     std::map<int, OpenBlock> blocks;
     int lastAlarmCount = -1;
+    bool alarmsTouched = true; // the count is asked again only after an alarm or an acknowledgement
     HistorySchema::Fault reportedFault = HistorySchema::Fault::None;
     struct RetentionRun {
         qint64 cutoffMs = 0;
@@ -140,6 +142,7 @@ struct HistoryStore::Impl {
     // Writer.
     void run();
     bool connect(HistorySchema::Failure &f);
+    void checkWholeFile();
     void disconnect();
     QSqlQuery &query(std::optional<QSqlQuery> &slot, const char *sql);
     bool exec(QSqlQuery &query, HistorySchema::Failure &f);
@@ -156,13 +159,14 @@ struct HistoryStore::Impl {
     void startRetention(qint64 nowMs);
     bool retentionStep(); // false when the pass is over
     bool retentionChunk(const QString &sql, const QVariantList &values, qint64 &deleted,
-                        HistorySchema::Failure &f);
+                        HistorySchema::Failure &f, int times = 1);
     qint64 pragma(const char *name);
     void enforceBound();
 
     // Callers.
     QSqlDatabase reader() const;
     QString problemText() const;
+    QString textOf(const HistorySchema::Failure &f) const;
 };
 
 // ---------------------------------------------------------------- callers
@@ -218,6 +222,9 @@ bool HistoryStore::Open()
 
 void HistoryStore::Submit(HistoryBatch batch)
 {
+    if (batch.sensors.empty() && batch.relays.empty() && batch.events.empty() &&
+        batch.writes.empty())
+        return; // a cycle that kept nothing costs no transaction
     {
         std::lock_guard lock(d->m);
         Job job;
@@ -259,6 +266,7 @@ void HistoryStore::Flush()
     if (!d->started || d->writerGone)
         return;
     const quint64 mark = d->attemptNo;
+    d->flushMark = std::max(d->flushMark, mark);
     ++d->flushWaiting;
     d->wake.notify_one();
     d->done.wait(lock, [&] {
@@ -287,6 +295,11 @@ QString HistoryStore::Impl::problemText() const
         std::lock_guard lock(m);
         f = failure;
     }
+    return textOf(f);
+}
+
+QString HistoryStore::Impl::textOf(const HistorySchema::Failure &f) const
+{
     auto text = [this](const TextKey &key) {
         return texts ? LookupText(*texts, key) : QString::fromUtf16(key.russian);
     };
@@ -368,6 +381,15 @@ void HistoryStore::Impl::run()
         std::lock_guard lock(m);
         failure = f;
         opened = true;
+        busy = f.fault == Fault::None; // Flush waits for the check
+    }
+    done.notify_all();
+    if (f.fault == Fault::None)
+        checkWholeFile();
+    {
+        std::lock_guard lock(m);
+        busy = false;
+        f = failure;
     }
     done.notify_all();
     reportFault(f);
@@ -387,7 +409,9 @@ void HistoryStore::Impl::run()
                 const auto now = Clock::now();
                 if (stop)
                     break;
-                if (!queue.empty() && (!troubled || now >= retryAt || flushWaiting > 0))
+                // A Flush gets one attempt of its own, not a loop of them.
+                const bool flushTry = flushWaiting > 0 && lastFailedAttempt <= flushMark;
+                if (!queue.empty() && (!troubled || now >= retryAt || flushTry))
                     break;
                 if (now >= nextRetention) {
                     nextRetention = now + kRetentionPeriod;
@@ -516,6 +540,26 @@ bool HistoryStore::Impl::connect(HistorySchema::Failure &f)
     return true;
 }
 
+// Once a start, after Open has returned: on a big file this reads for a second or more,
+// which the window does not wait for. A damaged file is set aside then; batches submitted
+// meanwhile wait and go to the new one.
+void HistoryStore::Impl::checkWholeFile()
+{
+    HistorySchema::Failure f;
+    if (HistorySchema::QuickCheck(writerName, folder, f) != HistorySchema::Check::Damaged)
+        return; // a file that cannot be read shows when it is written
+    disconnect();
+    QString asidePath;
+    if (HistorySchema::SetAside(path, &asidePath, f)) {
+        ++generation;
+        QMetaObject::invokeMethod(q, [q = q, asidePath] { emit q->fileSetAside(asidePath); },
+                                  Qt::QueuedConnection);
+        connect(f);
+    }
+    std::lock_guard lock(m);
+    failure = f;
+}
+
 void HistoryStore::Impl::disconnect()
 {
     prepared = {};
@@ -560,17 +604,18 @@ bool HistoryStore::Impl::writeJobs(std::vector<Job> &jobs, HistorySchema::Failur
     if (!connect(f))
         return false;
     const auto blocksBefore = blocks;
-    bool ok = execSql(QStringLiteral("BEGIN IMMEDIATE"), f);
+    bool ok = exec(query(prepared.begin, "BEGIN IMMEDIATE"), f);
     for (size_t i = 0; ok && i < jobs.size(); ++i) {
         Job &job = jobs[i];
         ok = job.type == Job::Batch ? writeBatch(job.batch, f, eventsAdded)
                                     : acknowledge(job.ackId, job.nowMs, f, eventsAdded);
     }
-    if (ok && execSql(QStringLiteral("COMMIT"), f))
+    if (ok && exec(query(prepared.commit, "COMMIT"), f))
         return true;
     HistorySchema::Failure ignored;
     execSql(QStringLiteral("ROLLBACK"), ignored);
     blocks = blocksBefore;
+    alarmsTouched = false;
     eventsAdded = false;
     // A connection that failed may be one SQLite fell back to read-only: start afresh.
     disconnect();
@@ -628,6 +673,7 @@ bool HistoryStore::Impl::writeBatch(HistoryBatch &b, HistorySchema::Failure &f,
         if (!insertEvent(e, f))
             return false;
         eventsAdded = true;
+        alarmsTouched = alarmsTouched || e.alarm;
     }
     for (WriteAudit &w : b.writes) {
         if (!w.timeMs)
@@ -763,6 +809,7 @@ bool HistoryStore::Impl::acknowledge(qint64 eventId, qint64 nowMs, HistorySchema
     if (!insertEvent(e, f))
         return false;
     eventsAdded = true;
+    alarmsTouched = true;
     return true;
 }
 
@@ -777,7 +824,10 @@ int HistoryStore::Impl::countAlarms()
 
 void HistoryStore::Impl::afterCommit(bool eventsAdded)
 {
-    const int alarms = countAlarms();
+    if (!alarmsTouched && !eventsAdded)
+        return;
+    const int alarms = alarmsTouched ? countAlarms() : lastAlarmCount;
+    alarmsTouched = false;
     const bool alarmsChanged = alarms != lastAlarmCount;
     lastAlarmCount = alarms;
     if (!eventsAdded && !alarmsChanged)
@@ -798,8 +848,9 @@ void HistoryStore::Impl::reportFault(const HistorySchema::Failure &f)
     if (f.fault == reportedFault)
         return;
     reportedFault = f.fault;
-    QMetaObject::invokeMethod(q, [q = q] { emit q->problemChanged(q->problem()); },
-                              Qt::QueuedConnection);
+    // The text is made on the store's thread, which owns the settings it comes from.
+    QMetaObject::invokeMethod(
+        q, [q = q, f] { emit q->problemChanged(q->d->textOf(f)); }, Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------- retention
@@ -822,7 +873,7 @@ void HistoryStore::Impl::startRetention(qint64 nowMs)
 }
 
 bool HistoryStore::Impl::retentionChunk(const QString &sql, const QVariantList &values,
-                                        qint64 &deleted, HistorySchema::Failure &f)
+                                        qint64 &deleted, HistorySchema::Failure &f, int times)
 {
     QElapsedTimer timer;
     timer.start();
@@ -835,14 +886,13 @@ bool HistoryStore::Impl::retentionChunk(const QString &sql, const QVariantList &
         q.prepare(statement);
         for (int i = 0; i < values.size() && statement.count(u'?') > i; ++i)
             q.bindValue(i, values[i]);
-        if (!exec(q, f)) {
-            ok = false;
+        for (int n = 0; ok && n < times; ++n) {
+            ok = exec(q, f);
+            deleted = q.numRowsAffected(); // the last statement's rows count
+            q.finish(); // a statement left open would stop the COMMIT
+        }
+        if (!ok)
             break;
-        }
-        deleted = q.numRowsAffected(); // the last statement's rows count
-        while (q.next()) { // incremental_vacuum gives back a page per row
-        }
-        q.finish(); // a statement left open would stop the COMMIT
     }
     ok = ok && execSql(QStringLiteral("COMMIT"), f);
     if (!ok) {
@@ -966,8 +1016,9 @@ bool HistoryStore::Impl::retentionStep()
         if (!r.vacuumStarted && (free * pageSize < worth || free * 4 < pages))
             return false;
         r.vacuumStarted = true; // then down to the last free page
-        if (!retentionChunk(QStringLiteral("PRAGMA incremental_vacuum(%1)").arg(kVacuumPagesPerChunk),
-                            {}, deleted, f))
+        // Qt steps a statement once per exec, and this one gives back a page per step.
+        if (!retentionChunk(QStringLiteral("PRAGMA incremental_vacuum(1)"), {}, deleted, f,
+                            int(std::min<qint64>(free, kVacuumPagesPerChunk))))
             return false;
         const qint64 after = pragma("freelist_count");
         r.partial.vacuumedPages += free - after;

@@ -62,7 +62,9 @@ public:
     // Opens or creates the file. A damaged or foreign file is renamed to
     // history.sqlite.damaged-<time> (never deleted) and a new one started. False when the
     // folder takes no store at all (problem() says why); batches are then kept in memory
-    // up to a bound and written once it can.
+    // up to a bound and written once it can. The whole file is read for damaged pages
+    // right after Open returns, on the writer thread (a second or more for 1 GiB); a file
+    // found damaged then is set aside the same way (fileSetAside).
     bool Open();
 
     // Queues one batch; returns at once.

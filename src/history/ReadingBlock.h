@@ -104,7 +104,12 @@ bool DecodeReadingBlock(qint64 startMs, QByteArrayView data, OnSensor onSensor, 
         quint64 head;
         if (!readVarint(p, end, head))
             return false;
-        dt += unzigzag(head >> 6);
+        // Bounds that no writer comes near keep damaged data from overflowing.
+        constexpr qint64 kFar = qint64(1) << 50;
+        const qint64 ddt = unzigzag(head >> 6);
+        if (ddt <= -kFar || ddt >= kFar || dt + ddt <= -kFar || dt + ddt >= kFar)
+            return false;
+        dt += ddt;
         t += dt;
         quint64 sensors = head & 31;
         if (sensors == 31) {
@@ -118,7 +123,10 @@ bool DecodeReadingBlock(qint64 startMs, QByteArrayView data, OnSensor onSensor, 
             quint64 h, v;
             if (!readVarint(p, end, h))
                 return false;
-            number += unzigzag(h >> 3) + 1;
+            const qint64 step = unzigzag(h >> 3);
+            if (step <= -kFar || step >= kFar)
+                return false;
+            number += step + 1;
             if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
                 return false;
             const bool inSmall = number >= 0 && number < 64;
@@ -157,7 +165,12 @@ bool DecodeReadingBlock(qint64 startMs, QByteArrayView data, OnSensor onSensor, 
                 quint64 v;
                 if (!readVarint(p, end, v))
                     return false;
-                relay += unzigzag(v >> 1) + 1;
+                const qint64 step = unzigzag(v >> 1);
+                if (step <= -kFar || step >= kFar)
+                    return false;
+                relay += step + 1;
+                if (relay < std::numeric_limits<int>::min() || relay > std::numeric_limits<int>::max())
+                    return false;
                 onRelay(t, RelayReading{int(relay), bool(v & 1)});
             }
         }

@@ -1,12 +1,15 @@
 #include "Main.h"
 
+#include "AlarmDisplay.h"
 #include "ConnectSettingsPage.h"
 #include "Conpar.h"
 #include "Desktop.h"
+#include "EventsView.h"
 #include "FrameLogView.h"
-#include "GridView.h"
 #include "HistoryService.h"
 #include "HistoryStore.h"
+#include "HistoryViewTexts.h"
+#include "GridView.h"
 #include "LinkProblemBanner.h"
 #include "LinkStatisticsView.h"
 #include "ChartLines.h"
@@ -136,6 +139,17 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     m_historyStore->Open();
     showHistoryProblem(m_historyStore->problem());
     m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
+    m_alarmLine = new QLabel(bar);
+    bar->addPermanentWidget(m_alarmLine, 10);
+    m_alarms = new AlarmDisplay(*m_state, *ToolButtonEvents, *m_alarmLine, this);
+    m_alarms->Attach(m_historyStore.get(), m_history.get());
+    connect(m_alarms, &AlarmDisplay::eventsWanted, this, &TForm1::ToolButtonEventsClick);
+    connect(m_alarms, &AlarmDisplay::quitWanted, this, &QWidget::close);
+    connect(m_alarms, &AlarmDisplay::windowWanted, this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
 
     auto *central = new QWidget(this);
     auto *top = new QVBoxLayout(central);
@@ -260,6 +274,8 @@ void TForm1::BuildLiveChart()
             m_state->readAllTagsRequested = true;
         return ChannelLabel(tag, m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1));
     };
+    m_liveChart->SetHistory(m_historyStore.get(),
+                            [this] { return m_history ? m_history->controllerId() : 0; });
     m_cycle->sensorDataRead = [this] {
         const int n = m_state->registerMap.MAX_SENSORS;
         m_liveChart->Feed(QDateTime::currentMSecsSinceEpoch(),
@@ -280,8 +296,11 @@ void TForm1::ToolButtonChartClick()
 
 void TForm1::ToolButtonTrendViewerClick()
 {
-    if (!m_trendViewer)
+    if (!m_trendViewer) {
         m_trendViewer = new TrendViewer(m_state->settingsIni, this);
+        m_trendViewer->SetHistory(m_historyStore.get(),
+                                  [this] { return m_history ? m_history->controllerId() : 0; });
+    }
     m_trendViewer->show();
     m_trendViewer->raise();
     if (m_trendViewer->data().timesMs.empty())
@@ -293,6 +312,13 @@ TForm1::~TForm1()
     if (m_thread)
         m_thread->StopAndWait();
     m_state->link.ClosePort();
+    // The state and the store go before the child windows do: nothing that outlives them
+    // may read them on its way out.
+    delete m_eventsView;
+    m_liveChart->SetHistory(nullptr, {});
+    if (m_trendViewer)
+        m_trendViewer->SetHistory(nullptr, {});
+    m_alarms->Attach(nullptr, nullptr);
 }
 
 void TForm1::BuildToolBar()
@@ -366,6 +392,10 @@ void TForm1::BuildToolBar()
     connect(ToolButtonLinkStatistics, &QToolButton::clicked, this,
             &TForm1::ToolButtonLinkStatisticsClick);
     connect(ToolButtonFrameLog, &QToolButton::clicked, this, &TForm1::ToolButtonFrameLogClick);
+    // Its picture is drawn with the count of waiting alarms (AlarmDisplay).
+    ToolButtonEvents = button("ToolButtonEvents", QStyle::SP_CustomBase, "", m_state->Text(Msg::n580));
+    ToolButtonEvents->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    connect(ToolButtonEvents, &QToolButton::clicked, this, &TForm1::ToolButtonEventsClick);
     ToolBar1->addSeparator();
     ToolButtonHelp = button("ToolButtonHelp", QStyle::SP_CustomBase, "", m_state->Text(Msg::n371));
     ToolButtonHelp->setIcon(HelpIcon());
@@ -395,6 +425,7 @@ void TForm1::BuildToolBar()
         {ToolButtonTrendViewer, QKeySequence(Qt::CTRL | Qt::Key_T)},
         {ToolButtonLinkStatistics, QKeySequence(Qt::CTRL | Qt::Key_I)},
         {ToolButtonFrameLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {ToolButtonEvents, QKeySequence(Qt::CTRL | Qt::Key_J)},
         {ToolButtonHelp, QKeySequence(Qt::Key_F1)},
         {ToolButtonAbout, QKeySequence(Qt::CTRL | Qt::Key_F1)},
     };
@@ -542,6 +573,17 @@ void TForm1::ToolButtonFrameLogClick()
     m_frameLogView->activateWindow();
 }
 
+EventsView *TForm1::eventsView() { return m_eventsView; }
+
+void TForm1::ToolButtonEventsClick()
+{
+    if (!m_eventsView)
+        m_eventsView = new EventsView(*m_state, m_historyStore.get(), this);
+    m_eventsView->show();
+    m_eventsView->raise();
+    m_eventsView->activateWindow();
+}
+
 void TForm1::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -607,7 +649,8 @@ void TForm1::closeEvent(QCloseEvent *event)
     SaveWindowGeometry();
     m_state->link.ClosePort();
     for (QWidget *view : {static_cast<QWidget *>(m_linkStatisticsView),
-                          static_cast<QWidget *>(m_frameLogView)})
+                          static_cast<QWidget *>(m_frameLogView),
+                          static_cast<QWidget *>(m_eventsView)})
         if (view)
             view->close();
     event->accept();
@@ -666,6 +709,7 @@ void TForm1::ShowLamp(Lamp lamp)
     ShowLampLabel();
     StringGridQorRelay->viewport()->update();
     TabSheetSensorData->SetLive(m_lampOnline);
+    m_alarms->SetLinkUp(m_lampOnline);
 }
 
 void TForm1::ShowLinkProblem(LinkProblem problem, const QString &port, const QString &reason)
@@ -741,6 +785,9 @@ void TForm1::ApplyCaptions()
         m_linkStatisticsView->ApplyCaptions();
     if (m_frameLogView)
         m_frameLogView->ApplyCaptions();
+    if (m_eventsView)
+        m_eventsView->ApplyCaptions();
+    m_alarms->ApplyCaptions();
     ShowLampLabel();
     m_linkProblem->ApplyCaptions();
     if (m_accessMode)

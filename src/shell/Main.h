@@ -7,6 +7,10 @@
 #include <memory>
 
 class AboutDialog;
+class AlarmDisplay;
+class EventsView;
+class HistoryService;
+class HistoryStore;
 class HelpDialog;
 class QButtonGroup;
 class QGroupBox;
@@ -59,6 +63,8 @@ public:
     HistoryService &history() { return *m_history; }
     // True while a poll step runs on the GUI thread (its link waits let events in).
     bool PollStepRunning() const;
+    AlarmDisplay &alarms() { return *m_alarms; }
+    EventsView *eventsView(); // null until first opened
     // Start-up: the size and place of the last run ([window] of start.ini) when they are
     // still on a screen, else the whole primary screen; then shown so.
     void RestoreWindowGeometry();
@@ -92,6 +98,7 @@ public slots:
     void ToolButtonRusLanguageClick();
     void ToolButtonLinkStatisticsClick();
     void ToolButtonFrameLogClick();
+    void ToolButtonEventsClick();
     void ToolButtonChartClick();
     void ToolButtonTrendViewerClick();
     void ToolButtonHelpClick();
@@ -142,6 +149,10 @@ private:
     QToolButton *ToolButtonLinkStatistics, *ToolButtonFrameLog;
     LinkStatisticsView *m_linkStatisticsView = nullptr; // made when first opened
     FrameLogView *m_frameLogView = nullptr;
+    QToolButton *ToolButtonEvents;
+    QPointer<EventsView> m_eventsView;
+    AlarmDisplay *m_alarms = nullptr;
+    QLabel *m_alarmLine = nullptr;
     QToolButton *ToolButtonChart, *ToolButtonTrendViewer;
     QToolButton *ToolButtonHelp, *ToolButtonAbout;
     QButtonGroup *m_languagePair;

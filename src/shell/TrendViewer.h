@@ -4,8 +4,11 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
+#include "HistoryRangeDialog.h"
+class HistoryStore;
 class MemIniFile;
 #include <QFileDialog>
 class QCPGraph;
@@ -30,6 +33,18 @@ public:
     void ChooseFile();
     // Loads a file at once; false (and a message) when it is not a trend file.
     bool Load(const QString &path);
+    // The store whose readings it also shows (of controller(); 0: the newest one kept).
+    void SetHistory(HistoryStore *store, std::function<int()> controller);
+    // Asks for a range of the store (the dialog is opened with open()).
+    void ChooseHistoryRange();
+    // Shows the store's readings over from..to at once; false (and a message) when there
+    // are none.
+    bool LoadHistory(qint64 fromMs, qint64 toMs);
+    // The range into a trend file or a CSV file, the name asked for with open().
+    void ExportHistoryTrend(qint64 fromMs, qint64 toMs);
+    void ExportHistoryCsv(qint64 fromMs, qint64 toMs);
+    HistoryRangeDialog *historyDialog() const { return m_historyDialog; }
+    QFileDialog *exportDialog() const { return m_exportDialog; }
     void ApplyCaptions();
     // The whole file across the chart.
     void ShowAll();
@@ -56,7 +71,15 @@ private:
 
     const MemIniFile &m_settings;
     TimeChart *m_chart;
-    QPushButton *m_open, *m_all;
+    int HistoryController() const;
+    void ShowLoaded();
+
+    QPushButton *m_open, *m_all, *m_history;
+    HistoryStore *m_store = nullptr;
+    std::function<int()> m_controller;
+    QPointer<HistoryRangeDialog> m_historyDialog;
+    QPointer<QFileDialog> m_exportDialog;
+    qint64 m_historyFrom = 0, m_historyTo = 0; // the store's range shown; 0, 0: a file
     QLabel *m_info;
     QPointer<QFileDialog> m_dialog;
     QString m_path;

@@ -133,12 +133,13 @@ bool HasCyrillic(const QString &text) {
 // English where a Russian text exists: a word of three Latin letters or more and no Russian
 // letter. Names that have no Russian form are left: the program's name, the port names,
 // the language buttons, the link timing fields named as the serial driver names them,
-// the numbered boxes before a selection fills them, the export formats, hex frames and times.
+// the numbered boxes before a selection fills them, the export formats, hex frames and times, a
+// controller in the events named by its port and address.
 bool LooksEnglish(const QString &entry) {
     static const QRegularExpression word(QStringLiteral("[A-Za-z]{3,}"));
     static const QRegularExpression untranslatable(QStringLiteral(
         R"(: (Velmaris [0-9.]+|COM\d+|EN|RU|PNG\.\.\.|CSV\.\.\.|Async Op|CTO|Send|Sleep|Receive|)"
-        R"(Read\w*Timeout\w*|Write\w*Timeout\w*|CheckBox\d+|\S*\.(txt|ini)|/\S*)$)"));
+        R"(Read\w*Timeout\w*|Write\w*Timeout\w*|CheckBox\d+|\S*\.(txt|ini)|/\S*( #\d+)?)$)"));
     const QString text = entry.section(QStringLiteral(": "), 1);
     return !HasCyrillic(text) && text.contains(word) && !untranslatable.match(entry).hasMatch();
 }
@@ -222,6 +223,8 @@ private slots:
             10000);
         QTest::mouseClick(child<QPushButton>(*frameLog, "ButtonFrameLogPause"), Qt::LeftButton);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonLinkStatistics"), Qt::LeftButton);
+        // The events view with the program's own events in it (started, identified).
+        QTest::mouseClick(child<QToolButton>(form, "ToolButtonEvents"), Qt::LeftButton);
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonChart"), Qt::LeftButton);
         // The trend viewer with a file.
         QTest::mouseClick(child<QToolButton>(form, "ToolButtonTrendViewer"), Qt::LeftButton);
@@ -274,6 +277,7 @@ private slots:
         pages->setCurrentIndex(0);
         check(QStringLiteral("FrameLogView"), frameLog);
         check(QStringLiteral("LinkStatisticsView"), topLevel("LinkStatisticsView"));
+        check(QStringLiteral("EventsView"), topLevel("EventsView"));
         check(QStringLiteral("LiveChart"), child(form, "LiveChart"));
         check(QStringLiteral("Form3"), child(form, "Form3"));
 
@@ -331,6 +335,11 @@ private slots:
         QTRY_VERIFY(viewer->fileDialog()->isVisible());
         check(QStringLiteral("TrendFileDialog"), viewer->fileDialog());
         viewer->fileDialog()->reject();
+        // Its range of the history.
+        QTest::mouseClick(child<QPushButton>(*viewer, "ButtonTrendFromHistory"), Qt::LeftButton);
+        QTRY_VERIFY(viewer->historyDialog() && viewer->historyDialog()->isVisible());
+        check(QStringLiteral("HistoryRangeDialog"), viewer->historyDialog());
+        viewer->historyDialog()->reject();
 
         // A message box the program opens: a refused module address in the connection
         // dialog. The answerer records its caption and text and closes it.

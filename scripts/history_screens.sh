@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the history in the window under Xvfb against qor7070-sim: the window is
 # run once and killed, two days of readings are added before that run (bench_history_chart
-# --backfill), then it runs again: a sensor loses power (an alarm: the count on the events
-# button, the status line), the events view, and the live chart zoomed out over the two
-# days, across both runs and the gaps between them.
+# --backfill), then it runs again: a sensor loses power and the link is lost for 40 s
+# (alarms: the count on the events button, the status line), the events view, and the live
+# chart zoomed out over the two days, across both runs and the gaps between them.
 # Usage: [XVFB_DISPLAY=N] history_screens.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -79,6 +79,11 @@ echo "set status 2 10" >&7
 sleep 15
 echo "set status 2 auto" >&7
 sleep 10
+# The controller falls silent for 40 s: link lost, the long-loss alarm, link back.
+echo "offline" >&7
+sleep 40
+echo "online" >&7
+sleep 15
 import -window root "$out/window_alarm.png"
 # The events view: its tool button (the sheet with the red count).
 eval "$(xdotool getwindowgeometry --shell "$main")"

@@ -1031,6 +1031,14 @@ bool HistoryStore::Impl::retentionStep()
 
 // ---------------------------------------------------------------- queries
 
+int HistoryStore::ControllerOrNewest(int controller) const
+{
+    if (controller != 0)
+        return controller;
+    const std::vector<HistoryControllerRow> rows = Controllers();
+    return rows.empty() ? 0 : rows.back().id;
+}
+
 std::vector<HistoryControllerRow> HistoryStore::Controllers() const
 {
     std::vector<HistoryControllerRow> rows;

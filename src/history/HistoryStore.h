@@ -81,6 +81,9 @@ public:
     std::vector<HistoryControllerRow> Controllers() const;
     // The store's id of a controller, 0 while none of its batches is written.
     int ControllerId(const HistoryController &controller) const;
+    // The controller to show: the one given, or before any identification (0) the one
+    // the store took in last; 0 when it holds none.
+    int ControllerOrNewest(int controller) const;
     std::vector<SensorSeries> SensorReadings(int controller, qint64 fromMs, qint64 toMs) const;
     std::vector<RelaySeries> RelayReadings(int controller, qint64 fromMs, qint64 toMs) const;
     std::vector<HistoryEvent> Events(const EventFilter &filter) const;

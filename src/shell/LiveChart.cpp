@@ -253,14 +253,8 @@ qint64 LiveChart::LiveStart() const
 
 int LiveChart::StoreController() const
 {
-    int controller = m_controller ? m_controller() : 0;
-    if (controller == 0 && m_store) {
-        // Not identified yet (or no link): the controller polled last.
-        const std::vector<HistoryControllerRow> rows = m_store->Controllers();
-        if (!rows.empty())
-            controller = rows.back().id;
-    }
-    return controller;
+    const int controller = m_controller ? m_controller() : 0;
+    return m_store ? m_store->ControllerOrNewest(controller) : controller;
 }
 
 void LiveChart::DropStored()

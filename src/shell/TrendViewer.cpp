@@ -177,13 +177,8 @@ void TrendViewer::SetHistory(HistoryStore *store, std::function<int()> controlle
 
 int TrendViewer::HistoryController() const
 {
-    int controller = m_controller ? m_controller() : 0;
-    if (controller == 0 && m_store) {
-        const std::vector<HistoryControllerRow> rows = m_store->Controllers();
-        if (!rows.empty())
-            controller = rows.back().id;
-    }
-    return controller;
+    const int controller = m_controller ? m_controller() : 0;
+    return m_store ? m_store->ControllerOrNewest(controller) : controller;
 }
 
 void TrendViewer::ChooseHistoryRange()

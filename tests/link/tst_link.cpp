@@ -435,7 +435,7 @@ private slots:
         reporter = std::make_unique<Recorder>();
         link = std::make_unique<SerialLink>(*settings, *reporter);
         master = std::make_unique<ModbusMaster>(*link, *settings, *reporter);
-        QVERIFY(link->ConnectPort(slave->path()));
+        QVERIFY2(link->ConnectPort(slave->path()), qPrintable(link->portError()));
     }
 
     void cleanup()
@@ -611,7 +611,7 @@ private slots:
         settings->writeInteger("connect", "sleep", 0);
         settings->writeInteger("connect", "receive", kLongWaitMs);
         link->ClosePort(); // a reopened port takes transfers again
-        QVERIFY(link->ConnectPort(slave->path()));
+        QVERIFY2(link->ConnectPort(slave->path()), qPrintable(link->portError()));
         QVERIFY(!link->Aborted());
         slave->setScript([](const QByteArray &, int) { return ScriptedSlave::Answer{}; });
         QVERIFY(link->BeginTransaction(ModbusFrame::readRequest(100, 0, 1), kLongWaitMs, false));
@@ -630,7 +630,7 @@ private slots:
         settings->writeInteger("connect", "cto2", 2097152);
         settings->writeInteger("connect", "cto3", 2147483647);
         settings->writeInteger("connect", "cto4", 2097152);
-        QVERIFY(link->ConnectPort(slave->path()));
+        QVERIFY2(link->ConnectPort(slave->path()), qPrintable(link->portError()));
         slave->setScript([](const QByteArray &r, int) { return ScriptedSlave::Answer{readAnswer(r, 3)}; });
         ModbusReadRecord rec;
         QVERIFY(master->ReadRegisters(rec, 0, 2));

@@ -27,6 +27,12 @@
 
 namespace {
 
+// Runs a prepared statement: QSqlQuery's exec is SQLite's step, no event loop.
+bool RunPrepared(QSqlQuery &q)
+{
+    return q.exec();
+}
+
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kRetryAfter = std::chrono::seconds(5);
@@ -580,7 +586,7 @@ QSqlQuery &HistoryStore::Impl::query(std::optional<QSqlQuery> &slot, const char 
 
 bool HistoryStore::Impl::exec(QSqlQuery &query, HistorySchema::Failure &f)
 {
-    if (query.exec())
+    if (RunPrepared(query))
         return true;
     f = HistorySchema::Classify(query.lastError(), folder);
     return false;
@@ -1074,7 +1080,7 @@ int HistoryStore::ControllerId(const HistoryController &c) const
     q.addBindValue(c.address);
     q.addBindValue(c.port);
     q.addBindValue(c.firmware);
-    return q.exec() && q.next() ? q.value(0).toInt() : 0;
+    return RunPrepared(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 namespace {
@@ -1092,7 +1098,7 @@ void forEachBlock(const QSqlDatabase &db, int controller, qint64 fromMs, qint64 
                              "DESC LIMIT 3) ORDER BY start_ms, id"));
     q.addBindValue(controller);
     q.addBindValue(fromMs - kMaxBlockSpanMs);
-    if (q.exec())
+    if (RunPrepared(q))
         while (q.next())
             onBlock(q.value(0).toLongLong(), q.value(1).toByteArray());
     q.prepare(QStringLiteral("SELECT start_ms, data FROM readings WHERE controller=? AND "
@@ -1100,13 +1106,13 @@ void forEachBlock(const QSqlDatabase &db, int controller, qint64 fromMs, qint64 
     q.addBindValue(controller);
     q.addBindValue(fromMs - kMaxBlockSpanMs);
     q.addBindValue(toMs);
-    if (q.exec())
+    if (RunPrepared(q))
         while (q.next())
             onBlock(q.value(0).toLongLong(), q.value(1).toByteArray());
 }
 
 // Series by number, built in time order with the last value before the range in front.
-template <class Series, class Reading>
+template <class Series, class Reading, int Series::*numberField>
 struct SeriesBuilder {
     qint64 fromMs, toMs;
     std::vector<Series> series;
@@ -1127,6 +1133,37 @@ struct SeriesBuilder {
         }
         return size_t(slot[size_t(number)] - 1);
     }
+
+    // One decoded reading of the given number; add appends it to its series.
+    template <class Add> void take(qint64 t, const Reading &r, int number, Add add)
+    {
+        if (t > toMs)
+            return;
+        Series &s = series[index(number)];
+        s.*numberField = number;
+        const size_t n = size_t(number < 0 ? 0 : number);
+        if (t < fromMs) {
+            before[n] = std::pair{t, r};
+            return;
+        }
+        if (s.timesMs.empty())
+            if (const auto &first = before[n])
+                add(s, first->first, first->second);
+        add(s, t, r);
+    }
+
+    // A number with nothing in the range still shows its last value before it; by number.
+    template <class Add> std::vector<Series> finish(Add add)
+    {
+        for (Series &s : series)
+            if (s.timesMs.empty())
+                if (const auto &first = before[size_t(std::max(s.*numberField, 0))])
+                    add(s, first->first, first->second);
+        std::sort(series.begin(), series.end(), [](const Series &x, const Series &y) {
+            return x.*numberField < y.*numberField;
+        });
+        return std::move(series);
+    }
 };
 
 } // namespace
@@ -1139,7 +1176,7 @@ std::vector<SensorSeries> HistoryStore::SensorReadings(int controller, qint64 fr
     QSqlDatabase db = d->reader();
     if (!db.isValid())
         return {};
-    SeriesBuilder<SensorSeries, SensorReading> b{fromMs, toMs, {}, {}, {}};
+    SeriesBuilder<SensorSeries, SensorReading, &SensorSeries::sensor> b{fromMs, toMs, {}, {}, {}};
     auto add = [](SensorSeries &s, qint64 t, const SensorReading &r) {
         s.timesMs.push_back(t);
         s.status.push_back(r.status);
@@ -1150,29 +1187,11 @@ std::vector<SensorSeries> HistoryStore::SensorReadings(int controller, qint64 fr
         DecodeReadingBlock(
             startMs, data,
             [&](qint64 t, const SensorReading &r) {
-                if (t > toMs)
-                    return;
-                const size_t i = b.index(r.sensor);
-                SensorSeries &s = b.series[i];
-                s.sensor = r.sensor;
-                if (t < fromMs) {
-                    b.before[size_t(r.sensor < 0 ? 0 : r.sensor)] = std::pair{t, r};
-                    return;
-                }
-                if (s.timesMs.empty())
-                    if (const auto &first = b.before[size_t(r.sensor < 0 ? 0 : r.sensor)])
-                        add(s, first->first, first->second);
-                add(s, t, r);
+                b.take(t, r, r.sensor, add);
             },
             [](qint64, const RelayReading &) {});
     });
-    for (SensorSeries &s : b.series)
-        if (s.timesMs.empty())
-            if (const auto &first = b.before[size_t(s.sensor < 0 ? 0 : s.sensor)])
-                add(s, first->first, first->second);
-    std::sort(b.series.begin(), b.series.end(),
-              [](const SensorSeries &x, const SensorSeries &y) { return x.sensor < y.sensor; });
-    return std::move(b.series);
+    return b.finish(add);
 }
 
 std::vector<RelaySeries> HistoryStore::RelayReadings(int controller, qint64 fromMs,
@@ -1183,7 +1202,7 @@ std::vector<RelaySeries> HistoryStore::RelayReadings(int controller, qint64 from
     QSqlDatabase db = d->reader();
     if (!db.isValid())
         return {};
-    SeriesBuilder<RelaySeries, RelayReading> b{fromMs, toMs, {}, {}, {}};
+    SeriesBuilder<RelaySeries, RelayReading, &RelaySeries::relay> b{fromMs, toMs, {}, {}, {}};
     auto add = [](RelaySeries &s, qint64 t, const RelayReading &r) {
         s.timesMs.push_back(t);
         s.on.push_back(r.on ? 1 : 0);
@@ -1192,29 +1211,10 @@ std::vector<RelaySeries> HistoryStore::RelayReadings(int controller, qint64 from
         DecodeReadingBlock(
             startMs, data, [](qint64, const SensorReading &) {},
             [&](qint64 t, const RelayReading &r) {
-                if (t > toMs)
-                    return;
-                const size_t i = b.index(r.relay);
-                RelaySeries &s = b.series[i];
-                s.relay = r.relay;
-                const size_t n = size_t(r.relay < 0 ? 0 : r.relay);
-                if (t < fromMs) {
-                    b.before[n] = std::pair{t, r};
-                    return;
-                }
-                if (s.timesMs.empty())
-                    if (const auto &first = b.before[n])
-                        add(s, first->first, first->second);
-                add(s, t, r);
+                b.take(t, r, r.relay, add);
             });
     });
-    for (RelaySeries &s : b.series)
-        if (s.timesMs.empty())
-            if (const auto &first = b.before[size_t(s.relay < 0 ? 0 : s.relay)])
-                add(s, first->first, first->second);
-    std::sort(b.series.begin(), b.series.end(),
-              [](const RelaySeries &x, const RelaySeries &y) { return x.relay < y.relay; });
-    return std::move(b.series);
+    return b.finish(add);
 }
 
 std::vector<HistoryEvent> HistoryStore::Events(const EventFilter &filter) const
@@ -1256,7 +1256,7 @@ std::vector<HistoryEvent> HistoryStore::Events(const EventFilter &filter) const
     q.prepare(sql);
     for (const QVariant &v : values)
         q.addBindValue(v);
-    if (!q.exec())
+    if (!RunPrepared(q))
         return events;
     while (q.next()) {
         HistoryEvent e;
@@ -1287,7 +1287,7 @@ std::vector<WriteAudit> readWrites(const QSqlDatabase &db, const QString &where,
               where + QStringLiteral(" ORDER BY time_ms, id"));
     for (const QVariant &v : values)
         q.addBindValue(v);
-    if (!q.exec())
+    if (!RunPrepared(q))
         return writes;
     while (q.next()) {
         WriteAudit w;
@@ -1304,7 +1304,7 @@ std::vector<WriteAudit> readWrites(const QSqlDatabase &db, const QString &where,
                              "ORDER BY rowid"));
     for (WriteAudit &w : writes) {
         r.bindValue(0, w.id);
-        if (!r.exec())
+        if (!RunPrepared(r))
             continue;
         while (r.next())
             w.registers.push_back({r.value(0).toInt(), r.value(1).toInt(), r.value(2).toInt(),
@@ -1372,14 +1372,14 @@ std::pair<qint64, qint64> HistoryStore::ReadingSpan(int controller) const
         q.prepare(QStringLiteral("SELECT start_ms FROM readings WHERE controller=? ORDER BY "
                                  "start_ms LIMIT 1"));
         q.addBindValue(id);
-        if (q.exec() && q.next()) {
+        if (RunPrepared(q) && q.next()) {
             const qint64 t = q.value(0).toLongLong();
             first = first ? std::min(first, t) : t;
         }
         q.prepare(QStringLiteral("SELECT max(end_ms) FROM (SELECT end_ms FROM readings WHERE "
                                  "controller=? ORDER BY start_ms DESC LIMIT 3)"));
         q.addBindValue(id);
-        if (q.exec() && q.next() && !q.value(0).isNull())
+        if (RunPrepared(q) && q.next() && !q.value(0).isNull())
             last = std::max(last, q.value(0).toLongLong());
     }
     return {first, last};

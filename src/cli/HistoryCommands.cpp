@@ -68,11 +68,7 @@ std::unique_ptr<HistoryStore> StoreToRead(const MemIniFile &settings) {
     }
     auto store = std::make_unique<HistoryStore>(QDir::currentPath(), HistoryLimitsFrom(settings));
     store->setTexts(&settings);
-    QObject::connect(
-        store.get(), &HistoryStore::fileSetAside, store.get(), [&settings](const QString &aside) {
-            PrintErr(LookupText(settings, Msg::n631) + QDir::toNativeSeparators(aside));
-        });
-    if (!store->Open()) {
+    if (!store->OpenToRead()) {
         NoteFailure(ErrorKey::FileRefused);
         PrintErr(LookupText(settings, Msg::n626) + QDir::toNativeSeparators(path) +
                  QStringLiteral("  (") + store->problem() + u')');

@@ -155,6 +155,24 @@ QString AsideName(const QString &path)
     return name;
 }
 
+Failure CheckReadable(const QString &connection, const QString &folder)
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    Failure f;
+    bool broken = false;
+    switch (judge(db, f, folder, broken)) {
+    case Verdict::Ours:
+        return {};
+    case Verdict::New:
+        return {Fault::Other, QStringLiteral("no tables yet")};
+    case Verdict::Foreign:
+        break;
+    }
+    if (f.fault != Fault::None && !broken)
+        return f;
+    return {Fault::Other, QStringLiteral("not a history of this program")};
+}
+
 Check QuickCheck(const QString &connection, const QString &folder, Failure &f)
 {
     QSqlQuery q(QSqlDatabase::database(connection, false));

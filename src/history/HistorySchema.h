@@ -25,6 +25,10 @@ Failure Classify(const QSqlError &error, const QString &folder);
 Failure OpenFile(const QString &connection, const QString &folder, const QString &path,
                  QString *asidePath);
 
+// Whether an open connection reads a store of ours, without changing the file: a reader
+// must never create, convert or set aside what the writer of the folder is using.
+Failure CheckReadable(const QString &connection, const QString &folder);
+
 // Reads the whole file of an open connection for damaged pages (PRAGMA quick_check: a full
 // integrity_check would read every index too). Failed: it could not be read (f says why).
 enum class Check { Sound, Damaged, Failed };

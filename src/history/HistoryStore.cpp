@@ -226,6 +226,20 @@ bool HistoryStore::Open()
     return d->failure.fault == HistorySchema::Fault::None;
 }
 
+bool HistoryStore::OpenToRead()
+{
+    HistorySchema::Failure f;
+    const QSqlDatabase db = d->reader();
+    if (!db.isValid() || !db.isOpen())
+        f = {HistorySchema::Fault::Other, QDir::toNativeSeparators(d->path)};
+    else
+        f = HistorySchema::CheckReadable(db.connectionName(), d->folder);
+    std::lock_guard lock(d->m);
+    d->failure = f;
+    d->opened = true;
+    return f.fault == HistorySchema::Fault::None;
+}
+
 void HistoryStore::Submit(HistoryBatch batch)
 {
     if (batch.sensors.empty() && batch.relays.empty() && batch.events.empty() &&

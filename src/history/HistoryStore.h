@@ -66,6 +66,10 @@ public:
     // right after Open returns, on the writer thread (a second or more for 1 GiB); a file
     // found damaged then is set aside the same way (fileSetAside).
     bool Open();
+    // Opens the file only to query it, beside a writer that may be running: nothing is
+    // created, written or set aside. False when there is no readable store (problem()).
+    // Submit and the other writes must not be used after it.
+    bool OpenToRead();
 
     // Queues one batch; returns at once.
     void Submit(HistoryBatch batch);

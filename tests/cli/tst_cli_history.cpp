@@ -222,20 +222,46 @@ private slots:
         QVERIFY(!QFile::exists(HistoryStore::kFileName));
     }
 
-    // A folder that never kept a history: reading it says so and makes none.
-    void readingNoHistoryMakesNone_data() {
+    // Reading never changes what the folder holds: no history makes none, and a file
+    // the writer has only just created (empty) or that is not ours is left as it is for
+    // the writer to judge, never set aside or converted under it.
+    void readingLeavesTheFolderAsItIs_data() {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("events") << QStringList{"events"};
-        QTest::newRow("export") << QStringList{"history", "export", "--from", "-1d"};
-        QTest::newRow("controllers") << QStringList{"history", "controllers"};
+        QTest::addColumn<QByteArray>("file"); // null: none
+        QTest::addColumn<QString>("told");
+        const QByteArray none, empty(""), foreign("time;t1\r\n10:00;21.5\r\n");
+        const struct {
+            const char *name;
+            QStringList args;
+        } reads[] = {{"events", {"events"}},
+                     {"export", {"history", "export", "--from", "-1d"}},
+                     {"controllers", {"history", "controllers"}}};
+        for (const auto &r : reads) {
+            QTest::addRow("%s, none", r.name) << r.args << none << text(Msg::n623);
+            QTest::addRow("%s, just created", r.name) << r.args << empty << text(Msg::n626);
+            QTest::addRow("%s, foreign", r.name) << r.args << foreign << text(Msg::n626);
+        }
     }
-    void readingNoHistoryMakesNone() {
+    void readingLeavesTheFolderAsItIs() {
         QFETCH(QStringList, args);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, told);
         prepare();
+        if (!file.isNull()) {
+            QFile f(HistoryStore::kFileName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(file), file.size());
+        }
+        const QStringList before = QDir().entryList(QDir::Files | QDir::Hidden);
         const Run r = cli(args);
         QCOMPARE(r.code, 6);
-        QVERIFY2(r.err.contains(text(Msg::n623)), qPrintable(r.err));
-        QVERIFY(!QFile::exists(HistoryStore::kFileName));
+        QVERIFY2(r.err.contains(told), qPrintable(r.err));
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), before);
+        if (file.isNull())
+            return;
+        QFile f(HistoryStore::kFileName);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), file);
     }
 
     // The known store read back: oldest first, each event's fields where a script finds
@@ -407,7 +433,7 @@ private slots:
         p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve"});
         QByteArray err;
         const auto errText = [&] { return QString::fromUtf8(err += p.readAllStandardError()); };
-        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 60000);
         QVERIFY(sim.command("set status 3 10").startsWith("OK"));
         const QString alarm = text(Msg::n625);
         QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(alarm), qPrintable(errText()), 20000);
@@ -470,7 +496,7 @@ private slots:
         p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve"});
         QVERIFY(p.waitForStarted(10000));
         ::close(log[1]);
-        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 60000);
         ::close(log[0]);                                          // the reader goes
         QVERIFY(sim.command("set status 3 10").startsWith("OK")); // an alarm to tell
         QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "sensor-status", 3, 10), 20000);
@@ -493,7 +519,7 @@ private slots:
         QVERIFY(p.waitForStarted(10000));
         QByteArray err;
         const auto errText = [&] { return QString::fromUtf8(err += p.readAllStandardError()); };
-        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 60000);
         sim.stop();
         QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(text(Msg::n632)), qPrintable(errText()),
                                   30000);
@@ -518,7 +544,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).count('\n') >= 2, 20000);
         QCOMPARE(p.state(), QProcess::Running);
         QVERIFY(sim.command("online").startsWith("OK"));
-        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(), "identified"), 60000);
         QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
@@ -562,7 +588,7 @@ private slots:
         QVERIFY(p.waitForStarted(10000));
         QByteArray err;
         const auto errText = [&] { return QString::fromUtf8(err += p.readAllStandardError()); };
-        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(events(), "identified"), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(hasEvent(events(), "identified"), qPrintable(errText()), 60000);
         // Everything the disk still takes.
         QFile fill(mount.filePath("fill"));
         QVERIFY(fill.open(QIODevice::WriteOnly));

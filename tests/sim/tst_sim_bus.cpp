@@ -366,6 +366,34 @@ private slots:
         QCOMPARE(wire.read(50, 0x100, 2).words, named(0x100, 2, 0));
     }
 
+    // A fault given on the command line is on for every controller, and each counts its
+    // own requests: a shared count would strike the wrong controller's request.
+    void faultsCountPerController_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QList<int>>("addresses"); // asked in this order
+        QTest::addColumn<QList<int>>("exceptions"); // 0: a normal answer
+        QTest::newRow("nth") << "exception:nth=2,code=6" << QList<int>{100, 101, 100, 101} << QList<int>{0, 0, 6, 6};
+        QTest::newRow("every") << "exception:every=2,code=4" << QList<int>{100, 101, 101, 100, 100}
+                               << QList<int>{0, 0, 4, 4, 0};
+    }
+    void faultsCountPerController()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QList<int>, addresses);
+        QFETCH(QList<int>, exceptions);
+        SimProcess sim;
+        QVERIFY2(sim.start({"--controllers", "2", "--fault", fault}), qPrintable(sim.errorText()));
+        Wire wire(sim);
+        QList<int> got;
+        for (int a : addresses) {
+            const Reply r = wire.read(quint8(a), 0x400, 2);
+            QVERIFY(r.answered && r.from == a);
+            got << r.exception;
+        }
+        QCOMPARE(got, exceptions);
+    }
+
     // A broadcast write reaches every controller that is on; nobody answers it.
     void broadcastReachesEveryControllerOn()
     {

@@ -226,33 +226,45 @@ private slots:
         QVERIFY(wire.read(100, 0x400, 2).answered);
     }
 
-    // Sensors, seeds and firmware per controller: every controller has its own life.
+    // Options per controller: each controller gets its own item of a list, or the one value
+    // given; a single seed counts on per controller.
     void perControllerOptions_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QList<int>>("registered"); // sensors registered, per controller
-        QTest::newRow("list") << QStringList{"--controllers", "3", "--sensors", "12,36,4"} << QList<int>{12, 36, 4};
-        QTest::newRow("one for all") << QStringList{"--controllers", "3", "--sensors", "5"} << QList<int>{5, 5, 5};
+        QTest::addColumn<QList<int>>("channels");
+        QTest::addColumn<QList<int>>("codes"); // identification 0x0400
+        QTest::newRow("lists") << QStringList{"--controllers", "3", "--sensors", "12,36,4", "--channel", "3,4,5",
+                                              "--device-code", "3126,77,3126"}
+                               << QList<int>{12, 36, 4} << QList<int>{3, 4, 5} << QList<int>{3126, 77, 3126};
+        QTest::newRow("one for all") << QStringList{"--controllers", "3", "--sensors", "5", "--channel", "9"}
+                                     << QList<int>{5, 5, 5} << QList<int>{9, 9, 9} << QList<int>{3126, 3126, 3126};
         QTest::newRow("from 200") << QStringList{"--address", "200", "--controllers", "2", "--sensors", "0,36"}
-                                  << QList<int>{0, 36};
+                                  << QList<int>{0, 36} << QList<int>{1, 1} << QList<int>{3126, 3126};
     }
     void perControllerOptions()
     {
         QFETCH(QStringList, args);
         QFETCH(QList<int>, registered);
+        QFETCH(QList<int>, channels);
+        QFETCH(QList<int>, codes);
         SimProcess sim;
         QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
         const int first = args.contains(QStringLiteral("--address")) ? 200 : 100;
         Wire wire(sim);
         QList<QList<quint16>> temperatures;
         for (int k = 0; k < registered.size(); ++k) {
-            QCOMPARE(sim.command(first + k, QStringLiteral("freeze")), QStringLiteral("OK"));
-            const Reply status = wire.read(quint8(first + k), 0x140, 36);
+            const quint8 address = quint8(first + k);
+            QCOMPARE(sim.command(address, QStringLiteral("freeze")), QStringLiteral("OK"));
+            const Reply status = wire.read(address, 0x140, 36);
             QVERIFY(status.answered);
             QCOMPARE(int(status.words.count(40)), 36 - registered[k]);
-            temperatures << wire.read(quint8(first + k), 0x100, 36).words;
+            QCOMPARE(wire.read(address, 0x500, 6).words,
+                     (QList<quint16>{address, 0, 0, 1, quint16(channels[k]), 0}));
+            QCOMPARE(wire.read(address, 0x400, 1).words, QList<quint16>{quint16(codes[k])});
+            temperatures << wire.read(address, 0x100, 36).words;
         }
-        // One seed counts on per controller: two controllers with sensors never read alike.
+        // Two controllers with sensors never read alike.
         for (int k = 1; k < registered.size(); ++k)
             if (registered[k] && registered[k - 1])
                 QVERIFY(temperatures[k] != temperatures[k - 1]);

@@ -351,6 +351,9 @@ private slots:
         QVERIFY(confirmed.answered);
         QCOMPARE(confirmed.from, quint8(101));
         QCOMPARE(sim.command(QStringLiteral("controllers")), QStringLiteral("OK 100 110 102"));
+        QCOMPARE(ExpectedFrames::writes(sim, 101),
+                 QStringList{ExpectedFrames::writeMultiple(101, 0x500, {110, 4, 0, 1, 9, 0})});
+        QCOMPARE(ExpectedFrames::writes(sim, 100), QStringList());
         QVERIFY(!wire.read(101, 0x100, 2).answered);
         QCOMPARE(wire.read(110, 0x100, 2).words, named(0x100, 2, 1));
         QCOMPARE(wire.read(110, 0x500, 2).words, (QList<quint16>{110, 4}));

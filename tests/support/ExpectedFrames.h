@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -68,6 +69,13 @@ inline QStringList writes(const SimProcess &sim)
         if (rx.mid(3, 2) == "06" || rx.mid(3, 2) == "10")
             out << rx;
     return out;
+}
+
+// The function 6 and 16 requests to one address (several controllers on the line).
+inline QStringList writes(const SimProcess &sim, quint8 slave)
+{
+    const QString prefix = hex(QByteArray(1, char(slave))) + u' ';
+    return writes(sim).filter(QRegularExpression(u'^' + prefix));
 }
 
 // The numbers of a simulator reply "OK v1 v2 ...".

@@ -613,18 +613,20 @@ void Simulator::applyLine(Unit &unit)
     // The port follows the controller that moved (as with one controller); the others keep
     // answering at their own address and pacing at their own baud.
     const LineSettings line = unit.controller.line();
+    const QString moved = ofUnit(unit, {}); // by the address it had
     unit.active = line;
     m_line = line;
     QString note;
     const bool ok = m_config.tcp.isEmpty() ? m_port.applyLine(line, &note) : true;
-    log("NOTE", QStringLiteral("line address %1 baud %2 parity %3 stopbits %4 channel %5 language %6%7")
+    log("NOTE", QStringLiteral("line address %1 baud %2 parity %3 stopbits %4 channel %5 language %6%7%8")
                     .arg(line.address)
                     .arg(BaudOfIndex(line.baudIndex))
                     .arg(line.parity)
                     .arg(line.stopBits)
                     .arg(line.channel)
                     .arg(line.language)
-                    .arg(note.isEmpty() ? QString() : (ok ? QStringLiteral(" (") : QStringLiteral(" (refused: ")) + note + u')'));
+                    .arg(note.isEmpty() ? QString() : (ok ? QStringLiteral(" (") : QStringLiteral(" (refused: ")) + note + u')',
+                         moved));
 }
 
 void Simulator::readStdin()

@@ -354,6 +354,8 @@ private slots:
         QCOMPARE(ExpectedFrames::writes(sim, 101),
                  QStringList{ExpectedFrames::writeMultiple(101, 0x500, {110, 4, 0, 1, 9, 0})});
         QCOMPARE(ExpectedFrames::writes(sim, 100), QStringList());
+        QVERIFY(sim.logEntries(QStringLiteral("NOTE"))
+                    .contains(QStringLiteral("line address 110 baud 115200 parity 0 stopbits 1 channel 9 language 0 @101")));
         QVERIFY(!wire.read(101, 0x100, 2).answered);
         QCOMPARE(wire.read(110, 0x100, 2).words, named(0x100, 2, 1));
         QCOMPARE(wire.read(110, 0x500, 2).words, (QList<quint16>{110, 4}));

@@ -113,9 +113,9 @@ Log and control:
                         <ms> FAULT <kind> [parameter]
                         <ms> CMD <command>   <ms> NOTE <text>   <ms> START ...   <ms> STOP
                       with several controllers FAULT lines and the notes of one controller
-                      end in "@<address>" (FAULT late 1500 @101; a "line" note: the address
-                      it moved from), and a NOTE "controller K address A fw ..." follows
-                      START for each
+                      end in "@<address>" (FAULT late 1500 @101; a "line" note: the
+                      address it moved from), and a NOTE "controller K address A fw ..."
+                      follows START for each
                       every received byte is in exactly one RX line: a request, or bytes
                       that were ignored (followed by their IGNORED line)
   --quiet             no notes on stderr

@@ -73,6 +73,8 @@ Controller:
   --hw 0xMMmm         [list] hardware word (default 0x0100)
   --two-id-registers  answer only 0x0400..0x0401, like firmware 1.0; a read of four
                       identification registers gets exception 2
+  --id-registers N    [list] 2 (as --two-id-registers) or 4 (default) identification
+                      registers (--fw 1.2,1.0 --id-registers 4,2)
   --named-values      every register except the identification (0x0400..) reads as
                       its own address (register 0x0141 holds 0x0141) until a master
                       writes it; sensors and relays still live underneath. For telling
@@ -238,7 +240,7 @@ int main(int argc, char **argv)
     QString cfg;
     QList<int> addresses;
     std::optional<int> controllers;
-    QString fwText, hwText, deviceCodeText, sensorsText, seedText, channelText;
+    QString fwText, hwText, deviceCodeText, sensorsText, seedText, channelText, idRegistersText;
     bool framingGiven = false;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -276,7 +278,9 @@ int main(int argc, char **argv)
         } else if (arg == QLatin1String("--hw")) {
             hwText = value();
         } else if (arg == QLatin1String("--two-id-registers")) {
-            options.twoIdRegisters = true;
+            idRegistersText = QStringLiteral("2");
+        } else if (arg == QLatin1String("--id-registers")) {
+            idRegistersText = value();
         } else if (arg == QLatin1String("--named-values")) {
             options.namedValues = true;
         } else if (arg == QLatin1String("--address")) {
@@ -347,6 +351,7 @@ int main(int argc, char **argv)
     const QStringList sensors = listed("--sensors", sensorsText, QStringLiteral("12"));
     const QStringList seeds = listed("--seed", seedText, QStringLiteral("1"));
     const QStringList channels = listed("--channel", channelText, QStringLiteral("1"));
+    const QStringList idRegisters = listed("--id-registers", idRegistersText, QStringLiteral("4"));
     const bool oneSeed = !seedText.contains(u',');
     for (int k = 0; k < count; ++k) {
         SimUnitConfig unit;
@@ -354,6 +359,9 @@ int main(int argc, char **argv)
         SimController::Options &o = unit.controller;
         o.line.address = quint16(addresses[k]);
         o.line.channel = quint16(intOption(QStringLiteral("--channel"), channels[k], 1, 126));
+        if (idRegisters[k] != QLatin1String("2") && idRegisters[k] != QLatin1String("4"))
+            fail(QStringLiteral("--id-registers wants 2 or 4, not '%1'").arg(idRegisters[k]));
+        o.twoIdRegisters = idRegisters[k] == QLatin1String("2");
         o.registeredSensors = intOption(QStringLiteral("--sensors"), sensors[k], 0, kMaxSensors);
         o.deviceCode = quint16(intOption(QStringLiteral("--device-code"), deviceCodes[k], 0, 0xFFFF));
         // One seed: each controller its own, counting on from it.

@@ -234,13 +234,19 @@ private slots:
         QTest::addColumn<QList<int>>("registered"); // sensors registered, per controller
         QTest::addColumn<QList<int>>("channels");
         QTest::addColumn<QList<int>>("codes"); // identification 0x0400
+        QTest::addColumn<QList<int>>("ids");   // identification registers answered
         QTest::newRow("lists") << QStringList{"--controllers", "3", "--sensors", "12,36,4", "--channel", "3,4,5",
-                                              "--device-code", "3126,77,3126"}
-                               << QList<int>{12, 36, 4} << QList<int>{3, 4, 5} << QList<int>{3126, 77, 3126};
-        QTest::newRow("one for all") << QStringList{"--controllers", "3", "--sensors", "5", "--channel", "9"}
-                                     << QList<int>{5, 5, 5} << QList<int>{9, 9, 9} << QList<int>{3126, 3126, 3126};
+                                              "--device-code", "3126,77,3126", "--fw", "1.2,1.0,1.2",
+                                              "--id-registers", "4,2,4"}
+                               << QList<int>{12, 36, 4} << QList<int>{3, 4, 5} << QList<int>{3126, 77, 3126}
+                               << QList<int>{4, 2, 4};
+        QTest::newRow("one for all") << QStringList{"--controllers", "3", "--sensors", "5", "--channel", "9",
+                                                    "--two-id-registers"}
+                                     << QList<int>{5, 5, 5} << QList<int>{9, 9, 9} << QList<int>{3126, 3126, 3126}
+                                     << QList<int>{2, 2, 2};
         QTest::newRow("from 200") << QStringList{"--address", "200", "--controllers", "2", "--sensors", "0,36"}
-                                  << QList<int>{0, 36} << QList<int>{1, 1} << QList<int>{3126, 3126};
+                                  << QList<int>{0, 36} << QList<int>{1, 1} << QList<int>{3126, 3126}
+                                  << QList<int>{4, 4};
     }
     void perControllerOptions()
     {
@@ -248,6 +254,7 @@ private slots:
         QFETCH(QList<int>, registered);
         QFETCH(QList<int>, channels);
         QFETCH(QList<int>, codes);
+        QFETCH(QList<int>, ids);
         SimProcess sim;
         QVERIFY2(sim.start(args), qPrintable(sim.errorText()));
         const int first = args.contains(QStringLiteral("--address")) ? 200 : 100;
@@ -262,6 +269,7 @@ private slots:
             QCOMPARE(wire.read(address, 0x500, 6).words,
                      (QList<quint16>{address, 0, 0, 1, quint16(channels[k]), 0}));
             QCOMPARE(wire.read(address, 0x400, 1).words, QList<quint16>{quint16(codes[k])});
+            QCOMPARE(wire.read(address, 0x400, 4).exception, quint8(ids[k] == 2 ? 2 : 0));
             temperatures << wire.read(address, 0x100, 36).words;
         }
         // Two controllers with sensors never read alike.
@@ -280,6 +288,7 @@ private slots:
         QTest::newRow("past 247") << QStringList{"--address", "246", "--controllers", "3"};
         QTest::newRow("both ways") << QStringList{"--address", "5", "--address", "6", "--controllers", "2"};
         QTest::newRow("bad item") << QStringList{"--controllers", "2", "--sensors", "4,x"};
+        QTest::newRow("three id registers") << QStringList{"--controllers", "2", "--id-registers", "4,3"};
     }
     void refusesWhatCannotBeALine()
     {

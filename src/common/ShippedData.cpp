@@ -28,6 +28,9 @@ bool copyMissing(const QString &from, const QString &to, QString *error) {
         QFile::setPermissions(to, QFile::permissions(to) | QFile::WriteOwner);
         return true;
     }
+    // Another program seeding the same folder at the same moment made it first.
+    if (QFileInfo::exists(to))
+        return true;
     *error = QStringLiteral("cannot copy %1 to %2").arg(from, to);
     return false;
 }

@@ -7,8 +7,10 @@
 #include "LookupText.h"
 #include "MemIniFile.h"
 #include "PlantConfig.h"
+#include "TrendReader.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -91,8 +93,13 @@ class TestCliPlant : public ControllerFolderTest {
     }
     PlantConfig plantOf(const QList<Member> &members) const {
         PlantConfig plant;
-        for (const Member &m : members)
-            plant.controllers.push_back({m.name, sim.portSetting(), m.address});
+        for (const Member &m : members) {
+            PlantEntry e;
+            e.name = m.name;
+            e.port = sim.portSetting();
+            e.address = m.address;
+            plant.controllers.push_back(e);
+        }
         return plant;
     }
     void writePlant(const PlantConfig &plant) {
@@ -190,6 +197,54 @@ private slots:
         for (const Member &m : kPlant) {
             QCOMPARE(headers.value(m.name), 1);
             QVERIFY(rows.value(m.name) >= 2);
+        }
+    }
+
+    // record: a trend file per controller, each holding only its own controller's
+    // temperatures (sensor 1 of the controller at address a reads a * 100 + 7), in
+    // Trends/ of each controller's folder or under FILE's name with the controller's.
+    void recordWritesAFilePerController_data() {
+        QTest::addColumn<bool>("named"); // FILE given
+        QTest::newRow("controllers' folders") << false;
+        QTest::newRow("FILE with the name") << true;
+    }
+    void recordWritesAFilePerController() {
+        QFETCH(bool, named);
+        startPlant({"--pace"});
+        for (const Member &m : kPlant)
+            for (const QString &c : {QStringLiteral("freeze"), QStringLiteral("set status 1 0"),
+                                     QStringLiteral("set temp 1 %1").arg(m.address * 100 + 7)})
+                QVERIFY(sim.command(m.address, c).startsWith("OK"));
+        QStringList args{"record", "--plant", "plant.ini", "--count", "2", "--period", "1",
+                         "--no-history"};
+        if (named)
+            args << "night.txt";
+        const Run r = cli(args);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QMap<QString, int> files; // file: the sensor-1 value of all its rows
+        QDirIterator it(".", {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (named != QFileInfo(path).fileName().startsWith("night-"))
+                continue;
+            if (!named)
+                QCOMPARE(QFileInfo(path).dir().dirName(), QStringLiteral("Trends"));
+            QString why;
+            const auto columns = ReadTrendColumns(path, &why);
+            QVERIFY2(columns, qPrintable(path + ": " + why));
+            QCOMPARE(columns->rowCount(), 2);
+            const qsizetype c = columns->sensors.indexOf(1);
+            QVERIFY(c >= 0);
+            const float v = columns->values[size_t(c)][0];
+            QCOMPARE(columns->values[size_t(c)][1], v);
+            files.insert(path, int(v));
+        }
+        QCOMPARE(files.size(), kPlant.size());
+        for (const Member &m : kPlant) {
+            const int value = m.address * 100 + 7;
+            QCOMPARE(files.values().count(value), 1);
+            if (named)
+                QCOMPARE(files.value("./night-" + m.name + ".txt"), value);
         }
     }
 
@@ -337,7 +392,7 @@ private slots:
             expected = error;
         }
         const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-        for (const QString &command : {"identify", "watch", "serve"}) {
+        for (const QString command : {"identify", "watch", "serve"}) {
             const Run r = cli({command, "--plant", "plant.ini"});
             QVERIFY2(r.code == 6, qPrintable(command + (": " + r.err)));
             QVERIFY2(r.err.contains(text(Msg::n696)) && r.err.contains(expected),

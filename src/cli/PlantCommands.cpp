@@ -244,6 +244,26 @@ void TellLinks(PlantRun &run, const std::function<void(const QString &)> &line) 
     }
 }
 
+// The history store's problems, once per change (whether opening or the writer found
+// them), and a damaged file set aside.
+void TellStore(PlantRun &run, const std::function<void(const QString &)> &line) {
+    HistoryStore *store = run.plant->store();
+    if (!store)
+        return;
+    auto told = std::make_shared<QString>();
+    const auto problem = [&run, line, told](const QString &text) {
+        if (text == *told)
+            return;
+        *told = text;
+        line(text.isEmpty() ? run.Text(Msg::n627) : text);
+    };
+    QObject::connect(store, &HistoryStore::problemChanged, store, problem);
+    QObject::connect(store, &HistoryStore::fileSetAside, store,
+                     [&run, line](const QString &path) { line(run.Text(Msg::n631) + path); });
+    if (!store->problem().isEmpty())
+        problem(store->problem());
+}
+
 // --count: every controller has given its lines (one that never answers keeps the run
 // going until a signal or --for).
 bool CountDone(const CliOptions &o, const std::vector<int> &lines) {
@@ -273,6 +293,7 @@ int Watch(PlantRun &run) {
     if (o.period)
         lineTimer.start(*o.period * 1000);
     TellLinks(run, [](const QString &text) { PrintErr(text); });
+    TellStore(run, [](const QString &text) { PrintErr(text); });
     for (int i = 0; i < n; ++i) {
         PlantController &c = plant.controller(i);
         c.state().pollSensorData = true;
@@ -369,6 +390,7 @@ int Record(PlantRun &run) {
     QObject::connect(&timer1, &QTimer::timeout, [&] { rowDue.assign(size_t(n), true); });
     timer1.start(period * 1000);
     TellLinks(run, [](const QString &text) { PrintErr(text); });
+    TellStore(run, [](const QString &text) { PrintErr(text); });
     for (int i = 0; i < n; ++i) {
         PlantController &c = plant.controller(i);
         c.state().pollSensorData = true;
@@ -420,6 +442,7 @@ int Serve(PlantRun &run) {
         line(run.Text(Msg::n700) + QString::number(plant.size()) + QStringLiteral(". ") +
              run.Text(Msg::n628) + QDir::toNativeSeparators(store->path()));
     TellLinks(run, [line](const QString &text) { line(text); });
+    TellStore(run, line);
     // The alarms as the store takes them in, oldest first, each once.
     qint64 lastAlarm = 0;
     const qint64 since = NowMs() - 1000;

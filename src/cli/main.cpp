@@ -6,6 +6,7 @@
 #include "ExitCodes.h"
 #include "MemIniFile.h"
 #include "PlantCommands.h"
+#include "PlantConfig.h"
 #include "Session.h"
 #include "SettingsMessage.h"
 #include "ShippedData.h"
@@ -112,11 +113,11 @@ int EnterPlantFolder(CliOptions &options, const MemIniFile &language) {
     if (!options.workdir.isEmpty() && QDir::isRelativePath(plant))
         plant = QDir(options.workdir).filePath(plant);
     const QFileInfo info(plant);
-    if (!info.isFile()) {
-        const QString message =
-            LookupText(language, Msg::n696) + QDir::toNativeSeparators(info.absoluteFilePath()) +
-            QStringLiteral(": ") +
-            FixedText(language, u"файл не найден", "file not found");
+    if (!info.isFile()) { // the plant's own words for it
+        PlantConfig none;
+        QString why;
+        ReadPlant(info.absoluteFilePath(), language, info.absolutePath(), none, why);
+        const QString message = LookupText(language, Msg::n696) + why;
         NoteFailure(ErrorKey::FileRefused, message);
         PrintErr(message);
         return ExitCode::FileRefused;

@@ -184,7 +184,7 @@ bool SimController::wordOf(quint32 reg, quint16 &value) const
     if (!r)
         return false;
     if (m_options.namedValues && r->block != Block::Identification && !m_written[reg]) {
-        value = quint16(reg);
+        value = quint16(reg + m_options.namedOffset);
         return true;
     }
     const int offset = int(reg - r->start);

@@ -28,6 +28,9 @@ constexpr quint16 NotRegistered = 40;
 } // namespace SensorStatus
 
 constexpr quint16 kIdentificationAddr = 0x0400;
+// With named values, controller k (0-based, in the order given) reads register r as
+// r + k * kNamedValueStep (modulo 0x10000): the first reads r itself.
+constexpr quint16 kNamedValueStep = 0x1000;
 constexpr quint16 kQor7070DeviceCode = 3126;
 
 // Baud rate of a connection-block index (0 = 9600 .. 4 = 115200), 0 for any other index.
@@ -57,6 +60,8 @@ public:
         // Every register but the identification reads as its own address until a master
         // writes it, so a value shows which register it came from.
         bool namedValues = false;
+        // Added to a named value, so that controllers sharing a line read differently.
+        quint16 namedOffset = 0;
         int registeredSensors = 12;
         quint32 seed = 1;
         LineSettings line;

@@ -74,9 +74,28 @@ Simulator::~Simulator()
 
 qint64 Simulator::nowNs() const { return monotonicNs(); }
 
-qint64 Simulator::charNs() const
+qint64 Simulator::charNsAt(const LineSettings &line)
 {
-    return 11 * 1000000000LL / std::max(1, BaudOfIndex(m_active.baudIndex));
+    return 11 * 1000000000LL / std::max(1, BaudOfIndex(line.baudIndex));
+}
+
+qint64 Simulator::charNs() const { return charNsAt(m_line); }
+
+QString Simulator::ofUnit(const Unit &unit, const QString &text) const
+{
+    if (m_units.size() < 2)
+        return text;
+    return text + QStringLiteral(" @") + QString::number(unit.active.address);
+}
+
+Simulator::Unit *Simulator::unitAt(quint16 address)
+{
+    // Two controllers moved to one address: the first in order answers, the other is
+    // shadowed until one of them moves away.
+    for (const auto &u : m_units)
+        if (u->active.address == address)
+            return u.get();
+    return nullptr;
 }
 
 qint64 Simulator::silenceNs() const { return std::max(kMinSilenceNs, charNs() * 7 / 2); }
@@ -102,12 +121,31 @@ bool Simulator::start(const SimConfig &config, QString *error)
 {
     m_config = config;
     m_startNs = nowNs();
-    if (!m_controller.configure(config.map, config.controller, error))
+    if (config.units.empty()) {
+        *error = QStringLiteral("no controller");
         return false;
-    m_faultRng.seed(config.controller.seed ^ 0x5EEDu);
-    for (const QString &f : config.faults)
-        if (!m_faults.setFromOption(f, error))
+    }
+    for (const SimUnitConfig &uc : config.units) {
+        auto unit = std::make_unique<Unit>();
+        unit->index = int(m_units.size());
+        if (!unit->controller.configure(uc.map, uc.controller, error)) {
+            if (config.units.size() > 1)
+                *error = QStringLiteral("controller %1: ").arg(uc.controller.line.address) + *error;
             return false;
+        }
+        unit->faultRng.seed(uc.controller.seed ^ 0x5EEDu);
+        for (const QString &f : config.faults)
+            if (!unit->faults.setFromOption(f, error))
+                return false;
+        unit->active = unit->controller.line();
+        for (const auto &other : m_units)
+            if (other->active.address == unit->active.address) {
+                *error = QStringLiteral("two controllers at address %1").arg(unit->active.address);
+                return false;
+            }
+        m_units.push_back(std::move(unit));
+    }
+    const Unit &first = *m_units.front();
     if (config.logPath == QLatin1String("-")) {
         m_log = stderr;
     } else if (!config.logPath.isEmpty()) {
@@ -118,11 +156,11 @@ bool Simulator::start(const SimConfig &config, QString *error)
         }
         m_ownLog = true;
     }
-    if (!config.mbap && m_faults.active(FaultKind::BadTid)) {
+    if (!config.mbap && first.faults.active(FaultKind::BadTid)) {
         *error = QStringLiteral("badtid needs --framing mbtcp");
         return false;
     }
-    m_active = m_controller.line();
+    m_line = first.active;
     QString note;
     if (!config.tcp.isEmpty()) {
         if (!m_tcp.listen(config.tcp, error))
@@ -135,7 +173,7 @@ bool Simulator::start(const SimConfig &config, QString *error)
             config.pty ? m_port.openPty(error) : m_port.openDevice(config.devicePath, error);
         if (!opened)
             return false;
-        if (!m_port.applyLine(m_active, &note)) {
+        if (!m_port.applyLine(m_line, &note)) {
             *error = QStringLiteral("line settings refused: ") + note;
             return false;
         }
@@ -155,13 +193,24 @@ bool Simulator::start(const SimConfig &config, QString *error)
     }
     log("START", QStringLiteral("%1 address %2 baud %3 fw %4 hw %5%6")
                      .arg(m_port.path)
-                     .arg(m_active.address)
-                     .arg(BaudOfIndex(m_active.baudIndex))
-                     .arg(VersionText(config.controller.firmware),
-                          VersionText(config.controller.hardware),
+                     .arg(m_line.address)
+                     .arg(BaudOfIndex(m_line.baudIndex))
+                     .arg(VersionText(first.controller.options().firmware),
+                          VersionText(first.controller.options().hardware),
                           config.pace ? QStringLiteral(" paced") : QString()));
     if (!note.isEmpty())
         log("NOTE", note);
+    if (m_units.size() > 1)
+        for (const auto &u : m_units) {
+            const SimController::Options &o = u->controller.options();
+            log("NOTE", QStringLiteral("controller %1 address %2 fw %3 hw %4 sensors %5 seed %6 map %7")
+                            .arg(u->index)
+                            .arg(u->active.address)
+                            .arg(VersionText(o.firmware), VersionText(o.hardware))
+                            .arg(o.registeredSensors)
+                            .arg(o.seed)
+                            .arg(config.units[size_t(u->index)].cfgPath));
+        }
     return true;
 }
 
@@ -184,10 +233,12 @@ int Simulator::run()
     int exitCode = 0;
     while (!m_quit && !g_stopSignal) {
         const qint64 now = nowNs();
-        m_controller.advance((now - m_startNs) / kMs);
-        if (m_offline && m_offlineUntilNs && now >= *m_offlineUntilNs) {
-            m_offline = false;
-            log("NOTE", QStringLiteral("online"));
+        for (const auto &u : m_units) {
+            u->controller.advance((now - m_startNs) / kMs);
+            if (u->offline && u->offlineUntilNs && now >= *u->offlineUntilNs) {
+                u->offline = false;
+                log("NOTE", ofUnit(*u, QStringLiteral("online")));
+            }
         }
         if (m_refuseUntilNs && now >= *m_refuseUntilNs) {
             m_refuseUntilNs.reset();
@@ -253,8 +304,9 @@ qint64 Simulator::nextWakeNs() const
         wake = std::min(wake, m_outgoing.front().startNs - kSleepWindowNs);
     if (m_reader.pending())
         wake = std::min(wake, m_lastByteNs + silenceNs());
-    if (m_offline && m_offlineUntilNs)
-        wake = std::min(wake, *m_offlineUntilNs);
+    for (const auto &u : m_units)
+        if (u->offline && u->offlineUntilNs)
+            wake = std::min(wake, *u->offlineUntilNs);
     if (m_refuseUntilNs)
         wake = std::min(wake, *m_refuseUntilNs);
     if (!m_mbapBuffer.isEmpty())
@@ -354,47 +406,58 @@ void Simulator::takeRequests(bool silence)
         m_requestStartNs = 0;
 }
 
+void Simulator::broadcast(const QByteArray &frame)
+{
+    // Writes are carried out by every controller that is on, nobody answers.
+    const quint8 function = quint8(frame[1]);
+    if (function != 6 && function != 16) {
+        ++m_stats.ignored;
+        log("IGNORED", QStringLiteral("broadcast"));
+        return;
+    }
+    for (const auto &u : m_units) {
+        if (u->offline)
+            continue;
+        const SlaveAnswer a = AnswerRequest(u->controller, frame);
+        log("NOTE", ofUnit(*u, QStringLiteral("broadcast %1").arg(a.exception ? "refused" : "written")));
+        if (a.connectionChanged && !a.exception)
+            applyLine(*u);
+    }
+}
+
 void Simulator::handleRequest(const QByteArray &frame, qint64 firstNs, qint64 readNs)
 {
     const quint8 address = quint8(frame[0]);
     if (address == 0) {
-        // Broadcast: writes are carried out, nobody answers.
-        const quint8 function = quint8(frame[1]);
-        if (function == 6 || function == 16) {
-            const SlaveAnswer a = AnswerRequest(m_controller, frame);
-            log("NOTE", QStringLiteral("broadcast %1").arg(a.exception ? "refused" : "written"));
-            if (a.connectionChanged && !a.exception)
-                applyLine();
-        } else {
-            ++m_stats.ignored;
-            log("IGNORED", QStringLiteral("broadcast"));
-        }
+        broadcast(frame);
         return;
     }
-    if (address != m_active.address) {
+    Unit *found = unitAt(address);
+    if (!found) {
         ++m_stats.ignored;
         log("IGNORED", QStringLiteral("address"));
         return;
     }
+    Unit &unit = *found;
     ++m_stats.requests;
-    if (m_offline) {
+    const auto fault = [&](FaultKind k, const QString &detail = {}) {
         ++m_stats.faults;
-        log("FAULT", QStringLiteral("offline"));
+        log("FAULT", ofUnit(unit, detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail));
+    };
+    if (unit.offline) {
+        ++m_stats.faults;
+        log("FAULT", ofUnit(unit, QStringLiteral("offline")));
         return;
     }
     bool struck[kFaultKinds] = {};
     int values[kFaultKinds] = {};
     for (int k = 0; k < kFaultKinds; ++k)
-        struck[k] = m_faults.strikes(FaultKind(k), m_faultRng, &values[k]);
+        struck[k] = unit.faults.strikes(FaultKind(k), unit.faultRng, &values[k]);
 
-    const auto fault = [&](FaultKind k, const QString &detail = {}) {
-        ++m_stats.faults;
-        log("FAULT", detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail);
-    };
     if (struck[int(FaultKind::Offline)]) {
         const int ms = values[int(FaultKind::Offline)] < 0 ? 3000 : values[int(FaultKind::Offline)];
-        m_offline = true;
-        m_offlineUntilNs = nowNs() + ms * kMs;
+        unit.offline = true;
+        unit.offlineUntilNs = nowNs() + ms * kMs;
         fault(FaultKind::Offline, QString::number(ms));
         return;
     }
@@ -408,36 +471,38 @@ void Simulator::handleRequest(const QByteArray &frame, qint64 firstNs, qint64 re
         answer.frame = ExceptionFrame(address, quint8(frame[1]), quint8(code));
         fault(FaultKind::Exception, QString::number(code));
     } else {
-        answer = AnswerRequest(m_controller, frame);
+        answer = AnswerRequest(unit.controller, frame);
     }
     if (struck[int(FaultKind::Lost)] && !struck[int(FaultKind::Exception)]) {
         // Carried out, confirmation gone: the master cannot tell it from a request lost on
         // the way, but the controller has acted on it.
         fault(FaultKind::Lost);
         if (answer.connectionChanged)
-            applyLine();
+            applyLine(unit);
         return;
     }
     qint64 delayNs = 0;
     Outgoing out;
-    applyFaults(answer.frame, out.rtu, address, delayNs, struck, values);
+    applyFaults(unit, answer.frame, out.rtu, address, delayNs, struck, values);
     out.connection = m_connection;
     out.bytes = answer.frame;
     out.readNs = readNs;
     out.startNs = readNs + delayNs;
+    // The controller talks at its own baud; the master must have sent the request at it.
+    out.charNs = charNsAt(unit.active);
     if (m_config.pace) // the request is on the wire from its first byte, then the gap
-        out.startNs = std::max(firstNs + qint64(frame.size()) * charNs() + charNs() * 7 / 2,
+        out.startNs = std::max(firstNs + qint64(frame.size()) * out.charNs + out.charNs * 7 / 2,
                                readNs) + delayNs;
     if (answer.connectionChanged)
-        out.after = [this] { applyLine(); };
+        out.after = [this, u = &unit] { applyLine(*u); };
     schedule(std::move(out));
 }
 
-void Simulator::applyFaults(QByteArray &bytes, QByteArray &rtu, quint8 address, qint64 &delayNs,
-                            const bool *struck, const int *values) {
+void Simulator::applyFaults(Unit &unit, QByteArray &bytes, QByteArray &rtu, quint8 address,
+                            qint64 &delayNs, const bool *struck, const int *values) {
     const auto fault = [&](FaultKind k, const QString &detail = {}) {
         ++m_stats.faults;
-        log("FAULT", detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail);
+        log("FAULT", ofUnit(unit, detail.isEmpty() ? FaultName(k) : FaultName(k) + QLatin1Char(' ') + detail));
     };
     if (struck[int(FaultKind::WrongAddr)]) {
         bytes.chop(2);
@@ -472,7 +537,7 @@ void Simulator::applyFaults(QByteArray &bytes, QByteArray &rtu, quint8 address, 
         QByteArray noise;
         std::uniform_int_distribution<int> byte(0, 255);
         for (int i = 0; i < count; ++i)
-            noise.append(char(byte(m_faultRng)));
+            noise.append(char(byte(unit.faultRng)));
         bytes.prepend(noise);
         fault(FaultKind::Noise, QString::number(count));
     }
@@ -521,7 +586,7 @@ void Simulator::send(Outgoing &out)
     bool complete = true;
     if (m_config.pace) {
         // Each byte is handed over when its stop bit would have left the wire.
-        const qint64 c = charNs();
+        const qint64 c = out.charNs;
         for (qsizetype i = 0; i < out.bytes.size() && complete; ++i) {
             sleepUntil(out.startNs + (i + 1) * c);
             complete = ::write(fd, out.bytes.constData() + i, 1) == 1;
@@ -543,10 +608,13 @@ void Simulator::send(Outgoing &out)
         out.after();
 }
 
-void Simulator::applyLine()
+void Simulator::applyLine(Unit &unit)
 {
-    const LineSettings line = m_controller.line();
-    m_active = line;
+    // The port follows the controller that moved (as with one controller); the others keep
+    // answering at their own address and pacing at their own baud.
+    const LineSettings line = unit.controller.line();
+    unit.active = line;
+    m_line = line;
     QString note;
     const bool ok = m_config.tcp.isEmpty() ? m_port.applyLine(line, &note) : true;
     log("NOTE", QStringLiteral("line address %1 baud %2 parity %3 stopbits %4 channel %5 language %6%7")

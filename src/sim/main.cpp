@@ -13,7 +13,8 @@ namespace {
 const char kHelp[] =
     R"(Usage: qor7070-sim (--pty [--link PATH] | --device PATH | --tcp HOST:PORT) [options]
 
-A Modbus RTU slave that behaves like a QOR7070 temperature controller: identification
+A Modbus RTU slave that behaves like a QOR7070 temperature controller (or several on one
+line, each at its own address): identification
 registers at 0x0400, sensors whose temperatures drift and whose statuses follow their
 thresholds, relays driven by the sensors, and readable and writable sensor settings, tags,
 relay settings and connection block (functions 3, 6 and 16; exception 1 for any other
@@ -34,11 +35,14 @@ Line:
                       = address, no CRC, the answer echoes the transaction id). The log's
                       RX and TX lines hold RTU frames either way; with mbtcp each is
                       preceded by an MBAPRX or MBAPTX line with the bytes on the connection
-  --address N         slave address, 1..247 (default 100)
+  --address N         slave address, 1..247 (default 100); repeated, one controller for
+                      each (--address 100 --address 105)
+  --controllers N     N controllers at consecutive addresses from the (single) --address
   --baud N            9600, 19200, 38400, 57600 or 115200 (default 9600)
   --parity P          none, even or odd (default none)
   --stopbits N        1 or 2 (default 1)
-  --channel N         radio channel shown in the connection block, 1..126 (default 1)
+  --channel N         [list] radio channel shown in the connection block, 1..126
+                      (default 1)
   --pace              send at the byte rate of the baud (11 bits a character) and answer
                       3.5 characters after the request has left the wire; without it the
                       answer goes out at once
@@ -48,23 +52,38 @@ Line:
   confirmed the slave answers at the new address and paces at the new baud; on a pty
   parity and stop bits are recorded only.
 
+Several controllers (--address repeated or --controllers N) share the port: each answers
+the requests to its address, requests to an address nobody has are ignored (IGNORED
+address), a broadcast write is carried out by each controller that is on. Each controller
+has its own sensors, settings, time and faults. A confirmed connection-block write moves
+only the controller that took it: it answers at its new address and paces at its new
+baud while the others stay as they are; the port itself (termios on a device) takes the
+settings of the last such write. A controller moved to an address another one already
+has is not refused (a real one could not know); of two at one address the first given
+answers. Options marked [list] take one value for every controller or a comma-separated
+list with one value per controller in order (--sensors 12,36,8 --fw 1.2,1.1,1.2).
+
 Controller:
   --cfg FILE          device-configuration file with the register map ([modbus]); default
                       Cfg/qor7070__fw_<fw>.ini under the working directory, else the one
-                      shipped with the program
-  --device-code N     identification register 0x0400 (default 3126, a QOR7070)
-  --fw 0xMMmm         firmware word, also "M.m" (default the cfg's [hardware] fw); tags are
-                      served from 1.2 on
-  --hw 0xMMmm         hardware word (default 0x0100)
+                      shipped with the program (for each controller by its firmware)
+  --device-code N     [list] identification register 0x0400 (default 3126, a QOR7070)
+  --fw 0xMMmm         [list] firmware word, also "M.m" (default the cfg's [hardware] fw);
+                      tags are served from 1.2 on
+  --hw 0xMMmm         [list] hardware word (default 0x0100)
   --two-id-registers  answer only 0x0400..0x0401, like firmware 1.0; a read of four
                       identification registers gets exception 2
   --named-values      every register except the identification (0x0400..) reads as
                       its own address (register 0x0141 holds 0x0141) until a master
                       writes it; sensors and relays still live underneath. For telling
-                      which register a shown value came from
-  --sensors N         registered sensors (default 12); the others report status 40. With 8
-                      or more, the last three report 10, 20 and 30
-  --seed N            seed of the drift and of fault rates (default 1)
+                      which register a shown value came from. With several controllers
+                      the K-th (counting from 0 in the order given) reads register R as
+                      R + K * 0x1000 (modulo 0x10000): the first still reads R, the second
+                      R + 0x1000, so a value names its controller as well
+  --sensors N         [list] registered sensors (default 12); the others report status 40.
+                      With 8 or more, the last three report 10, 20 and 30
+  --seed N            [list] seed of the drift and of fault rates (default 1); a single
+                      seed S gives the K-th controller S + K
 
 Faults:
   --fault KIND[:RULE] switch a fault on from the start (repeatable). KIND is one of
@@ -85,6 +104,7 @@ Faults:
     kind's parameter. Without rate/nth/every every request is struck. Requests count
     when addressed to the slave with a good CRC while it is online. Except for noanswer
     and exception, a struck request is carried out and only its answer is damaged.
+    --fault switches the fault on for every controller, each counting its own requests.
 
 Log and control:
   --log FILE          traffic log, "-" for stderr; one line per event, flushed:
@@ -92,6 +112,9 @@ Log and control:
                         <ms> IGNORED badcrc|truncated|garbage|address|broadcast
                         <ms> FAULT <kind> [parameter]
                         <ms> CMD <command>   <ms> NOTE <text>   <ms> START ...   <ms> STOP
+                      with several controllers FAULT lines and the notes of one controller
+                      end in "@<address>" (FAULT late 1500 @101), and a NOTE "controller
+                      K address A fw ..." follows START for each
                       every received byte is in exactly one RX line: a request, or bytes
                       that were ignored (followed by their IGNORED line)
   --quiet             no notes on stderr
@@ -100,7 +123,9 @@ Log and control:
   --version           the simulator's version
 
 Commands on standard input, one a line; each is answered by one line on stdout that
-starts with OK or ERR:
+starts with OK or ERR. A command may start with "@ADDR " to go to the controller at that
+address (@101 offline, @102 set status 3 10); without it, it goes to the first controller
+given. quit, stats, controllers, drop, refuse and listen are the port's:
   offline [MS]                 stop answering (for MS ms, else until "online")
   online                       answer again
   fault KIND [RULE]            switch a fault on (as --fault; "fault badcrc nth=2")
@@ -123,6 +148,7 @@ starts with OK or ERR:
                                until "listen")
   listen                       (TCP) take connections again
   line                         the line settings in use
+  controllers                  the controllers' addresses in the order given
   stats                        requests, answers, ignored frames, faults, and the
                                longest and mean time from a complete request to its
                                answer handed to the line (unpaced answers, in us)
@@ -166,7 +192,7 @@ QString defaultCfg(std::optional<quint16> fw)
     return DeviceConfigPath(ShippedDataDir(), firmware);
 }
 
-void loadMap(SimConfig &c, std::optional<quint16> fw, bool quiet)
+void loadMap(SimUnitConfig &c, std::optional<quint16> fw, bool quiet)
 {
     if (!QFileInfo::exists(c.cfgPath))
         fail(c.cfgPath + QStringLiteral(": no such file"));
@@ -191,11 +217,27 @@ void loadMap(SimConfig &c, std::optional<quint16> fw, bool quiet)
 
 } // namespace
 
+// The values of an option that may name one value per controller ("12,36,8"); one value
+// goes to every controller.
+QStringList perController(const QString &name, const QString &text, int controllers)
+{
+    const QStringList values = text.split(u',');
+    if (values.size() != 1 && values.size() != controllers)
+        fail(QStringLiteral("%1 has %2 values for %3 controllers").arg(name).arg(values.size()).arg(controllers));
+    QStringList out;
+    for (int i = 0; i < controllers; ++i)
+        out << values.value(values.size() == 1 ? 0 : i).trimmed();
+    return out;
+}
+
 int main(int argc, char **argv)
 {
     SimConfig c;
-    std::optional<quint16> fw;
+    SimController::Options options; // what every controller shares
     QString cfg;
+    QList<int> addresses;
+    std::optional<int> controllers;
+    QString fwText, hwText, deviceCodeText, sensorsText, seedText, channelText;
     bool framingGiven = false;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -227,44 +269,41 @@ int main(int argc, char **argv)
         } else if (arg == QLatin1String("--cfg")) {
             cfg = value();
         } else if (arg == QLatin1String("--device-code")) {
-            c.controller.deviceCode = quint16(intOption(arg, value(), 0, 0xFFFF));
-        } else if (arg == QLatin1String("--fw") || arg == QLatin1String("--hw")) {
-            const QString text = value();
-            const auto v = versionWord(text);
-            if (!v)
-                fail(arg + QStringLiteral(" wants 0xMMmm or M.m, not '") + text + u'\'');
-            if (arg == QLatin1String("--fw"))
-                fw = *v;
-            else
-                c.controller.hardware = *v;
+            deviceCodeText = value();
+        } else if (arg == QLatin1String("--fw")) {
+            fwText = value();
+        } else if (arg == QLatin1String("--hw")) {
+            hwText = value();
         } else if (arg == QLatin1String("--two-id-registers")) {
-            c.controller.twoIdRegisters = true;
+            options.twoIdRegisters = true;
         } else if (arg == QLatin1String("--named-values")) {
-            c.controller.namedValues = true;
+            options.namedValues = true;
         } else if (arg == QLatin1String("--address")) {
-            c.controller.line.address = quint16(intOption(arg, value(), 1, 247));
+            addresses << intOption(arg, value(), 1, 247);
+        } else if (arg == QLatin1String("--controllers")) {
+            controllers = intOption(arg, value(), 1, 247);
         } else if (arg == QLatin1String("--baud")) {
             const QString text = value();
             const int index = IndexOfBaud(text.toInt());
             if (index < 0)
                 fail(QStringLiteral("--baud wants 9600, 19200, 38400, 57600 or 115200"));
-            c.controller.line.baudIndex = quint16(index);
+            options.line.baudIndex = quint16(index);
         } else if (arg == QLatin1String("--parity")) {
             const QString p = value().toLower();
             const QStringList names = {QStringLiteral("none"), QStringLiteral("even"), QStringLiteral("odd")};
             if (!names.contains(p))
                 fail(QStringLiteral("--parity wants none, even or odd"));
-            c.controller.line.parity = quint16(names.indexOf(p));
+            options.line.parity = quint16(names.indexOf(p));
         } else if (arg == QLatin1String("--stopbits")) {
-            c.controller.line.stopBits = quint16(intOption(arg, value(), 1, 2));
+            options.line.stopBits = quint16(intOption(arg, value(), 1, 2));
         } else if (arg == QLatin1String("--channel")) {
-            c.controller.line.channel = quint16(intOption(arg, value(), 1, 126));
+            channelText = value();
         } else if (arg == QLatin1String("--sensors")) {
-            c.controller.registeredSensors = intOption(arg, value(), 0, kMaxSensors);
+            sensorsText = value();
         } else if (arg == QLatin1String("--pace")) {
             c.pace = true;
         } else if (arg == QLatin1String("--seed")) {
-            c.controller.seed = quint32(intOption(arg, value(), 0, 0x7FFFFFFF));
+            seedText = value();
         } else if (arg == QLatin1String("--fault")) {
             c.faults << value();
         } else if (arg == QLatin1String("--log")) {
@@ -283,18 +322,69 @@ int main(int argc, char **argv)
         fail(QStringLiteral("--framing goes with --tcp"));
     if (!c.linkPath.isEmpty() && !c.pty)
         fail(QStringLiteral("--link goes with --pty"));
-    c.cfgPath = cfg.isEmpty() ? defaultCfg(fw) : cfg;
-    loadMap(c, fw, c.quiet);
+
+    if (addresses.isEmpty())
+        addresses << 100;
+    if (controllers) {
+        if (addresses.size() > 1)
+            fail(QStringLiteral("give either --address once with --controllers, or --address for each controller"));
+        if (addresses[0] + *controllers - 1 > 247)
+            fail(QStringLiteral("--controllers %1 from address %2 goes past 247").arg(*controllers).arg(addresses[0]));
+        for (int k = 1; k < *controllers; ++k)
+            addresses << addresses[0] + k;
+    }
+    for (int k = 0; k < addresses.size(); ++k)
+        if (addresses.indexOf(addresses[k]) != k)
+            fail(QStringLiteral("address %1 given twice").arg(addresses[k]));
+    const int count = int(addresses.size());
+    const auto listed = [&](const char *name, const QString &text, const QString &fallback) {
+        return perController(QLatin1String(name), text.isEmpty() ? fallback : text, count);
+    };
+    const QStringList fws = fwText.isEmpty() ? QStringList() : listed("--fw", fwText, {});
+    const QStringList hws = listed("--hw", hwText, QStringLiteral("0x0100"));
+    const QStringList deviceCodes = listed("--device-code", deviceCodeText, QString::number(kQor7070DeviceCode));
+    const QStringList sensors = listed("--sensors", sensorsText, QStringLiteral("12"));
+    const QStringList seeds = listed("--seed", seedText, QStringLiteral("1"));
+    const QStringList channels = listed("--channel", channelText, QStringLiteral("1"));
+    const bool oneSeed = !seedText.contains(u',');
+    for (int k = 0; k < count; ++k) {
+        SimUnitConfig unit;
+        unit.controller = options;
+        SimController::Options &o = unit.controller;
+        o.line.address = quint16(addresses[k]);
+        o.line.channel = quint16(intOption(QStringLiteral("--channel"), channels[k], 1, 126));
+        o.registeredSensors = intOption(QStringLiteral("--sensors"), sensors[k], 0, kMaxSensors);
+        o.deviceCode = quint16(intOption(QStringLiteral("--device-code"), deviceCodes[k], 0, 0xFFFF));
+        // One seed: each controller its own, counting on from it.
+        const int seed = intOption(QStringLiteral("--seed"), seeds[k], 0, 0x7FFFFFFF);
+        o.seed = quint32(oneSeed ? (seed + k) & 0x7FFFFFFF : seed);
+        o.namedOffset = quint16(k * kNamedValueStep);
+        const auto version = [&](const char *name, const QString &text) {
+            const auto v = versionWord(text);
+            if (!v)
+                fail(QLatin1String(name) + QStringLiteral(" wants 0xMMmm or M.m, not '") + text + u'\'');
+            return *v;
+        };
+        o.hardware = version("--hw", hws[k]);
+        std::optional<quint16> fw;
+        if (!fws.isEmpty())
+            fw = version("--fw", fws[k]);
+        unit.cfgPath = cfg.isEmpty() ? defaultCfg(fw) : cfg;
+        loadMap(unit, fw, c.quiet);
+        c.units.push_back(unit);
+    }
 
     Simulator sim;
     QString error;
     if (!sim.start(c, &error))
         fail(error);
     if (!c.quiet)
-        fprintf(stderr, "qor7070-sim: %s serving %s, map %s\n",
-                qPrintable(c.pty              ? QStringLiteral("pty")
-                           : !c.tcp.isEmpty() ? QStringLiteral("TCP ") + c.tcp
-                                              : c.devicePath),
-                qPrintable(VersionText(c.controller.firmware)), qPrintable(c.cfgPath));
+        for (const SimUnitConfig &unit : c.units)
+            fprintf(stderr, "qor7070-sim: %s serving %s at address %d, map %s\n",
+                    qPrintable(c.pty              ? QStringLiteral("pty")
+                               : !c.tcp.isEmpty() ? QStringLiteral("TCP ") + c.tcp
+                                                  : c.devicePath),
+                    qPrintable(VersionText(unit.controller.firmware)),
+                    int(unit.controller.line.address), qPrintable(unit.cfgPath));
     return sim.run();
 }

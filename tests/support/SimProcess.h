@@ -36,6 +36,11 @@ public:
     // Sends one command line and returns the reply line (OK ... / ERR ...), or an empty
     // text when none came within the time-out.
     QString command(const QString &line, int timeoutMs = 5000);
+    // The same for the controller at this address (several controllers on the line).
+    QString command(int address, const QString &line, int timeoutMs = 5000)
+    {
+        return command(QStringLiteral("@%1 ").arg(address) + line, timeoutMs);
+    }
     // The traffic log as it stands (the simulator flushes every line).
     QStringList logLines() const;
     // Log lines of one kind ("RX", "TX", "FAULT", "IGNORED", ...) with the time cut off.
@@ -55,6 +60,12 @@ private:
     Transport m_transport = Transport::Pty;
     QString m_error;
 };
+
+// With --named-values: what register reg of the k-th controller given (from 0) reads.
+inline quint16 NamedValue(quint16 reg, int controller = 0)
+{
+    return quint16(reg + controller * 0x1000);
+}
 
 // A "transport" column (SimProcess::Transport) with a row for each transport, for a
 // test's data function.

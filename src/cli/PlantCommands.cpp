@@ -64,6 +64,12 @@ public:
         plant->setHistory(history);
         if (!plant->Start(error))
             return Refused(Text(Msg::n698) + error);
+        // Before the first step (none runs until the loop does): a store that does not
+        // open keeps its batches in memory, and TellStore says why. Open is idempotent.
+        if (HistoryStore *store = plant->store()) {
+            store->setTexts(&settings);
+            store->Open();
+        }
         CatchInterrupts([this] {
             interrupted = true;
             loop.quit();

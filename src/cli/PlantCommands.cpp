@@ -148,6 +148,8 @@ void Judge(PlantController &c, Identified &r, const QString &unknownDevice) {
              unknownDevice + QStringLiteral(" (") + QString::number(code) + u')'};
     } else if (answered && c.cycle().configurationFailed) {
         r = {true, ExitCode::WrongDevice, ErrorKey::NoConfiguration, summary.linkText};
+    } else if (!summary.linkText.isEmpty() && !st.link.IsOpen()) { // as single identify
+        r = {true, ExitCode::NoPort, ErrorKey::PortUnusable, summary.linkText};
     } else if (!summary.linkText.isEmpty()) {
         r = {true, ExitCode::NoAnswer, ErrorKey::NoAnswer, summary.linkText};
     }
@@ -214,8 +216,7 @@ int Identify(PlantRun &run) {
     if (!failed.isEmpty()) {
         const QString message = run.Text(Msg::n699) + failed.join(QStringLiteral(", "));
         PrintErr(message);
-        NoteFailure(exit == ExitCode::WrongDevice ? ErrorKey::NotQor7070 : ErrorKey::NoAnswer,
-                    message);
+        NoteFailure(ErrorKey::OfExitCode(exit), message);
         if (run.o.json)
             JsonFailure(exit); // each controller's object told it already
     }

@@ -256,12 +256,15 @@ private slots:
         QTest::addColumn<int>("failing"); // address of the one that fails; 0: none
         QTest::addColumn<int>("exit");
         QTest::addColumn<QString>("error");
-        QTest::newRow("all answer") << QStringList{} << 0 << 0 << 0 << QString();
-        QTest::newRow("one switched off") << QStringList{} << 2 << 2 << 4 << "no-answer";
+        QTest::addColumn<bool>("noPort"); // the failing one on a port of its own that is not there
+        QTest::newRow("all answer") << QStringList{} << 0 << 0 << 0 << QString() << false;
+        QTest::newRow("one switched off") << QStringList{} << 2 << 2 << 4 << "no-answer" << false;
         QTest::newRow("one switched off, paced")
-            << QStringList{"--pace"} << 3 << 3 << 4 << "no-answer";
-        QTest::newRow("one no QOR7070")
-            << QStringList{"--device-code", "3126,3126,1234"} << 0 << 3 << 5 << "not-qor7070";
+            << QStringList{"--pace"} << 3 << 3 << 4 << "no-answer" << false;
+        QTest::newRow("one no QOR7070") << QStringList{"--device-code", "3126,3126,1234"} << 0 << 3
+                                        << 5 << "not-qor7070" << false;
+        QTest::newRow("one on a port not there")
+            << QStringList{} << 0 << 1 << 3 << "port-unusable" << true;
     }
     void identifyTellsEachController() {
         QFETCH(QStringList, simArgs);
@@ -269,7 +272,15 @@ private slots:
         QFETCH(int, failing);
         QFETCH(int, exit);
         QFETCH(QString, error);
+        QFETCH(bool, noPort);
         startPlant(simArgs);
+        if (noPort) {
+            PlantConfig plant = plantOf(kPlant);
+            for (PlantEntry &e : plant.controllers)
+                if (e.address == failing)
+                    e.port = QDir::current().absoluteFilePath("no-such-port");
+            writePlant(plant);
+        }
         if (offline)
             QVERIFY(sim.command(offline, "offline").startsWith("OK"));
         const Run r = cli({"identify", "--plant", "plant.ini", "--json"});
@@ -298,7 +309,7 @@ private slots:
         QCOMPARE(t.code, exit);
         for (const Member &m : kPlant)
             QCOMPARE(t.out.count(m.name + QStringLiteral(": firmware: ")),
-                     m.address == failing && offline ? 0 : 1);
+                     m.address == failing && (offline || noPort) ? 0 : 1);
     }
 
     // serve --plant: one store, each controller's events under its own id, the alarms on

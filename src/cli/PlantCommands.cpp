@@ -26,7 +26,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <map>
 
 namespace {
 
@@ -45,6 +44,11 @@ qint64 NowMs() {
 // One run over the plant: its settings, the plant, the loop the commands wait in, and how
 // the run ends (a signal, --for, or the command's own end).
 class PlantRun {
+    // Before the plant: its destructor lets events run, a late signal's among them.
+    QEventLoop loop;
+    QDeadlineTimer m_end;
+    QTimer m_endTimer;
+
 public:
     PlantRun(const CliOptions &options, MemIniFile &settings) : o(options), settings(settings) {}
 
@@ -118,10 +122,25 @@ private:
         timeUp = true;
         loop.quit();
     }
+};
 
-    QEventLoop loop;
-    QDeadlineTimer m_end;
-    QTimer m_endTimer;
+// Listeners on the controllers' cycles for one command, removed with it: they capture
+// the command's own state.
+class Listeners {
+public:
+    Listeners() = default;
+    Listeners(const Listeners &) = delete;
+    Listeners &operator=(const Listeners &) = delete;
+    ~Listeners() {
+        for (const auto &[hook, id] : m_hooks)
+            hook->Unlisten(id);
+    }
+    void Add(CycleHook<> &hook, std::function<void()> f) {
+        m_hooks.emplace_back(&hook, hook.Listen(std::move(f)));
+    }
+
+private:
+    std::vector<std::pair<CycleHook<> *, int>> m_hooks;
 };
 
 // What identify found of one controller.
@@ -301,13 +320,14 @@ int Watch(PlantRun &run) {
         lineTimer.start(*o.period * 1000);
     TellLinks(run, [](const QString &text) { PrintErr(text); });
     TellStore(run, [](const QString &text) { PrintErr(text); });
+    Listeners listeners;
     for (int i = 0; i < n; ++i) {
         PlantController &c = plant.controller(i);
         c.state().pollSensorData = true;
         if (o.json)
             c.state().readAllTagsRequested = true;
         const QString name = run.Name(i);
-        c.cycle().liveDataRead.Listen([&, i, name] {
+        listeners.Add(c.cycle().liveDataRead, [&, i, name] {
             PlantController &c = plant.controller(i);
             const size_t k = size_t(i);
             if (!lineDue[k] || (o.count && lines[k] >= *o.count))
@@ -398,12 +418,13 @@ int Record(PlantRun &run) {
     timer1.start(period * 1000);
     TellLinks(run, [](const QString &text) { PrintErr(text); });
     TellStore(run, [](const QString &text) { PrintErr(text); });
+    Listeners listeners;
     for (int i = 0; i < n; ++i) {
         PlantController &c = plant.controller(i);
         c.state().pollSensorData = true;
         c.state().readAllTagsRequested = true;
-        c.cycle().allTagsRead.Listen([&tagsRead, i] { tagsRead[size_t(i)] = true; });
-        c.cycle().liveDataRead.Listen([&, i] {
+        listeners.Add(c.cycle().allTagsRead, [&tagsRead, i] { tagsRead[size_t(i)] = true; });
+        listeners.Add(c.cycle().liveDataRead, [&, i] {
             const size_t k = size_t(i);
             if (!rowDue[k] || !tagsRead[k] || (o.count && rows[k] >= *o.count))
                 return;
@@ -453,8 +474,9 @@ int Serve(PlantRun &run) {
     // The alarms as the store takes them in, oldest first, each once.
     qint64 lastAlarm = 0;
     const qint64 since = NowMs() - 1000;
+    QMetaObject::Connection alarms;
     if (store)
-        QObject::connect(store, &HistoryStore::eventsAdded, store, [&] {
+        alarms = QObject::connect(store, &HistoryStore::eventsAdded, store, [&] {
             EventFilter filter;
             filter.fromMs = since;
             filter.alarmsOnly = true;
@@ -473,6 +495,7 @@ int Serve(PlantRun &run) {
     for (int i = 0; i < plant.size(); ++i)
         plant.controller(i).state().pollSensorData = true;
     run.Run();
+    QObject::disconnect(alarms);
     if (store) {
         store->Flush();
         if (!store->problem().isEmpty()) { // what waited in memory is lost with the process

@@ -316,6 +316,9 @@ private slots:
     // stderr with the controller's name; SIGTERM ends it with 0 and everything written.
     void serveKeepsEveryControllerInOneStore() {
         startPlant({"--pace"});
+        MemIniFile start("start.ini");
+        start.writeInteger("plant", "retry", 1000); // a lost controller back soon
+        QVERIFY(start.updateFile());
         QProcess p;
         p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve", "--plant", "plant.ini"});
         QVERIFY(p.waitForStarted(10000));
@@ -349,11 +352,27 @@ private slots:
             if (line.endsWith(alarm + a) || line.endsWith(alarm + b))
                 QVERIFY2(line.contains((line.endsWith(alarm + a) ? "Cold A: " : "Cold B: ") + alarm),
                          qPrintable(line));
+        // One controller falls silent and comes back: its loss and its return are told
+        // under its name, once each, while the others stay up.
+        const QString lost = kPlant[0].name + ": " + text(Msg::n632);
+        const QString up = kPlant[0].name + ": " + text(Msg::n101);
+        QVERIFY(sim.command(3, "offline").startsWith("OK"));
+        QTRY_VERIFY2_WITH_TIMEOUT(errText().contains(lost), qPrintable(errText()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(hasEvent(storedEvents(ids[3]), "link-lost"), 30000);
+        QVERIFY(sim.command(3, "online").startsWith("OK"));
+        QTRY_VERIFY2_WITH_TIMEOUT(errText().count(up) == 2, qPrintable(errText()), 30000);
+        QCOMPARE(errText().count(lost), 1);
+        QCOMPARE(errText().count(text(Msg::n632)), 1);
+        QVERIFY(!hasEvent(storedEvents(ids[1]), "link-lost"));
+        QVERIFY(!hasEvent(storedEvents(ids[2]), "link-lost"));
         QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         QVERIFY2(errText().trimmed().endsWith(text(Msg::n629)), qPrintable(errText()));
+        const QList<QJsonObject> all = jsonLines(cli({"events", "--json"}));
+        QVERIFY(!all.isEmpty());
+        QCOMPARE(all.last().value("kind").toString(), QStringLiteral("program-stopped"));
         for (int address : {1, 2, 3})
             QVERIFY2(hasEvent(storedEvents(ids[address]), "identified"),
                      qPrintable(QString::number(address)));

@@ -74,10 +74,7 @@ public:
             store->setTexts(&settings);
             store->Open();
         }
-        CatchInterrupts([this] {
-            interrupted = true;
-            loop.quit();
-        });
+        CatchInterrupts([this] { Interrupt(); });
         if (o.forMs)
             EndAfter(*o.forMs);
         return ExitCode::Ok;
@@ -91,6 +88,19 @@ public:
     }
     void Finish() {
         finished = true;
+        loop.quit();
+    }
+
+    // A signal: the transaction running now ends at once and nothing more is sent (as a
+    // single run's Interrupt); the plant is stopped once the loop has returned, never in
+    // here, where stopping would wait.
+    void Interrupt() {
+        interrupted = true;
+        for (int i = 0; i < plant->size(); ++i) {
+            PlantController &c = plant->controller(i);
+            c.state().stopPolling = true;
+            c.state().link.Abort();
+        }
         loop.quit();
     }
 

@@ -248,6 +248,37 @@ private slots:
         }
     }
 
+    // A signal ends a plant's watch at once, whatever step runs: 0 without --count, 8 with
+    // a count not reached (and what each controller gave).
+    void watchEndsOnASignal_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QStringList>("more");
+        QTest::addColumn<int>("exit");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << QStringList{} << 0;
+        QTest::newRow("SIGINT, --count") << int(SIGINT) << QStringList{"--count", "100000"} << 8;
+    }
+    void watchEndsOnASignal() {
+        QFETCH(int, signal);
+        QFETCH(QStringList, more);
+        QFETCH(int, exit);
+        startPlant({"--pace"});
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH),
+                QStringList{"watch", "--plant", "plant.ini", "--json", "--no-history"} + more);
+        QVERIFY(p.waitForStarted(10000));
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).count('\n') >= 6, 30000);
+        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exit);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(err.contains(text(Msg::n356)), exit == 8);
+        if (exit == 8)
+            for (const Member &m : kPlant)
+                QVERIFY2(err.contains(m.name + " "), qPrintable(err));
+    }
+
     // One result per controller: the others answer while one is silent or is no QOR7070,
     // its entry says which and why, and the exit code tells the script something failed.
     void identifyTellsEachController_data() {

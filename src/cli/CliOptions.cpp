@@ -21,9 +21,9 @@ const QStringList kCommands{
 const QStringList kHistoryActions{QStringLiteral("export"), QStringLiteral("controllers")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",    "--ini",       "--workdir", "--address", "--baud",
-                                "--parity",  "--stopbits",  "--count",   "--period",  "--timeout",
-                                "--retries", "--lang",      "--for",     "--from",    "--to",
+const QStringList kValueOptions{"--port",    "--ini",        "--workdir", "--address", "--baud",
+                                "--parity",  "--stopbits",   "--count",   "--period",  "--timeout",
+                                "--retries", "--lang",       "--for",     "--from",    "--to",
                                 "--output",  "--controller", "--plant"};
 
 // Options that only some subcommands take; every other option applies to all of them.

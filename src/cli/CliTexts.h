@@ -117,10 +117,9 @@ inline constexpr TextKey n520{"n520", u"чёт"};
 inline constexpr TextKey n521{"n521", u"нечёт"};
 
 // Every message of the command line, for checking the shipped language sections.
-inline constexpr TextKey cli[] = {n350, n351, n352, n353, n354, n355, n356, n357, n358, n359, n360,
-                                  n361, n362, n363, n364, n365, n500, n501, n502, n503, n504, n505,
-                                  n506, n507, n508, n509, n510, n511, n512, n513, n514, n515, n516,
-                                  n517, n518, n519, n520, n521, n620, n621, n622, n623, n624, n625,
-                                  n626, n627, n628, n629, n630, n631, n632, n633, n690, n691, n692,
-                                  n693, n694, n695, n696, n697, n698, n699, n700, n701};
+inline constexpr TextKey cli[] = {
+    n350, n351, n352, n353, n354, n355, n356, n357, n358, n359, n360, n361, n362, n363, n364, n365,
+    n500, n501, n502, n503, n504, n505, n506, n507, n508, n509, n510, n511, n512, n513, n514, n515,
+    n516, n517, n518, n519, n520, n521, n620, n621, n622, n623, n624, n625, n626, n627, n628, n629,
+    n630, n631, n632, n633, n690, n691, n692, n693, n694, n695, n696, n697, n698, n699, n700, n701};
 } // namespace Msg

@@ -538,7 +538,8 @@ bool TrendFileUsable(const MemIniFile &texts, const QString &path) {
     }
     const bool created = !info.exists();
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        PrintErr(LookupText(texts, Msg::n131) + path + QStringLiteral("  (") + f.errorString() + u')');
+        PrintErr(LookupText(texts, Msg::n131) + path + QStringLiteral("  (") + f.errorString() +
+                 u')');
         return false;
     }
     f.close();

@@ -265,8 +265,7 @@ void TellLinks(PlantRun &run, const std::function<void(const QString &)> &line) 
             if (last == int(up))
                 return;
             last = int(up);
-            line(prefix + (up ? run.Text(Msg::n101)
-                              : run.Text(Msg::n632) + c.summary().linkText));
+            line(prefix + (up ? run.Text(Msg::n101) : run.Text(Msg::n632) + c.summary().linkText));
         };
         QObject::connect(&c, &PlantController::linkChanged, &c, tell);
         QObject::connect(&c, &PlantController::updated, &c, [&c, told, i, prefix, line] {
@@ -303,8 +302,7 @@ void TellStore(PlantRun &run, const std::function<void(const QString &)> &line) 
 // --count: every controller has given its lines (one that never answers keeps the run
 // going until a signal or --for).
 bool CountDone(const CliOptions &o, const std::vector<int> &lines) {
-    return o.count && std::all_of(lines.begin(), lines.end(),
-                                  [&](int n) { return n >= *o.count; });
+    return o.count && std::all_of(lines.begin(), lines.end(), [&](int n) { return n >= *o.count; });
 }
 
 int CountedEnd(PlantRun &run, const std::vector<int> &lines) {
@@ -463,8 +461,7 @@ QString ControllerName(PlantRun &run, const HistoryStore &store, int id) {
         if (r.id != id)
             continue;
         for (const PlantEntry &e : run.plant->config().controllers)
-            if (e.address == r.controller.address &&
-                BusKey(e.port) == BusKey(r.controller.port))
+            if (e.address == r.controller.address && BusKey(e.port) == BusKey(r.controller.port))
                 return e.name;
     }
     return QStringLiteral("#%1").arg(id);
@@ -529,9 +526,9 @@ int RunPlant(const CliOptions &o) {
         ::signal(SIGPIPE, SIG_IGN);
 #endif
     PlantRun run(o, settings);
-    const bool history = serve || ((o.command == QLatin1String("watch") ||
-                                    o.command == QLatin1String("record")) &&
-                                   !o.noHistory);
+    const bool history =
+        serve || ((o.command == QLatin1String("watch") || o.command == QLatin1String("record")) &&
+                  !o.noHistory);
     if (const int r = run.Start(history))
         return r;
     if (o.command == QLatin1String("identify"))

@@ -68,9 +68,8 @@ struct Member {
     QString name;
     int address;
 };
-const QList<Member> kPlant{{QStringLiteral("Камера C"), 3},
-                           {QStringLiteral("Cold A"), 1},
-                           {QStringLiteral("Cold B"), 2}};
+const QList<Member> kPlant{
+    {QStringLiteral("Камера C"), 3}, {QStringLiteral("Cold A"), 1}, {QStringLiteral("Cold B"), 2}};
 const QStringList kSimAddresses{"--address", "1", "--address", "2", "--address", "3"};
 
 int simIndex(int address) {
@@ -215,8 +214,8 @@ private slots:
             for (const QString &c : {QStringLiteral("freeze"), QStringLiteral("set status 1 0"),
                                      QStringLiteral("set temp 1 %1").arg(m.address * 100 + 7)})
                 QVERIFY(sim.command(m.address, c).startsWith("OK"));
-        QStringList args{"record", "--plant", "plant.ini", "--count", "2", "--period", "1",
-                         "--no-history"};
+        QStringList args{"record", "--plant",  "plant.ini", "--count",
+                         "2",      "--period", "1",         "--no-history"};
         if (named)
             args << "night.txt";
         const Run r = cli(args);
@@ -374,15 +373,17 @@ private slots:
                     return e.value("text").toString();
             return QString();
         };
-        const QString a = textOf(storedEvents(ids[1]), 3, 10), b = textOf(storedEvents(ids[2]), 5, 20);
+        const QString a = textOf(storedEvents(ids[1]), 3, 10),
+                      b = textOf(storedEvents(ids[2]), 5, 20);
         QVERIFY(!a.isEmpty() && !b.isEmpty());
         QTRY_VERIFY2_WITH_TIMEOUT(errText().contains("Cold A: " + alarm + a) &&
                                       errText().contains("Cold B: " + alarm + b),
                                   qPrintable(errText()), 30000);
         for (const QString &line : errText().split(u'\n'))
             if (line.endsWith(alarm + a) || line.endsWith(alarm + b))
-                QVERIFY2(line.contains((line.endsWith(alarm + a) ? "Cold A: " : "Cold B: ") + alarm),
-                         qPrintable(line));
+                QVERIFY2(
+                    line.contains((line.endsWith(alarm + a) ? "Cold A: " : "Cold B: ") + alarm),
+                    qPrintable(line));
         // One controller falls silent and comes back: its loss and its return are told
         // under its name, once each, while the others stay up.
         const QString lost = kPlant[0].name + ": " + text(Msg::n632);
@@ -443,8 +444,7 @@ private slots:
         else if (fault == "speeds") {
             c[0].speed = 0;
             c[2].speed = 4;
-        }
-        else if (fault == "name")
+        } else if (fault == "name")
             c[2].name = c[1].name;
         else if (fault == "empty")
             c.clear();

@@ -6,6 +6,7 @@
 #include "ControllerFolder.h"
 #include "LookupText.h"
 #include "MemIniFile.h"
+#include "Plant.h"
 #include "PlantConfig.h"
 #include "TrendReader.h"
 
@@ -408,6 +409,41 @@ private slots:
         for (int address : {1, 2, 3})
             QVERIFY2(hasEvent(storedEvents(ids[address]), "identified"),
                      qPrintable(QString::number(address)));
+    }
+
+    // The plant's folder is the working folder wherever the tool is started: a folder
+    // holding only plant.ini (a service's) gets the shipped files, the controllers' folders
+    // and the history there, and the folder the tool started in stays as it was.
+    void plantFolderIsTheWorkingFolder() {
+        QVERIFY2(StartShippedSim(sim, kSimAddresses), qPrintable(sim.errorText()));
+        QVERIFY(QDir().mkdir("site"));
+        {
+            PlantConfig plant = plantOf(kPlant);
+            QString error;
+            QVERIFY2(WritePlant("site/plant.ini", plant, error), qPrintable(error));
+        }
+        const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QProcess p;
+        p.start(QStringLiteral(VELMARIS_CLI_PATH), {"serve", "--plant", "site/plant.ini"});
+        QVERIFY(p.waitForStarted(10000));
+        // Not before serve has made the folder its own: two runs seeding one new folder at
+        // once are another matter.
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += p.readAllStandardError()).contains(text(Msg::n628).toUtf8()), 30000);
+        const auto stored = [] {
+            return cli({"history", "controllers", "--workdir", "site"}).lines().size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(stored() == kPlant.size(), 60000);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        for (const QString made :
+             {"site/start.ini", "site/Cfg/qor7070__fw_1_2.ini", "site/history.sqlite"})
+            QVERIFY2(QFileInfo::exists(made), qPrintable(made));
+        for (const Member &m : kPlant)
+            QVERIFY2(QFileInfo(PlantControllerFolder("site", m.name)).isDir(), qPrintable(m.name));
     }
 
     // A plant.ini that is refused: its message, exit code 6, nothing sent to any

@@ -68,8 +68,9 @@ public:
         plant->setHistory(history);
         if (!plant->Start(error))
             return Refused(Text(Msg::n698) + error);
-        // Before the first step (none runs until the loop does): a store that does not
-        // open keeps its batches in memory, and TellStore says why. Open is idempotent.
+        // Open before the first step (none runs until the loop does), its problems in the
+        // plant's language; Open is idempotent. A store that does not open keeps its
+        // batches in memory, and TellStore says why.
         if (HistoryStore *store = plant->store()) {
             store->setTexts(&settings);
             store->Open();

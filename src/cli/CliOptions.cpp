@@ -21,10 +21,10 @@ const QStringList kCommands{
 const QStringList kHistoryActions{QStringLiteral("export"), QStringLiteral("controllers")};
 
 // Options followed by a value; any other "--name" that is no flag is unknown.
-const QStringList kValueOptions{"--port",    "--ini",       "--workdir", "--address", "--baud",
-                                "--parity",  "--stopbits",  "--count",   "--period",  "--timeout",
-                                "--retries", "--lang",      "--for",     "--from",    "--to",
-                                "--output",  "--controller"};
+const QStringList kValueOptions{"--port",    "--ini",        "--workdir", "--address", "--baud",
+                                "--parity",  "--stopbits",   "--count",   "--period",  "--timeout",
+                                "--retries", "--lang",       "--for",     "--from",    "--to",
+                                "--output",  "--controller", "--plant"};
 
 // Options that only some subcommands take; every other option applies to all of them.
 // clang-format off
@@ -43,7 +43,8 @@ const QList<std::pair<QString, QStringList>> kCommandOptions{
     {"--ids", {"read-profile"}},
     {"--dry-run", {"write-profile"}},
     {"--diff", {"write-profile"}},
-    {"--no-connect", {"write-profile"}}};
+    {"--no-connect", {"write-profile"}},
+    {"--plant", {"identify", "watch", "record", "serve"}}};
 // clang-format on
 
 std::optional<int> Number(const QString &text, int low, int high) {
@@ -239,6 +240,10 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
             } else if (arg == QLatin1String("--controller")) {
                 if (!(o.controller = Number(*v, 1, 2147483647)))
                     return bad();
+            } else if (arg == QLatin1String("--plant")) {
+                if (v->isEmpty())
+                    return bad();
+                o.plant = *v;
             } else if (arg == QLatin1String("--output")) {
                 if (v->isEmpty())
                     return bad();
@@ -258,7 +263,9 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
     if (!kCommands.contains(o.command))
         return fail(u"Неизвестная команда: ", "Unknown command: ", o.command);
     // read-profile --json prints the profile; its file is then written only when named.
-    const bool fileOptional = o.command == QLatin1String("read-profile") && o.json;
+    // record --plant writes into each controller's folder unless a file is named.
+    const bool fileOptional = (o.command == QLatin1String("read-profile") && o.json) ||
+                              (o.command == QLatin1String("record") && !o.plant.isEmpty());
     const bool wantsFile = o.command.endsWith(QLatin1String("-profile")) ||
                            o.command == QLatin1String("record") ||
                            o.command == QLatin1String("trend");
@@ -312,6 +319,14 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
     }
     if (!positional.isEmpty())
         return fail(u"Лишний аргумент: ", "Unexpected argument: ", positional.first());
+    // The plant's lines are its own: plant.ini and the working folder's start.ini.
+    if (!o.plant.isEmpty())
+        for (const char *line : {"--port", "--address", "--baud", "--parity", "--stopbits",
+                                 "--timeout", "--retries", "--ini"})
+            if (given.contains(QLatin1String(line))) {
+                *error = LookupText(settings, Msg::n697) + QLatin1String(line);
+                return false;
+            }
     for (const QString &option : given)
         for (const auto &[name, commands] : kCommandOptions)
             if (option == name && !commands.contains(o.command)) {
@@ -340,6 +355,32 @@ void ApplyLineOptions(const CliOptions &o, MemIniFile &settings) {
         settings.writeInteger(connect, QStringLiteral("attempts"), *o.retries);
     if (o.lang)
         settings.writeInteger(QStringLiteral("language"), QStringLiteral("lang"), *o.lang);
+}
+
+// The plant's section, its lines from the language sections (no doubled blanks there:
+// the columns are made here).
+static QString PlantHelp(const MemIniFile &settings) {
+    const std::pair<QString, TextKey> lines[] = {
+        {FixedText(settings, u"--plant ФАЙЛ", "--plant FILE"), Msg::n691},
+        {QStringLiteral("identify"), Msg::n692},
+        {QStringLiteral("watch"), Msg::n693},
+        {FixedText(settings, u"record [ФАЙЛ]", "record [FILE]"), Msg::n694},
+        {QStringLiteral("serve"), Msg::n695}};
+    QString out = u'\n' + LookupText(settings, Msg::n690) + u'\n';
+    // Wrapped as the lines above: descriptions from column 24, up to 88 characters.
+    const QString indent(23, u' ');
+    for (const auto &[what, key] : lines) {
+        QString line = QStringLiteral("  ") + what.leftJustified(20) + u' ';
+        for (const QString &word : LookupText(settings, key).split(u' ', Qt::SkipEmptyParts)) {
+            if (line.size() + word.size() > 88 && line.size() > indent.size()) {
+                out += line.chopped(1) + u'\n';
+                line = indent;
+            }
+            line += word + u' ';
+        }
+        out += line.chopped(1) + u'\n';
+    }
+    return out;
 }
 
 QString CliHelpText(const MemIniFile &settings) {
@@ -403,13 +444,6 @@ QString CliHelpText(const MemIniFile &settings) {
   --diff               write-profile: только показать, что изменится, ничего не посылать
   --no-connect         write-profile: не записывать настройки связи
   --help, --version
-
-Коды выхода: 0 успешно, 2 неверный вызов, 3 порт не задан или не открыт, 4 нет ответа,
-5 не QOR7070 или нет конфигурации для прошивки, 6 файл отвергнут,
-7 контроллер отверг или не подтвердил запись, 8 прервано до окончания работы.
-Ключи ошибок (--json): usage, unknown-setting (2), port-not-set, port-unusable (3),
-no-answer (4), not-qor7070, no-configuration (5), file-refused, value-refused (6),
-write-failed, read-back-differs (7), interrupted (8).
 )",
                      R"(Usage: velmaris-cli COMMAND [FILE] [options]
 
@@ -472,7 +506,16 @@ Options:
   --diff               write-profile: only print what would change, send nothing
   --no-connect         write-profile: leave the connection settings alone
   --help, --version
-
+)") + PlantHelp(settings) +
+           FixedText(settings, uR"(
+Коды выхода: 0 успешно, 2 неверный вызов, 3 порт не задан или не открыт, 4 нет ответа,
+5 не QOR7070 или нет конфигурации для прошивки, 6 файл отвергнут,
+7 контроллер отверг или не подтвердил запись, 8 прервано до окончания работы.
+Ключи ошибок (--json): usage, unknown-setting (2), port-not-set, port-unusable (3),
+no-answer (4), not-qor7070, no-configuration (5), file-refused, value-refused (6),
+write-failed, read-back-differs (7), interrupted (8).
+)",
+                     R"(
 Exit codes: 0 ok, 2 usage, 3 no port set or port cannot be opened, 4 no answer,
 5 not a QOR7070 or no configuration for its firmware, 6 file refused,
 7 the controller refused or did not confirm a write, 8 interrupted before done.

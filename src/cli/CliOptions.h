@@ -15,6 +15,7 @@ struct CliOptions {
     QString setting; // get, set: the setting's name (see SettingNames.h)
     QString value;   // set: its new value
     QString workdir; // changed to first
+    QString plant;   // plant.ini: every controller of it (identify, watch, record, serve)
     QString ini = QStringLiteral("start.ini");
     bool iniGiven = false;
     std::optional<QString> port;

@@ -65,6 +65,32 @@ inline constexpr TextKey n633{"n633", u"Опрос остановлен, час�
 // serve: the link went down; followed by the failure.
 inline constexpr TextKey n632{"n632", u"Связь потеряна: "};
 
+// A plant (--plant plant.ini): the help's section, one line per key after the option or
+// command it explains.
+inline constexpr TextKey n690{"n690", u"Установка из нескольких контроллеров (--plant):"};
+inline constexpr TextKey n691{"n691", u"файл установки: все её контроллеры; рабочая папка - папка "
+                                      u"этого файла (иначе --workdir)"};
+inline constexpr TextKey n692{"n692", u"по результату на контроллер; код выхода не 0, если "
+                                      u"какой-либо не ответил или не QOR7070"};
+inline constexpr TextKey n693{"n693", u"строки всех контроллеров: в JSON поле \"controller\", в "
+                                      u"тексте имя в начале строки; --count: строк каждого"};
+inline constexpr TextKey n694{"n694", u"файл тренда на контроллер: Trends/ в папке контроллера или "
+                                      u"ФАЙЛ с именем контроллера"};
+inline constexpr TextKey n695{"n695", u"все контроллеры, одна история; тревоги и связь с именем "
+                                      u"контроллера"};
+// plant.ini refused or missing; followed by the file and the reason (ReadPlant's message).
+inline constexpr TextKey n696{"n696", u"Файл установки не принят: "};
+// A line option given with --plant (the line comes from plant.ini); followed by the option.
+inline constexpr TextKey n697{"n697", u"С --plant линия задается в plant.ini, параметр не нужен: "};
+// The plant could not start (a controller's folder); followed by why.
+inline constexpr TextKey n698{"n698", u"Установка не запущена: "};
+// identify of a plant: the controllers that failed; followed by their names.
+inline constexpr TextKey n699{"n699", u"Не ответили или не QOR7070: "};
+// serve of a plant started; followed by the number of controllers, then n628 and the store.
+inline constexpr TextKey n700{"n700", u"Контроллеров: "};
+// plant.ini without a controller.
+inline constexpr TextKey n701{"n701", u"В файле установки нет ни одного контроллера"};
+
 // The names of the settings in readable lines (write-profile --diff, set): "датчик 3 порог 1".
 inline constexpr TextKey n500{"n500", u"датчик "};
 inline constexpr TextKey n501{"n501", u"ID"};
@@ -91,9 +117,9 @@ inline constexpr TextKey n520{"n520", u"чёт"};
 inline constexpr TextKey n521{"n521", u"нечёт"};
 
 // Every message of the command line, for checking the shipped language sections.
-inline constexpr TextKey cli[] = {n350, n351, n352, n353, n354, n355, n356, n357, n358, n359, n360,
-                                  n361, n362, n363, n364, n365, n500, n501, n502, n503, n504, n505,
-                                  n506, n507, n508, n509, n510, n511, n512, n513, n514, n515, n516,
-                                  n517, n518, n519, n520, n521, n620, n621, n622, n623, n624, n625,
-                                  n626, n627, n628, n629, n630, n631, n632, n633};
+inline constexpr TextKey cli[] = {
+    n350, n351, n352, n353, n354, n355, n356, n357, n358, n359, n360, n361, n362, n363, n364, n365,
+    n500, n501, n502, n503, n504, n505, n506, n507, n508, n509, n510, n511, n512, n513, n514, n515,
+    n516, n517, n518, n519, n520, n521, n620, n621, n622, n623, n624, n625, n626, n627, n628, n629,
+    n630, n631, n632, n633, n690, n691, n692, n693, n694, n695, n696, n697, n698, n699, n700, n701};
 } // namespace Msg

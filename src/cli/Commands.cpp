@@ -48,16 +48,15 @@ QString Hex(const QByteArray &frame) {
     return QString::fromLatin1(frame.toHex(' ').toUpper());
 }
 
-QString TagOf(const Session &s, int index) {
-    const MainState &st = s.state;
-    if (st.firmwareVersion < kFirstTagFirmware || index >= int(s.cycle.sensorTagRecords.size()))
+QString TagOf(const PollCycle &cycle, const MainState &st, int index) {
+    if (st.firmwareVersion < kFirstTagFirmware || index >= int(cycle.sensorTagRecords.size()))
         return {};
-    return SensorTagText(s.cycle.sensorTagRecords[size_t(index)].values,
+    return SensorTagText(cycle.sensorTagRecords[size_t(index)].values,
                          st.registerMap.QOR_SENSOR_TAG_SIZE);
 }
 
-bool RelayBit(const Session &s, int relay) {
-    return relay < 16 && (s.state.relayStateWord >> relay) & 1;
+bool RelayBit(const MainState &st, int relay) {
+    return relay < 16 && (st.relayStateWord >> relay) & 1;
 }
 
 QJsonValue CellNumber(const QString &text) {
@@ -179,6 +178,51 @@ struct Operation {
 
 } // namespace
 
+QJsonObject WatchJson(const PollCycle &cycle, const MainState &st, const QDateTime &now) {
+    const TrendReadings r = TrendReadingsOf(cycle, st);
+    QJsonArray sensors;
+    const SensorStatusTexts statusText(st);
+    for (int n : RegisteredSensors(r.statuses)) {
+        const quint16 status = r.statuses[size_t(n - 1)];
+        QJsonObject one{{"sensor", n},
+                        {"status", status},
+                        {"state", statusText(status)},
+                        {"temperature", r.temperatures[size_t(n - 1)]},
+                        {"seconds", cycle.timeElapsedRecord.values[size_t(n - 1)]}};
+        if (st.firmwareVersion >= kFirstTagFirmware)
+            one.insert("tag", TagOf(cycle, st, n - 1));
+        sensors.append(one);
+    }
+    QJsonArray relayStates;
+    for (int k = 0; k < st.registerMap.RELAY_NUMBER; ++k)
+        relayStates.append(RelayBit(st, k) ? 1 : 0);
+    return {{"time", IsoTime(now)}, {"sensors", sensors}, {"relays", relayStates}};
+}
+
+QStringList WatchHeader(const MainState &st, const QList<int> &sensors) {
+    QStringList cells{QStringLiteral("Дата"), QStringLiteral("Время")};
+    for (int n : sensors)
+        cells << QStringLiteral("Канал %1").arg(n);
+    for (int k = 1; k <= st.registerMap.RELAY_NUMBER; ++k)
+        cells << QStringLiteral("Реле %1").arg(k);
+    return cells;
+}
+
+QStringList WatchCells(const PollCycle &cycle, const MainState &st, const QList<int> &sensors,
+                       const QDateTime &now) {
+    const TrendReadings r = TrendReadingsOf(cycle, st);
+    QStringList cells{now.toString(QStringLiteral("dd.MM.yy")),
+                      now.toString(QStringLiteral("HH:mm:ss"))};
+    for (int n : sensors) {
+        const size_t i = size_t(n - 1);
+        cells << TrendCellText(i < r.statuses.size() ? r.statuses[i] : kUnregisteredStatus,
+                               i < r.temperatures.size() ? r.temperatures[i] : 0);
+    }
+    for (int k = 0; k < st.registerMap.RELAY_NUMBER; ++k)
+        cells << QString::number(RelayBit(st, k) ? 1 : 0);
+    return cells;
+}
+
 int RunIdentify(Session &s, const CliOptions &o) {
     const int result = s.Connect();
     if (s.state.firmwareVersionText.isEmpty())
@@ -209,7 +253,6 @@ int RunWatch(Session &s, const CliOptions &o) {
         s.cycle.ReadAllSensorTags();
     s.view.echoLink = true;
     s.state.pollSensorData = true;
-    const int relays = s.state.registerMap.RELAY_NUMBER;
     QList<int> header; // the sensors of the TSV columns, fixed by the first line
     bool headerDone = false;
     int lines = 0;
@@ -224,47 +267,16 @@ int RunWatch(Session &s, const CliOptions &o) {
         if (!lineDue)
             return;
         lineDue = !o.period;
-        const TrendReadings r = TrendReadingsOf(s.cycle, s.state);
         const QDateTime now = QDateTime::currentDateTime();
         if (o.json) {
-            QJsonArray sensors;
-            const SensorStatusTexts statusText(s.state);
-            for (int n : RegisteredSensors(r.statuses)) {
-                const quint16 status = r.statuses[size_t(n - 1)];
-                QJsonObject one{{"sensor", n},
-                                {"status", status},
-                                {"state", statusText(status)},
-                                {"temperature", r.temperatures[size_t(n - 1)]},
-                                {"seconds", s.cycle.timeElapsedRecord.values[size_t(n - 1)]}};
-                if (s.state.firmwareVersion >= kFirstTagFirmware)
-                    one.insert("tag", TagOf(s, n - 1));
-                sensors.append(one);
-            }
-            QJsonArray relayStates;
-            for (int k = 0; k < relays; ++k)
-                relayStates.append(RelayBit(s, k) ? 1 : 0);
-            PrintOut(Json({{"time", IsoTime(now)}, {"sensors", sensors}, {"relays", relayStates}}));
+            PrintOut(Json(WatchJson(s.cycle, s.state, now)));
         } else {
             if (!headerDone) {
-                header = RegisteredSensors(r.statuses);
-                QStringList cells{QStringLiteral("Дата"), QStringLiteral("Время")};
-                for (int n : header)
-                    cells << QStringLiteral("Канал %1").arg(n);
-                for (int k = 1; k <= relays; ++k)
-                    cells << QStringLiteral("Реле %1").arg(k);
-                PrintOut(cells.join(u'\t'));
+                header = RegisteredSensors(TrendReadingsOf(s.cycle, s.state).statuses);
+                PrintOut(WatchHeader(s.state, header).join(u'\t'));
                 headerDone = true;
             }
-            QStringList cells{now.toString(QStringLiteral("dd.MM.yy")),
-                              now.toString(QStringLiteral("HH:mm:ss"))};
-            for (int n : header) {
-                const size_t i = size_t(n - 1);
-                cells << TrendCellText(i < r.statuses.size() ? r.statuses[i] : kUnregisteredStatus,
-                                       i < r.temperatures.size() ? r.temperatures[i] : 0);
-            }
-            for (int k = 0; k < relays; ++k)
-                cells << QString::number(RelayBit(s, k) ? 1 : 0);
-            PrintOut(cells.join(u'\t'));
+            PrintOut(WatchCells(s.cycle, s.state, header, now).join(u'\t'));
         }
         ++lines;
     };
@@ -514,21 +526,20 @@ int RunWriteProfile(Session &s, const CliOptions &o) {
     return ExitCode::Ok;
 }
 
-namespace {
-
 // Before connecting: the trend file can be written, and an existing one that is not empty
 // can be continued. An empty file counts as a new one.
-bool TrendFileUsable(Session &s, const QString &path) {
+bool TrendFileUsable(const MemIniFile &texts, const QString &path) {
     QString why;
     const QFileInfo info(path);
     QFile f(path);
     if (info.exists() && info.size() > 0 && !info.isDir() && !ReadTrendHeader(path, &why)) {
-        PrintErr(s.Text(Msg::n357) + path + QStringLiteral("  (") + why + u')');
+        PrintErr(LookupText(texts, Msg::n357) + path + QStringLiteral("  (") + why + u')');
         return false;
     }
     const bool created = !info.exists();
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        PrintErr(s.Text(Msg::n131) + path + QStringLiteral("  (") + f.errorString() + u')');
+        PrintErr(LookupText(texts, Msg::n131) + path + QStringLiteral("  (") + f.errorString() +
+                 u')');
         return false;
     }
     f.close();
@@ -546,8 +557,6 @@ bool WriteTrendRow(TrendFile &file, const TrendReadings &r, QString *why) {
     return file.WriteRow(r, now, why);
 }
 
-} // namespace
-
 int RunRecord(Session &s, const CliOptions &o) {
     MainState &st = s.state;
     int period = o.period.value_or(
@@ -555,7 +564,7 @@ int RunRecord(Session &s, const CliOptions &o) {
     if (period < 1 || period > kMaxTrendPeriodS) // a hand-edited start.ini
         period = 5;
     const QString path = QDir::toNativeSeparators(QFileInfo(o.file).absoluteFilePath());
-    if (!TrendFileUsable(s, path))
+    if (!TrendFileUsable(st.settingsIni, path))
         return ExitCode::FileRefused;
     if (!o.noHistory)
         s.StartHistory();

@@ -217,6 +217,10 @@ void OnSignal(int) {
 } // namespace
 
 void CatchInterrupts(Session &session) {
+    CatchInterrupts([&session] { session.Interrupt(); });
+}
+
+void CatchInterrupts(const std::function<void()> &interrupt) {
 #ifdef Q_OS_UNIX
     // The handler only writes a byte; the event loop (a link wait or a sleep) reads it.
     if (::pipe(g_signalPipe) != 0)
@@ -224,10 +228,10 @@ void CatchInterrupts(Session &session) {
     ::fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
     auto *notifier =
         new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [&session] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [interrupt] {
         char c;
         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
-        session.Interrupt();
+        interrupt();
     });
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
@@ -238,9 +242,9 @@ void CatchInterrupts(Session &session) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     auto *timer = new QTimer(QCoreApplication::instance());
-    QObject::connect(timer, &QTimer::timeout, timer, [&session] {
+    QObject::connect(timer, &QTimer::timeout, timer, [interrupt] {
         if (g_signalled)
-            session.Interrupt();
+            interrupt();
     });
     timer->start(100);
 #endif

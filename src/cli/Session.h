@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+
 // One run against one controller: the program's state and poll cycle as the window holds
 // them, driven step by step from the command instead of by the poll thread.
 class Session {
@@ -79,5 +81,7 @@ private:
 // A moment as ISO 8601 with the local offset ("+09:00"), so a reader elsewhere knows it.
 QString IsoTime(qint64 utcMs);
 
-// Installs the handlers of SIGINT and SIGTERM for the session.
+// Installs the handlers of SIGINT and SIGTERM for the session, or calling interrupt (on
+// the event loop, never inside the signal handler).
 void CatchInterrupts(Session &session);
+void CatchInterrupts(const std::function<void()> &interrupt);

@@ -1,9 +1,12 @@
 // velmaris-cli: the QOR7070 controller from a script, over the engine of the window.
 #include "CliOptions.h"
+#include "CliTexts.h"
 #include "Commands.h"
 #include "ConsoleView.h"
 #include "ExitCodes.h"
 #include "MemIniFile.h"
+#include "PlantCommands.h"
+#include "PlantConfig.h"
 #include "Session.h"
 #include "SettingsMessage.h"
 #include "ShippedData.h"
@@ -29,7 +32,7 @@ QString UserWorkingFolder() {
 // ./start.ini, else the user's folder's (see EnterFolder).
 MemIniFile LanguageSettings(const QStringList &args) {
     QString ini = QStringLiteral("start.ini");
-    QString workdir;
+    QString workdir, plant;
     bool iniGiven = false;
     for (qsizetype i = 0; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--ini")) {
@@ -37,8 +40,12 @@ MemIniFile LanguageSettings(const QStringList &args) {
             iniGiven = true;
         } else if (args[i] == QLatin1String("--workdir")) {
             workdir = args[i + 1];
+        } else if (args[i] == QLatin1String("--plant")) {
+            plant = args[i + 1];
         }
     }
+    if (!plant.isEmpty() && workdir.isEmpty()) // the plant's folder is the working folder
+        workdir = QFileInfo(plant).absolutePath();
     if (!workdir.isEmpty() && QDir::isRelativePath(ini))
         ini = QDir(workdir).filePath(ini);
     else if (workdir.isEmpty() && !iniGiven && !QFileInfo::exists(ini))
@@ -98,6 +105,35 @@ bool EnterFolder(CliOptions &options, const MemIniFile &language) {
     return false;
 }
 
+// A plant's working folder is the one --workdir names (plant.ini relative to it), else
+// the folder of plant.ini; FILE stays relative to where the tool was started then. A
+// plant.ini that is not there changes nothing: no folder is made or seeded for it.
+int EnterPlantFolder(CliOptions &options, const MemIniFile &language) {
+    QString plant = options.plant;
+    if (!options.workdir.isEmpty() && QDir::isRelativePath(plant))
+        plant = QDir(options.workdir).filePath(plant);
+    const QFileInfo info(plant);
+    if (!info.isFile()) { // the plant's own words for it
+        PlantConfig none;
+        QString why;
+        ReadPlant(info.absoluteFilePath(), language, info.absolutePath(), none, why);
+        const QString message = LookupText(language, Msg::n696) + why;
+        NoteFailure(ErrorKey::FileRefused, message);
+        PrintErr(message);
+        return ExitCode::FileRefused;
+    }
+    options.plant = info.absoluteFilePath();
+    if (options.workdir.isEmpty() && !options.file.isEmpty())
+        options.file = QFileInfo(options.file).absoluteFilePath();
+    const QString dir = options.workdir.isEmpty() ? info.absolutePath() : options.workdir;
+    QString error;
+    if (EnterWorkingFolder(dir, &error))
+        return ExitCode::Ok;
+    PrintErr(FixedText(language, u"Рабочая папка недоступна: ", "Working folder unusable: ") +
+             error);
+    return ExitCode::Usage;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -126,6 +162,11 @@ int main(int argc, char *argv[]) {
     }
     if (options.command == QLatin1String("trend")) // a file where the tool was started
         return Finish(options, RunTrend(options, language));
+    if (!options.plant.isEmpty()) {
+        if (const int r = EnterPlantFolder(options, language))
+            return Finish(options, r);
+        return Finish(options, RunPlant(options));
+    }
     if (!EnterFolder(options, language))
         return Finish(options, ExitCode::Usage);
 

@@ -116,8 +116,9 @@ struct PlantController::Impl {
     bool readThisStep = false;
     PlantSummary summary;
     bool lost = false;
-    qint64 retryAt = 0; // on the plant's clock, while lost
+    qint64 retryAt = 0; // on the plant's clock: its turn rests until then (lost)
     bool lastUp = false;
+    bool stepping = false;
 };
 
 // Paces the plant as QorThread paces one controller: it has the GUI thread run one step
@@ -236,6 +237,7 @@ PlantSummary PlantController::summary() const { return d->summary; }
 MainState &PlantController::state() { return *d->state; }
 PollCycle &PlantController::cycle() { return *d->cycle; }
 bool PlantController::Attached() const { return d->state != d->ownState.get(); }
+bool PlantController::Stepping() const { return d->stepping; }
 
 void PlantController::Attach(MainState &state, PollCycle &cycle)
 {
@@ -262,6 +264,8 @@ void PlantController::Release()
     d->state = d->ownState.get();
     d->cycle = d->ownCycle.get();
     d->shownView = &d->view;
+    // A window closing aborts its transaction; the bus goes on for the others.
+    d->bus->link->Resume();
     // The window may have changed the language or moved the controller: read again.
     d->ownState->settingsIni.reload();
     d->ownState->linkUp = false;
@@ -394,8 +398,12 @@ bool Plant::Start(QString &error)
             d->thread->Restart();
         return true;
     }
-    if (d->historyOn && !d->store)
+    if (d->historyOn && !d->store) {
         d->store = std::make_unique<HistoryStore>(d->workFolder, HistoryLimitsFrom(d->settings));
+        // A store that cannot write keeps its batches in memory and says why in
+        // problem(), which the plant view and serve show; polling goes on either way.
+        d->store->Open();
+    }
     for (int k = 0; k < int(d->config.controllers.size()); ++k)
         if (!d->makeController(k, error))
             return false;
@@ -434,7 +442,7 @@ int Plant::Impl::runOne()
     for (size_t k = 0; k < n; ++k) {
         const size_t at = (rotation + k) % n;
         PlantController &c = *controllers[at];
-        if (c.d->lost && c.d->retryAt > clock.elapsed())
+        if (c.d->retryAt > clock.elapsed())
             continue;
         rotation = (at + 1) % n;
         step(c);
@@ -444,7 +452,7 @@ int Plant::Impl::runOne()
     qint64 earliest = -1;
     const qint64 now = clock.elapsed();
     for (auto &c : controllers) {
-        if (!c->d->lost || c->d->retryAt <= now)
+        if (c->d->retryAt <= now)
             return 0;
         earliest = earliest < 0 ? c->d->retryAt : qMin(earliest, c->d->retryAt);
     }
@@ -455,11 +463,17 @@ void Plant::Impl::step(PlantController &c)
 {
     PlantController::Impl &i = *c.d;
     MainState &s = *i.state;
-    if (s.stopPolling)
+    if (s.stopPolling) {
+        // A window attached and closing: its turn rests until it is released.
+        i.retryAt = clock.elapsed() + QorThread::kOfflineFloorMs;
         return;
+    }
+    if (i.bus->link->Aborted())
+        i.bus->link->Resume(); // a window closed during its step; the plant polls on
     const bool wasUp = s.linkUp;
     i.readThisStep = false;
     i.bus->stepping = &c;
+    i.stepping = true;
     stepRunning = true;
     // A controller already found lost is asked once, not three times: nobody there costs
     // the others one time-out per retry.
@@ -467,14 +481,14 @@ void Plant::Impl::step(PlantController &c)
     i.cycle->PollCycleStep();
     s.modbus.setAttemptsCap(0);
     stepRunning = false;
+    i.stepping = false;
     i.bus->stepping = nullptr;
     if (thread && thread->Stopping())
         return;
     // Lost: down after a step that tried to bring it up. One that just dropped is tried
     // again at its next turn.
     i.lost = !s.linkUp && !wasUp;
-    if (i.lost)
-        i.retryAt = clock.elapsed() + lostRetryMs;
+    i.retryAt = i.lost ? clock.elapsed() + lostRetryMs : 0;
     summarize(c);
     emit c.updated();
     if (i.summary.linkUp != i.lastUp) {

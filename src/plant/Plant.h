@@ -55,6 +55,9 @@ public:
     void Attach(MainState &state, PollCycle &cycle);
     void Release();
     bool Attached() const;
+    // A step of this controller runs now (its waits let the GUI in). A window released
+    // meanwhile keeps its state and cycle alive until updated() says the step is over.
+    bool Stepping() const;
 
 signals:
     void updated(); // after each of its steps, on the GUI thread

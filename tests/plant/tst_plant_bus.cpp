@@ -3,6 +3,7 @@
 // under another controller or sensor is caught.
 #include "ControllerFolder.h"
 #include "ExpectedFrames.h"
+#include "HistoryStore.h"
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "Plant.h"
@@ -12,6 +13,8 @@
 #include "SensorRows.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -308,6 +311,97 @@ private slots:
         const QList<int> turns = Turns(RequestAddresses(sim));
         for (int t = 0; t < turns.size(); ++t)
             QCOMPARE(turns[t], addresses[t % 3]);
+    }
+
+    // The plant view's counts come from each controller's own statuses: sensors set on
+    // one controller never show under another.
+    void summaryCountsPerController()
+    {
+        startSim(sim, {1, 2}, {}, false);
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2});
+        prepare(config);
+        for (const char *c : {"@2 set status 3 10", "@2 set status 4 20", "@2 set status 5 1",
+                              "@2 set status 6 2", "@2 set status 7 0", "@2 set temp 7 140",
+                              "@2 set status 8 40"})
+            QVERIFY2(sim.command(c).startsWith("OK"), c);
+        Plant plant(work(), config);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3 && plant.controller(i).summary().lastUpdateMs > 0, 20000);
+        plant.Stop();
+        const PlantSummary one = plant.controller(0).summary(), two = plant.controller(1).summary();
+        using V = std::vector<int>;
+        // 12 registered; the last three report 10, 20 and 30 (the simulator's own).
+        QCOMPARE(one.registered, 12);
+        QCOMPARE(one.noPower, V{10});
+        QCOMPARE(one.faulty, V{11});
+        QCOMPARE(two.registered, 11);
+        QCOMPARE(two.noPower, (V{3, 10}));
+        QCOMPARE(two.faulty, (V{4, 11}));
+        QVERIFY(std::find(two.overThreshold1.begin(), two.overThreshold1.end(), 5) != two.overThreshold1.end());
+        QVERIFY(std::find(two.overThreshold2.begin(), two.overThreshold2.end(), 6) != two.overThreshold2.end());
+        QCOMPARE(two.hottest, 7);
+        QCOMPARE(two.hottestTemp, 140.0);
+        QVERIFY(one.hottest != 0 && one.hottestTemp < 140);
+        QCOMPARE(two.firmware, QStringLiteral("1.2"));
+        QCOMPARE(two.deviceCode, quint16(3126));
+        QCOMPARE(two.alarms, -1); // no history kept
+    }
+
+    // A controller that is lost never closes the line the others use: over a connection
+    // the simulator sees one connection for the whole run.
+    void lostControllerKeepsTheLineOpen_data()
+    {
+        QTest::addColumn<SimProcess::Transport>("transport");
+        QTest::newRow("tcp") << SimProcess::Transport::TcpRtu;
+        QTest::newRow("mbtcp") << SimProcess::Transport::TcpMbap;
+    }
+    void lostControllerKeepsTheLineOpen()
+    {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
+        startSim(sim, {1, 2});
+        QCOMPARE(sim.command("@2 offline"), QStringLiteral("OK"));
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2});
+        prepare(config);
+        Plant plant(work(), config);
+        plant.setLostRetryMs(200);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 1) >= 4 && Updates(updated, 0) >= 4, 30000);
+        plant.Stop();
+        QVERIFY(plant.controller(0).summary().linkUp);
+        QVERIFY(!plant.controller(1).summary().linkUp);
+        QCOMPARE(sim.logEntries("NOTE").filter(QRegularExpression("^connection from ")).size(), 1);
+    }
+
+    // With the history on, one store in the working folder keeps every controller apart.
+    void historyKeepsEveryController()
+    {
+        startSim(sim, {1, 2, 3}, {}, false);
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2, 3});
+        prepare(config);
+        Plant plant(work(), config);
+        plant.setHistory(true);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        QVERIFY(plant.store());
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3, 20000);
+        QCOMPARE(plant.controller(0).summary().alarms >= 0, true);
+        plant.Stop();
+        plant.store()->Flush();
+        QSet<int> kept;
+        for (const HistoryControllerRow &row : plant.store()->Controllers()) {
+            QCOMPARE(row.controller.port, sim.portSetting());
+            kept << row.controller.address;
+        }
+        QCOMPARE(kept, (QSet<int>{1, 2, 3}));
+        QVERIFY(QFileInfo::exists(QDir(work()).filePath(HistoryStore::kFileName)));
     }
 
     // A serial line with two, an RTU-over-TCP and a Modbus TCP controller at once: each

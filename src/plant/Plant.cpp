@@ -57,23 +57,8 @@ public:
     void SetWriteBackRunning(bool) override {}
 };
 
-QString SafeFileName(const QString &name)
-{
-    QString out = name.trimmed();
-    for (QChar &c : out)
-        if (c < u' ' || QStringLiteral("/\\:*?\"<>|").contains(c))
-            c = u'_';
-    if (out == QLatin1String(".") || out == QLatin1String(".."))
-        out = QStringLiteral("_");
-    return out;
-}
-
 } // namespace
 
-QString PlantControllerFolder(const QString &workFolder, const QString &name)
-{
-    return QDir(workFolder).filePath(SafeFileName(name));
-}
 
 struct Bus;
 

@@ -389,9 +389,13 @@ bool Plant::Start(QString &error)
         // problem(), which the plant view and serve show; polling goes on either way.
         d->store->Open();
     }
-    for (int k = 0; k < int(d->config.controllers.size()); ++k)
-        if (!d->makeController(k, error))
+    for (int k = 0; k < int(d->config.controllers.size()); ++k) {
+        if (!d->makeController(k, error)) {
+            d->controllers.clear(); // all or none: a second Start begins afresh
+            d->buses.clear();
             return false;
+        }
+    }
     d->started = true;
     d->thread = std::make_unique<PlantThread>([this] { return d->runOne(); }, this);
     d->thread->start();

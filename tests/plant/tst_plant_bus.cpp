@@ -404,6 +404,22 @@ private slots:
         QVERIFY(QFileInfo::exists(QDir(work()).filePath(HistoryStore::kFileName)));
     }
 
+    // A controller whose folder cannot be made (a file stands in its place): Start says
+    // so and nothing polls.
+    void folderThatCannotBeMade()
+    {
+        const PlantConfig config = OneLine(QStringLiteral("/dev/ttyS0"), {1, 2});
+        prepare(config);
+        QFile blocker(PlantControllerFolder(work(), "C2"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Plant plant(work(), config);
+        QString error;
+        QVERIFY(!plant.Start(error));
+        QVERIFY2(error.startsWith(LookupText(plant.settings(), Msg::n656)), qPrintable(error));
+        QCOMPARE(plant.size(), 0);
+    }
+
     // A serial line with two, an RTU-over-TCP and a Modbus TCP controller at once: each
     // simulator hears only its own addresses, every controller comes up.
     void serialTcpAndModbusTcp()

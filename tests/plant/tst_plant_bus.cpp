@@ -10,6 +10,7 @@
 #include "PlantConfig.h"
 #include "PlantTexts.h"
 #include "PollCycle.h"
+#include "RecorderView.h"
 #include "SensorRows.h"
 
 #include <QDir>
@@ -418,6 +419,51 @@ private slots:
         QVERIFY(!plant.Start(error));
         QVERIFY2(error.startsWith(LookupText(plant.settings(), Msg::n656)), qPrintable(error));
         QCOMPARE(plant.size(), 0);
+    }
+
+    // A window takes a controller over: its own engine, built on the controller's place,
+    // steps on the bus in that controller's turn (its settings from the controller's
+    // folder, its values its controller's), the others go on; released, the headless
+    // engine takes the turn back.
+    void windowAttachedAndReleased()
+    {
+        startSim(sim, {1, 2, 3});
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2, 3});
+        prepare(config);
+        Plant plant(work(), config);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(plant.controller(i).summary().linkUp, 20000);
+        PlantController &c = plant.controller(1);
+        {
+            RecorderView view;
+            MainState window(view, c.place());
+            PollCycle windowCycle(window);
+            window.SensorDataShown();
+            QCOMPARE(window.settingsIni.readInteger("connect", "adr", 0), 2);
+            QCOMPARE(QFileInfo(window.settingsIni.fileName()).absolutePath(),
+                     QFileInfo(c.place().folder).absoluteFilePath());
+            c.Attach(window, windowCycle);
+            QVERIFY(c.Attached());
+            QCOMPARE(&c.state(), &window);
+            QTRY_VERIFY_WITH_TIMEOUT(window.linkUp && window.sensorsData.rowCountGrid() > 2 &&
+                                         !window.sensorsData.cell(1, 1).isEmpty(), 20000);
+            updated.clear();
+            for (int i = 0; i < 3; ++i)
+                QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3, 20000);
+            CheckNamedValues(c, 1);
+            QCOMPARE(view.lamp, MainView::Lamp::Online);
+            c.Release();
+            QVERIFY(!c.Attached());
+            QTRY_VERIFY_WITH_TIMEOUT(!c.Stepping(), 20000);
+        }
+        updated.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 1) >= 3 && c.state().linkUp, 20000);
+        plant.Stop();
+        for (int i = 0; i < 3; ++i)
+            CheckNamedValues(plant.controller(i), i);
     }
 
     // A serial line with two, an RTU-over-TCP and a Modbus TCP controller at once: each

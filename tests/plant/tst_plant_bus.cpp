@@ -12,6 +12,7 @@
 #include "PollCycle.h"
 #include "RecorderView.h"
 #include "SensorRows.h"
+#include "TrendRecorder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -43,6 +44,16 @@ QList<int> Turns(const QList<int> &addresses)
             out << a;
     return out;
 }
+
+struct QuietTrendHost : TrendHost {
+    bool LinkUp() const override { return true; }
+    void RequestAllTags() override {}
+    void ShowPanel10(const QString &) override {}
+    void HidePanel10() override {}
+    void ShowStatus1(const QString &) override {}
+    void SetTrendHint(const QString &) override {}
+    bool SaveSettings() override { return true; }
+};
 
 } // namespace
 
@@ -464,6 +475,38 @@ private slots:
         plant.Stop();
         for (int i = 0; i < 3; ++i)
             CheckNamedValues(plant.controller(i), i);
+    }
+
+    // A controller's files live in its place's folder: its settings, its defaults and
+    // the trend files; without a place, the working folder as ever.
+    void filesInTheControllersFolder_data()
+    {
+        QTest::addColumn<QString>("sub");
+        QTest::newRow("plant controller") << QStringLiteral("Cold room");
+        QTest::newRow("single window") << QString();
+    }
+    void filesInTheControllersFolder()
+    {
+        QFETCH(QString, sub);
+        QVERIFY(CopyShippedData({"start.ini"}));
+        const QString folder = sub.isEmpty() ? work() : QDir(work()).filePath(sub);
+        QVERIFY(QDir().mkpath(folder));
+        if (!sub.isEmpty())
+            QVERIFY(QFile::copy("start.ini", QDir(folder).filePath("start.ini")));
+        RecorderView view;
+        ControllerPlace place;
+        place.folder = sub.isEmpty() ? QString() : folder;
+        MainState state(view, place);
+        QCOMPARE(QFileInfo(state.folder()).canonicalFilePath(), QFileInfo(folder).canonicalFilePath());
+        QVERIFY(QFileInfo::exists(QDir(folder).filePath("default.ini")));
+        QuietTrendHost host;
+        TrendRecorder recorder(state.settingsIni, host);
+        recorder.ButtonStartFileClick();
+        QVERIFY(QFileInfo(QDir(folder).filePath("Trends")).isDir());
+        if (!sub.isEmpty()) {
+            QVERIFY(!QFileInfo::exists(QDir(work()).filePath("Trends")));
+            QVERIFY(!QFileInfo::exists(QDir(work()).filePath("default.ini")));
+        }
     }
 
     // A serial line with two, an RTU-over-TCP and a Modbus TCP controller at once: each

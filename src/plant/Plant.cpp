@@ -101,7 +101,8 @@ struct PlantController::Impl {
     bool readThisStep = false;
     PlantSummary summary;
     bool lost = false;
-    qint64 retryAt = 0; // on the plant's clock: its turn rests until then (lost)
+    qint64 retryAt = 0; // on the plant's clock: its turn rests until then (a closing window)
+    qint64 triedAt = 0; // the end of its last step
     bool lastUp = false;
     bool stepping = false;
 };
@@ -185,6 +186,8 @@ struct Plant::Impl {
     void installHooks(PlantController &c, MainState &s);
     void attachHistory(PlantController &c);
     int runOne();
+    qint64 dueAt(const PlantController &c, bool anyAnswering) const;
+    bool anyAnswering() const;
     void step(PlantController &c);
     void summarize(PlantController &c);
     QString checkConnectWrite(const PlantController &c, const ConnectUserValues &v) const;
@@ -423,27 +426,49 @@ void Plant::Stop()
         b->link->Resume();
 }
 
+qint64 Plant::Impl::dueAt(const PlantController &c, bool anyAnswering) const
+{
+    const PlantController::Impl &i = *c.d;
+    if (!i.lost)
+        return i.retryAt;
+    // A lost controller waits its retry time while others answer (they keep their rate);
+    // while none does, nobody is held up: it is tried every [measure] period, as the
+    // single window tries its controller.
+    const qint64 wait = anyAnswering ? lostRetryMs
+                                     : qMax(QorThread::kOfflineFloorMs, i.state->PollPeriodMs());
+    return qMax(i.retryAt, i.triedAt + wait);
+}
+
+bool Plant::Impl::anyAnswering() const
+{
+    return std::any_of(controllers.begin(), controllers.end(),
+                       [](const auto &c) { return !c->d->lost; });
+}
+
 int Plant::Impl::runOne()
 {
     const size_t n = controllers.size();
     if (n == 0)
         return 1000;
+    const bool answering = anyAnswering();
     for (size_t k = 0; k < n; ++k) {
         const size_t at = (rotation + k) % n;
         PlantController &c = *controllers[at];
-        if (c.d->retryAt > clock.elapsed())
+        if (dueAt(c, answering) > clock.elapsed())
             continue;
         rotation = (at + 1) % n;
         step(c);
         break;
     }
-    // Sleep only while nobody is due: until the earliest retry, never less than the floor.
+    // Sleep only while nobody is due: until the earliest, never less than the floor.
+    const bool nowAnswering = anyAnswering();
     qint64 earliest = -1;
     const qint64 now = clock.elapsed();
     for (auto &c : controllers) {
-        if (c->d->retryAt <= now)
+        const qint64 due = dueAt(*c, nowAnswering);
+        if (due <= now)
             return 0;
-        earliest = earliest < 0 ? c->d->retryAt : qMin(earliest, c->d->retryAt);
+        earliest = earliest < 0 ? due : qMin(earliest, due);
     }
     return int(qMax<qint64>(QorThread::kOfflineFloorMs, earliest - now));
 }
@@ -477,7 +502,8 @@ void Plant::Impl::step(PlantController &c)
     // Lost: down after a step that tried to bring it up. One that just dropped is tried
     // again at its next turn.
     i.lost = !s.linkUp && !wasUp;
-    i.retryAt = i.lost ? clock.elapsed() + lostRetryMs : 0;
+    i.retryAt = 0;
+    i.triedAt = clock.elapsed();
     summarize(c);
     emit c.updated();
     if (i.summary.linkUp != i.lastUp) {

@@ -209,6 +209,27 @@ private slots:
         CheckNamedValues(plant.controller(2), 2);
     }
 
+    // While no controller answers nobody is held up: a lost one is tried every
+    // [measure] period, not every retry time, so a line that comes back is found at once.
+    // (Once one answers, the others wait their retry time again.)
+    void allOfflineTriedEveryPeriod()
+    {
+        startSim(sim, {1, 2});
+        QCOMPARE(sim.command("@1 offline"), QStringLiteral("OK"));
+        const PlantConfig config = OneLine(sim.portSetting(), {1});
+        prepare(config);
+        Plant plant(work(), config);
+        plant.setLostRetryMs(600000);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 0) >= 2, 30000);
+        QVERIFY(!plant.controller(0).summary().linkUp);
+        QCOMPARE(sim.command("@1 online"), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(plant.controller(0).summary().linkUp, 30000);
+        plant.Stop();
+    }
+
     // A connection write moves only its controller (and plant.ini follows it); one that
     // changes the line's speed, or takes another's address, is refused and nothing sent.
     void connectionWrites()

@@ -57,23 +57,8 @@ public:
     void SetWriteBackRunning(bool) override {}
 };
 
-QString SafeFileName(const QString &name)
-{
-    QString out = name.trimmed();
-    for (QChar &c : out)
-        if (c < u' ' || QStringLiteral("/\\:*?\"<>|").contains(c))
-            c = u'_';
-    if (out == QLatin1String(".") || out == QLatin1String(".."))
-        out = QStringLiteral("_");
-    return out;
-}
-
 } // namespace
 
-QString PlantControllerFolder(const QString &workFolder, const QString &name)
-{
-    return QDir(workFolder).filePath(SafeFileName(name));
-}
 
 struct Bus;
 
@@ -116,8 +101,10 @@ struct PlantController::Impl {
     bool readThisStep = false;
     PlantSummary summary;
     bool lost = false;
-    qint64 retryAt = 0; // on the plant's clock, while lost
+    qint64 retryAt = 0; // on the plant's clock: its turn rests until then (a closing window)
+    qint64 triedAt = 0; // the end of its last step
     bool lastUp = false;
+    bool stepping = false;
 };
 
 // Paces the plant as QorThread paces one controller: it has the GUI thread run one step
@@ -199,6 +186,8 @@ struct Plant::Impl {
     void installHooks(PlantController &c, MainState &s);
     void attachHistory(PlantController &c);
     int runOne();
+    qint64 dueAt(const PlantController &c, bool anyAnswering) const;
+    bool anyAnswering() const;
     void step(PlantController &c);
     void summarize(PlantController &c);
     QString checkConnectWrite(const PlantController &c, const ConnectUserValues &v) const;
@@ -236,6 +225,7 @@ PlantSummary PlantController::summary() const { return d->summary; }
 MainState &PlantController::state() { return *d->state; }
 PollCycle &PlantController::cycle() { return *d->cycle; }
 bool PlantController::Attached() const { return d->state != d->ownState.get(); }
+bool PlantController::Stepping() const { return d->stepping; }
 
 void PlantController::Attach(MainState &state, PollCycle &cycle)
 {
@@ -262,6 +252,8 @@ void PlantController::Release()
     d->state = d->ownState.get();
     d->cycle = d->ownCycle.get();
     d->shownView = &d->view;
+    // A window closing aborts its transaction; the bus goes on for the others.
+    d->bus->link->Resume();
     // The window may have changed the language or moved the controller: read again.
     d->ownState->settingsIni.reload();
     d->ownState->linkUp = false;
@@ -394,11 +386,19 @@ bool Plant::Start(QString &error)
             d->thread->Restart();
         return true;
     }
-    if (d->historyOn && !d->store)
+    if (d->historyOn && !d->store) {
         d->store = std::make_unique<HistoryStore>(d->workFolder, HistoryLimitsFrom(d->settings));
-    for (int k = 0; k < int(d->config.controllers.size()); ++k)
-        if (!d->makeController(k, error))
+        // A store that cannot write keeps its batches in memory and says why in
+        // problem(), which the plant view and serve show; polling goes on either way.
+        d->store->Open();
+    }
+    for (int k = 0; k < int(d->config.controllers.size()); ++k) {
+        if (!d->makeController(k, error)) {
+            d->controllers.clear(); // all or none: a second Start begins afresh
+            d->buses.clear();
             return false;
+        }
+    }
     d->started = true;
     d->thread = std::make_unique<PlantThread>([this] { return d->runOne(); }, this);
     d->thread->start();
@@ -426,27 +426,49 @@ void Plant::Stop()
         b->link->Resume();
 }
 
+qint64 Plant::Impl::dueAt(const PlantController &c, bool anyAnswering) const
+{
+    const PlantController::Impl &i = *c.d;
+    if (!i.lost)
+        return i.retryAt;
+    // A lost controller waits its retry time while others answer (they keep their rate);
+    // while none does, nobody is held up: it is tried every [measure] period, as the
+    // single window tries its controller.
+    const qint64 wait = anyAnswering ? lostRetryMs
+                                     : qMax(QorThread::kOfflineFloorMs, i.state->PollPeriodMs());
+    return qMax(i.retryAt, i.triedAt + wait);
+}
+
+bool Plant::Impl::anyAnswering() const
+{
+    return std::any_of(controllers.begin(), controllers.end(),
+                       [](const auto &c) { return !c->d->lost; });
+}
+
 int Plant::Impl::runOne()
 {
     const size_t n = controllers.size();
     if (n == 0)
         return 1000;
+    const bool answering = anyAnswering();
     for (size_t k = 0; k < n; ++k) {
         const size_t at = (rotation + k) % n;
         PlantController &c = *controllers[at];
-        if (c.d->lost && c.d->retryAt > clock.elapsed())
+        if (dueAt(c, answering) > clock.elapsed())
             continue;
         rotation = (at + 1) % n;
         step(c);
         break;
     }
-    // Sleep only while nobody is due: until the earliest retry, never less than the floor.
+    // Sleep only while nobody is due: until the earliest, never less than the floor.
+    const bool nowAnswering = anyAnswering();
     qint64 earliest = -1;
     const qint64 now = clock.elapsed();
     for (auto &c : controllers) {
-        if (!c->d->lost || c->d->retryAt <= now)
+        const qint64 due = dueAt(*c, nowAnswering);
+        if (due <= now)
             return 0;
-        earliest = earliest < 0 ? c->d->retryAt : qMin(earliest, c->d->retryAt);
+        earliest = earliest < 0 ? due : qMin(earliest, due);
     }
     return int(qMax<qint64>(QorThread::kOfflineFloorMs, earliest - now));
 }
@@ -455,11 +477,17 @@ void Plant::Impl::step(PlantController &c)
 {
     PlantController::Impl &i = *c.d;
     MainState &s = *i.state;
-    if (s.stopPolling)
+    if (s.stopPolling) {
+        // A window attached and closing: its turn rests until it is released.
+        i.retryAt = clock.elapsed() + QorThread::kOfflineFloorMs;
         return;
+    }
+    if (i.bus->link->Aborted())
+        i.bus->link->Resume(); // a window closed during its step; the plant polls on
     const bool wasUp = s.linkUp;
     i.readThisStep = false;
     i.bus->stepping = &c;
+    i.stepping = true;
     stepRunning = true;
     // A controller already found lost is asked once, not three times: nobody there costs
     // the others one time-out per retry.
@@ -467,14 +495,15 @@ void Plant::Impl::step(PlantController &c)
     i.cycle->PollCycleStep();
     s.modbus.setAttemptsCap(0);
     stepRunning = false;
+    i.stepping = false;
     i.bus->stepping = nullptr;
     if (thread && thread->Stopping())
         return;
     // Lost: down after a step that tried to bring it up. One that just dropped is tried
     // again at its next turn.
     i.lost = !s.linkUp && !wasUp;
-    if (i.lost)
-        i.retryAt = clock.elapsed() + lostRetryMs;
+    i.retryAt = 0;
+    i.triedAt = clock.elapsed();
     summarize(c);
     emit c.updated();
     if (i.summary.linkUp != i.lastUp) {

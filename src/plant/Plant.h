@@ -15,10 +15,6 @@ class MemIniFile;
 class PollCycle;
 class SerialLink;
 
-// The folder of a controller's own files (start.ini, default.ini, Trends/) in the working
-// folder: its name, with characters no file name may hold replaced by "_".
-QString PlantControllerFolder(const QString &workFolder, const QString &name);
-
 // What the plant view shows of a controller, as of its last step.
 struct PlantSummary {
     bool linkUp = false;
@@ -55,6 +51,9 @@ public:
     void Attach(MainState &state, PollCycle &cycle);
     void Release();
     bool Attached() const;
+    // A step of this controller runs now (its waits let the GUI in). A window released
+    // meanwhile keeps its state and cycle alive until updated() says the step is over.
+    bool Stepping() const;
 
 signals:
     void updated(); // after each of its steps, on the GUI thread

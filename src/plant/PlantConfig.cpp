@@ -56,12 +56,28 @@ QStringList SectionHeaders(const QByteArray &bytes)
     return names;
 }
 
+QString SafeFileName(const QString &name)
+{
+    QString out = name.trimmed();
+    for (QChar &c : out)
+        if (c < u' ' || QStringLiteral("/\\:*?\"<>|").contains(c))
+            c = u'_';
+    if (out == QLatin1String(".") || out == QLatin1String(".."))
+        out = QStringLiteral("_");
+    return out;
+}
+
 QString Fault(const MemIniFile &ini, const TextKey &key, const QString &rest)
 {
     return LookupText(ini, key) + rest;
 }
 
 } // namespace
+
+QString PlantControllerFolder(const QString &workFolder, const QString &name)
+{
+    return QDir(workFolder).filePath(SafeFileName(name));
+}
 
 PlantLine LineOf(const PlantEntry &e, const MemIniFile &startIni)
 {
@@ -106,8 +122,8 @@ QString CheckPlant(const PlantConfig &plant, const MemIniFile &startIni, const Q
         if (e.name.contains(u'\n') || e.name.contains(u'\r'))
             return Fault(startIni, Msg::n657, e.name.simplified());
         for (size_t j = 0; j < i; ++j)
-            if (list[j].name.trimmed().compare(e.name.trimmed(), Qt::CaseInsensitive) == 0)
-                return Fault(startIni, Msg::n642, e.name);
+            if (SafeFileName(list[j].name).compare(SafeFileName(e.name), Qt::CaseInsensitive) == 0)
+                return Fault(startIni, Msg::n642, list[j].name + QStringLiteral(", ") + e.name);
         if (e.port.trimmed().isEmpty())
             return Fault(startIni, Msg::n643, e.name);
         if (!PortUsable(e.port.trimmed()))

@@ -43,8 +43,13 @@ PlantLine LineOf(const PlantEntry &e, const MemIniFile &startIni);
 // written in another case).
 QString BusKey(const QString &port);
 
+// The folder of a controller's own files (start.ini, default.ini, Trends/) in the working
+// folder: its name, with characters no file name may hold replaced by "_".
+QString PlantControllerFolder(const QString &workFolder, const QString &name);
+
 // The plant as a whole, checked: empty when sound, else the message (in the program's
-// language, texts from startIni) of the first fault: an empty or duplicate name, an empty
+// language, texts from startIni) of the first fault: an empty or duplicate name (two names
+// that come to one folder count as one), an empty
 // or unusable port, address 0 or above 247, two controllers with one address on one port,
 // two controllers with different line settings on one port, a Cfg override that is missing.
 QString CheckPlant(const PlantConfig &plant, const MemIniFile &startIni, const QString &workFolder);

@@ -79,6 +79,7 @@ private slots:
         QTest::newRow("different parity, one port") << a + "[B]\r\nport=/dev/ttyS0\r\nadr=2\r\nparity=1\r\n" << "n648" << "A, B";
         QTest::newRow("stop bits: default vs given") << a + "[B]\r\nport=/dev/ttyS0\r\nadr=2\r\nstopbits=1\r\n" << "n648" << "A, B";
         QTest::newRow("duplicate name") << a + "[B]\r\nport=/dev/ttyS1\r\nadr=1\r\n[a]\r\nport=/dev/ttyS2\r\nadr=1\r\n" << "n642" << "a";
+        QTest::newRow("names of one folder") << QByteArray("[a/b]\r\nport=/dev/ttyS0\r\nadr=1\r\n[a_b]\r\nport=/dev/ttyS1\r\nadr=1\r\n") << "n642" << "a/b, a_b";
         QTest::newRow("empty name") << QByteArray("[ ]\r\nport=/dev/ttyS0\r\nadr=1\r\n") << "n641" << "1)";
         QTest::newRow("cfg override missing") << QByteArray("[A]\r\nport=/dev/ttyS0\r\nadr=1\r\ncfg=Cfg/none.ini\r\n") << "n649" << "none.ini";
     }

@@ -3,15 +3,20 @@
 // under another controller or sensor is caught.
 #include "ControllerFolder.h"
 #include "ExpectedFrames.h"
+#include "HistoryStore.h"
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "Plant.h"
 #include "PlantConfig.h"
 #include "PlantTexts.h"
 #include "PollCycle.h"
+#include "RecorderView.h"
 #include "SensorRows.h"
+#include "TrendRecorder.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -39,6 +44,16 @@ QList<int> Turns(const QList<int> &addresses)
             out << a;
     return out;
 }
+
+struct QuietTrendHost : TrendHost {
+    bool LinkUp() const override { return true; }
+    void RequestAllTags() override {}
+    void ShowPanel10(const QString &) override {}
+    void HidePanel10() override {}
+    void ShowStatus1(const QString &) override {}
+    void SetTrendHint(const QString &) override {}
+    bool SaveSettings() override { return true; }
+};
 
 } // namespace
 
@@ -194,6 +209,27 @@ private slots:
         CheckNamedValues(plant.controller(2), 2);
     }
 
+    // While no controller answers nobody is held up: a lost one is tried every
+    // [measure] period, not every retry time, so a line that comes back is found at once.
+    // (Once one answers, the others wait their retry time again.)
+    void allOfflineTriedEveryPeriod()
+    {
+        startSim(sim, {1, 2});
+        QCOMPARE(sim.command("@1 offline"), QStringLiteral("OK"));
+        const PlantConfig config = OneLine(sim.portSetting(), {1});
+        prepare(config);
+        Plant plant(work(), config);
+        plant.setLostRetryMs(600000);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 0) >= 2, 30000);
+        QVERIFY(!plant.controller(0).summary().linkUp);
+        QCOMPARE(sim.command("@1 online"), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(plant.controller(0).summary().linkUp, 30000);
+        plant.Stop();
+    }
+
     // A connection write moves only its controller (and plant.ini follows it); one that
     // changes the line's speed, or takes another's address, is refused and nothing sent.
     void connectionWrites()
@@ -308,6 +344,190 @@ private slots:
         const QList<int> turns = Turns(RequestAddresses(sim));
         for (int t = 0; t < turns.size(); ++t)
             QCOMPARE(turns[t], addresses[t % 3]);
+    }
+
+    // The plant view's counts come from each controller's own statuses: sensors set on
+    // one controller never show under another.
+    void summaryCountsPerController()
+    {
+        startSim(sim, {1, 2}, {}, false);
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2});
+        prepare(config);
+        for (const char *c : {"@2 set status 3 10", "@2 set status 4 20", "@2 set status 5 1",
+                              "@2 set status 6 2", "@2 set status 7 0", "@2 set temp 7 140",
+                              "@2 set status 8 40"})
+            QVERIFY2(sim.command(c).startsWith("OK"), c);
+        Plant plant(work(), config);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3 && plant.controller(i).summary().lastUpdateMs > 0, 20000);
+        plant.Stop();
+        const PlantSummary one = plant.controller(0).summary(), two = plant.controller(1).summary();
+        using V = std::vector<int>;
+        // 12 registered; the last three report 10, 20 and 30 (the simulator's own).
+        QCOMPARE(one.registered, 12);
+        QCOMPARE(one.noPower, V{10});
+        QCOMPARE(one.faulty, V{11});
+        QCOMPARE(two.registered, 11);
+        QCOMPARE(two.noPower, (V{3, 10}));
+        QCOMPARE(two.faulty, (V{4, 11}));
+        QVERIFY(std::find(two.overThreshold1.begin(), two.overThreshold1.end(), 5) != two.overThreshold1.end());
+        QVERIFY(std::find(two.overThreshold2.begin(), two.overThreshold2.end(), 6) != two.overThreshold2.end());
+        QCOMPARE(two.hottest, 7);
+        QCOMPARE(two.hottestTemp, 140.0);
+        QVERIFY(one.hottest != 0 && one.hottestTemp < 140);
+        QCOMPARE(two.firmware, QStringLiteral("1.2"));
+        QCOMPARE(two.deviceCode, quint16(3126));
+        QCOMPARE(two.alarms, -1); // no history kept
+    }
+
+    // A controller that is lost never closes the line the others use: over a connection
+    // the simulator sees one connection for the whole run.
+    void lostControllerKeepsTheLineOpen_data()
+    {
+        QTest::addColumn<SimProcess::Transport>("transport");
+        QTest::newRow("tcp") << SimProcess::Transport::TcpRtu;
+        QTest::newRow("mbtcp") << SimProcess::Transport::TcpMbap;
+    }
+    void lostControllerKeepsTheLineOpen()
+    {
+        QFETCH(SimProcess::Transport, transport);
+        sim.setTransport(transport);
+        startSim(sim, {1, 2});
+        QCOMPARE(sim.command("@2 offline"), QStringLiteral("OK"));
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2});
+        prepare(config);
+        Plant plant(work(), config);
+        plant.setLostRetryMs(200);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 1) >= 4 && Updates(updated, 0) >= 4, 30000);
+        plant.Stop();
+        QVERIFY(plant.controller(0).summary().linkUp);
+        QVERIFY(!plant.controller(1).summary().linkUp);
+        QCOMPARE(sim.logEntries("NOTE").filter(QRegularExpression("^connection from ")).size(), 1);
+    }
+
+    // With the history on, one store in the working folder keeps every controller apart.
+    void historyKeepsEveryController()
+    {
+        startSim(sim, {1, 2, 3}, {}, false);
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2, 3});
+        prepare(config);
+        Plant plant(work(), config);
+        plant.setHistory(true);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        QVERIFY(plant.store());
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3, 20000);
+        QCOMPARE(plant.controller(0).summary().alarms >= 0, true);
+        plant.Stop();
+        plant.store()->Flush();
+        QSet<int> kept;
+        for (const HistoryControllerRow &row : plant.store()->Controllers()) {
+            QCOMPARE(row.controller.port, sim.portSetting());
+            kept << row.controller.address;
+        }
+        QCOMPARE(kept, (QSet<int>{1, 2, 3}));
+        QVERIFY(QFileInfo::exists(QDir(work()).filePath(HistoryStore::kFileName)));
+    }
+
+    // A controller whose folder cannot be made (a file stands in its place): Start says
+    // so and nothing polls.
+    void folderThatCannotBeMade()
+    {
+        const PlantConfig config = OneLine(QStringLiteral("/dev/ttyS0"), {1, 2});
+        prepare(config);
+        QFile blocker(PlantControllerFolder(work(), "C2"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Plant plant(work(), config);
+        QString error;
+        QVERIFY(!plant.Start(error));
+        QVERIFY2(error.startsWith(LookupText(plant.settings(), Msg::n656)), qPrintable(error));
+        QCOMPARE(plant.size(), 0);
+    }
+
+    // A window takes a controller over: its own engine, built on the controller's place,
+    // steps on the bus in that controller's turn (its settings from the controller's
+    // folder, its values its controller's), the others go on; released, the headless
+    // engine takes the turn back.
+    void windowAttachedAndReleased()
+    {
+        startSim(sim, {1, 2, 3});
+        const PlantConfig config = OneLine(sim.portSetting(), {1, 2, 3});
+        prepare(config);
+        Plant plant(work(), config);
+        QSignalSpy updated(&plant, &Plant::controllerUpdated);
+        QString error;
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(plant.controller(i).summary().linkUp, 20000);
+        PlantController &c = plant.controller(1);
+        {
+            RecorderView view;
+            MainState window(view, c.place());
+            PollCycle windowCycle(window);
+            window.SensorDataShown();
+            QCOMPARE(window.settingsIni.readInteger("connect", "adr", 0), 2);
+            QCOMPARE(QFileInfo(window.settingsIni.fileName()).absolutePath(),
+                     QFileInfo(c.place().folder).absoluteFilePath());
+            c.Attach(window, windowCycle);
+            QVERIFY(c.Attached());
+            QCOMPARE(&c.state(), &window);
+            QTRY_VERIFY_WITH_TIMEOUT(window.linkUp && window.sensorsData.rowCountGrid() > 2 &&
+                                         !window.sensorsData.cell(1, 1).isEmpty(), 20000);
+            updated.clear();
+            for (int i = 0; i < 3; ++i)
+                QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3, 20000);
+            CheckNamedValues(c, 1);
+            QCOMPARE(view.lamp, MainView::Lamp::Online);
+            c.Release();
+            QVERIFY(!c.Attached());
+            QTRY_VERIFY_WITH_TIMEOUT(!c.Stepping(), 20000);
+        }
+        updated.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 1) >= 3 && c.state().linkUp, 20000);
+        plant.Stop();
+        for (int i = 0; i < 3; ++i)
+            CheckNamedValues(plant.controller(i), i);
+    }
+
+    // A controller's files live in its place's folder: its settings, its defaults and
+    // the trend files; without a place, the working folder as ever.
+    void filesInTheControllersFolder_data()
+    {
+        QTest::addColumn<QString>("sub");
+        QTest::newRow("plant controller") << QStringLiteral("Cold room");
+        QTest::newRow("single window") << QString();
+    }
+    void filesInTheControllersFolder()
+    {
+        QFETCH(QString, sub);
+        QVERIFY(CopyShippedData({"start.ini"}));
+        const QString folder = sub.isEmpty() ? work() : QDir(work()).filePath(sub);
+        QVERIFY(QDir().mkpath(folder));
+        if (!sub.isEmpty())
+            QVERIFY(QFile::copy("start.ini", QDir(folder).filePath("start.ini")));
+        RecorderView view;
+        ControllerPlace place;
+        place.folder = sub.isEmpty() ? QString() : folder;
+        MainState state(view, place);
+        QCOMPARE(QFileInfo(state.folder()).canonicalFilePath(), QFileInfo(folder).canonicalFilePath());
+        QVERIFY(QFileInfo::exists(QDir(folder).filePath("default.ini")));
+        QuietTrendHost host;
+        TrendRecorder recorder(state.settingsIni, host);
+        recorder.ButtonStartFileClick();
+        QVERIFY(QFileInfo(QDir(folder).filePath("Trends")).isDir());
+        if (!sub.isEmpty()) {
+            QVERIFY(!QFileInfo::exists(QDir(work()).filePath("Trends")));
+            QVERIFY(!QFileInfo::exists(QDir(work()).filePath("default.ini")));
+        }
     }
 
     // A serial line with two, an RTU-over-TCP and a Modbus TCP controller at once: each

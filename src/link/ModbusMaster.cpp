@@ -84,7 +84,8 @@ int ModbusMaster::attempts() const
     // Not in the connection dialog: velmaris-cli --retries sets it for its run.
     const int n = m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("attempts"),
                                          kAttempts);
-    return n >= 1 && n <= kMaxAttempts ? n : kAttempts;
+    const int tries = n >= 1 && n <= kMaxAttempts ? n : kAttempts;
+    return m_attemptsCap > 0 ? qMin(tries, m_attemptsCap) : tries;
 }
 
 quint8 ModbusMaster::slaveAddress() const

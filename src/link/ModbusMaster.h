@@ -67,6 +67,10 @@ public:
     FrameLog &frameLog() { return m_frameLog; }
     const FrameLog &frameLog() const { return m_frameLog; }
 
+    // At most this many attempts per transaction whatever the settings say (0: no cap). A
+    // bus tries a lost controller again with one attempt, so it costs the others little.
+    void setAttemptsCap(int cap) { m_attemptsCap = cap; }
+
     bool ReadRegistersOnce(ModbusReadRecord &record);
     bool WriteRegisterOnce(ModbusWriteRecord &record);
     bool WriteRegistersOnce(ModbusWriteRecord &record);
@@ -119,4 +123,5 @@ private:
     LinkReporter &m_reporter;
     LinkStatistics m_statistics;
     FrameLog m_frameLog;
+    int m_attemptsCap = 0;
 };

@@ -15,6 +15,10 @@ class MemIniFile;
 class PollCycle;
 class SerialLink;
 
+// The folder of a controller's own files (start.ini, default.ini, Trends/) in the working
+// folder: its name, with characters no file name may hold replaced by "_".
+QString PlantControllerFolder(const QString &workFolder, const QString &name);
+
 // What the plant view shows of a controller, as of its last step.
 struct PlantSummary {
     bool linkUp = false;

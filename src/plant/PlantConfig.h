@@ -57,3 +57,6 @@ bool ReadPlant(const QString &path, const MemIniFile &startIni, const QString &w
 
 // Writes atomically: Windows-1251 when every name fits it, else UTF-8 with a BOM.
 bool WritePlant(const QString &path, const PlantConfig &plant, QString &error);
+// The same, the failure in the program's language (texts from startIni; null: built-in).
+bool WritePlant(const QString &path, const PlantConfig &plant, QString &error,
+                const MemIniFile *startIni);

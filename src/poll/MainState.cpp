@@ -8,9 +8,20 @@
 #include <QDir>
 #include <QFileInfo>
 
-MainState::MainState(MainView &view)
-    : settingsIni(QStringLiteral("start.ini")), deviceIni(QStringLiteral("default.ini")),
-      link(settingsIni, *this), modbus(link, settingsIni, *this), sensorsData(1, 2),
+namespace {
+
+QString InFolder(const QString &folder, const QString &name)
+{
+    return folder.isEmpty() ? name : QDir(folder).filePath(name);
+}
+
+} // namespace
+
+MainState::MainState(MainView &view, const ControllerPlace &place)
+    : settingsIni(InFolder(place.folder, QStringLiteral("start.ini"))),
+      deviceIni(InFolder(place.folder, QStringLiteral("default.ini"))), m_place(place),
+      m_ownLink(place.link ? nullptr : std::make_unique<SerialLink>(settingsIni, *this)),
+      link(place.link ? *place.link : *m_ownLink), modbus(link, settingsIni, *this), sensorsData(1, 2),
       sensorsData2(1, 2), qorRelay(2, 1), sensorSettings(1, 2), sensorSettingsUser(1, 2),
       tagContr(1, 2), tagUser(1, 2), relaySettings(1, 2), relaySettingsUser(1, 2), m_view(view)
 {
@@ -86,6 +97,11 @@ void MainState::EnableSensorSettingsCopy(bool enabled)
 
 MainState::~MainState() = default;
 
+QString MainState::folder() const
+{
+    return m_place.folder.isEmpty() ? QDir::currentPath() : m_place.folder;
+}
+
 void MainState::SetLinkDown(const QString &text)
 {
     const bool wasUp = linkUp || identifyingAgain;
@@ -159,6 +175,13 @@ bool MainState::RequestConnectWrite(const ConnectUserValues &values, const ShowM
     }
     if (!ValidateConnectSettings(values, settingsIni, show))
         return false;
+    if (checkConnectWrite) {
+        const QString refused = checkConnectWrite(values);
+        if (!refused.isEmpty()) {
+            show(Text(Msg::n67), refused);
+            return false;
+        }
+    }
     connectUser = values; // what the write sends
     writeConnectSettingsRequested = true;
     SetLinkNotice({});
@@ -235,7 +258,10 @@ bool MainState::LoadDeviceConfiguration(quint16 deviceCode, quint16 firmwareWord
     if (deviceCode != 3126)
         return false;
     firmwareVersion = firmwareWord;
-    const QString path = DeviceConfigPath(QDir::currentPath(), firmwareWord);
+    const QString cfgFolder = !m_place.cfgFolder.isEmpty() ? m_place.cfgFolder : folder();
+    const QString path = !m_place.cfgOverride.isEmpty()
+                             ? QDir(cfgFolder).absoluteFilePath(m_place.cfgOverride)
+                             : DeviceConfigPath(cfgFolder, firmwareWord);
     if (!ReadDeviceConfiguration(path, VersionText(firmwareWord))) {
         HideDeviceViews();
         return false;

@@ -1,4 +1,5 @@
 #pragma once
+#include "ControllerPlace.h"
 #include "CycleHook.h"
 #include "DeviceRegisterMap.h"
 #include "LinkReporter.h"
@@ -10,6 +11,8 @@
 #include "TextGrid.h"
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <vector>
 
 class MainView;
@@ -49,10 +52,23 @@ struct ConnectControls {
 // map, the flags and the tables. The window shows it; the poll cycle works on it.
 class MainState : public LinkReporter {
 public:
-    // Opens start.ini and default.ini in the working directory; default.ini is written
-    // back at once (created empty when missing).
-    explicit MainState(MainView &view);
+    // Opens start.ini and default.ini in the place's folder (the working directory when it
+    // names none); default.ini is written back at once (created empty when missing). The
+    // link is the place's (a bus's, shared) or one of its own.
+    explicit MainState(MainView &view, const ControllerPlace &place = {});
     ~MainState() override;
+
+    const ControllerPlace &place() const { return m_place; }
+    // The folder of start.ini, default.ini and Trends/: the place's, or the working directory.
+    QString folder() const;
+    // The link is a bus's: other controllers use it too, so losing this controller never
+    // closes the port.
+    bool SharedLink() const { return m_place.link != nullptr; }
+    // On a bus: its say on a connection write before it is asked for (empty: allowed; else
+    // the message), and its following the controller to the address and line settings just
+    // written into [connect] of settingsIni.
+    std::function<QString(const ConnectUserValues &)> checkConnectWrite;
+    std::function<void()> connectSettingsMoved;
 
     MainView &view() { return m_view; }
 
@@ -89,7 +105,13 @@ public:
 
     MemIniFile settingsIni;
     MemIniFile deviceIni;
-    SerialLink link;
+
+private:
+    ControllerPlace m_place;
+    std::unique_ptr<SerialLink> m_ownLink; // null on a bus
+
+public:
+    SerialLink &link;
     ModbusMaster modbus;
 
     DeviceRegisterMap registerMap;

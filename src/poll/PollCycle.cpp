@@ -59,7 +59,8 @@ void PollCycle::runStep()
     if (!s.linkUp || s.portSettingsChanged || s.linkInterruptedByUser)
         dropPendingWrites();
     if (s.portSettingsChanged) {
-        s.link.ClosePort();
+        if (!s.SharedLink()) // a bus's port stays open for the others
+            s.link.ClosePort();
         s.portSettingsChanged = false;
         configurationFailed = false;
         // Polling goes on without a new identification, but the port may now lead to
@@ -71,7 +72,8 @@ void PollCycle::runStep()
         configurationFailed = false;
         s.identifyingAgain = false;
         if (s.linkUp) {
-            s.link.ClosePort();
+            if (!s.SharedLink())
+                s.link.ClosePort();
             priority(false);
             s.SetLinkDown(s.Text(Msg::n100));
         }
@@ -93,7 +95,9 @@ void PollCycle::runStep()
         const bool identified = IdentifyController();
         s.identifyingAgain = false;
         if (!identified) {
-            s.link.ClosePort();
+            // Nobody answered at this address; on a bus the others may well answer.
+            if (!s.SharedLink())
+                s.link.ClosePort();
             priority(false);
             return;
         }

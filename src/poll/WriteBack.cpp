@@ -390,6 +390,8 @@ bool WriteBack::sendConnectBlock(const QList<quint16> &words)
                 s.settingsIni.deleteKey(connect, lineKeys[k]);
         }
         s.SaveSettings();
+        if (s.connectSettingsMoved)
+            s.connectSettingsMoved(); // the bus follows before the port is set up again
         return s.link.ConfigurePort() && m_cycle.ReadConnectSettings();
     };
     // The program follows the controller to its new address and line settings.

@@ -46,7 +46,9 @@ void TrendRecorder::ButtonStartFileClick()
     if (!m_host.LinkUp())
         return;
     m_host.ShowPanel10(text(Msg::n127));
-    const QString folder = QDir::current().filePath(QStringLiteral("Trends"));
+    // Beside the settings: the working folder, or a plant controller's own.
+    const QString folder =
+        QFileInfo(m_settings.fileName()).absoluteDir().filePath(QStringLiteral("Trends"));
     if (!QFileInfo(folder).isDir() && !QDir().mkdir(folder)) {
         m_host.ShowPanel10(text(Msg::n130) + QDir::toNativeSeparators(folder));
         return;

@@ -578,3 +578,6 @@ void Plant::Impl::connectMoved(PlantController &c)
     if (QFileInfo::exists(path) && !WritePlant(path, config, error, &settings))
         i.state->SetLinkNotice(error);
 }
+
+HistoryService *PlantController::history() { return d->history.get(); }
+bool Plant::StepRunning() const { return d->stepRunning; }

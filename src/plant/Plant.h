@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+class HistoryService;
 class HistoryStore;
 class MainState;
 class MemIniFile;
@@ -55,6 +56,8 @@ public:
     void Attach(MainState &state, PollCycle &cycle);
     void Release();
     bool Attached() const;
+    // The history of the engine stepping now (a window's while attached); null without one.
+    HistoryService *history();
 
 signals:
     void updated(); // after each of its steps, on the GUI thread
@@ -94,6 +97,9 @@ public:
     const PlantConfig &config() const;
     const MemIniFile &settings() const; // the working folder's start.ini
     HistoryStore *store();              // null without history
+    // A controller's step is under way: a handler runs inside its waits. What would pull
+    // the engine from under it (Stop, deleting the plant or an attached window) waits.
+    bool StepRunning() const;
 
 signals:
     void controllerUpdated(int index);

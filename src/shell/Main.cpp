@@ -167,16 +167,19 @@ void TForm1::Build()
         connect(m_store, &HistoryStore::problemChanged, this, showHistoryProblem);
     if (m_historyStore)
         m_historyStore->Open();
-    if (m_store) {
+    if (m_store)
         showHistoryProblem(m_store->problem());
-        m_history = std::make_unique<HistoryService>(*m_store, *m_state, *m_cycle);
-    } else {
+    else
         showHistoryProblem(QString());
+    // A plant keeps the history of whichever engine it steps: this one's once attached.
+    if (m_historyStore) {
+        m_history = std::make_unique<HistoryService>(*m_store, *m_state, *m_cycle);
+        m_historyInUse = m_history.get();
     }
     m_alarmLine = new QLabel(bar);
     bar->addPermanentWidget(m_alarmLine, 10);
     m_alarms = new AlarmDisplay(*m_state, *ToolButtonEvents, *m_alarmLine, this);
-    m_alarms->Attach(m_store, m_history.get());
+    m_alarms->Attach(m_store, m_historyInUse);
     connect(m_alarms, &AlarmDisplay::eventsWanted, this, &TForm1::ToolButtonEventsClick);
     connect(m_alarms, &AlarmDisplay::quitWanted, this, &QWidget::close);
     connect(m_alarms, &AlarmDisplay::windowWanted, this, [this] {
@@ -309,7 +312,7 @@ void TForm1::BuildLiveChart()
         return ChannelLabel(tag, m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1));
     };
     m_liveChart->SetHistory(m_store,
-                            [this] { return m_history ? m_history->controllerId() : 0; });
+                            [this] { return m_historyInUse ? m_historyInUse->controllerId() : 0; });
     m_cycle->sensorDataRead = [this] {
         const int n = m_state->registerMap.MAX_SENSORS;
         m_liveChart->Feed(QDateTime::currentMSecsSinceEpoch(),
@@ -333,7 +336,7 @@ void TForm1::ToolButtonTrendViewerClick()
     if (!m_trendViewer) {
         m_trendViewer = new TrendViewer(m_state->settingsIni, this);
         m_trendViewer->SetHistory(m_store,
-                                  [this] { return m_history ? m_history->controllerId() : 0; });
+                                  [this] { return m_historyInUse ? m_historyInUse->controllerId() : 0; });
     }
     m_trendViewer->show();
     m_trendViewer->raise();
@@ -345,8 +348,6 @@ TForm1::~TForm1()
 {
     if (m_thread)
         m_thread->StopAndWait();
-    if (m_attached)
-        m_plantController->Release();
     if (!m_plantController)
         m_state->link.ClosePort(); // a plant's link is its bus's
     // The state and the store go before the child windows do: nothing that outlives them
@@ -356,6 +357,10 @@ TForm1::~TForm1()
     if (m_trendViewer)
         m_trendViewer->SetHistory(nullptr, {});
     m_alarms->Attach(nullptr, nullptr);
+    // Releasing ends the plant's history of this engine. Unless another window of the
+    // controller took it over meanwhile.
+    if (m_attached && &m_plantController->state() == m_state.get())
+        m_plantController->Release();
 }
 
 void TForm1::BuildToolBar()
@@ -636,6 +641,8 @@ void TForm1::FormShow()
         // The plant steps this window's engine on its bus from now on.
         m_plantController->Attach(*m_state, *m_cycle);
         m_attached = true;
+        m_historyInUse = m_plantController->history();
+        m_alarms->Attach(m_store, m_historyInUse);
         return;
     }
     m_thread = std::make_unique<QorThread>(*m_state, *m_cycle, this);
@@ -679,18 +686,20 @@ void TForm1::ApplyAccessMode(bool full)
 void TForm1::closeEvent(QCloseEvent *event)
 {
     if (m_plantController) {
-        // The plant goes on polling with the controller's own engine.
-        if (m_attached) {
-            m_plantController->Release();
-            m_attached = false;
-        }
+        // The owner deletes the window once no step runs (this close may come from inside
+        // one, on this window's engine); the plant then goes on with the controller's own.
         SaveWindowGeometry();
         for (QWidget *view : {static_cast<QWidget *>(m_linkStatisticsView),
                               static_cast<QWidget *>(m_frameLogView),
                               static_cast<QWidget *>(m_eventsView)})
             if (view)
                 view->close();
+        // Another window of the controller may take it over (and its history) before
+        // this one goes.
+        m_alarms->Attach(m_store, nullptr);
+        m_historyInUse = nullptr;
         event->accept();
+        emit PlantWindowClosed();
         return;
     }
     // FormCloseQuery/FormClose: stop the poll thread, then close the port. A step that is

@@ -68,7 +68,7 @@ public:
     // The store of the working folder and the history of this window's engine (events,
     // alarms, readings); both live as long as the window.
     HistoryStore &historyStore() { return *m_store; }
-    HistoryService &history() { return *m_history; }
+    HistoryService &history() { return *m_historyInUse; }
     // True while a poll step runs on the GUI thread (its link waits let events in).
     bool PollStepRunning() const;
     AlarmDisplay &alarms() { return *m_alarms; }
@@ -97,6 +97,10 @@ public:
     void ShowProgress(const QString &text) override;
     void HideProgress() override;
     void SetWriteBackRunning(bool running) override;
+
+signals:
+    // A plant's window was closed; its owner deletes it when no step runs.
+    void PlantWindowClosed();
 
 public slots:
     void ToolButton1Click();
@@ -140,6 +144,7 @@ private:
     std::unique_ptr<HistoryStore> m_historyStore;
     std::unique_ptr<HistoryService> m_history;
     HistoryStore *m_store = nullptr; // the own one, or the plant's
+    HistoryService *m_historyInUse = nullptr; // the own one, or the plant's for this engine
     PlantController *m_plantController = nullptr;
     bool m_attached = false;
     QLabel *m_historyProblem = nullptr; // StatusBarHistoryProblem, hidden while writing works

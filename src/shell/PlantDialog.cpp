@@ -3,7 +3,7 @@
 #include "LookupText.h"
 #include "MemIniFile.h"
 #include "Message.h"
-#include "PlantTexts.h"
+#include "PlantViewTexts.h"
 #include "ShellTexts.h"
 #include "Widgets.h"
 

@@ -6,7 +6,7 @@
 #include "Message.h"
 #include "Plant.h"
 #include "PlantDialog.h"
-#include "PlantTexts.h"
+#include "PlantViewTexts.h"
 #include "PollCycle.h"
 #include "Psw.h"
 #include "SensorTags.h"
@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -76,13 +77,7 @@ PlantView::PlantView(QWidget *parent)
     resize(1280, 420);
 }
 
-PlantView::~PlantView()
-{
-    // The windows go before the plant whose controllers they are attached to.
-    for (QPointer<TForm1> &w : m_windows)
-        delete w;
-    m_windows.clear();
-}
+PlantView::~PlantView() { StopPlant(); }
 
 QString PlantView::Text(const TextKey &key) const { return LookupText(m_settings, key); }
 
@@ -151,22 +146,28 @@ void PlantView::StartPlant(const PlantConfig &config)
     ShowProblem(QString());
     m_plant = std::make_unique<Plant>(QDir::currentPath(), config);
     m_plant->setHistory(true);
-    m_windows.assign(size_t(m_plant->size()), nullptr);
-    m_table->setRowCount(m_plant->size());
-    for (int i = 0; i < m_plant->size(); ++i)
-        ShowRow(i);
     connect(m_plant.get(), &Plant::controllerUpdated, this, &PlantView::ShowRow);
     QString error;
     if (!m_plant->Start(error))
         ShowProblem(error);
+    // The controllers exist once started (up to the one whose folder failed).
+    m_windows.assign(size_t(m_plant->size()), nullptr);
+    m_table->setRowCount(m_plant->size());
+    for (int i = 0; i < m_plant->size(); ++i)
+        ShowRow(i);
     m_table->resizeColumnsToContents();
 }
 
 void PlantView::StopPlant()
 {
+    // The windows go before the plant whose controllers they are attached to.
     for (QPointer<TForm1> &w : m_windows)
-        delete w; // Releases its controller
+        delete w.data(); // Releases its controller
     m_windows.clear();
+    for (QPointer<TForm1> &w : m_closed)
+        delete w.data();
+    m_closed.clear();
+    m_opening.clear();
     if (m_sensorPopup)
         m_sensorPopup->close();
     m_plant.reset();
@@ -175,8 +176,42 @@ void PlantView::StopPlant()
 
 void PlantView::Restart(const PlantConfig &config)
 {
-    StopPlant();
-    StartPlant(config);
+    StopThen([this, config] {
+        StopPlant();
+        StartPlant(config);
+    });
+}
+
+// Handlers run inside a step's waits. Taking an engine away (a window going) or handing one
+// over waits for the step to end: the plant's report of it comes after its last use of the
+// engine. A timer, not a posted call: the plant's steps are posted calls, and one posted
+// call cannot wait for the next.
+void PlantView::BetweenSteps(const std::function<void()> &what)
+{
+    QTimer::singleShot(1, this, [this, what] {
+        if (!m_plant || !m_plant->StepRunning()) {
+            what();
+            return;
+        }
+        connect(m_plant.get(), &Plant::controllerUpdated, this, [what] { what(); },
+                Qt::SingleShotConnection);
+    });
+}
+
+// Stopping the plant from inside a step only ends its transaction; the step unwinds, then
+// the plant stops for good and what follows runs.
+void PlantView::StopThen(const std::function<void()> &what)
+{
+    QTimer::singleShot(1, this, [this, what] {
+        if (m_plant) {
+            m_plant->Stop();
+            if (m_plant->StepRunning()) {
+                StopThen(what);
+                return;
+            }
+        }
+        what();
+    });
 }
 
 void PlantView::ShowRow(int i)
@@ -245,7 +280,8 @@ void PlantView::ShowSensorList(int row, int col)
 {
     if (!m_plant || row < 0 || row >= m_plant->size())
         return;
-    const std::vector<int> *list = CountOf(m_plant->controller(row).summary(), col);
+    const PlantSummary summary = m_plant->controller(row).summary();
+    const std::vector<int> *list = CountOf(summary, col);
     if (!list || list->empty())
         return;
     if (m_sensorPopup)
@@ -261,6 +297,8 @@ void PlantView::ShowSensorList(int row, int col)
     popup->show();
     m_sensorPopup = popup;
 }
+
+PlantDialog *PlantView::dialog() { return m_dialog; }
 
 QListWidget *PlantView::sensorList() { return qobject_cast<QListWidget *>(m_sensorPopup.data()); }
 
@@ -279,11 +317,28 @@ void PlantView::OpenController(int i)
         open->activateWindow();
         return;
     }
-    auto *w = new TForm1(m_plant->controller(i), m_plant->store(), m_fullAccess);
-    w->setAttribute(Qt::WA_DeleteOnClose);
-    m_windows[size_t(i)] = w;
-    w->RestoreWindowGeometry();
-    w->ShowAsStored();
+    if (m_opening.contains(i))
+        return;
+    // Shown, the window takes the controller over: between steps.
+    m_opening.insert(i);
+    BetweenSteps([this, i] {
+        m_opening.remove(i);
+        if (!m_plant || i >= m_plant->size() || controllerWindow(i))
+            return;
+        auto *w = new TForm1(m_plant->controller(i), m_plant->store(), m_fullAccess);
+        m_windows[size_t(i)] = w;
+        connect(w, &TForm1::PlantWindowClosed, this, [this, w, i] {
+            if (controllerWindow(i) == w)
+                m_windows[size_t(i)] = nullptr;
+            m_closed.append(w);
+            BetweenSteps([this, closed = QPointer<TForm1>(w)] {
+                m_closed.removeAll(closed);
+                delete closed.data();
+            });
+        });
+        w->RestoreWindowGeometry();
+        w->ShowAsStored();
+    });
 }
 
 void PlantView::ToolButtonPlantClick()
@@ -300,6 +355,14 @@ void PlantView::ToolButtonPlantClick()
 
 void PlantView::closeEvent(QCloseEvent *event)
 {
+    if (m_plant && !m_stopped) {
+        event->ignore();
+        StopThen([this] {
+            m_stopped = true;
+            close();
+        });
+        return;
+    }
     StopPlant();
     event->accept();
 }

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,7 +47,7 @@ public:
     Plant *plant() { return m_plant.get(); }
     // The window of controller i while one is open.
     TForm1 *controllerWindow(int i);
-    PlantDialog *dialog() { return m_dialog; }
+    PlantDialog *dialog();
     QTableWidget &table() { return *m_table; }
     // The sensor list of the count clicked last (PlantSensorList), while shown.
     QListWidget *sensorList();
@@ -64,6 +65,8 @@ protected:
 
 private:
     void StartPlant(const PlantConfig &config);
+    void BetweenSteps(const std::function<void()> &what);
+    void StopThen(const std::function<void()> &what);
     void StopPlant();
     void BuildTable();
     void ShowRow(int i);
@@ -77,7 +80,10 @@ private:
     MemIniFile m_settings; // start.ini of the working folder: the language
     std::unique_ptr<Plant> m_plant;
     std::vector<QPointer<TForm1>> m_windows; // by controller
+    QSet<int> m_opening;                     // asked for, opened between steps
+    QList<QPointer<TForm1>> m_closed;        // closed, deleted between steps
     bool m_fullAccess = false;
+    bool m_stopped = false; // closing: the plant has stopped
     QToolBar *m_toolBar = nullptr;
     QToolButton *m_plantButton = nullptr;
     QTableWidget *m_table = nullptr;

@@ -9,12 +9,13 @@
 #include "Plant.h"
 #include "PlantConfig.h"
 #include "PlantDialog.h"
-#include "PlantTexts.h"
+#include "PlantViewTexts.h"
 #include "PlantView.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -72,14 +73,14 @@ class TestPlantView : public ControllerFolderTest {
 
     // Four controllers: on one pty line (101..104), or two on the pty, one behind RTU over
     // TCP and one behind Modbus TCP. Every value names its register and its controller.
-    PlantConfig setUpPlant(bool mixed, QStringList extra = {})
+    PlantConfig setUpPlant(bool mixed, QStringList extra = {}, bool namedValues = true)
     {
         where.clear();
         [&] {
             QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini",
                                      "Cfg/qor7070__fw_1_1.ini"}));
         }();
-        const QStringList named{"--named-values"};
+        const QStringList named = namedValues ? QStringList{"--named-values"} : QStringList();
         PlantConfig plant;
         auto add = [&](SimProcess &s, int address, int index, const QString &name) {
             PlantEntry e;
@@ -122,12 +123,32 @@ class TestPlantView : public ControllerFolderTest {
     {
         return cell(v, row, PlantView::ColLink)->data(Qt::DecorationRole).value<QColor>();
     }
-    static bool allUp(PlantView &v)
+    // Every lamp green (and every controller's hottest sensor shown: named statuses are no
+    // status codes, so with named values there is none).
+    static bool allUp(PlantView &v, bool withHottest = false)
     {
         for (int row = 0; row < v.table().rowCount(); ++row)
-            if (lamp(v, row) != kLime || cell(v, row, PlantView::ColHottest)->text().isEmpty())
+            if (lamp(v, row) != kLime ||
+                (withHottest && cell(v, row, PlantView::ColHottest)->text().isEmpty()))
                 return false;
         return v.table().rowCount() > 0;
+    }
+    // Each controller's temperatures name it and their sensor: address * 100 + sensor,
+    // frozen there; sensor (address - 100) has no power.
+    void nameTemperatures()
+    {
+        for (const Simulated &s : where) {
+            for (int sensor = 1; sensor <= 9; ++sensor)
+                QVERIFY(s.sim->command(s.address, QStringLiteral("set temp %1 %2").arg(sensor).arg(s.address * 100 + sensor)).startsWith("OK"));
+            QVERIFY(s.sim->command(s.address, "freeze").startsWith("OK"));
+        }
+    }
+    // As a mouse does it: the item view takes a double-click only on the row pressed.
+    static void doubleClickRow(PlantView &v, int row)
+    {
+        const QPoint at = v.table().visualItemRect(cell(v, row, PlantView::ColName)).center();
+        QTest::mouseClick(v.table().viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(v.table().viewport(), Qt::LeftButton, {}, at);
     }
     // The rows whose update time moves on (a second at least) while this one waits.
     static void waitForUpdates(PlantView &v, const QList<int> &rows)
@@ -164,8 +185,8 @@ private slots:
         }
     }
 
-    // Each row shows its own controller's values: the hottest temperature names the register
-    // of the sensor shown beside it and the controller of the row, never another's.
+    // Each row shows its own controller's values: the hottest temperature names the sensor
+    // shown beside it and the controller of the row, never another's.
     void rowsShowTheirOwnControllersValues_data()
     {
         QTest::addColumn<bool>("mixed");
@@ -178,8 +199,9 @@ private slots:
     {
         QFETCH(bool, mixed);
         QFETCH(QStringList, extra);
-        const PlantConfig plant = setUpPlant(mixed, extra);
+        const PlantConfig plant = setUpPlant(mixed, extra, false);
         QCOMPARE(int(plant.controllers.size()), 4);
+        nameTemperatures();
         if (!extra.isEmpty()) {
             MemIniFile start("start.ini");
             start.writeInteger("connect", "speed", 1); // 19200, as the simulator
@@ -190,14 +212,15 @@ private slots:
         view.Start(true);
         QCOMPARE(view.objectName(), QStringLiteral("PlantView"));
         QCOMPARE(view.table().rowCount(), 4);
-        QTRY_VERIFY_WITH_TIMEOUT(allUp(view), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(allUp(view, true), 30000);
         for (int row = 0; row < 4; ++row) {
             const Simulated &s = where[size_t(row)];
             QCOMPARE(cell(view, row, PlantView::ColName)->text(), plant.controllers[size_t(row)].name);
             QCOMPARE(cell(view, row, PlantView::ColDevice)->text(), QStringLiteral("3126, 1.2"));
+            QCOMPARE(cell(view, row, PlantView::ColRegistered)->text(), QStringLiteral("12"));
             const auto [sensor, temp] = hottestOf(cell(view, row, PlantView::ColHottest)->text());
-            QVERIFY2(sensor >= 1 && sensor <= 36, qPrintable(cell(view, row, PlantView::ColHottest)->text()));
-            QCOMPARE(temp, int(NamedValue(quint16(0x0100 + sensor - 1), s.index)));
+            QVERIFY2(sensor >= 1 && sensor <= 9, qPrintable(cell(view, row, PlantView::ColHottest)->text()));
+            QCOMPARE(temp, s.address * 100 + sensor);
         }
     }
 
@@ -205,7 +228,7 @@ private slots:
     // on, its lamp is green again.
     void silentControllersLampGoesOffWhileOthersUpdate()
     {
-        setUpPlant(false);
+        setUpPlant(false, {}, false);
         PlantView view;
         view.show();
         view.Start(true);
@@ -224,20 +247,21 @@ private slots:
     // A click on a count lists those sensors by number.
     void countClickListsItsSensors()
     {
-        setUpPlant(false);
+        setUpPlant(false, {}, false);
         for (int s : {4, 9})
             QVERIFY(sim.command(102, QStringLiteral("set status %1 10").arg(s)).startsWith("OK"));
         PlantView view;
         view.show();
         view.Start(true);
-        QTRY_COMPARE_WITH_TIMEOUT(cell(view, 1, PlantView::ColNoPower)->text(), QStringLiteral("2"), 30000);
+        // Sensor 10 has no power from the start.
+        QTRY_COMPARE_WITH_TIMEOUT(cell(view, 1, PlantView::ColNoPower)->text(), QStringLiteral("3"), 30000);
         QTest::mouseClick(view.table().viewport(), Qt::LeftButton, {},
                           view.table().visualItemRect(cell(view, 1, PlantView::ColNoPower)).center());
         QTRY_VERIFY(view.sensorList());
         QStringList lines;
         for (int i = 0; i < view.sensorList()->count(); ++i)
             lines << view.sensorList()->item(i)->text().section(QStringLiteral(" — "), 0, 0);
-        QCOMPARE(lines, (QStringList{"Датчик 4", "Датчик 9"}));
+        QCOMPARE(lines, (QStringList{"Датчик 4", "Датчик 9", "Датчик 10"}));
     }
 
     // A double-click opens the controller's own window, driven by the plant: its name in the
@@ -252,8 +276,7 @@ private slots:
         view.show();
         view.Start(true);
         QTRY_VERIFY_WITH_TIMEOUT(allUp(view), 30000);
-        QTest::mouseDClick(view.table().viewport(), Qt::LeftButton, {},
-                           view.table().visualItemRect(cell(view, 2, PlantView::ColName)).center());
+        doubleClickRow(view, 2);
         QTRY_VERIFY(view.controllerWindow(2));
         TForm1 &form = *view.controllerWindow(2);
         QVERIFY(form.windowTitle().startsWith(QStringLiteral("Камера 3")));
@@ -286,8 +309,7 @@ private slots:
         waitForUpdates(view, {0, 1, 3});
 
         // A second double-click raises the open window.
-        QTest::mouseDClick(view.table().viewport(), Qt::LeftButton, {},
-                           view.table().visualItemRect(cell(view, 2, PlantView::ColName)).center());
+        doubleClickRow(view, 2);
         QCOMPARE(view.controllerWindow(2), &form);
         QPointer<TForm1> alive(&form);
         form.close();
@@ -367,8 +389,8 @@ private slots:
         QVERIFY2(ReadPlant(kPlantFileName, MemIniFile("start.ini"), QDir::currentPath(), read, error),
                  qPrintable(error));
         QCOMPARE(read, expected);
-        QVERIFY(view.plant());
-        QCOMPARE(view.plant()->config(), expected);
+        // The plant restarts with it.
+        QTRY_VERIFY(view.plant() && view.plant()->config() == expected);
         QCOMPARE(view.table().rowCount(), int(expected.controllers.size()));
         for (int row = 0; row < int(expected.controllers.size()); ++row)
             QCOMPARE(cell(view, row, PlantView::ColName)->text(), expected.controllers[size_t(row)].name);

@@ -580,4 +580,5 @@ void Plant::Impl::connectMoved(PlantController &c)
 }
 
 HistoryService *PlantController::history() { return d->history.get(); }
+bool PlantController::Stepping() const { return d->bus && d->bus->stepping == this; }
 bool Plant::StepRunning() const { return d->stepRunning; }

@@ -58,6 +58,8 @@ public:
     bool Attached() const;
     // The history of the engine stepping now (a window's while attached); null without one.
     HistoryService *history();
+    // One of its steps is under way now.
+    bool Stepping() const;
 
 signals:
     void updated(); // after each of its steps, on the GUI thread

@@ -741,7 +741,13 @@ void TForm1::ConparSettingsStored()
     m_state->portSettingsChanged = true;
 }
 
-bool TForm1::PollStepRunning() const { return m_thread && m_thread->StepRunning(); }
+bool TForm1::PollStepRunning() const
+{
+    if (m_plantController)
+        return m_attached && m_plantController->Stepping() &&
+               &m_plantController->state() == m_state.get();
+    return m_thread && m_thread->StepRunning();
+}
 
 void TForm1::ToolButton3Click()
 {

@@ -69,7 +69,8 @@ public:
     // alarms, readings); both live as long as the window.
     HistoryStore &historyStore() { return *m_store; }
     HistoryService &history() { return *m_historyInUse; }
-    // True while a poll step runs on the GUI thread (its link waits let events in).
+    // True while a poll step of this window's engine runs on the GUI thread (its link waits
+    // let events in).
     bool PollStepRunning() const;
     AlarmDisplay &alarms() { return *m_alarms; }
     EventsView *eventsView(); // null until first opened

@@ -22,6 +22,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 
@@ -318,6 +319,64 @@ private slots:
         waitForUpdates(view, {0, 1, 2, 3});
         QCOMPARE(lamp(view, 2), kLime);
         QCOMPARE(plant, view.plant()->config());
+    }
+
+    // What a user does while a step waits for an answer (handlers run inside its waits)
+    // must not take the engine from under the step: the window goes, the plant restarts or
+    // stops only between steps. Paced, so that the steps wait long.
+    void actionsInsideAStep_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("close the controller window") << "close window";
+        QTest::newRow("OK in the plant dialog") << "dialog ok";
+        QTest::newRow("close the plant view") << "close view";
+    }
+    void actionsInsideAStep()
+    {
+        QFETCH(QString, action);
+        setUpPlant(false, {"--pace", "--baud", "9600"}, false);
+        auto view = std::make_unique<PlantView>();
+        QPointer<PlantView> alive(view.get());
+        view->show();
+        view->Start(true);
+        QTRY_VERIFY_WITH_TIMEOUT(allUp(*view), 60000);
+        if (action == "close window") {
+            doubleClickRow(*view, 1);
+            QTRY_VERIFY_WITH_TIMEOUT(view->controllerWindow(1) && view->controllerWindow(1)->state().linkUp, 30000);
+        }
+        if (action == "dialog ok") {
+            QTest::mouseClick(view->findChild<QWidget *>("ToolButtonPlant"), Qt::LeftButton);
+            QTRY_VERIFY(view->dialog() && view->dialog()->isVisible());
+            view->dialog()->table().item(0, PlantDialog::ColName)->setText(QStringLiteral("Новое имя"));
+        }
+        QPointer<TForm1> window = view->controllerWindow(1);
+        bool done = false;
+        QTimer actor;
+        connect(&actor, &QTimer::timeout, view.get(), [&] {
+            // Only from inside a step of the controller whose window it is.
+            if (done || !view->plant() || !view->plant()->StepRunning() ||
+                (window && !window->PollStepRunning()))
+                return;
+            done = true;
+            if (action == "close window")
+                window->close();
+            else if (action == "dialog ok")
+                QTest::mouseClick(view->dialog()->findChild<QPushButton *>("ButtonPlantOK"), Qt::LeftButton);
+            else
+                view->close();
+        });
+        actor.start(5);
+        QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+        if (action == "close window") {
+            QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 30000);
+            QVERIFY(!view->plant()->controller(1).Attached());
+            waitForUpdates(*view, {0, 1, 2, 3});
+        } else if (action == "dialog ok") {
+            QTRY_VERIFY_WITH_TIMEOUT(view->plant() && view->plant()->config().controllers[0].name == QStringLiteral("Новое имя"), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(allUp(*view), 60000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!view->isVisible(), 30000);
+        }
     }
 
     // Edits in the dialog reach plant.ini and the running plant.

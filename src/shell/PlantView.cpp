@@ -226,8 +226,12 @@ void PlantView::ShowRow(int i)
             item = new QTableWidgetItem;
             m_table->setItem(i, col, item);
         }
-        if (item->text() != text)
+        if (item->text() != text) {
             item->setText(text);
+            // The link's text and the device come and go; the rest keeps its width.
+            if (col == ColLink || col == ColDevice)
+                m_table->resizeColumnToContents(col);
+        }
         return item;
     };
     set(ColName, c.entry().name)->setToolTip(c.entry().port + QStringLiteral(", ") +
@@ -255,6 +259,13 @@ void PlantView::ShowRow(int i)
     }
     set(ColUpdated, updated);
     set(ColAlarms, s.alarms < 0 ? QString() : QString::number(s.alarms));
+    // Values read before the link went stay, greyed: they are no longer live.
+    if (!s.linkUp)
+        for (int col = ColDevice; col < ColumnCount; ++col)
+            m_table->item(i, col)->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+    else
+        for (int col : {ColDevice, ColRegistered, ColHottest, ColUpdated, ColAlarms})
+            m_table->item(i, col)->setForeground(palette().text());
 }
 
 // One line per sensor: its number and, where its tag has been read, the tag.

@@ -1,5 +1,6 @@
 #include "Main.h"
 #include "MemIniFile.h"
+#include "PlantView.h"
 #include "ShippedData.h"
 
 #include <QApplication>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const char kHelpRussian[] = R"(Использование: velmaris [--workdir ПАПКА] [параметры Qt]
+const char kHelpRussian[] = R"(Использование: velmaris [--workdir ПАПКА] [--plant] [параметры Qt]
 
 Настройка и наблюдение контроллера температуры QOR7070 по Modbus RTU.
 
@@ -17,11 +18,13 @@ const char kHelpRussian[] = R"(Использование: velmaris [--workdir �
 папке.
   --workdir ПАПКА  сначала перейти в ПАПКУ (создаётся, если её нет); папка без start.ini
                    заполняется поставляемыми start.ini, default.ini и Cfg/
+  --plant          окно установки: все контроллеры из plant.ini рабочей папки сразу;
+                   двойной щелчок по строке открывает окно контроллера
   --help           этот текст
   --version        версия программы
 )";
 
-const char kHelp[] = R"(Usage: velmaris [--workdir DIR] [Qt options]
+const char kHelp[] = R"(Usage: velmaris [--workdir DIR] [--plant] [Qt options]
 
 Configures and watches a QOR7070 temperature controller over Modbus RTU.
 
@@ -29,12 +32,15 @@ The program keeps its files (start.ini, default.ini, Cfg/, Trends/, profiles) in
 working folder.
   --workdir DIR   change to DIR first (created when missing); a DIR without start.ini is
                   seeded with the shipped start.ini, default.ini and Cfg/
+  --plant         the plant view: every controller of the working folder's plant.ini at
+                  once; a double-click on a row opens that controller's window
   --help          this text
   --version       the program's version
 )";
 
 struct Options {
     QString workdir;
+    bool plant = false;
     bool done = false; // --help or --version answered
     int status = 0;
 };
@@ -62,6 +68,8 @@ Options parseOptions(int argc, char *argv[]) {
         } else if (!strcmp(argv[i], "--version")) {
             printf("velmaris %s\n", VELMARIS_VERSION);
             o.done = true;
+        } else if (!strcmp(argv[i], "--plant")) {
+            o.plant = true;
         } else if (!strcmp(argv[i], "--workdir")) {
             if (i + 1 >= argc) {
                 fputs("velmaris: --workdir wants a folder (see --help)\n", stderr);
@@ -92,6 +100,12 @@ int main(int argc, char *argv[])
             fprintf(stderr, "velmaris: %s\n", qPrintable(error));
             return 1;
         }
+    }
+    if (options.plant) {
+        PlantView view;
+        view.show();
+        view.Start();
+        return app.exec();
     }
     TForm1 form;
     form.RestoreWindowGeometry();

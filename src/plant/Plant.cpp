@@ -607,3 +607,7 @@ void Plant::Impl::connectMoved(PlantController &c)
     if (QFileInfo::exists(path) && !WritePlant(path, config, error, &settings))
         i.state->SetLinkNotice(error);
 }
+
+HistoryService *PlantController::history() { return d->history.get(); }
+bool PlantController::Stepping() const { return d->bus && d->bus->stepping == this; }
+bool Plant::StepRunning() const { return d->stepRunning; }

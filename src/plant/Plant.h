@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+class HistoryService;
 class HistoryStore;
 class MainState;
 class MemIniFile;
@@ -51,6 +52,8 @@ public:
     void Attach(MainState &state, PollCycle &cycle);
     void Release();
     bool Attached() const;
+    // The history of the engine stepping now (a window's while attached); null without one.
+    HistoryService *history();
     // A step of this controller runs now (its waits let the GUI in). A window released
     // meanwhile keeps its state and cycle alive until updated() says the step is over.
     bool Stepping() const;
@@ -93,6 +96,9 @@ public:
     const PlantConfig &config() const;
     const MemIniFile &settings() const; // the working folder's start.ini
     HistoryStore *store();              // null without history
+    // A controller's step is under way: a handler runs inside its waits. What would pull
+    // the engine from under it (Stop, deleting the plant or an attached window) waits.
+    bool StepRunning() const;
 
 signals:
     void controllerUpdated(int index);

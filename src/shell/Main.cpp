@@ -15,6 +15,7 @@
 #include "ChartLines.h"
 #include "LiveChart.h"
 #include "MainState.h"
+#include "Plant.h"
 #include "Message.h"
 #include "PollCycle.h"
 #include "ProfilesPage.h"
@@ -100,15 +101,37 @@ QIcon HelpIcon()
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(kCaption);
     m_state = std::make_unique<MainState>(*this); // FormCreate: start.ini, default.ini
+    Build();
+}
+
+TForm1::TForm1(PlantController &controller, HistoryStore *store, bool fullAccess, QWidget *parent)
+    : QMainWindow(parent), m_store(store), m_plantController(&controller)
+{
+    m_fullAccess = fullAccess;
+    m_state = std::make_unique<MainState>(*this, controller.place());
+    Build();
+}
+
+QString TForm1::Caption() const
+{
+    return m_plantController ? m_plantController->entry().name + QStringLiteral(" — ") + kCaption
+                             : kCaption;
+}
+
+void TForm1::Build()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(Caption());
     m_cycle = std::make_unique<PollCycle>(*m_state);
     // The selection dialog names nothing the window names; the other two dialogs come after
     // the window's own widgets, so that a search by name finds the window's Label1 first.
     m_select = new TFormQorSelectSensors(this);
 
     BuildToolBar();
+    // A plant's controller is on the port plant.ini gives it (the plant dialog).
+    if (m_plantController)
+        ToolButton1->setEnabled(false);
     ShowLanguagePair();
     ShowShortcutsInHints();
     auto *bar = named(new QStatusBar(this), "StatusBar1");
@@ -125,8 +148,12 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     setStatusBar(bar);
     // The history of this window's controller, history.sqlite in the working folder. What
     // keeps it from writing is told once in the status bar; polling goes on regardless.
-    m_historyStore = std::make_unique<HistoryStore>(QDir::currentPath(),
-                                                    HistoryLimitsFrom(m_state->settingsIni));
+    // A plant's window writes to the plant's store, which the plant opened.
+    if (!m_plantController) {
+        m_historyStore = std::make_unique<HistoryStore>(QDir::currentPath(),
+                                                        HistoryLimitsFrom(m_state->settingsIni));
+        m_store = m_historyStore.get();
+    }
     m_historyProblem = named(new QLabel(bar), "StatusBarHistoryProblem");
     m_historyProblem->setFrameShape(QFrame::StyledPanel);
     bar->addWidget(m_historyProblem);
@@ -134,15 +161,25 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
         m_historyProblem->setText(text);
         m_historyProblem->setVisible(!text.isEmpty());
     };
-    m_historyStore->setTexts(&m_state->settingsIni);
-    connect(m_historyStore.get(), &HistoryStore::problemChanged, this, showHistoryProblem);
-    m_historyStore->Open();
-    showHistoryProblem(m_historyStore->problem());
-    m_history = std::make_unique<HistoryService>(*m_historyStore, *m_state, *m_cycle);
+    if (m_historyStore)
+        m_historyStore->setTexts(&m_state->settingsIni);
+    if (m_store)
+        connect(m_store, &HistoryStore::problemChanged, this, showHistoryProblem);
+    if (m_historyStore)
+        m_historyStore->Open();
+    if (m_store)
+        showHistoryProblem(m_store->problem());
+    else
+        showHistoryProblem(QString());
+    // A plant keeps the history of whichever engine it steps: this one's once attached.
+    if (m_historyStore) {
+        m_history = std::make_unique<HistoryService>(*m_store, *m_state, *m_cycle);
+        m_historyInUse = m_history.get();
+    }
     m_alarmLine = new QLabel(bar);
     bar->addPermanentWidget(m_alarmLine, 10);
     m_alarms = new AlarmDisplay(*m_state, *ToolButtonEvents, *m_alarmLine, this);
-    m_alarms->Attach(m_historyStore.get(), m_history.get());
+    m_alarms->Attach(m_store, m_historyInUse);
     connect(m_alarms, &AlarmDisplay::eventsWanted, this, &TForm1::ToolButtonEventsClick);
     connect(m_alarms, &AlarmDisplay::quitWanted, this, &QWidget::close);
     connect(m_alarms, &AlarmDisplay::windowWanted, this, [this] {
@@ -274,8 +311,8 @@ void TForm1::BuildLiveChart()
             m_state->readAllTagsRequested = true;
         return ChannelLabel(tag, m_state->Text(Msg::n32) + u' ' + QString::number(sensor + 1));
     };
-    m_liveChart->SetHistory(m_historyStore.get(),
-                            [this] { return m_history ? m_history->controllerId() : 0; });
+    m_liveChart->SetHistory(m_store,
+                            [this] { return m_historyInUse ? m_historyInUse->controllerId() : 0; });
     m_cycle->sensorDataRead = [this] {
         const int n = m_state->registerMap.MAX_SENSORS;
         m_liveChart->Feed(QDateTime::currentMSecsSinceEpoch(),
@@ -298,8 +335,8 @@ void TForm1::ToolButtonTrendViewerClick()
 {
     if (!m_trendViewer) {
         m_trendViewer = new TrendViewer(m_state->settingsIni, this);
-        m_trendViewer->SetHistory(m_historyStore.get(),
-                                  [this] { return m_history ? m_history->controllerId() : 0; });
+        m_trendViewer->SetHistory(m_store,
+                                  [this] { return m_historyInUse ? m_historyInUse->controllerId() : 0; });
     }
     m_trendViewer->show();
     m_trendViewer->raise();
@@ -311,7 +348,8 @@ TForm1::~TForm1()
 {
     if (m_thread)
         m_thread->StopAndWait();
-    m_state->link.ClosePort();
+    if (!m_plantController)
+        m_state->link.ClosePort(); // a plant's link is its bus's
     // The state and the store go before the child windows do: nothing that outlives them
     // may read them on its way out.
     delete m_eventsView;
@@ -319,6 +357,10 @@ TForm1::~TForm1()
     if (m_trendViewer)
         m_trendViewer->SetHistory(nullptr, {});
     m_alarms->Attach(nullptr, nullptr);
+    // Releasing ends the plant's history of this engine. Unless another window of the
+    // controller took it over meanwhile.
+    if (m_attached && &m_plantController->state() == m_state.get())
+        m_plantController->Release();
 }
 
 void TForm1::BuildToolBar()
@@ -578,7 +620,7 @@ EventsView *TForm1::eventsView() { return m_eventsView; }
 void TForm1::ToolButtonEventsClick()
 {
     if (!m_eventsView)
-        m_eventsView = new EventsView(*m_state, m_historyStore.get(), this);
+        m_eventsView = new EventsView(*m_state, m_store, this);
     m_eventsView->show();
     m_eventsView->raise();
     m_eventsView->activateWindow();
@@ -587,7 +629,7 @@ void TForm1::ToolButtonEventsClick()
 void TForm1::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (!m_thread)
+    if (!m_thread && !m_attached)
         FormShow();
 }
 
@@ -595,6 +637,14 @@ void TForm1::FormShow()
 {
     Label12->hide();
     PrepareMainWindow();
+    if (m_plantController) {
+        // The plant steps this window's engine on its bus from now on.
+        m_plantController->Attach(*m_state, *m_cycle);
+        m_attached = true;
+        m_historyInUse = m_plantController->history();
+        m_alarms->Attach(m_store, m_historyInUse);
+        return;
+    }
     m_thread = std::make_unique<QorThread>(*m_state, *m_cycle, this);
     m_thread->start(); // it lowers its own priority until a controller answers
 }
@@ -603,13 +653,17 @@ void TForm1::PrepareMainWindow()
 {
     GroupBox4->hide();
     GroupBox5->hide();
-    m_password->exec(); // before polling starts: the one dialog that may be modal
-    ApplyAccessMode(m_password->accessLevel == 1 || m_password->accessLevel == 2);
+    if (m_plantController) {
+        ApplyAccessMode(m_fullAccess); // asked once, when the plant started
+    } else {
+        m_password->exec(); // before polling starts: the one dialog that may be modal
+        ApplyAccessMode(m_password->accessLevel == 1 || m_password->accessLevel == 2);
+    }
     PageControlQOR->setCurrentWidget(TabSheetSensorData);
     PageShown(PageControlQOR->currentIndex());
     TabSheetSensorData->ShowTrendPeriod();
     HideDeviceViews();
-    setWindowTitle(kCaption);
+    setWindowTitle(Caption());
     m_state->sensorSettingsUser.setRowCount(2);
     m_state->tagUser.setRowCount(2);
 }
@@ -631,6 +685,23 @@ void TForm1::ApplyAccessMode(bool full)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    if (m_plantController) {
+        // The owner deletes the window once no step runs (this close may come from inside
+        // one, on this window's engine); the plant then goes on with the controller's own.
+        SaveWindowGeometry();
+        for (QWidget *view : {static_cast<QWidget *>(m_linkStatisticsView),
+                              static_cast<QWidget *>(m_frameLogView),
+                              static_cast<QWidget *>(m_eventsView)})
+            if (view)
+                view->close();
+        // Another window of the controller may take it over (and its history) before
+        // this one goes.
+        m_alarms->Attach(m_store, nullptr);
+        m_historyInUse = nullptr;
+        event->accept();
+        emit PlantWindowClosed();
+        return;
+    }
     // FormCloseQuery/FormClose: stop the poll thread, then close the port. A step that is
     // running (its wait lets this event in) must return first: aborting the link ends its
     // wait at once and refuses every further transfer, so the step runs out without
@@ -670,7 +741,13 @@ void TForm1::ConparSettingsStored()
     m_state->portSettingsChanged = true;
 }
 
-bool TForm1::PollStepRunning() const { return m_thread && m_thread->StepRunning(); }
+bool TForm1::PollStepRunning() const
+{
+    if (m_plantController)
+        return m_attached && m_plantController->Stepping() &&
+               &m_plantController->state() == m_state.get();
+    return m_thread && m_thread->StepRunning();
+}
 
 void TForm1::ToolButton3Click()
 {

@@ -28,6 +28,7 @@ class LiveChart;
 class LinkProblemBanner;
 class AccessModeLabel;
 class MainState;
+class PlantController;
 class PollCycle;
 class ProfilesPage;
 class QorPage;
@@ -52,16 +53,24 @@ class TForm1 : public QMainWindow, public MainView {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
+    // A controller of a plant: its state lives in the controller's place and the plant
+    // steps it (no poll thread of its own) from show until close, which releases it. The
+    // history goes to the plant's store (none when null); the access was decided at the
+    // plant's start-up.
+    TForm1(PlantController &controller, HistoryStore *store, bool fullAccess,
+           QWidget *parent = nullptr);
     ~TForm1() override;
+    PlantController *plantController() { return m_plantController; }
 
     MainState &state() { return *m_state; }
     TConparDlg &conparDlg() { return *m_conpar; }
     TFormQorSelectSensors &selectDlg() { return *m_select; }
     // The store of the working folder and the history of this window's engine (events,
     // alarms, readings); both live as long as the window.
-    HistoryStore &historyStore() { return *m_historyStore; }
-    HistoryService &history() { return *m_history; }
-    // True while a poll step runs on the GUI thread (its link waits let events in).
+    HistoryStore &historyStore() { return *m_store; }
+    HistoryService &history() { return *m_historyInUse; }
+    // True while a poll step of this window's engine runs on the GUI thread (its link waits
+    // let events in).
     bool PollStepRunning() const;
     AlarmDisplay &alarms() { return *m_alarms; }
     EventsView *eventsView(); // null until first opened
@@ -90,6 +99,10 @@ public:
     void HideProgress() override;
     void SetWriteBackRunning(bool running) override;
 
+signals:
+    // A plant's window was closed; its owner deletes it when no step runs.
+    void PlantWindowClosed();
+
 public slots:
     void ToolButton1Click();
     void ToolButton3Click();
@@ -109,6 +122,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void Build();
+    QString Caption() const; // the window's title: the controller's name first in a plant
     void FormShow();
     void PrepareMainWindow();
     void BuildToolBar();
@@ -129,6 +144,10 @@ private:
     // then the store writes what is queued.
     std::unique_ptr<HistoryStore> m_historyStore;
     std::unique_ptr<HistoryService> m_history;
+    HistoryStore *m_store = nullptr; // the own one, or the plant's
+    HistoryService *m_historyInUse = nullptr; // the own one, or the plant's for this engine
+    PlantController *m_plantController = nullptr;
+    bool m_attached = false;
     QLabel *m_historyProblem = nullptr; // StatusBarHistoryProblem, hidden while writing works
     TConparDlg *m_conpar = nullptr;
     TForm3 *m_password = nullptr;

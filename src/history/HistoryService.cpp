@@ -117,6 +117,7 @@ struct HistoryService::Impl {
     MainState &state;
     PollCycle &cycle;
     std::function<qint64()> clock;
+    bool programEvents = true;
     HistoryAlarmRules rules;
     qint64 liveMs = 10000;
 
@@ -394,9 +395,27 @@ HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle 
           store, state, cycle, [] { return QDateTime::currentMSecsSinceEpoch(); }, parent) {}
 
 HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
-                               std::function<qint64()> nowMs, QObject *parent)
+                               ProgramEvents program, QObject *parent)
+    : HistoryService(store, state, cycle, [] { return QDateTime::currentMSecsSinceEpoch(); },
+                     parent, program) {}
+
+void HistoryService::TellProgram(HistoryStore &store, EventKind kind) {
+    // The program's own events belong to no controller.
+    HistoryBatch b;
+    b.timeMs = QDateTime::currentMSecsSinceEpoch();
+    HistoryEvent e;
+    e.timeMs = b.timeMs;
+    e.kind = kind;
+    b.events.push_back(e);
+    store.Submit(std::move(b));
+}
+
+HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
+                               std::function<qint64()> nowMs, QObject *parent,
+                               ProgramEvents program)
     : QObject(parent), m_store(store), d(std::make_unique<Impl>(*this, store, state, cycle)) {
     d->clock = std::move(nowMs);
+    d->programEvents = program == ProgramEvents::Told;
     d->rules = HistoryAlarmRulesFrom(state.settingsIni);
     d->liveMs = qint64(qMax(1, HistoryLimitsFrom(state.settingsIni).liveSeconds)) * 1000;
     d->refreshAlarms(store.UnacknowledgedAlarms());
@@ -414,6 +433,8 @@ HistoryService::HistoryService(HistoryStore &store, MainState &state, PollCycle 
         d->refreshAlarms(count);
         emit alarmsChanged(count);
     });
+    if (!d->programEvents)
+        return;
     // The program's own events belong to no controller.
     HistoryBatch started;
     started.timeMs = d->now();
@@ -434,6 +455,8 @@ HistoryService::~HistoryService() {
     cycle.stepEnded.Unlisten(d->hooks.stepEnd);
     d->state.linkLost.Unlisten(d->hooks.linkLost);
     d->submit();
+    if (!d->programEvents)
+        return;
     HistoryBatch stopped;
     stopped.timeMs = d->now();
     HistoryEvent e;

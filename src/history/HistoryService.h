@@ -32,13 +32,21 @@ HistoryAlarmRules HistoryAlarmRulesFrom(const MemIniFile &settings);
 class HistoryService : public QObject {
     Q_OBJECT
 public:
+    enum class ProgramEvents { Told, ToldByOwner };
     HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
                    QObject *parent = nullptr);
     // With the clock of the rows and events and of the 60-s, live and link-alarm intervals
     // (UTC ms): tests give their own.
     HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle,
-                   std::function<qint64()> nowMs, QObject *parent = nullptr);
-    ~HistoryService() override; // the program-stopped event
+                   std::function<qint64()> nowMs, QObject *parent = nullptr,
+                   ProgramEvents program = ProgramEvents::Told);
+    // Program started and stopped are the program's, not an engine's: an owner with several
+    // engines (a plant), whose engines' services come and go with the windows opened on
+    // them, tells them itself, once (TellProgram).
+    HistoryService(HistoryStore &store, MainState &state, PollCycle &cycle, ProgramEvents program,
+                   QObject *parent = nullptr);
+    ~HistoryService() override; // the program-stopped event, unless ToldByOwner
+    static void TellProgram(HistoryStore &store, EventKind kind); // started or stopped
 
     HistoryStore &store() { return m_store; }
     // The store's id of the controller identified last (0 before the first).

@@ -279,6 +279,8 @@ Plant::~Plant()
     Stop();
     for (auto &c : d->controllers)
         c->d->history.reset();
+    if (d->store)
+        HistoryService::TellProgram(*d->store, EventKind::ProgramStopped);
     d->controllers.clear(); // before the buses whose links they use
     d->buses.clear();
 }
@@ -376,7 +378,8 @@ void Plant::Impl::attachHistory(PlantController &c)
     i.history.reset();
     if (!store)
         return;
-    i.history = std::make_unique<HistoryService>(*store, *i.state, *i.cycle);
+    i.history = std::make_unique<HistoryService>(*store, *i.state, *i.cycle,
+                                                HistoryService::ProgramEvents::ToldByOwner);
 }
 
 bool Plant::Start(QString &error)
@@ -391,6 +394,7 @@ bool Plant::Start(QString &error)
         // A store that cannot write keeps its batches in memory and says why in
         // problem(), which the plant view and serve show; polling goes on either way.
         d->store->Open();
+        HistoryService::TellProgram(*d->store, EventKind::ProgramStarted);
     }
     for (int k = 0; k < int(d->config.controllers.size()); ++k) {
         if (!d->makeController(k, error)) {
@@ -609,5 +613,4 @@ void Plant::Impl::connectMoved(PlantController &c)
 }
 
 HistoryService *PlantController::history() { return d->history.get(); }
-bool PlantController::Stepping() const { return d->bus && d->bus->stepping == this; }
 bool Plant::StepRunning() const { return d->stepRunning; }

@@ -417,24 +417,46 @@ private slots:
         startSim(sim, {1, 2, 3}, {}, false);
         const PlantConfig config = OneLine(sim.portSetting(), {1, 2, 3});
         prepare(config);
-        Plant plant(work(), config);
-        plant.setHistory(true);
-        QSignalSpy updated(&plant, &Plant::controllerUpdated);
-        QString error;
-        QVERIFY2(plant.Start(error), qPrintable(error));
-        QVERIFY(plant.store());
-        for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3, 20000);
-        QCOMPARE(plant.controller(0).summary().alarms >= 0, true);
-        plant.Stop();
-        plant.store()->Flush();
-        QSet<int> kept;
-        for (const HistoryControllerRow &row : plant.store()->Controllers()) {
-            QCOMPARE(row.controller.port, sim.portSetting());
-            kept << row.controller.address;
+        {
+            Plant plant(work(), config);
+            plant.setHistory(true);
+            QSignalSpy updated(&plant, &Plant::controllerUpdated);
+            QString error;
+            QVERIFY2(plant.Start(error), qPrintable(error));
+            QVERIFY(plant.store());
+            for (int i = 0; i < 3; ++i)
+                QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3, 20000);
+            QCOMPARE(plant.controller(0).summary().alarms >= 0, true);
+            // A window opened on a controller and closed again is no start of the program.
+            PlantController &c = plant.controller(1);
+            {
+                RecorderView view;
+                MainState window(view, c.place());
+                PollCycle windowCycle(window);
+                window.SensorDataShown();
+                c.Attach(window, windowCycle);
+                updated.clear();
+                QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, 1) >= 2, 20000);
+                c.Release();
+                QTRY_VERIFY_WITH_TIMEOUT(!c.Stepping(), 20000);
+            }
+            plant.Stop();
+            plant.store()->Flush();
+            QSet<int> kept;
+            for (const HistoryControllerRow &row : plant.store()->Controllers()) {
+                QCOMPARE(row.controller.port, sim.portSetting());
+                kept << row.controller.address;
+            }
+            QCOMPARE(kept, (QSet<int>{1, 2, 3}));
         }
-        QCOMPARE(kept, (QSet<int>{1, 2, 3}));
         QVERIFY(QFileInfo::exists(QDir(work()).filePath(HistoryStore::kFileName)));
+        HistoryStore store(work());
+        QVERIFY2(store.OpenToRead(), qPrintable(store.problem()));
+        EventFilter started, stopped;
+        started.kinds = {EventKind::ProgramStarted};
+        stopped.kinds = {EventKind::ProgramStopped};
+        QCOMPARE(store.Events(started).size(), size_t(1));
+        QCOMPARE(store.Events(stopped).size(), size_t(1));
     }
 
     // A controller whose folder cannot be made (a file stands in its place): Start says

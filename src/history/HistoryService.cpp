@@ -118,6 +118,10 @@ struct HistoryService::Impl {
     PollCycle &cycle;
     std::function<qint64()> clock;
     bool programEvents = true;
+    // controllerAlarms, counted again after the store's alarms changed or another
+    // controller was identified.
+    int ownCount = 0;
+    int ownCountFor = -1;
     HistoryAlarmRules rules;
     qint64 liveMs = 10000;
 
@@ -258,6 +262,7 @@ struct HistoryService::Impl {
 
     void refreshAlarms(int count) {
         unacknowledged = count;
+        ownCountFor = -1;
         EventFilter f;
         f.alarmsOnly = true;
         f.unacknowledgedOnly = true;
@@ -474,6 +479,17 @@ int HistoryService::controllerId() const {
 
 int HistoryService::unacknowledgedAlarms() const {
     return d->unacknowledged;
+}
+
+int HistoryService::controllerAlarms() const {
+    const int id = controllerId();
+    if (id == 0)
+        return 0;
+    if (d->ownCountFor != id) {
+        d->ownCount = m_store.UnacknowledgedAlarms(id);
+        d->ownCountFor = id;
+    }
+    return d->ownCount;
 }
 
 QString HistoryService::latestAlarmText() const {

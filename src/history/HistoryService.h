@@ -51,7 +51,8 @@ public:
     HistoryStore &store() { return m_store; }
     // The store's id of the controller identified last (0 before the first).
     int controllerId() const;
-    int unacknowledgedAlarms() const;
+    int unacknowledgedAlarms() const; // of every controller in the store
+    int controllerAlarms() const;     // of the controller identified last only
     // The newest alarm still waiting, as one line for the status bar; empty when none.
     QString latestAlarmText() const;
 

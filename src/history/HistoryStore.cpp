@@ -1356,17 +1356,17 @@ WriteAudit HistoryStore::Write(qint64 writeId) const
     return writes.empty() ? WriteAudit{} : std::move(writes.front());
 }
 
-int HistoryStore::UnacknowledgedAlarms() const
+int HistoryStore::UnacknowledgedAlarms(int controller) const
 {
     QSqlDatabase db = d->reader();
     if (!db.isValid())
         return 0;
     QSqlQuery q(db);
-    return q.exec(QStringLiteral("SELECT count(*) FROM events WHERE alarm=1 AND "
-                                 "acknowledged_ms=0")) &&
-                   q.next()
-               ? q.value(0).toInt()
-               : 0;
+    q.prepare(QStringLiteral("SELECT count(*) FROM events WHERE alarm=1 AND acknowledged_ms=0 "
+                             "AND (?=0 OR controller=?)"));
+    q.addBindValue(controller);
+    q.addBindValue(controller);
+    return RunPrepared(q) && q.next() ? q.value(0).toInt() : 0;
 }
 
 std::pair<qint64, qint64> HistoryStore::ReadingSpan(int controller) const

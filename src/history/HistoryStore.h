@@ -93,7 +93,7 @@ public:
     std::vector<HistoryEvent> Events(const EventFilter &filter) const;
     std::vector<WriteAudit> Writes(qint64 fromMs, qint64 toMs, int controller = 0) const;
     WriteAudit Write(qint64 writeId) const;
-    int UnacknowledgedAlarms() const;
+    int UnacknowledgedAlarms(int controller = 0) const; // 0: of every controller
     // The oldest and newest reading time kept (0, 0 when there is none).
     std::pair<qint64, qint64> ReadingSpan(int controller = 0) const;
 

@@ -529,7 +529,7 @@ void Plant::Impl::summarize(PlantController &c)
     sum.firmware = s.firmwareVersionText;
     if (s.linkUp)
         sum.deviceCode = cy.identificationRecord.values[0];
-    sum.alarms = i.history ? i.history->unacknowledgedAlarms() : -1;
+    sum.alarms = i.history ? i.history->controllerAlarms() : -1;
     if (!i.readThisStep)
         return;
     sum.lastUpdateMs = QDateTime::currentMSecsSinceEpoch();

@@ -21,6 +21,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -156,6 +158,19 @@ void PlantView::StartPlant(const PlantConfig &config)
     for (int i = 0; i < m_plant->size(); ++i)
         ShowRow(i);
     m_table->resizeColumnsToContents();
+    FitWidthToTable();
+}
+
+// Every column in view without a sideways scroll bar, as far as the screen allows, also
+// when a longer link text widens its column; the window only grows here, never shrinks.
+void PlantView::FitWidthToTable()
+{
+    const QMargins m = centralWidget()->layout()->contentsMargins();
+    const int want = m_table->horizontalHeader()->length() + 2 * m_table->frameWidth() +
+                     m_table->verticalScrollBar()->sizeHint().width() + m.left() + m.right();
+    const int room = screen() ? screen()->availableGeometry().width() : want;
+    if (width() < want)
+        resize(qMin(want, room), height());
 }
 
 void PlantView::StopPlant()
@@ -229,8 +244,10 @@ void PlantView::ShowRow(int i)
         if (item->text() != text) {
             item->setText(text);
             // The link's text and the device come and go; the rest keeps its width.
-            if (col == ColLink || col == ColDevice)
+            if (col == ColLink || col == ColDevice) {
                 m_table->resizeColumnToContents(col);
+                FitWidthToTable();
+            }
         }
         return item;
     };

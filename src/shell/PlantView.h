@@ -65,6 +65,7 @@ protected:
 
 private:
     void StartPlant(const PlantConfig &config);
+    void FitWidthToTable();
     void BetweenSteps(const std::function<void()> &what);
     void StopThen(const std::function<void()> &what);
     void StopPlant();

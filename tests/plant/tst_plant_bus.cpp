@@ -3,6 +3,7 @@
 // under another controller or sensor is caught.
 #include "ControllerFolder.h"
 #include "ExpectedFrames.h"
+#include "HistoryService.h"
 #include "HistoryStore.h"
 #include "MainState.h"
 #include "MemIniFile.h"
@@ -347,9 +348,16 @@ private slots:
     }
 
     // The plant view's counts come from each controller's own statuses: sensors set on
-    // one controller never show under another.
+    // one controller never show under another, nor do its alarms when a history is kept.
+    void summaryCountsPerController_data()
+    {
+        QTest::addColumn<bool>("history");
+        QTest::newRow("no history") << false;
+        QTest::newRow("history") << true;
+    }
     void summaryCountsPerController()
     {
+        QFETCH(bool, history);
         startSim(sim, {1, 2}, {}, false);
         const PlantConfig config = OneLine(sim.portSetting(), {1, 2});
         prepare(config);
@@ -358,11 +366,25 @@ private slots:
                               "@2 set status 8 40"})
             QVERIFY2(sim.command(c).startsWith("OK"), c);
         Plant plant(work(), config);
+        plant.setHistory(history);
         QSignalSpy updated(&plant, &Plant::controllerUpdated);
         QString error;
         QVERIFY2(plant.Start(error), qPrintable(error));
         for (int i = 0; i < 2; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(Updates(updated, i) >= 3 && plant.controller(i).summary().lastUpdateMs > 0, 20000);
+        if (history) {
+            // Each row counts its own controller's waiting alarms, not the store's.
+            const auto waiting = [&](int i) {
+                EventFilter f;
+                f.alarmsOnly = f.unacknowledgedOnly = true;
+                f.controller = plant.controller(i).history()->controllerId();
+                return f.controller ? int(plant.store()->Events(f).size()) : -2;
+            };
+            for (int i = 0; i < 2; ++i)
+                QTRY_VERIFY_WITH_TIMEOUT(plant.controller(i).summary().alarms > 0 &&
+                                             plant.controller(i).summary().alarms == waiting(i),
+                                         20000);
+        }
         plant.Stop();
         const PlantSummary one = plant.controller(0).summary(), two = plant.controller(1).summary();
         using V = std::vector<int>;
@@ -380,7 +402,8 @@ private slots:
         QVERIFY(one.hottest != 0 && one.hottestTemp < 140);
         QCOMPARE(two.firmware, QStringLiteral("1.2"));
         QCOMPARE(two.deviceCode, quint16(3126));
-        QCOMPARE(two.alarms, -1); // no history kept
+        if (!history)
+            QCOMPARE(two.alarms, -1);
     }
 
     // A controller that is lost never closes the line the others use: over a connection

@@ -82,14 +82,8 @@ echo "offline" >&7
 sleep 10
 import -window root "$out/plant_view_one_silent.png"
 echo "online" >&7
-# A click on the first row's "no power" count of the second controller lists its sensors.
-eval "$(xdotool getwindowgeometry --shell "$view")"
-xdotool mousemove $((X + ${NOPOWER_X:-1010})) $((Y + ${ROW2_Y:-112})) click 1
-sleep 1
-import -window root "$out/plant_view_sensor_list.png"
-xdotool key Escape
-sleep 1
 # The first controller's window, opened by a double-click on its row.
+eval "$(xdotool getwindowgeometry --shell "$view")"
 xdotool mousemove $((X + ${NAME_X:-80})) $((Y + ${ROW1_Y:-82})) click --repeat 2 --delay 80 1
 sleep 6
 main=$(xdotool search --onlyvisible --pid "$vpid" --name 'Холодильная камера 1' | head -1 || true)
@@ -98,4 +92,13 @@ if [ -n "$main" ]; then
   sleep 4
 fi
 import -window root "$out/controller_window.png"
+# The popup below grabs the mouse for good under a bare Xvfb: it comes last, with the
+# controller's window out of the way.
+[ -n "$main" ] && xdotool windowunmap "$main"
+sleep 1
+# A click on the first row's "no power" count of the second controller lists its sensors.
+eval "$(xdotool getwindowgeometry --shell "$view")"
+xdotool mousemove $((X + ${NOPOWER_X:-1010})) $((Y + ${ROW2_Y:-112})) click 1
+sleep 1
+import -window root "$out/plant_view_sensor_list.png"
 echo "screenshots in $out"

@@ -10,7 +10,6 @@
 #include "QorThread.h"
 #include "SerialLink.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -122,32 +121,58 @@ public:
         }
         m_wake.notify_all();
     }
+    // Ends the thread from the GUI thread without running its events here: a step it
+    // queued that has not run yet is called off instead of let through.
     void StopAndWait()
     {
         if (!isRunning())
             return;
         RequestStop();
-        while (!wait(5))
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        *m_live = false;
+        wait();
     }
     bool Stopping() const { return m_stop; }
     void Restart()
     {
         m_stop = false;
+        m_live = std::make_shared<bool>(true);
         start();
     }
 
 protected:
     void run() override
     {
+        const std::shared_ptr<bool> live = m_live;
         while (!m_stop) {
-            int sleepMs = 0;
+            struct Step {
+                bool done = false;
+                int sleepMs = 0;
+            };
+            auto step = std::make_shared<Step>();
+            // Queued, not blocking: the GUI thread may be waiting for this thread to end.
+            // live is read on the GUI thread only, which also ends the thread.
             QMetaObject::invokeMethod(
-                m_context, [&] { sleepMs = m_stop ? 0 : m_step(); }, Qt::BlockingQueuedConnection);
-            if (sleepMs <= 0)
-                continue;
+                m_context,
+                [this, live, step] {
+                    if (!*live)
+                        return; // stopped meanwhile: the thread may be gone
+                    const int ms = m_stop ? 0 : m_step();
+                    if (!*live)
+                        return; // stopped inside the step
+                    {
+                        std::lock_guard lock(m_mutex);
+                        step->sleepMs = ms;
+                        step->done = true;
+                    }
+                    m_wake.notify_all();
+                },
+                Qt::QueuedConnection);
             std::unique_lock lock(m_mutex);
-            m_wake.wait_for(lock, std::chrono::milliseconds(sleepMs), [this] { return m_stop.load(); });
+            m_wake.wait(lock, [&] { return step->done || m_stop.load(); });
+            if (m_stop || step->sleepMs <= 0)
+                continue;
+            m_wake.wait_for(lock, std::chrono::milliseconds(step->sleepMs),
+                            [this] { return m_stop.load(); });
         }
     }
 
@@ -157,6 +182,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::atomic<bool> m_stop{false};
+    std::shared_ptr<bool> m_live = std::make_shared<bool>(true); // GUI thread
 };
 
 struct Plant::Impl {

@@ -121,14 +121,22 @@ void PlantView::Start(std::optional<bool> fullAccess)
 {
     if (fullAccess) {
         m_fullAccess = *fullAccess;
-    } else {
-        // Before polling starts: the one dialog that may be modal. The controllers' windows
-        // take the access it gives.
-        TForm3 password(this);
-        password.ApplyLanguage([this](const TextKey &key) { return Text(key); });
-        password.exec();
-        m_fullAccess = password.accessLevel == 1 || password.accessLevel == 2;
+        OpenPlant();
+        return;
     }
+    // Asked before polling starts; the controllers' windows take the access it gives.
+    auto *password = new TForm3(this);
+    password->ApplyLanguage([this](const TextKey &key) { return Text(key); });
+    connect(password, &QDialog::finished, this, [this, password] {
+        m_fullAccess = password->accessLevel == 1 || password->accessLevel == 2;
+        password->deleteLater();
+        OpenPlant();
+    });
+    password->open();
+}
+
+void PlantView::OpenPlant()
+{
     if (!QFile::exists(PlantPath())) {
         ShowProblem(Text(Msg::n673));
         ToolButtonPlantClick(); // offered at once

@@ -39,7 +39,7 @@ public:
     explicit PlantView(QWidget *parent = nullptr);
     ~PlantView() override;
 
-    // At start-up, before polling: the password (the one modal dialog) unless fullAccess
+    // At start-up, before polling: the password (asked with open()) unless fullAccess
     // is given, then plant.ini read and the plant started; without a plant.ini the view
     // stays empty and the dialog is offered.
     void Start(std::optional<bool> fullAccess = std::nullopt);
@@ -64,6 +64,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void OpenPlant(); // plant.ini read and the plant started, or the dialog offered
     void StartPlant(const PlantConfig &config);
     void FitWidthToTable();
     void BetweenSteps(const std::function<void()> &what);

@@ -29,33 +29,6 @@ qint64 NowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-// The names scripts test an event's kind by; never renamed.
-const char *KindKey(EventKind kind) {
-    switch (kind) {
-    case EventKind::SensorStatus:
-        return "sensor-status";
-    case EventKind::RelaySwitched:
-        return "relay";
-    case EventKind::LinkLost:
-        return "link-lost";
-    case EventKind::LinkBack:
-        return "link-back";
-    case EventKind::LinkDownLong:
-        return "link-down-long";
-    case EventKind::Identified:
-        return "identified";
-    case EventKind::ProgramStarted:
-        return "program-started";
-    case EventKind::ProgramStopped:
-        return "program-stopped";
-    case EventKind::WriteOperation:
-        return "write";
-    case EventKind::AlarmAcknowledged:
-        return "acknowledged";
-    }
-    return "unknown";
-}
-
 // The working folder's store, opened to be read. A folder that never kept one gets none:
 // reading must not leave an empty store behind.
 std::unique_ptr<HistoryStore> StoreToRead(const MemIniFile &settings) {
@@ -210,7 +183,7 @@ int RunEvents(const CliOptions &o, const MemIniFile &settings) {
         PrintOut(Json(
             {{"id", e.id},
              {"time", IsoTime(e.timeMs)},
-             {"kind", KindKey(e.kind)},
+             {"kind", HistoryEventKindKey(e.kind)},
              {"controller", e.controller},
              {"subject", e.subject},
              {"code", e.code},

@@ -241,6 +241,10 @@ struct HistoryService::Impl {
         for (const HistoryEvent &e : b.events)
             if (e.alarm)
                 alarms.push_back(e);
+        for (HistoryEvent e : b.events) {
+            e.controller = controllerId;
+            emit q.eventSubmitted(e, HistoryEventText(e, state.settingsIni));
+        }
         store.Submit(std::move(b));
         for (const HistoryEvent &e : alarms)
             raised(e);
@@ -564,4 +568,30 @@ QString HistoryEventKindText(EventKind kind, const MemIniFile &settings) {
         return LookupText(settings, Msg::n577);
     }
     return {};
+}
+
+const char *HistoryEventKindKey(EventKind kind) {
+    switch (kind) {
+    case EventKind::SensorStatus:
+        return "sensor-status";
+    case EventKind::RelaySwitched:
+        return "relay";
+    case EventKind::LinkLost:
+        return "link-lost";
+    case EventKind::LinkBack:
+        return "link-back";
+    case EventKind::LinkDownLong:
+        return "link-down-long";
+    case EventKind::Identified:
+        return "identified";
+    case EventKind::ProgramStarted:
+        return "program-started";
+    case EventKind::ProgramStopped:
+        return "program-stopped";
+    case EventKind::WriteOperation:
+        return "write";
+    case EventKind::AlarmAcknowledged:
+        return "acknowledged";
+    }
+    return "unknown";
 }

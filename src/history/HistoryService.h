@@ -62,6 +62,8 @@ signals:
     void alarmsChanged(int unacknowledged);
     // The link came up or went down (text: the failure), for the unattended log.
     void linkChanged(bool up, const QString &text);
+    // Every event as it goes to the store (alarms included), with its text: the MQTT feed.
+    void eventSubmitted(const HistoryEvent &event, const QString &text);
 
 private:
     struct Impl;
@@ -73,3 +75,6 @@ private:
 QString HistoryEventText(const HistoryEvent &event, const MemIniFile &settings);
 // The name of an event kind for filters and exports.
 QString HistoryEventKindText(EventKind kind, const MemIniFile &settings);
+// The name scripts and subscribers test an event's kind by ("sensor-status", "link-lost",
+// ...); never renamed.
+const char *HistoryEventKindKey(EventKind kind);

@@ -259,11 +259,14 @@ void PlantController::Attach(MainState &state, PollCycle &cycle)
         Release();
     if (d->sensorHook)
         d->ownCycle->sensorDataRead.Unlisten(d->sensorHook);
+    MainState &before = *d->state;
+    PollCycle &beforeCycle = *d->cycle;
     d->state = &state;
     d->cycle = &cycle;
     d->shownView = &state.view();
     d->installHooks(*this, state);
     d->attachHistory(*this);
+    emit engineSwitched(before, beforeCycle);
 }
 
 void PlantController::Release()
@@ -271,6 +274,7 @@ void PlantController::Release()
     if (!Attached())
         return;
     MainState &window = *d->state;
+    PollCycle *windowCycle = d->cycle;
     window.checkConnectWrite = nullptr;
     window.connectSettingsMoved = nullptr;
     if (d->sensorHook)
@@ -285,6 +289,7 @@ void PlantController::Release()
     d->ownState->linkUp = false;
     d->installHooks(*this, *d->ownState);
     d->attachHistory(*this);
+    emit engineSwitched(window, *windowCycle);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -61,6 +61,9 @@ public:
 signals:
     void updated(); // after each of its steps, on the GUI thread
     void linkChanged(bool up);
+    // Attach or Release changed the engine (state(), cycle(), history()); the one before is
+    // still alive while this is delivered, so listeners can leave its hooks.
+    void engineSwitched(MainState &before, PollCycle &beforeCycle);
 
 private:
     friend class Plant;

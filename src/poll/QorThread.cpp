@@ -4,7 +4,6 @@
 #include "PollCycle.h"
 #include "Tick.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 
 #ifdef Q_OS_LINUX
@@ -78,10 +77,11 @@ void QorThread::StopAndWait()
     if (!isRunning())
         return;
     RequestStop();
-    // The thread may be waiting for a step queued to this thread: let it through (it
-    // returns at once now that polling stops).
-    while (!wait(5))
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Without running events here: a step the thread queued that has not run yet is called
+    // off instead of let through, so the thread's wait ends with the stop itself.
+    *m_live = false;
+    wait();
+    m_cycle.ReleaseRecordArrays();
 }
 
 void QorThread::RunStep()
@@ -98,22 +98,50 @@ void QorThread::RunStep()
 void QorThread::run()
 {
     m_nativeId = QThread::currentThreadId();
+    m_live = std::make_shared<bool>(true); // read and cleared on the GUI thread only
+    const std::shared_ptr<bool> live = m_live;
     bool normal = false;
     SetOwnPriority(normal);
     m_cycle.cycleStartTick = TickMs();
     while (!m_state.stopPolling) {
-        QMetaObject::invokeMethod(m_context, [this] { RunStep(); }, Qt::BlockingQueuedConnection);
+        auto done = std::make_shared<bool>(false); // under m_mutex
+        // Queued, not blocking: the GUI thread may be waiting for this thread to end.
+        QMetaObject::invokeMethod(
+            m_context,
+            [this, live, done] {
+                if (!*live)
+                    return; // stopped meanwhile: the thread may be gone
+                RunStep();
+                if (!*live)
+                    return; // stopped inside the step
+                {
+                    std::lock_guard lock(m_mutex);
+                    *done = true;
+                }
+                m_wake.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [&] { return *done || m_state.stopPolling.load(); });
+        if (m_state.stopPolling)
+            break;
         if (m_normalPriority != normal) {
             normal = m_normalPriority;
             SetOwnPriority(normal);
         }
         if (m_state.linkUp)
             continue;
-        std::unique_lock lock(m_mutex);
         m_wake.wait_for(lock, std::chrono::milliseconds(qMax(kOfflineFloorMs, m_periodMs)),
                         [this] { return m_state.stopPolling.load(); });
     }
-    QMetaObject::invokeMethod(m_context, [this] { m_cycle.ReleaseRecordArrays(); },
-                              Qt::BlockingQueuedConnection);
+    // Stopped by RequestStop alone (the window closing waits for finished()): the records
+    // go on the GUI thread unless StopAndWait has taken over.
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, live] {
+            if (*live)
+                m_cycle.ReleaseRecordArrays();
+        },
+        Qt::QueuedConnection);
     m_state.stopPolling = false;
 }

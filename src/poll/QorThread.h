@@ -3,6 +3,7 @@
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 class MainState;
@@ -25,7 +26,7 @@ public:
 
     // Sets stopPolling and wakes the sleep; the loop ends after the current step.
     void RequestStop();
-    // Ends the thread from the GUI thread: stops it and lets pending steps through.
+    // Ends the thread from the GUI thread: stops it and calls off a step it queued.
     void StopAndWait();
     // True while a step runs on the GUI thread (its reads let events in meanwhile).
     bool StepRunning() const { return m_stepRunning; }
@@ -53,4 +54,5 @@ private:
     bool m_stepRunning = false; // GUI thread only
     std::atomic<int> m_steps{0};
     std::atomic<Qt::HANDLE> m_nativeId{nullptr};
+    std::shared_ptr<bool> m_live = std::make_shared<bool>(true); // GUI thread
 };

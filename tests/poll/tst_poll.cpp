@@ -5,6 +5,8 @@
 #include "MainView.h"
 #include "PollCycle.h"
 #include "QorThread.h"
+
+#include <QTimer>
 #include "RecorderView.h"
 #include "RunningEngine.h"
 
@@ -324,6 +326,29 @@ private slots:
         QVERIFY2(t.elapsed() >= 10 * QorThread::kOfflineFloorMs,
                  qPrintable(QString::number(t.elapsed())));
         QVERIFY(!e.state.linkUp);
+    }
+
+    // Ending the poll thread never runs the GUI's events in its wait (a nested loop would
+    // let a click or a timer in while the window tears down): a step the thread queued
+    // meanwhile is called off instead of let through.
+    void stoppingRunsNoOtherEvents()
+    {
+        prepare();
+        MemIniFile start("start.ini");
+        start.writeString("connect", "port", QString());
+        QVERIFY(start.updateFile());
+        Engine e;
+        QTRY_VERIFY_WITH_TIMEOUT(e.thread.StepCount() >= 1, 10000);
+        QThread::msleep(300); // the thread has queued its next step and waits for it
+        bool timerRan = false;
+        QTimer::singleShot(0, [&timerRan] { timerRan = true; });
+        const int steps = e.thread.StepCount();
+        e.thread.StopAndWait();
+        QVERIFY(!e.thread.isRunning());
+        QVERIFY(!timerRan);
+        QCoreApplication::processEvents(); // the called-off step now finds nothing to do
+        QVERIFY(timerRan);
+        QCOMPARE(e.thread.StepCount(), steps);
     }
 
     void settingsFilesLoseNothingOnRewrite()

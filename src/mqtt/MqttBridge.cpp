@@ -1,0 +1,360 @@
+#include "MqttBridge.h"
+#include "MqttTexts.h"
+
+#include "LookupText.h"
+#include "MemIniFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostInfo>
+#include <QPointer>
+
+#include <mosquitto.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::once_flag g_libInit;
+
+// The texts the network thread needs, looked up once on the owner's thread: the ini is
+// not to be read from two threads.
+struct BridgeTexts {
+    QString connected, retryIn, refused, tls, connecting, seconds, off;
+    explicit BridgeTexts(const MemIniFile &t)
+        : connected(LookupText(t, Msg::n714)), retryIn(LookupText(t, Msg::n715)),
+          refused(LookupText(t, Msg::n716)), tls(LookupText(t, Msg::n717)),
+          connecting(LookupText(t, Msg::n718)), seconds(LookupText(t, Msg::n722)),
+          off(LookupText(t, Msg::n723))
+    {
+    }
+};
+
+QString DefaultClientId()
+{
+    return QStringLiteral("velmaris-%1-%2")
+        .arg(QHostInfo::localHostName())
+        .arg(QCoreApplication::applicationPid());
+}
+
+} // namespace
+
+struct MqttBridge::Impl {
+    MqttBridge *q;
+    MqttSettings settings;
+    QString controller;
+    QString clientId;
+    MemIniFile textsIni;
+    BridgeTexts texts; // a setting refused at Start
+    MqttEndpoint endpoint;
+    std::string password;
+    bool started = false;
+
+    // The owner's thread only.
+    State state = State::Off;
+    QString stateText;
+
+    // Between the threads.
+    std::mutex mx;
+    std::condition_variable cv;
+    mosquitto *m = nullptr;   // the network thread's client; swapped under mx
+    bool connected = false;   // CONNACK accepted and not lost since
+    bool quit = false;        // the destructor wants the thread to end
+    bool closing = false;     // say "offline" and disconnect
+    int offlineMid = -1;      // the goodbye's message id, -1 when none is on its way
+    bool offlineSent = false;
+    std::map<std::string, QByteArray> retained;
+    std::atomic<quint64> sent{0};
+    std::atomic<quint64> dropped{0};
+    std::thread thread;
+
+    // The network thread only.
+    int connackCode = -1;
+    QString tlsDetail; // the last OpenSSL complaint libmosquitto logged
+
+    Impl(MqttBridge *bridge, const MqttSettings &s, const QString &ctrl, const MemIniFile &t,
+         const QString &suffix)
+        : q(bridge), settings(s), controller(ctrl), textsIni(t), texts(t)
+    {
+        clientId = s.clientId.isEmpty() ? DefaultClientId() : s.clientId;
+        if (!suffix.isEmpty())
+            clientId += u'-' + suffix;
+    }
+
+    std::string topicOf(const QString &sub) const
+    {
+        return (settings.prefix + u'/' + controller + u'/' + sub).toStdString();
+    }
+
+    // From any thread: the owner hears it once per change.
+    void report(State s, const QString &text)
+    {
+        QMetaObject::invokeMethod(
+            q,
+            [this, s, text] {
+                if (s == state && text == stateText)
+                    return;
+                state = s;
+                stateText = text;
+                emit q->stateChanged(s, text);
+            },
+            Qt::QueuedConnection);
+    }
+
+    QString where() const { return endpoint.host + u':' + QString::number(endpoint.port); }
+
+    // Under mx.
+    int publishLocked(const std::string &topic, const QByteArray &payload, bool retain,
+                      int *mid = nullptr)
+    {
+        const int rc = mosquitto_publish(m, mid, topic.c_str(), int(payload.size()),
+                                         payload.constData(), settings.qos, retain);
+        if (rc == MOSQ_ERR_SUCCESS)
+            ++sent;
+        else
+            ++dropped;
+        return rc;
+    }
+
+    static void onConnect(mosquitto *, void *obj, int rc)
+    {
+        auto *d = static_cast<Impl *>(obj);
+        d->connackCode = rc;
+        if (rc != 0)
+            return;
+        std::lock_guard lock(d->mx);
+        d->connected = true;
+        // The broker may have lost them, or another client may have written over them
+        // (the last will): the latest values go again.
+        for (const auto &[topic, payload] : d->retained)
+            d->publishLocked(topic, payload, true);
+    }
+
+    static void onPublish(mosquitto *, void *obj, int mid)
+    {
+        auto *d = static_cast<Impl *>(obj);
+        std::lock_guard lock(d->mx);
+        if (d->offlineMid >= 0 && mid == d->offlineMid)
+            d->offlineSent = true;
+        d->cv.notify_all();
+    }
+
+    static void onLog(mosquitto *, void *obj, int level, const char *line)
+    {
+        auto *d = static_cast<Impl *>(obj);
+        if (level == MOSQ_LOG_ERR && line && std::strstr(line, "OpenSSL Error"))
+            d->tlsDetail = QString::fromUtf8(line);
+    }
+
+    mosquitto *makeClient()
+    {
+        mosquitto *c = mosquitto_new(clientId.toUtf8().constData(), true, this);
+        if (!c)
+            return nullptr;
+        mosquitto_threaded_set(c, true);
+        mosquitto_int_option(c, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        const std::string status = topicOf(QStringLiteral("status"));
+        mosquitto_will_set(c, status.c_str(), 7, "offline", settings.qos, true);
+        if (!settings.user.isEmpty())
+            mosquitto_username_pw_set(c, settings.user.toUtf8().constData(), password.c_str());
+        if (endpoint.tls) {
+            const QByteArray ca = QFile::encodeName(settings.caFile);
+            mosquitto_tls_set(c, ca.isEmpty() ? nullptr : ca.constData(),
+                              ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
+                              nullptr);
+            mosquitto_tls_opts_set(c, 1, nullptr, nullptr);
+        }
+        mosquitto_connect_callback_set(c, &Impl::onConnect);
+        mosquitto_publish_callback_set(c, &Impl::onPublish);
+        mosquitto_log_callback_set(c, &Impl::onLog);
+        return c;
+    }
+
+    QString failureText(int rc, int retrySeconds) const
+    {
+        if (connackCode == 4 || connackCode == 5)
+            return texts.refused;
+        if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE || !tlsDetail.isEmpty())
+            return texts.tls + (tlsDetail.isEmpty() ? QString::fromUtf8(mosquitto_strerror(rc))
+                                                    : tlsDetail);
+        return texts.retryIn + QString::number(retrySeconds) + texts.seconds;
+    }
+
+    void run()
+    {
+        int backoff = 1;
+        while (true) {
+            {
+                std::lock_guard lock(mx);
+                if (quit)
+                    break;
+            }
+            // A fresh client each try: libmosquitto would otherwise send the QoS>0 messages
+            // queued while the link was dying after the newer values republished on connect.
+            mosquitto *c = makeClient();
+            {
+                std::lock_guard lock(mx);
+                m = c;
+            }
+            connackCode = -1;
+            tlsDetail.clear();
+            int rc = c ? mosquitto_connect(c, endpoint.host.toUtf8().constData(), endpoint.port,
+                                           settings.keepAliveSeconds)
+                       : MOSQ_ERR_NOMEM;
+            bool wasConnected = false;
+            if (rc == MOSQ_ERR_SUCCESS) {
+                while (true) {
+                    rc = mosquitto_loop(c, 100, 1);
+                    std::unique_lock lock(mx);
+                    if (connected && !wasConnected) {
+                        wasConnected = true;
+                        backoff = 1;
+                        report(State::Connected, texts.connected + where());
+                    }
+                    if (rc != MOSQ_ERR_SUCCESS || (connackCode > 0))
+                        break;
+                    if (quit && !closing)
+                        break;
+                    if (closing) {
+                        if (!connected || offlineSent || offlineMid < 0)
+                            break;
+                    }
+                }
+            }
+            bool ending;
+            {
+                std::lock_guard lock(mx);
+                connected = false;
+                ending = quit;
+                m = nullptr;
+            }
+            if (c) {
+                if (rc == MOSQ_ERR_SUCCESS)
+                    mosquitto_disconnect(c);
+                mosquitto_loop(c, 10, 1); // the DISCONNECT onto the wire
+                mosquitto_destroy(c);
+            }
+            if (ending)
+                break;
+            report(State::Connecting, failureText(rc, backoff));
+            std::unique_lock lock(mx);
+            cv.wait_for(lock, std::chrono::seconds(backoff), [this] { return quit; });
+            if (quit)
+                break;
+            backoff = std::min(backoff * 2, 60);
+            lock.unlock();
+            report(State::Connecting, texts.connecting + where());
+        }
+    }
+};
+
+MqttBridge::MqttBridge(const MqttSettings &settings, const QString &controller,
+                       const MemIniFile &texts, const QString &clientIdSuffix, QObject *parent)
+    : QObject(parent), d(std::make_unique<Impl>(this, settings, controller, texts, clientIdSuffix))
+{
+    d->stateText = d->texts.off;
+}
+
+MqttBridge::~MqttBridge()
+{
+    if (d->thread.joinable()) {
+        {
+            std::lock_guard lock(d->mx);
+            const std::string status = d->topicOf(QStringLiteral("status"));
+            d->retained[status] = QByteArrayLiteral("offline");
+            if (d->connected && d->m)
+                d->publishLocked(status, QByteArrayLiteral("offline"), true, &d->offlineMid);
+            d->closing = true;
+            d->quit = true;
+        }
+        d->cv.notify_all();
+        // The goodbye gets about a second; a broker that does not take it in that time
+        // hears the will.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+        {
+            std::unique_lock lock(d->mx);
+            d->cv.wait_until(lock, until, [this] { return d->offlineSent || !d->connected; });
+            d->closing = false;
+        }
+        d->thread.join();
+    }
+}
+
+bool MqttBridge::Start(QString &error)
+{
+    if (d->started)
+        return true;
+    QString password;
+    if (!CheckMqttSettings(d->settings, d->textsIni, error) ||
+        !ParseMqttUrl(d->settings.url, d->endpoint, d->textsIni, error) ||
+        (!d->settings.passwordFile.isEmpty() &&
+         !ReadPasswordFile(d->settings.passwordFile, password, d->textsIni, error))) {
+        d->state = State::Failed;
+        d->stateText = error;
+        emit stateChanged(d->state, error);
+        return false;
+    }
+    d->password = password.toStdString();
+    std::call_once(g_libInit, [] { mosquitto_lib_init(); });
+    d->started = true;
+    d->state = State::Connecting;
+    d->stateText = d->texts.connecting + d->where();
+    emit stateChanged(d->state, d->stateText);
+    d->thread = std::thread([this] { d->run(); });
+    return true;
+}
+
+QString MqttBridge::topic(const QString &sub) const
+{
+    return d->settings.prefix + u'/' + d->controller + u'/' + sub;
+}
+
+QString MqttBridge::controllerLevel() const
+{
+    return d->controller;
+}
+
+void MqttBridge::PublishRetained(const QString &topic, const QByteArray &payload)
+{
+    const std::string t = topic.toStdString();
+    std::lock_guard lock(d->mx);
+    d->retained[t] = payload;
+    if (d->connected && d->m)
+        d->publishLocked(t, payload, true);
+}
+
+void MqttBridge::Publish(const QString &topic, const QByteArray &payload)
+{
+    std::lock_guard lock(d->mx);
+    if (d->connected && d->m)
+        d->publishLocked(topic.toStdString(), payload, false);
+    else
+        ++d->dropped;
+}
+
+MqttBridge::State MqttBridge::state() const
+{
+    return d->state;
+}
+
+QString MqttBridge::stateText() const
+{
+    return d->stateText;
+}
+
+quint64 MqttBridge::sentCount() const
+{
+    return d->sent;
+}
+
+quint64 MqttBridge::droppedCount() const
+{
+    return d->dropped;
+}

@@ -243,7 +243,12 @@ int RunServe(Session &s, const CliOptions &o) {
             MqttAddressLevel(st.settingsIni.readInteger(QStringLiteral("connect"),
                                                         QStringLiteral("adr"), 100)),
             st.settingsIni);
-        LogMqttStates(*bridge, {}, [line](const QString &text) { line(text); });
+        auto told = std::make_shared<MqttStateLog>();
+        QObject::connect(bridge.get(), &MqttBridge::stateChanged, bridge.get(),
+                         [told, line](MqttBridge::State state, const QString &text) {
+                             if (told->Tell(int(state), state == MqttBridge::State::Connected, text))
+                                 line(text);
+                         });
         QString error;
         if (!bridge->Start(error)) {
             NoteFailure(ErrorKey::Usage, error);

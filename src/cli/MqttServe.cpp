@@ -4,10 +4,8 @@
 #include "ConsoleView.h"
 #include "ExitCodes.h"
 #include "MemIniFile.h"
-#include "MqttBridge.h"
 
 #include <QRegularExpression>
-#include <memory>
 
 std::optional<MqttSettings> ServeMqttSettings(const CliOptions &o, const MemIniFile &settings) {
     MqttSettings s = MqttSettingsFrom(settings);
@@ -29,18 +27,16 @@ int CheckServeMqtt(const MqttSettings &mqtt, const MemIniFile &settings) {
     return ExitCode::Usage;
 }
 
-void LogMqttStates(MqttBridge &bridge, const QString &name,
-                   std::function<void(const QString &)> line) {
-    // A broker that stays away is retried with the same words and a growing delay: told
-    // once until something else happens.
-    auto last = std::make_shared<QString>();
-    QObject::connect(&bridge, &MqttBridge::stateChanged, &bridge,
-                     [last, name, line](MqttBridge::State state, const QString &text) {
-                         QString key = QString::number(int(state)) + u' ' + text;
-                         key.remove(QRegularExpression(QStringLiteral("[0-9]+")));
-                         if (key == *last)
-                             return;
-                         *last = key;
-                         line(name.isEmpty() ? text : name + QStringLiteral(": ") + text);
-                     });
+bool MqttStateLog::Tell(int state, bool connected, const QString &text) {
+    // The retry's delay aside, the same words are the same news.
+    QString key = QString::number(state) + u' ' + text;
+    key.remove(QRegularExpression(QStringLiteral("[0-9]+ ")));
+    if (connected) {
+        m_told.clear();
+        return true;
+    }
+    if (m_told.contains(key))
+        return false;
+    m_told.insert(key);
+    return true;
 }

@@ -1,12 +1,12 @@
 #pragma once
 #include "MqttSettings.h"
 
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <optional>
 
 class MemIniFile;
-class MqttBridge;
 struct CliOptions;
 
 // serve's publishing: [mqtt] of start.ini, with --mqtt giving the URL and switching it on.
@@ -14,6 +14,14 @@ struct CliOptions;
 std::optional<MqttSettings> ServeMqttSettings(const CliOptions &options, const MemIniFile &settings);
 // Checked before polling starts: 0, or the usage exit with the message on stderr.
 int CheckServeMqtt(const MqttSettings &mqtt, const MemIniFile &settings);
-// Each change of the broker's state once, as a log line (name first, for a plant).
-void LogMqttStates(MqttBridge &bridge, const QString &name,
-                   std::function<void(const QString &)> line);
+
+// Which of a bridge's state changes go to the log: a broker that stays away is retried
+// again and again (connecting, failed, with a growing delay), told once until it is
+// connected again.
+class MqttStateLog {
+public:
+    bool Tell(int state, bool connected, const QString &text);
+
+private:
+    QSet<QString> m_told;
+};

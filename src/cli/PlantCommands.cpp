@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <map>
 
 namespace {
 
@@ -487,8 +488,12 @@ int Serve(PlantRun &run) {
     std::unique_ptr<MqttPlantFeeds> feeds;
     if (run.mqtt) {
         feeds = std::make_unique<MqttPlantFeeds>(plant, *run.mqtt);
-        for (int i = 0; i < feeds->size(); ++i)
-            LogMqttStates(feeds->bridge(i), run.Name(i), [line](const QString &text) { line(text); });
+        auto told = std::make_shared<std::map<int, MqttStateLog>>();
+        QObject::connect(feeds.get(), &MqttPlantFeeds::stateChanged, feeds.get(),
+                         [told, line, &run](int i, int state, const QString &text) {
+                             if ((*told)[i].Tell(state, state == int(MqttBridge::State::Connected), text))
+                                 line(run.Name(i) + QStringLiteral(": ") + text);
+                         });
         QString error;
         if (!feeds->Start(error)) {
             NoteFailure(ErrorKey::Usage, error);

@@ -5,6 +5,7 @@
 #include "MainState.h"
 #include "MemIniFile.h"
 #include "ModalAnswerer.h"
+#include "MosquittoProcess.h"
 #include "MqttBridge.h"
 #include "MqttDialog.h"
 #include "MqttSettings.h"
@@ -12,6 +13,8 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -227,6 +230,51 @@ private slots:
             QVERIFY(!form->findChild<QLabel *>("StatusBarMqtt")->isVisible());
             QCOMPARE(MqttSettingsFrom(MemIniFile("start.ini")).enabled, false);
         }
+    }
+
+    // OK restarts the bridge with what was written: the window's controller appears under
+    // the new prefix with its values, and the old prefix's controller goes offline.
+    void windowPublishesWhatTheDialogWrote()
+    {
+        MosquittoProcess broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorText()));
+        MqttSubscriber sub;
+        QVERIFY(sub.connect(broker.port(), {"first/#", "second/#"}));
+        QVERIFY2(StartShippedSim(sim, {"--address", "9"}), qPrintable(sim.errorText()));
+        QVERIFY(sim.command("freeze").startsWith("OK"));
+        QVERIFY(sim.command("set status 1 0").startsWith("OK"));
+        QVERIFY(sim.command("set temp 1 57").startsWith("OK"));
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        {
+            MemIniFile start("start.ini");
+            start.writeString("connect", "port", sim.portSetting());
+            start.writeInteger("connect", "adr", 9);
+            QVERIFY(start.updateFile());
+        }
+        modal = std::make_unique<ModalAnswerer>();
+        modal->password("7593");
+        form = std::make_unique<TForm1>();
+        form->show();
+        QTRY_VERIFY_WITH_TIMEOUT(form->state().linkUp, 20000);
+        for (const char *prefix : {"first", "second"}) {
+            QTest::mouseClick(form->findChild<QToolButton *>("ToolButtonMqtt"), Qt::LeftButton);
+            QTRY_VERIFY(form->mqttDialog().isVisible());
+            field<QCheckBox>("CheckBoxMqttEnabled")->setChecked(true);
+            setText("EditMqttUrl", broker.url());
+            setText("EditMqttPrefix", prefix);
+            QTest::mouseClick(field<QPushButton>("ButtonMqttOK"), Qt::LeftButton);
+            QTRY_VERIFY(!form->mqttDialog().isVisible());
+            const QString level = QString::fromLatin1(prefix) + "/addr9/";
+            QVERIFY(sub.waitFor([&] { return sub.latest(level + "status").payload == "online"; }));
+            QVERIFY(sub.waitFor([&] {
+                return QJsonDocument::fromJson(sub.latest(level + "sensor/1").payload)
+                           .object().value("t").toInt() == 57;
+            }, 30000));
+            QTRY_COMPARE(form->findChild<QLabel *>("StatusBarMqtt")->text(),
+                         russian(Msg::n714) + "127.0.0.1:" + QString::number(broker.port()));
+        }
+        QVERIFY(sub.waitFor([&] { return sub.latest("first/addr9/status").payload == "offline"; }));
+        QCOMPARE(modal->messages, QStringList());
     }
 
     // The dialog speaks the window's language, also after a switch while it is open.

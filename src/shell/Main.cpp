@@ -101,6 +101,23 @@ QIcon HelpIcon()
     return QIcon(pm);
 }
 
+// A point sending out waves: the readings going out to a broker.
+QIcon MqttIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 120, 70));
+    p.drawEllipse(QPointF(8, 24), 3.5, 3.5);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(40, 120, 70), 2.5, Qt::SolidLine, Qt::RoundCap));
+    for (int r : {9, 15, 21})
+        p.drawArc(QRectF(8 - r, 24 - r, 2 * r, 2 * r), 0, 90 * 16);
+    return QIcon(pm);
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
@@ -455,8 +472,9 @@ void TForm1::BuildToolBar()
     ToolButtonHelp->setToolButtonStyle(Qt::ToolButtonIconOnly);
     ToolButtonAbout = button("ToolButtonAbout", QStyle::SP_MessageBoxInformation, "",
                              m_state->Text(Msg::n370));
-    ToolButtonMqtt = button("ToolButtonMqtt", QStyle::SP_CustomBase, QStringLiteral("MQTT"),
-                            m_state->Text(Msg::n735));
+    ToolButtonMqtt = button("ToolButtonMqtt", QStyle::SP_CustomBase, "", m_state->Text(Msg::n735));
+    ToolButtonMqtt->setIcon(MqttIcon());
+    ToolButtonMqtt->setToolButtonStyle(Qt::ToolButtonIconOnly);
     connect(ToolButtonMqtt, &QToolButton::clicked, this, &TForm1::ToolButtonMqttClick);
     // A plant's controllers are published by the plant view, each under its own name.
     if (m_plantController)
@@ -485,6 +503,7 @@ void TForm1::BuildToolBar()
         {ToolButtonLinkStatistics, QKeySequence(Qt::CTRL | Qt::Key_I)},
         {ToolButtonFrameLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
         {ToolButtonEvents, QKeySequence(Qt::CTRL | Qt::Key_J)},
+        {ToolButtonMqtt, QKeySequence(Qt::CTRL | Qt::Key_M)},
         {ToolButtonHelp, QKeySequence(Qt::Key_F1)},
         {ToolButtonAbout, QKeySequence(Qt::CTRL | Qt::Key_F1)},
     };

@@ -308,7 +308,8 @@ private slots:
                                  &Msg::n731, &Msg::n732})
             QVERIFY2(labels.contains(text(*k)), k->key);
         QCOMPARE(field<QPushButton>("ButtonMqttOK")->text(), text(TextKey{"n431", u""}));
-        QCOMPARE(form->findChild<QToolButton *>("ToolButtonMqtt")->toolTip(), text(Msg::n735));
+        QCOMPARE(form->findChild<QToolButton *>("ToolButtonMqtt")->toolTip(),
+                 text(Msg::n735) + QStringLiteral(" (Ctrl+M)"));
     }
 };
 

@@ -54,7 +54,7 @@ MqttDialog::MqttDialog(MemIniFile &settings, QWidget *parent)
     top->addWidget(m_readOnly);
     top->addStretch();
     top->addLayout(bottom);
-    resize(720, 380);
+    resize(900, 400);
 
     // The connection's fields mean nothing while publishing is off; they stay as they are.
     auto enable = [this](bool on) {

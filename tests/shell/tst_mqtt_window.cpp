@@ -1,5 +1,5 @@
-// The MQTT dialog of the window: what it refuses (told, nothing written), what it writes,
-// and its texts in both languages.
+// MQTT in the window: what its dialog refuses (told, nothing written), what it writes and
+// the bridge restarted with it, its texts in both languages; the plant view's publishing.
 #include "ControllerFolder.h"
 #include "Main.h"
 #include "MainState.h"
@@ -10,6 +10,9 @@
 #include "MqttDialog.h"
 #include "MqttSettings.h"
 #include "MqttTexts.h"
+#include "Plant.h"
+#include "PlantConfig.h"
+#include "PlantView.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -49,7 +52,7 @@ const TextKey *const kDialogKeys[] = {&Msg::n724, &Msg::n725, &Msg::n726, &Msg::
 
 } // namespace
 
-class TestMqttDialog : public ControllerFolderTest {
+class TestMqttWindow : public ControllerFolderTest {
     Q_OBJECT
 
     std::unique_ptr<ModalAnswerer> modal;
@@ -277,6 +280,58 @@ private slots:
         QCOMPARE(modal->messages, QStringList());
     }
 
+    // The plant view with [mqtt] switched on publishes every controller under its own
+    // name, each with its own values; closing it says offline for each.
+    void plantViewPublishesEveryController()
+    {
+        MosquittoProcess broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorText()));
+        MqttSubscriber sub;
+        QVERIFY(sub.connect(broker.port(), {"velmaris/#"}));
+        QVERIFY2(StartShippedSim(sim, {"--address", "1", "--address", "2"}), qPrintable(sim.errorText()));
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        const QList<std::pair<QString, int>> members{{QStringLiteral("Камера 2"), 2},
+                                                     {QStringLiteral("Cold+1"), 1}};
+        PlantConfig plant;
+        for (const auto &[name, address] : members) {
+            QVERIFY(sim.command(address, "freeze").startsWith("OK"));
+            QVERIFY(sim.command(address, "set status 1 0").startsWith("OK"));
+            QVERIFY(sim.command(address, QStringLiteral("set temp 1 %1").arg(40 + address)).startsWith("OK"));
+            PlantEntry e;
+            e.name = name;
+            e.port = sim.portSetting();
+            e.address = address;
+            plant.controllers.push_back(e);
+        }
+        QString error;
+        QVERIFY2(WritePlant(kPlantFileName, plant, error), qPrintable(error));
+        {
+            MemIniFile start("start.ini");
+            start.writeInteger("mqtt", "enabled", 1);
+            start.writeString("mqtt", "url", broker.url());
+            QVERIFY(start.updateFile());
+        }
+        auto view = std::make_unique<PlantView>();
+        view->show();
+        view->Start(true);
+        QVERIFY(view->plant());
+        for (const auto &[name, address] : members) {
+            const QString level = "velmaris/" + MqttTopicLevel(name) + "/";
+            QVERIFY2(sub.waitFor([&] { return sub.latest(level + "status").payload == "online"; }, 30000),
+                     qPrintable(level));
+            QVERIFY2(sub.waitFor([&] {
+                return QJsonDocument::fromJson(sub.latest(level + "sensor/1").payload)
+                           .object().value("t").toInt() == 40 + address;
+            }, 30000), qPrintable(level));
+        }
+        QVERIFY(view->findChild<QLabel *>("StatusBarMqtt")->isVisible());
+        view.reset();
+        for (const auto &[name, address] : members) {
+            const QString status = "velmaris/" + MqttTopicLevel(name) + "/status";
+            QVERIFY2(sub.waitFor([&] { return sub.latest(status).payload == "offline"; }), qPrintable(status));
+        }
+    }
+
     // The dialog speaks the window's language, also after a switch while it is open.
     void followsTheLanguage_data()
     {
@@ -313,5 +368,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMqttDialog)
-#include "tst_mqtt_dialog.moc"
+QTEST_MAIN(TestMqttWindow)
+#include "tst_mqtt_window.moc"

@@ -11,6 +11,8 @@
 #include "MqttFeed.h"
 #include "MqttSettings.h"
 #include "MqttTexts.h"
+#include "Plant.h"
+#include "PlantConfig.h"
 #include "PollCycle.h"
 #include "RecorderView.h"
 
@@ -544,6 +546,52 @@ private slots:
         QVERIFY(e.stepUntil([&] { return bool(e.state.linkUp); }));
         QVERIFY(e.flushed(sub));
         QCOMPARE(sub.latest("vt/addr100/status").payload, QByteArray("online"));
+    }
+
+    // A plant: each controller under its own name (made one topic level), its values named
+    // by the simulator with the controller's number, both bridges on the broker at once.
+    void plantFeeds() {
+        QVERIFY2(broker->start(), qPrintable(broker->errorText()));
+        QVERIFY2(StartShippedSim(sim, {"--sensors", "12", "--named-values", "--address", "1",
+                                       "--address", "2"}),
+                 qPrintable(sim.errorText()));
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        MemIniFile start("start.ini");
+        start.writeInteger("connect", "stopbits", 0);
+        start.writeInteger("connect", "receive", 200);
+        QVERIFY(start.updateFile());
+        PlantConfig config;
+        config.controllers.push_back({"Kiln/A", sim.portSetting(), 1, {}, {}, {}, {}});
+        config.controllers.push_back({"Печь", sim.portSetting(), 2, {}, {}, {}, {}});
+        QString error;
+        QVERIFY2(WritePlant(kPlantFileName, config, error), qPrintable(error));
+        MqttSubscriber sub;
+        QVERIFY(sub.connect(broker->port(), {"vt/#"}));
+        Plant plant(QDir::currentPath(), config);
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        MqttPlantFeeds feeds(plant, brokerSettings());
+        QVERIFY2(feeds.Start(error), qPrintable(error));
+        QCOMPARE(feeds.size(), 2);
+        const QStringList levels{"Kiln_A", "Печь"};
+        for (int k = 0; k < 2; ++k) {
+            QCOMPARE(feeds.bridge(k).controllerLevel(), levels[k]);
+            QVERIFY(sub.waitFor([&] {
+                return sub.count(QStringLiteral("vt/%1/sensor/12").arg(levels[k])) > 0 &&
+                       sub.latest(QStringLiteral("vt/%1/status").arg(levels[k])).payload == "online";
+            }, 30000));
+        }
+        for (int k = 0; k < 2; ++k) {
+            const DeviceRegisterMap &m = plant.controller(k).state().registerMap;
+            for (int n = 1; n <= 12; ++n) {
+                const QJsonObject o =
+                    JsonOf(sub.latest(QStringLiteral("vt/%1/sensor/%2").arg(levels[k]).arg(n)).payload);
+                QCOMPARE(o["t"].toInt(-1), int(NamedValue(quint16(m.QOR_TEMPERATURE_ADDR + n - 1), k)));
+            }
+            QCOMPARE(feeds.bridge(k).state(), MqttBridge::State::Connected);
+        }
+        // Two client ids: neither threw the other off the broker.
+        QVERIFY2(!broker->log().contains("already connected"), qPrintable(broker->log()));
+        plant.Stop();
     }
 
     // "offline" on the status topic when the program goes: its goodbye when closed, the

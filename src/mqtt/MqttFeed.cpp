@@ -78,7 +78,7 @@ struct MqttFeed::Impl {
     QPointer<HistoryService> history;
     QMetaObject::Connection eventConnection;
     struct Hooks {
-        int sensors = 0, relays = 0, wanted = 0, identified = 0, linkLost = 0;
+        int sensors = 0, relays = 0, wanted = 0, identified = 0, linkLost = 0, tags = 0;
     } hooks;
 
     struct Sensor {
@@ -92,6 +92,9 @@ struct MqttFeed::Impl {
     std::vector<Sensor> sensors;
     std::vector<int> relays; // -1: not sent yet
     std::vector<qint64> relayAtMs;
+    // The tags are on their way: Home Assistant would first learn the sensors as
+    // "Sensor N" and rename them a step later.
+    bool tagsPending = false;
     int online = -1; // the status last published: -1 none, 0 offline, 1 online
     qint64 lastLiveMs = 0;
     qint64 liveMs = 10000;
@@ -176,7 +179,7 @@ struct MqttFeed::Impl {
 
     void discover(int i, Sensor &s, quint16 status, const QString &tag)
     {
-        if (!settings.discovery)
+        if (!settings.discovery || tagsPending)
             return;
         const int sensor = i + 1;
         if (status == kUnregistered) {
@@ -263,7 +266,7 @@ struct MqttFeed::Impl {
             s.sent = false;
         std::fill(relays.begin(), relays.end(), -1);
         if (firmware >= kFirstTagFirmware)
-            state->readAllTagsRequested = true;
+            state->readAllTagsRequested = tagsPending = true;
     }
 
     bool liveWanted() const
@@ -301,13 +304,15 @@ struct MqttFeed::Impl {
         hooks.identified =
             c.controllerIdentified.Listen([this](quint16, quint16 fw) { identified(fw); });
         hooks.linkLost = st.linkLost.Listen([this](const QString &) { setOnline(false); });
+        hooks.tags = c.allTagsRead.Listen([this] { tagsPending = false; });
         if (h)
             eventConnection = QObject::connect(
                 h, &HistoryService::eventSubmitted, q,
                 [this](const HistoryEvent &e, const QString &text) { event(e, text); });
         setOnline(st.linkUp);
+        tagsPending = false;
         if (st.linkUp && st.firmwareVersion >= kFirstTagFirmware)
-            st.readAllTagsRequested = true;
+            st.readAllTagsRequested = tagsPending = true;
     }
 
     void unfollow()
@@ -319,6 +324,7 @@ struct MqttFeed::Impl {
         cycle->liveDataWanted.Unlisten(hooks.wanted);
         cycle->controllerIdentified.Unlisten(hooks.identified);
         state->linkLost.Unlisten(hooks.linkLost);
+        cycle->allTagsRead.Unlisten(hooks.tags);
         QObject::disconnect(eventConnection);
         cycle = nullptr;
         state = nullptr;

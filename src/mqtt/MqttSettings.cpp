@@ -66,7 +66,12 @@ bool ParseMqttUrl(const QString &url, MqttEndpoint &out, const MemIniFile &texts
                     (u.path().isEmpty() || u.path() == QLatin1String("/")) && !u.hasQuery() &&
                     !u.hasFragment() && (u.port() == -1 || u.port() > 0);
     if (!ok) {
-        error = LookupText(texts, Msg::n710) + url;
+        // A password written into the URL stays out of the message (status bar, log).
+        QUrl shown(url.trimmed());
+        if (!shown.password().isEmpty())
+            shown.setPassword(QStringLiteral("***"));
+        error = LookupText(texts, Msg::n710) +
+                (shown.isValid() ? shown.toString() : url.section(u'@', -1));
         return false;
     }
     out.host = u.host();

@@ -20,6 +20,10 @@
 #include <string>
 #include <thread>
 
+#ifdef Q_OS_LINUX
+#include <pthread.h>
+#endif
+
 namespace {
 
 std::once_flag g_libInit;
@@ -189,6 +193,9 @@ struct MqttBridge::Impl {
 
     void run()
     {
+#ifdef Q_OS_LINUX
+        pthread_setname_np(pthread_self(), "mqtt-bridge"); // for top and the benchmark
+#endif
         int backoff = 1;
         while (true) {
             {

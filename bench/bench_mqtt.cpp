@@ -6,7 +6,8 @@
 // end of a cycle's sensor reads (the controller's last answer in) to a `mosquitto_sub`
 // subscriber's receipt (its %U time stamp), median and 99th percentile.
 //
-//   bench_mqtt [--quick] [SECONDS]   (seconds per round, default 10; --quick: one round of 5)
+//   bench_mqtt [--quick] [--qos N] [SECONDS]
+//   (seconds per round, default 10; --quick: one round of 5; QoS default 1)
 #include "BenchFolder.h"
 #include "MainState.h"
 #include "MosquittoProcess.h"
@@ -112,9 +113,11 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const bool quick = args.contains("--quick");
     int seconds = quick ? 5 : 10;
-    for (const QString &a : args.mid(1))
-        if (a.toInt() > 0)
-            seconds = a.toInt();
+    for (qsizetype i = 1; i < args.size(); ++i)
+        if (args[i] == "--qos")
+            ++i;
+        else if (args[i].toInt() > 0)
+            seconds = args[i].toInt();
     const int rounds = quick ? 1 : 3;
 
     MosquittoProcess broker;
@@ -167,6 +170,9 @@ int main(int argc, char **argv)
     settings.url = broker.url();
     settings.prefix = QStringLiteral("bench");
     settings.discovery = true;
+    const qsizetype qosAt = args.indexOf("--qos");
+    if (qosAt > 0 && qosAt + 1 < args.size())
+        settings.qos = args[qosAt + 1].toInt();
 
     printf("## MQTT feed at 115200 baud (36 sensors, sensor-data page), CPU per cycle\n\n");
     printf("| round | mode | wall s | cycles | sensor messages per cycle | CPU ms per cycle | "
@@ -294,9 +300,9 @@ int main(int argc, char **argv)
             return latencyMs[std::min(latencyMs.size() - 1, size_t(q * double(latencyMs.size())))];
         };
         printf("## MQTT latency: end of a cycle's sensor reads to mosquitto_sub (loopback broker, "
-               "QoS 1)\n\n| messages | median ms | p99 ms | max ms |\n|---|---|---|---|\n"
+               "QoS %d)\n\n| messages | median ms | p99 ms | max ms |\n|---|---|---|---|\n"
                "| %zu | **%.2f** | **%.2f** | %.2f |\n\n",
-               latencyMs.size(), at(0.5), at(0.99), latencyMs.back());
+               settings.qos, latencyMs.size(), at(0.5), at(0.99), latencyMs.back());
     }
     sub.terminate();
     sub.waitForFinished(3000);

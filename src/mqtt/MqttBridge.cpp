@@ -27,6 +27,8 @@
 #include <winsock2.h>
 #else
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 #endif
@@ -201,6 +203,9 @@ struct MqttBridge::Impl {
         d->connackCode = rc;
         if (rc != 0)
             return;
+        // The log is for the TLS handshake's complaints; once in, libmosquitto would format
+        // a line for every packet sent and received.
+        mosquitto_log_callback_set(c, nullptr);
         std::vector<Outgoing> again;
         {
             std::lock_guard lock(d->mx);
@@ -287,12 +292,27 @@ struct MqttBridge::Impl {
                     return MOSQ_ERR_SUCCESS;
                 batch.swap(pending);
             }
-            for (const Outgoing &out : batch)
-                send(c, out);
-            batch.clear();
             const int sock = mosquitto_socket(c);
             if (sock < 0)
                 return MOSQ_ERR_NO_CONN;
+            if (!batch.empty()) {
+#ifdef Q_OS_LINUX
+                // A cycle's messages leave in as few segments as fit, not one each: every
+                // segment costs a trip through the loopback or the network stack.
+                int cork = batch.size() > 1;
+                if (cork)
+                    setsockopt(sock, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
+#endif
+                for (const Outgoing &out : batch)
+                    send(c, out);
+#ifdef Q_OS_LINUX
+                if (cork) {
+                    cork = 0;
+                    setsockopt(sock, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
+                }
+#endif
+                batch.clear();
+            }
             pollfd fds[2] = {{sock, short(POLLIN | (mosquitto_want_write(c) ? POLLOUT : 0)), 0},
                              {wakeRead, POLLIN, 0}};
 #ifndef Q_OS_WIN

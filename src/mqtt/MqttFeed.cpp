@@ -18,7 +18,9 @@
 #include <QPointer>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace {
 
@@ -56,15 +58,61 @@ QString AsciiId(const QString &text)
 
 } // namespace
 
+namespace {
+
+// JSON string contents: the few characters JSON escapes, the rest as UTF-8.
+void AppendJsonString(QByteArray &out, const QString &text)
+{
+    out += '"';
+    for (char c : text.toUtf8()) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == '"' || b == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+// Written by hand: 36 of these a cycle through QJsonDocument cost more than the rest of
+// the feed together.
+QByteArray SensorPayload(const MqttSensorValue &v, const QByteArray &ts)
+{
+    QByteArray out;
+    out.reserve(96 + v.state.size() * 2 + v.tag.size() * 2);
+    out += "{\"t\":";
+    if (!v.celsius)
+        out += "null";
+    else if (*v.celsius == std::floor(*v.celsius) && std::abs(*v.celsius) < 1e9)
+        out += QByteArray::number(qint64(*v.celsius));
+    else
+        out += QByteArray::number(*v.celsius, 'g', 10);
+    out += ",\"status\":";
+    out += QByteArray::number(v.status);
+    out += ",\"state\":";
+    AppendJsonString(out, v.state);
+    out += ",\"seconds\":";
+    out += QByteArray::number(v.seconds);
+    out += ",\"tag\":";
+    AppendJsonString(out, v.tag);
+    out += ",\"ts\":\"";
+    out += ts;
+    out += "\"}";
+    return out;
+}
+
+} // namespace
+
 QByteArray MqttSensorPayload(const MqttSensorValue &v)
 {
-    QJsonObject o{{"t", v.celsius ? QJsonValue(*v.celsius) : QJsonValue(QJsonValue::Null)},
-                  {"status", v.status},
-                  {"state", v.state},
-                  {"seconds", v.seconds},
-                  {"tag", v.tag},
-                  {"ts", IsoUtc(v.timeMs)}};
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    return SensorPayload(v, IsoUtc(v.timeMs).toLatin1());
 }
 
 struct MqttFeed::Impl {
@@ -82,6 +130,8 @@ struct MqttFeed::Impl {
     } hooks;
 
     struct Sensor {
+        std::vector<quint16> tagWords; // the tag as last decoded
+        QString tagText;
         bool sent = false;
         quint16 status = 0, temperature = 0;
         QString tag;
@@ -95,6 +145,7 @@ struct MqttFeed::Impl {
     // The tags are on their way: Home Assistant would first learn the sensors as
     // "Sensor N" and rename them a step later.
     bool tagsPending = false;
+    std::optional<SensorStatusTexts> statusText; // of the language at the identification
     int online = -1; // the status last published: -1 none, 0 offline, 1 online
     qint64 lastLiveMs = 0;
     qint64 liveMs = 10000;
@@ -134,13 +185,24 @@ struct MqttFeed::Impl {
                                                : QByteArrayLiteral("offline"));
     }
 
-    QString tagOf(int i) const
+    // Decoded again only when its words changed: a cycle would otherwise decode 36 tags.
+    const QString &tagOf(int i, Sensor &s) const
     {
         const auto &tags = cycle->sensorTagRecords;
-        if (size_t(i) >= tags.size() || tags[size_t(i)].registerCount == 0)
-            return {};
-        return SensorTagText(tags[size_t(i)].values, state->registerMap.QOR_SENSOR_TAG_SIZE)
-            .trimmed();
+        if (size_t(i) >= tags.size() || tags[size_t(i)].registerCount == 0) {
+            s.tagWords.clear();
+            s.tagText.clear();
+        } else {
+            const auto &record = tags[size_t(i)];
+            const auto words = std::span(record.values).first(
+                std::min<size_t>(record.registerCount, record.values.size()));
+            if (!std::equal(words.begin(), words.end(), s.tagWords.begin(), s.tagWords.end())) {
+                s.tagWords.assign(words.begin(), words.end());
+                s.tagText =
+                    SensorTagText(words, state->registerMap.QOR_SENSOR_TAG_SIZE).trimmed();
+            }
+        }
+        return s.tagText;
     }
 
     QString uniqueId(int sensor) const
@@ -210,12 +272,14 @@ struct MqttFeed::Impl {
                                     temperature.size(), elapsed.size()}));
         if (int(sensors.size()) < n)
             sensors.resize(size_t(n));
-        const SensorStatusTexts statusText(*state);
+        if (!statusText)
+            statusText.emplace(*state);
+        QByteArray ts;
         for (int i = 0; i < n; ++i) {
             Sensor &s = sensors[size_t(i)];
             const quint16 code = status[size_t(i)];
             const quint16 word = temperature[size_t(i)];
-            const QString tag = tagOf(i);
+            const QString &tag = tagOf(i, s);
             const bool hasT = CarriesTemperature(code);
             const bool changed = !s.sent || s.status != code || s.tag != tag ||
                                  (hasT && s.temperature != word);
@@ -226,11 +290,13 @@ struct MqttFeed::Impl {
             if (hasT)
                 v.celsius = double(word);
             v.status = code;
-            v.state = statusText(code);
+            v.state = (*statusText)(code);
             v.seconds = elapsed[size_t(i)];
             v.tag = tag;
             v.timeMs = t;
-            bridge.PublishRetained(sensorTopic(i), MqttSensorPayload(v));
+            if (ts.isEmpty())
+                ts = IsoUtc(t).toLatin1();
+            bridge.PublishRetained(sensorTopic(i), SensorPayload(v, ts));
             s.sent = true;
             s.status = code;
             s.temperature = word;
@@ -261,6 +327,7 @@ struct MqttFeed::Impl {
     void identified(quint16 firmware)
     {
         setOnline(true);
+        statusText.reset(); // a language switch identifies the controller again
         // Another controller (or the same after a loss) may have other sensors and tags.
         for (Sensor &s : sensors)
             s.sent = false;
@@ -293,6 +360,7 @@ struct MqttFeed::Impl {
     void follow(MainState &st, PollCycle &c, HistoryService *h)
     {
         unfollow();
+        statusText.reset();
         state = &st;
         cycle = &c;
         history = h;

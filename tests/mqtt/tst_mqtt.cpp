@@ -364,6 +364,30 @@ private slots:
         QCOMPARE(got, JsonOf(expected.replace(u'\'', u'"').toUtf8()));
     }
 
+    // Texts that JSON must escape come back as they were.
+    void payloadTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain") << "Камера 1";
+        QTest::newRow("quotes") << "\"A\" 'b'";
+        QTest::newRow("backslash") << "C:\\x\\";
+        QTest::newRow("control") << QString("a\tb\nc") + QChar(1);
+        QTest::newRow("non-BMP") << QString::fromUtf8("\xF0\x9F\x94\xA5 hot");
+        QTest::newRow("empty") << "";
+    }
+    void payloadTexts() {
+        QFETCH(QString, text);
+        MqttSensorValue v;
+        v.celsius = -5;
+        v.state = text;
+        v.tag = text;
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(MqttSensorPayload(v), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(o["tag"].toString(), text);
+        QCOMPARE(o["state"].toString(), text);
+        QCOMPARE(o["t"].toInt(), -5);
+    }
+
     // Every register names itself (--named-values): each sensor's payload holds the words
     // of its own status, temperature and time registers, each relay its own bit; on the
     // sensor page and on a page that reads no sensor data (the feed asks for the live data

@@ -19,5 +19,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Not libraries, so shlibdeps cannot find them: Qt's own dialogs and buttons in Russian,
 # and the SQLite driver plugin the history store opens its file with.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, libqt6sql6-sqlite")
+# libmosquitto1 is found by shlibdeps as well; named here so that the MQTT client stays a
+# stated dependency of the package.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, libqt6sql6-sqlite, libmosquitto1")
 include(CPack)

@@ -1,7 +1,11 @@
 #!/bin/sh
 # Starts the program against the controller simulator in run/demo. Without a display the
 # window runs under Xvfb for DEMO_SECONDS (default 30) and a screenshot is saved.
+# `demo.sh mqtt`: a mosquitto of its own on a free loopback port, `velmaris-cli serve --mqtt`
+# publishing the simulator's readings to it, and mosquitto_sub printing what arrives under
+# velmaris/# for DEMO_SECONDS.
 set -eu
+mode=${1:-window}
 cd "$(dirname "$0")/.."
 top=$(pwd)
 scripts/setup.sh
@@ -28,6 +32,34 @@ echo "Simulator on $(sed -n 's/^PTY //p' "$work/sim.out"), traffic log $work/tra
 echo "Password: 7593 (full access; Cancel gives monitoring only)"
 
 cd "$work"
+if [ "$mode" = mqtt ]; then
+    seconds=${DEMO_SECONDS:-30}
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    cat >"$work/mosquitto.conf" <<CONF
+listener $port 127.0.0.1
+allow_anonymous true
+persistence false
+log_dest stdout
+CONF
+    /usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
+    brokerpid=$!
+    subpid=
+    trap 'kill $subpid $brokerpid 2>/dev/null; echo quit >&3 2>/dev/null; kill $simpid 2>/dev/null; wait 2>/dev/null || true' EXIT
+    trap 'exit 1' INT TERM HUP PIPE # the EXIT trap ends the broker too
+    for _ in $(seq 50); do
+        python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+        sleep 0.1
+    done
+    echo "mosquitto on 127.0.0.1:$port (config $work/mosquitto.conf); what arrives under velmaris/#:"
+    mosquitto_sub -h 127.0.0.1 -p "$port" -v -t 'velmaris/#' &
+    subpid=$!
+    "$top/build/src/cli/velmaris-cli" serve --mqtt "mqtt://127.0.0.1:$port" --for "${seconds}s" \
+        2>"$work/serve.log" || { echo "serve failed:"; cat "$work/serve.log"; exit 1; }
+    sleep 1 # the last messages and "offline" reach the subscriber
+    echo "serve's log ($work/serve.log):"
+    cat "$work/serve.log"
+    exit 0
+fi
 if [ -n "${DISPLAY:-}" ]; then
     "$top/build/src/app/velmaris"
 else

@@ -24,7 +24,7 @@ const QStringList kHistoryActions{QStringLiteral("export"), QStringLiteral("cont
 const QStringList kValueOptions{"--port",    "--ini",        "--workdir", "--address", "--baud",
                                 "--parity",  "--stopbits",   "--count",   "--period",  "--timeout",
                                 "--retries", "--lang",       "--for",     "--from",    "--to",
-                                "--output",  "--controller", "--plant"};
+                                "--output",  "--controller", "--plant",  "--mqtt"};
 
 // Options that only some subcommands take; every other option applies to all of them.
 // clang-format off
@@ -44,7 +44,8 @@ const QList<std::pair<QString, QStringList>> kCommandOptions{
     {"--dry-run", {"write-profile"}},
     {"--diff", {"write-profile"}},
     {"--no-connect", {"write-profile"}},
-    {"--plant", {"identify", "watch", "record", "serve"}}};
+    {"--plant", {"identify", "watch", "record", "serve"}},
+    {"--mqtt", {"serve"}}};
 // clang-format on
 
 std::optional<int> Number(const QString &text, int low, int high) {
@@ -244,6 +245,10 @@ bool ParseCliOptions(const QStringList &args, CliOptions &o, QString *error,
                 if (v->isEmpty())
                     return bad();
                 o.plant = *v;
+            } else if (arg == QLatin1String("--mqtt")) {
+                if (v->isEmpty()) // the URL itself is checked with the rest of [mqtt]
+                    return bad();
+                o.mqtt = *v;
             } else if (arg == QLatin1String("--output")) {
                 if (v->isEmpty())
                     return bad();
@@ -432,6 +437,8 @@ QString CliHelpText(const MemIniFile &settings) {
                        затем выход 0
   --no-history         watch, record, write-profile, set: не записывать историю
                        рабочей папки (записи в контроллер идут в её журнал изменений)
+  --mqtt URL           serve: показания на брокер MQTT (mqtt://УЗЕЛ:ПОРТ или
+                       mqtts://УЗЕЛ:ПОРТ), остальное из [mqtt] start.ini; только чтение
   --from, --to ВРЕМЯ   history export (--from обязателен), events: ISO 8601, местное
                        (2026-12-08T07:30, дата: её полночь) или со смещением/Z; now,
                        -2h (назад от сейчас); --to по умолчанию сейчас
@@ -494,6 +501,8 @@ Options:
                        exit 0
   --no-history         watch, record, write-profile, set: leave the working folder's
                        history alone (writes to the controller go to its audit trail)
+  --mqtt URL           serve: the readings to an MQTT broker (mqtt://HOST:PORT or
+                       mqtts://HOST:PORT), the rest from [mqtt] of start.ini; read-only
   --from, --to TIME    history export (--from required), events: ISO 8601, local
                        (2026-12-08T07:30, a date: its midnight) or with offset/Z; now,
                        -2h (back from now); --to defaults to now

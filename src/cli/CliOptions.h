@@ -16,6 +16,7 @@ struct CliOptions {
     QString value;   // set: its new value
     QString workdir; // changed to first
     QString plant;   // plant.ini: every controller of it (identify, watch, record, serve)
+    QString mqtt;    // serve: the broker's URL, publishing on ([mqtt] of start.ini for the rest)
     QString ini = QStringLiteral("start.ini");
     bool iniGiven = false;
     std::optional<QString> port;

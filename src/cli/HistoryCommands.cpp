@@ -5,6 +5,9 @@
 #include "ExitCodes.h"
 #include "HistoryService.h"
 #include "HistoryStore.h"
+#include "MqttBridge.h"
+#include "MqttFeed.h"
+#include "MqttServe.h"
 #include "Session.h"
 
 #include <QDateTime>
@@ -208,6 +211,10 @@ int RunServe(Session &s, const CliOptions &o) {
     const auto line = [](const QString &text, qint64 ms = NowMs()) {
         PrintErr(IsoTime(ms) + u' ' + text);
     };
+    const std::optional<MqttSettings> mqtt = ServeMqttSettings(o, st.settingsIni);
+    if (mqtt)
+        if (const int r = CheckServeMqtt(*mqtt, st.settingsIni))
+            return r;
 #ifdef Q_OS_UNIX
     // A log reader that went away (a closed pipe on stderr) must not end the polling.
     ::signal(SIGPIPE, SIG_IGN);
@@ -227,6 +234,30 @@ int RunServe(Session &s, const CliOptions &o) {
                          linkTold = true;
                          line(up ? st.Text(Msg::n101) : st.Text(Msg::n632) + text);
                      });
+    // The controller's readings to the broker; the poll only hands them over.
+    std::unique_ptr<MqttBridge> bridge;
+    std::unique_ptr<MqttFeed> feed;
+    if (mqtt) {
+        bridge = std::make_unique<MqttBridge>(
+            *mqtt,
+            MqttAddressLevel(st.settingsIni.readInteger(QStringLiteral("connect"),
+                                                        QStringLiteral("adr"), 100)),
+            st.settingsIni);
+        auto told = std::make_shared<MqttStateLog>();
+        QObject::connect(bridge.get(), &MqttBridge::stateChanged, bridge.get(),
+                         [told, line](MqttBridge::State state, const QString &text) {
+                             if (told->Tell(int(state), state == MqttBridge::State::Connected, text))
+                                 line(text);
+                         });
+        QString error;
+        if (!bridge->Start(error)) {
+            NoteFailure(ErrorKey::Usage, error);
+            PrintErr(error);
+            return ExitCode::Usage;
+        }
+        feed = std::make_unique<MqttFeed>(*bridge, *mqtt);
+        feed->Follow(st, s.cycle, s.history.get());
+    }
     // The first time up is told too; later ones come as the history's link changes.
     bool everUp = false;
     const int firstUp = s.cycle.controllerIdentified.Listen([&](quint16, quint16) {
@@ -247,6 +278,8 @@ int RunServe(Session &s, const CliOptions &o) {
         return false;
     });
     s.cycle.controllerIdentified.Unlisten(firstUp);
+    feed.reset(); // "offline" goes out with the bridge
+    bridge.reset();
     s.StopHistory();
     if (!s.store->problem().isEmpty()) { // what waited in memory is lost with the process
         NoteFailure(ErrorKey::FileRefused);

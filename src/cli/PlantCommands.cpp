@@ -10,6 +10,9 @@
 #include "HistoryService.h"
 #include "HistoryStore.h"
 #include "MainState.h"
+#include "MqttBridge.h"
+#include "MqttFeed.h"
+#include "MqttServe.h"
 #include "Plant.h"
 #include "PollCycle.h"
 #include "Session.h"
@@ -26,6 +29,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <map>
 
 namespace {
 
@@ -108,6 +112,7 @@ public:
     const CliOptions &o;
     MemIniFile &settings;
     std::unique_ptr<Plant> plant;
+    std::optional<MqttSettings> mqtt; // serve: publishing on
     bool interrupted = false, timeUp = false, finished = false;
 
 private:
@@ -479,6 +484,23 @@ int Serve(PlantRun &run) {
              run.Text(Msg::n628) + QDir::toNativeSeparators(store->path()));
     TellLinks(run, [line](const QString &text) { line(text); });
     TellStore(run, line);
+    // Every controller's readings to the broker, each under its plant name.
+    std::unique_ptr<MqttPlantFeeds> feeds;
+    if (run.mqtt) {
+        feeds = std::make_unique<MqttPlantFeeds>(plant, *run.mqtt);
+        auto told = std::make_shared<std::map<int, MqttStateLog>>();
+        QObject::connect(feeds.get(), &MqttPlantFeeds::stateChanged, feeds.get(),
+                         [told, line, &run](int i, int state, const QString &text) {
+                             if ((*told)[i].Tell(state, state == int(MqttBridge::State::Connected), text))
+                                 line(run.Name(i) + QStringLiteral(": ") + text);
+                         });
+        QString error;
+        if (!feeds->Start(error)) {
+            NoteFailure(ErrorKey::Usage, error);
+            PrintErr(error);
+            return ExitCode::Usage;
+        }
+    }
     // The alarms as the store takes them in, oldest first, each once.
     qint64 lastAlarm = 0;
     const qint64 since = NowMs() - 1000;
@@ -503,6 +525,7 @@ int Serve(PlantRun &run) {
     for (int i = 0; i < plant.size(); ++i)
         plant.controller(i).state().pollSensorData = true;
     run.Run();
+    feeds.reset(); // "offline" goes out with the bridges, before the engines go
     QObject::disconnect(alarms);
     if (store) {
         store->Flush();
@@ -527,6 +550,12 @@ int RunPlant(const CliOptions &o) {
         ::signal(SIGPIPE, SIG_IGN);
 #endif
     PlantRun run(o, settings);
+    if (serve) {
+        run.mqtt = ServeMqttSettings(o, settings);
+        if (run.mqtt)
+            if (const int r = CheckServeMqtt(*run.mqtt, settings))
+                return r;
+    }
     const bool history =
         serve || ((o.command == QLatin1String("watch") || o.command == QLatin1String("record")) &&
                   !o.noHistory);

@@ -9,6 +9,10 @@
 #include "HistoryService.h"
 #include "HistoryStore.h"
 #include "HistoryViewTexts.h"
+#include "MqttBridge.h"
+#include "MqttDialog.h"
+#include "MqttFeed.h"
+#include "MqttSettings.h"
 #include "GridView.h"
 #include "LinkProblemBanner.h"
 #include "LinkStatisticsView.h"
@@ -97,6 +101,23 @@ QIcon HelpIcon()
     return QIcon(pm);
 }
 
+// A point sending out waves: the readings going out to a broker.
+QIcon MqttIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 120, 70));
+    p.drawEllipse(QPointF(8, 24), 3.5, 3.5);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(40, 120, 70), 2.5, Qt::SolidLine, Qt::RoundCap));
+    for (int r : {9, 15, 21})
+        p.drawArc(QRectF(8 - r, 24 - r, 2 * r, 2 * r), 0, 90 * 16);
+    return QIcon(pm);
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
@@ -157,6 +178,10 @@ void TForm1::Build()
     m_historyProblem = named(new QLabel(bar), "StatusBarHistoryProblem");
     m_historyProblem->setFrameShape(QFrame::StyledPanel);
     bar->addWidget(m_historyProblem);
+    m_mqttStatus = named(new QLabel(bar), "StatusBarMqtt");
+    m_mqttStatus->setFrameShape(QFrame::StyledPanel);
+    bar->addWidget(m_mqttStatus);
+    m_mqttStatus->hide();
     auto showHistoryProblem = [this](const QString &text) {
         m_historyProblem->setText(text);
         m_historyProblem->setVisible(!text.isEmpty());
@@ -258,6 +283,9 @@ void TForm1::Build()
 
     m_conpar = new TConparDlg(m_state->settingsIni, this);
     connect(m_conpar, &TConparDlg::SettingsStored, this, &TForm1::ConparSettingsStored);
+    m_mqttDialog = new MqttDialog(m_state->settingsIni, this);
+    m_mqttDialog->save = [this] { return m_state->SaveSettings(); };
+    connect(m_mqttDialog, &MqttDialog::SettingsWritten, this, &TForm1::StartMqtt);
     connect(m_linkProblem, &LinkProblemBanner::SettingsClicked, this, &TForm1::ToolButton1Click);
     m_password = new TForm3(this);
     // The captions of the language in use from the start, the password dialog's included.
@@ -444,6 +472,13 @@ void TForm1::BuildToolBar()
     ToolButtonHelp->setToolButtonStyle(Qt::ToolButtonIconOnly);
     ToolButtonAbout = button("ToolButtonAbout", QStyle::SP_MessageBoxInformation, "",
                              m_state->Text(Msg::n370));
+    ToolButtonMqtt = button("ToolButtonMqtt", QStyle::SP_CustomBase, "", m_state->Text(Msg::n735));
+    ToolButtonMqtt->setIcon(MqttIcon());
+    ToolButtonMqtt->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    connect(ToolButtonMqtt, &QToolButton::clicked, this, &TForm1::ToolButtonMqttClick);
+    // A plant's controllers are published by the plant view, each under its own name.
+    if (m_plantController)
+        ToolButtonMqtt->property("toolBarAction").value<QAction *>()->setVisible(false);
     connect(ToolButtonHelp, &QToolButton::clicked, this, &TForm1::ToolButtonHelpClick);
     connect(ToolButtonAbout, &QToolButton::clicked, this, &TForm1::ToolButtonAboutClick);
     // The active language is the checked one of the pair.
@@ -468,6 +503,7 @@ void TForm1::BuildToolBar()
         {ToolButtonLinkStatistics, QKeySequence(Qt::CTRL | Qt::Key_I)},
         {ToolButtonFrameLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
         {ToolButtonEvents, QKeySequence(Qt::CTRL | Qt::Key_J)},
+        {ToolButtonMqtt, QKeySequence(Qt::CTRL | Qt::Key_M)},
         {ToolButtonHelp, QKeySequence(Qt::Key_F1)},
         {ToolButtonAbout, QKeySequence(Qt::CTRL | Qt::Key_F1)},
     };
@@ -647,6 +683,39 @@ void TForm1::FormShow()
     }
     m_thread = std::make_unique<QorThread>(*m_state, *m_cycle, this);
     m_thread->start(); // it lowers its own priority until a controller answers
+    StartMqtt();
+}
+
+void TForm1::ToolButtonMqttClick() { m_mqttDialog->Edit(); }
+
+void TForm1::StartMqtt()
+{
+    m_mqttFeed.reset();
+    m_mqttBridge.reset(); // "offline" goes out, at once when the broker is away
+    const MqttSettings s = MqttSettingsFrom(m_state->settingsIni);
+    if (m_plantController || !s.enabled) {
+        m_mqttStatus->clear();
+        m_mqttStatus->hide();
+        return;
+    }
+    const int address = m_state->settingsIni.readInteger(QStringLiteral("connect"),
+                                                         QStringLiteral("adr"), 100);
+    m_mqttBridge = std::make_unique<MqttBridge>(s, MqttAddressLevel(address), m_state->settingsIni);
+    connect(m_mqttBridge.get(), &MqttBridge::stateChanged, this,
+            [this](MqttBridge::State, const QString &text) {
+                m_mqttStatus->setText(text);
+                m_mqttStatus->setToolTip(text);
+            });
+    m_mqttStatus->show();
+    QString error;
+    if (!m_mqttBridge->Start(error)) { // a start.ini edited by hand: told, polling goes on
+        m_mqttBridge.reset();
+        m_mqttStatus->setText(error);
+        m_mqttStatus->setToolTip(error);
+        return;
+    }
+    m_mqttFeed = std::make_unique<MqttFeed>(*m_mqttBridge, s);
+    m_mqttFeed->Follow(*m_state, *m_cycle, m_historyInUse);
 }
 
 void TForm1::PrepareMainWindow()
@@ -882,6 +951,10 @@ void TForm1::ApplyCaptions()
     }
     ToolButtonHelp->setToolTip(s.Text(Msg::n371));
     ToolButtonAbout->setToolTip(s.Text(Msg::n370));
+    ToolButtonMqtt->setToolTip(s.Text(Msg::n735));
+    m_mqttDialog->ApplyCaptions();
+    if (m_mqttBridge && !m_mqttBridge->stateText().isEmpty())
+        m_mqttStatus->setText(m_mqttBridge->stateText());
     if (m_about)
         m_about->ApplyCaptions();
     if (m_help)

@@ -28,6 +28,9 @@ class LiveChart;
 class LinkProblemBanner;
 class AccessModeLabel;
 class MainState;
+class MqttBridge;
+class MqttDialog;
+class MqttFeed;
 class PlantController;
 class PollCycle;
 class ProfilesPage;
@@ -74,6 +77,10 @@ public:
     bool PollStepRunning() const;
     AlarmDisplay &alarms() { return *m_alarms; }
     EventsView *eventsView(); // null until first opened
+    MqttDialog &mqttDialog() { return *m_mqttDialog; }
+    // The bridge of [mqtt] while publishing is switched on (never in a plant's window:
+    // the plant view publishes every controller).
+    MqttBridge *mqttBridge() { return m_mqttBridge.get(); }
     // Start-up: the size and place of the last run ([window] of start.ini) when they are
     // still on a screen, else the whole primary screen; then shown so.
     void RestoreWindowGeometry();
@@ -116,6 +123,7 @@ public slots:
     void ToolButtonTrendViewerClick();
     void ToolButtonHelpClick();
     void ToolButtonAboutClick();
+    void ToolButtonMqttClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -136,6 +144,8 @@ private:
     void ShowLanguagePair(); // the button of [language] lang checked
     void ShowShortcutsInHints();
     void ApplyQtLanguage(); // Qt's own texts (file dialogs, box buttons) in that language
+    // [mqtt] as start.ini has it: the bridge and its feed (re)started, or ended when off.
+    void StartMqtt();
 
     std::unique_ptr<MainState> m_state;
     std::unique_ptr<PollCycle> m_cycle;
@@ -149,6 +159,11 @@ private:
     PlantController *m_plantController = nullptr;
     bool m_attached = false;
     QLabel *m_historyProblem = nullptr; // StatusBarHistoryProblem, hidden while writing works
+    // Before the feed: the feed hands its messages to the bridge.
+    std::unique_ptr<MqttBridge> m_mqttBridge;
+    std::unique_ptr<MqttFeed> m_mqttFeed;
+    QLabel *m_mqttStatus = nullptr; // StatusBarMqtt, hidden while publishing is off
+    MqttDialog *m_mqttDialog = nullptr;
     TConparDlg *m_conpar = nullptr;
     TForm3 *m_password = nullptr;
     TFormQorSelectSensors *m_select = nullptr;
@@ -174,6 +189,7 @@ private:
     QLabel *m_alarmLine = nullptr;
     QToolButton *ToolButtonChart, *ToolButtonTrendViewer;
     QToolButton *ToolButtonHelp, *ToolButtonAbout;
+    QToolButton *ToolButtonMqtt;
     QButtonGroup *m_languagePair;
     QPointer<AboutDialog> m_about;
     QPointer<HelpDialog> m_help;

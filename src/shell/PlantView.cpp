@@ -1,5 +1,8 @@
 #include "PlantView.h"
 
+#include "MqttFeed.h"
+#include "MqttSettings.h"
+
 #include "LookupText.h"
 #include "Main.h"
 #include "MainState.h"
@@ -75,6 +78,9 @@ PlantView::PlantView(QWidget *parent)
     top->addWidget(m_table, 1);
     setCentralWidget(central);
     setStatusBar(named(new QStatusBar(this), "PlantStatusBar"));
+    m_mqttStatus = named(new QLabel(statusBar()), "StatusBarMqtt");
+    statusBar()->addWidget(m_mqttStatus);
+    m_mqttStatus->hide();
     ApplyCaptions();
     resize(1280, 420);
 }
@@ -167,6 +173,34 @@ void PlantView::StartPlant(const PlantConfig &config)
         ShowRow(i);
     m_table->resizeColumnsToContents();
     FitWidthToTable();
+    StartMqtt();
+}
+
+void PlantView::StartMqtt()
+{
+    m_mqtt.reset();
+    m_mqttStatus->clear();
+    m_mqttStatus->hide();
+    const MqttSettings s = MqttSettingsFrom(m_settings);
+    if (!s.enabled || !m_plant || m_plant->size() == 0)
+        return;
+    m_mqtt = std::make_unique<MqttPlantFeeds>(*m_plant, s);
+    connect(m_mqtt.get(), &MqttPlantFeeds::stateChanged, this,
+            [this](int i, int, const QString &text) {
+                const QString line = m_plant && i < m_plant->size()
+                                         ? m_plant->config().controllers[size_t(i)].name +
+                                               QStringLiteral(": ") + text
+                                         : text;
+                m_mqttStatus->setText(line);
+                m_mqttStatus->setToolTip(line);
+            });
+    m_mqttStatus->show();
+    QString error;
+    if (!m_mqtt->Start(error)) { // polling goes on without it
+        m_mqtt.reset();
+        m_mqttStatus->setText(error);
+        m_mqttStatus->setToolTip(error);
+    }
 }
 
 // Every column in view without a sideways scroll bar, as far as the screen allows, also
@@ -193,6 +227,7 @@ void PlantView::StopPlant()
     m_opening.clear();
     if (m_sensorPopup)
         m_sensorPopup->close();
+    m_mqtt.reset(); // its feeds follow the plant's engines
     m_plant.reset();
     m_table->setRowCount(0);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct TextKey;
+class MqttPlantFeeds;
 class Plant;
 class PlantDialog;
 class QFrame;
@@ -66,6 +67,7 @@ protected:
 private:
     void OpenPlant(); // plant.ini read and the plant started, or the dialog offered
     void StartPlant(const PlantConfig &config);
+    void StartMqtt(); // [mqtt] of start.ini for the running plant
     void FitWidthToTable();
     void BetweenSteps(const std::function<void()> &what);
     void StopThen(const std::function<void()> &what);
@@ -81,6 +83,8 @@ private:
 
     MemIniFile m_settings; // start.ini of the working folder: the language
     std::unique_ptr<Plant> m_plant;
+    std::unique_ptr<MqttPlantFeeds> m_mqtt; // [mqtt] enabled: every controller published
+    QLabel *m_mqttStatus = nullptr;         // StatusBarMqtt: the last change of a bridge
     std::vector<QPointer<TForm1>> m_windows; // by controller
     QSet<int> m_opening;                     // asked for, opened between steps
     QList<QPointer<TForm1>> m_closed;        // closed, deleted between steps

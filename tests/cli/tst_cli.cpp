@@ -134,7 +134,7 @@ private slots:
              {"identify", "watch", "read-profile", "write-profile", "record", "get", "set", "trend",
               "sensor.N.threshold1", "relay.N.on-delay", "connect.channel", "read-back-differs",
               "serve", "history export", "history controllers", "events", "--no-history",
-              "--from", "--controller", "--alarms"})
+              "--from", "--controller", "--alarms", "--mqtt"})
             QVERIFY2(h.out.contains(command), command);
     }
 

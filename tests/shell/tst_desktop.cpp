@@ -291,6 +291,7 @@ private slots:
         QTest::newRow("trend viewer") << "ToolButtonTrendViewer" << QKeySequence("Ctrl+T");
         QTest::newRow("link statistics") << "ToolButtonLinkStatistics" << QKeySequence("Ctrl+I");
         QTest::newRow("frame log") << "ToolButtonFrameLog" << QKeySequence("Ctrl+L");
+        QTest::newRow("readings to MQTT") << "ToolButtonMqtt" << QKeySequence("Ctrl+M");
         QTest::newRow("help") << "ToolButtonHelp" << QKeySequence("F1");
         QTest::newRow("about") << "ToolButtonAbout" << QKeySequence("Ctrl+F1");
     }

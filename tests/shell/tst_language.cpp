@@ -301,6 +301,10 @@ private slots:
             QStringLiteral("ConparDlg"),
             [&] { QTest::mouseClick(child<QToolButton>(form, "ToolButton1"), Qt::LeftButton); },
             "ConparDlg");
+        dialog(
+            QStringLiteral("MqttDialog"),
+            [&] { QTest::mouseClick(child<QToolButton>(form, "ToolButtonMqtt"), Qt::LeftButton); },
+            "MqttDialog");
         pages->setCurrentIndex(1);
         dialog(
             QStringLiteral("FormQorSelectSensors"),

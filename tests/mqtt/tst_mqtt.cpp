@@ -618,6 +618,47 @@ private slots:
         plant.Stop();
     }
 
+    // A window takes a plant's controller over and gives it back: the feed follows the
+    // engine that steps, so what the controller reads goes on arriving under its name.
+    void plantWindowAttached() {
+        QVERIFY2(broker->start(), qPrintable(broker->errorText()));
+        QVERIFY2(StartShippedSim(sim, {"--sensors", "12", "--address", "1"}), qPrintable(sim.errorText()));
+        command("freeze");
+        command("set temp 1 55");
+        QVERIFY(CopyShippedData({"start.ini", "default.ini", "Cfg/qor7070__fw_1_2.ini"}));
+        MemIniFile start("start.ini");
+        start.writeInteger("connect", "stopbits", 0);
+        start.writeInteger("connect", "receive", 200);
+        QVERIFY(start.updateFile());
+        PlantConfig config;
+        config.controllers.push_back({"Kiln", sim.portSetting(), 1, {}, {}, {}, {}});
+        QString error;
+        QVERIFY2(WritePlant(kPlantFileName, config, error), qPrintable(error));
+        MqttSubscriber sub;
+        QVERIFY(sub.connect(broker->port(), {"vt/#"}));
+        Plant plant(QDir::currentPath(), config);
+        QVERIFY2(plant.Start(error), qPrintable(error));
+        MqttPlantFeeds feeds(plant, brokerSettings());
+        QVERIFY2(feeds.Start(error), qPrintable(error));
+        auto t1 = [&] { return JsonOf(sub.latest("vt/Kiln/sensor/1").payload)["t"].toInt(); };
+        QVERIFY(sub.waitFor([&] { return t1() == 55; }, 30000));
+        PlantController &c = plant.controller(0);
+        {
+            RecorderView view;
+            MainState window(view, c.place());
+            PollCycle windowCycle(window);
+            window.SensorDataShown();
+            c.Attach(window, windowCycle);
+            command("set temp 1 66");
+            QVERIFY(sub.waitFor([&] { return t1() == 66; }, 30000));
+            c.Release();
+            QVERIFY(sub.waitFor([&] { return !c.Stepping(); }, 20000));
+        }
+        command("set temp 1 77");
+        QVERIFY(sub.waitFor([&] { return t1() == 77; }, 30000));
+        plant.Stop();
+    }
+
     // "offline" on the status topic when the program goes: its goodbye when closed, the
     // broker's last will when killed.
     void offlineWhenGone_data() {

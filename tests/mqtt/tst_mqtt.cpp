@@ -676,8 +676,11 @@ private slots:
             child.start(MQTT_CHILD_PATH, {broker->url(), "vt", "kiln"});
             QVERIFY(child.waitForStarted());
             QVERIFY(sub.waitFor([&] { return sub.latest("vt/kiln/status").payload == "online"; }));
-            QVERIFY(child.waitForReadyRead(10000) || child.canReadLine());
-            QVERIFY(child.readAll().contains("connected"));
+            QByteArray said;
+            QVERIFY(sub.waitFor([&] {
+                said += child.readAll();
+                return said.contains("connected\n");
+            }));
             ::kill(pid_t(child.processId()), SIGKILL);
             QVERIFY(child.waitForFinished());
         } else {

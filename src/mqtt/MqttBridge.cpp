@@ -6,7 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QHostInfo>
+#include <QSysInfo>
 #include <QPointer>
 
 #include <mosquitto.h>
@@ -54,7 +54,7 @@ struct BridgeTexts {
 QString DefaultClientId()
 {
     return QStringLiteral("velmaris-%1-%2")
-        .arg(QHostInfo::localHostName())
+        .arg(QSysInfo::machineHostName())
         .arg(QCoreApplication::applicationPid());
 }
 

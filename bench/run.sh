@@ -8,7 +8,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
 cmake -S "$src" -B "$build" -DVELMARIS_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target velmaris qor7070-sim bench_link bench_cycle bench_writeback \
-  bench_trendview bench_slowlink bench_history bench_plant >/dev/null
+  bench_trendview bench_slowlink bench_history bench_plant bench_mqtt >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(date -u +%Y-%m-%dT%H:%MZ)"
 echo
@@ -36,3 +36,5 @@ echo
 QT_QPA_PLATFORM=offscreen "$build/bench/bench_slowlink" 60 400
 echo
 "$build/bench/bench_plant" # its own headings
+echo
+"$build/bench/bench_mqtt" # its own headings

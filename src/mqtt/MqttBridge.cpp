@@ -6,7 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QHostInfo>
+#include <QSysInfo>
 #include <QPointer>
 
 #include <mosquitto.h>
@@ -54,7 +54,7 @@ struct BridgeTexts {
 QString DefaultClientId()
 {
     return QStringLiteral("velmaris-%1-%2")
-        .arg(QHostInfo::localHostName())
+        .arg(QSysInfo::machineHostName())
         .arg(QCoreApplication::applicationPid());
 }
 
@@ -354,7 +354,9 @@ struct MqttBridge::Impl {
             connackCode = -1;
             offlineMid = -1;
             tlsDetail.clear();
-            int rc = c ? mosquitto_connect(c, endpoint.host.toUtf8().constData(), endpoint.port,
+            // Not blocking on the TCP connect: an address that swallows SYNs would hold the
+            // destructor for minutes. (The name is still looked up blocking, here.)
+            int rc = c ? mosquitto_connect_async(c, endpoint.host.toUtf8().constData(), endpoint.port,
                                            settings.keepAliveSeconds)
                        : MOSQ_ERR_NOMEM;
             if (rc == MOSQ_ERR_SUCCESS)
@@ -381,9 +383,8 @@ struct MqttBridge::Impl {
             cv.wait_for(lock, std::chrono::seconds(backoff), [this] { return quit; });
             if (quit)
                 break;
+            // The failure's text stays until the next outcome: a log gets one line a try.
             backoff = std::min(backoff * 2, 60);
-            lock.unlock();
-            report(State::Connecting, texts.connecting + where());
         }
     }
 };

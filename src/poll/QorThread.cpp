@@ -76,10 +76,13 @@ void QorThread::StopAndWait()
 {
     if (!isRunning())
         return;
-    RequestStop();
     // Without running events here: a step the thread queued that has not run yet is called
     // off instead of let through, so the thread's wait ends with the stop itself.
-    *m_live = false;
+    {
+        std::lock_guard lock(m_mutex);
+        *m_live = false;
+    }
+    RequestStop();
     wait();
     m_cycle.ReleaseRecordArrays();
 }
@@ -98,33 +101,43 @@ void QorThread::RunStep()
 void QorThread::run()
 {
     m_nativeId = QThread::currentThreadId();
-    m_live = std::make_shared<bool>(true); // read and cleared on the GUI thread only
     const std::shared_ptr<bool> live = m_live;
     bool normal = false;
     SetOwnPriority(normal);
     m_cycle.cycleStartTick = TickMs();
     while (!m_state.stopPolling) {
-        auto done = std::make_shared<bool>(false); // under m_mutex
+        struct Step {
+            bool started = false, done = false, calledOff = false; // under m_mutex
+        };
+        auto step = std::make_shared<Step>();
         // Queued, not blocking: the GUI thread may be waiting for this thread to end.
         QMetaObject::invokeMethod(
             m_context,
-            [this, live, done] {
-                if (!*live)
-                    return; // stopped meanwhile: the thread may be gone
-                RunStep();
-                if (!*live)
-                    return; // stopped inside the step
+            [this, live, step] {
                 {
                     std::lock_guard lock(m_mutex);
-                    *done = true;
+                    if (!*live || step->calledOff)
+                        return; // stopped meanwhile: the thread may be gone
+                    step->started = true;
                 }
+                RunStep();
+                std::lock_guard lock(m_mutex);
+                if (!*live)
+                    return; // StopAndWait from inside the step: nobody waits for it
+                step->done = true;
                 m_wake.notify_all();
             },
             Qt::QueuedConnection);
         std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [&] { return *done || m_state.stopPolling.load(); });
-        if (m_state.stopPolling)
+        // A step under way runs out first (a stop inside it must not be undone under it);
+        // one not yet started is called off by the stop.
+        m_wake.wait(lock, [&] {
+            return step->done || (m_state.stopPolling && (!step->started || !*live));
+        });
+        if (m_state.stopPolling) {
+            step->calledOff = !step->started;
             break;
+        }
         if (m_normalPriority != normal) {
             normal = m_normalPriority;
             SetOwnPriority(normal);
@@ -139,7 +152,12 @@ void QorThread::run()
     QMetaObject::invokeMethod(
         m_context,
         [this, live] {
-            if (*live)
+            bool release;
+            {
+                std::lock_guard lock(m_mutex);
+                release = *live;
+            }
+            if (release)
                 m_cycle.ReleaseRecordArrays();
         },
         Qt::QueuedConnection);

@@ -22,7 +22,11 @@ public:
     // Starts the loop. The thread sets its own scheduling (idle until a controller has been
     // identified), so the priority asked for here is not used: Qt starts an idle thread on
     // Linux under SCHED_IDLE, which an unprivileged process may never leave again.
-    void start(Priority = InheritPriority) { QThread::start(InheritPriority); }
+    void start(Priority = InheritPriority)
+    {
+        m_live = std::make_shared<bool>(true);
+        QThread::start(InheritPriority);
+    }
 
     // Sets stopPolling and wakes the sleep; the loop ends after the current step.
     void RequestStop();
@@ -54,5 +58,6 @@ private:
     bool m_stepRunning = false; // GUI thread only
     std::atomic<int> m_steps{0};
     std::atomic<Qt::HANDLE> m_nativeId{nullptr};
-    std::shared_ptr<bool> m_live = std::make_shared<bool>(true); // GUI thread
+    // Cleared by StopAndWait (under m_mutex): the steps this run queued are called off.
+    std::shared_ptr<bool> m_live = std::make_shared<bool>(true);
 };

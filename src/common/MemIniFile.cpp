@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <atomic>
+
 namespace {
 
 const QByteArray kUtf8Mark("\xEF\xBB\xBF");
@@ -13,6 +15,12 @@ const QByteArray kUtf8Mark("\xEF\xBB\xBF");
 } // namespace
 
 MemIniFile::MemIniFile(const QString &fileName) : m_fileName(fileName) { reload(); }
+
+void MemIniFile::changed()
+{
+    static std::atomic<quint64> last{0};
+    m_revision = ++last;
+}
 
 void MemIniFile::rename(const QString &fileName, bool reload)
 {
@@ -38,6 +46,7 @@ bool MemIniFile::reload()
 
 void MemIniFile::clear()
 {
+    changed();
     m_utf8 = false;
     m_eol = "\r\n";
     m_preamble.clear();
@@ -252,6 +261,7 @@ void MemIniFile::writeString(const QString &section, const QString &key, const Q
     // A line break inside a value would split the file into lines nobody wrote.
     QString value = text;
     value.replace(u'\r', u' ').replace(u'\n', u' ');
+    changed();
     const QString lower = section.toLower();
     auto s = m_index.find(lower);
     if (s != m_index.end()) {
@@ -289,6 +299,7 @@ void MemIniFile::eraseSection(const QString &section)
     const QString lower = section.toLower();
     if (!m_index.contains(lower))
         return;
+    changed();
     m_blocks.removeIf([&](const Block &b) { return b.name.toLower() == lower; });
     reindex();
 }
@@ -299,6 +310,7 @@ void MemIniFile::deleteKey(const QString &section, const QString &key)
     const auto s = m_index.constFind(lower);
     if (s == m_index.constEnd())
         return;
+    changed();
     const QString keyLower = key.toLower();
     for (qsizetype b : s->blocks)
         m_blocks[b].lines.removeIf([&](const Line &l) {

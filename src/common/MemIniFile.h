@@ -45,6 +45,9 @@ public:
     bool updateFile(QString *error = nullptr) const;
 
     QByteArray toBytes() const;
+    // Changes with every change of the content, and no two contents seen by this process
+    // share one (a copy keeps its source's): a reader may keep what it read until it moves.
+    quint64 revision() const { return m_revision; }
     void setBytes(const QByteArray &bytes);
 
 private:
@@ -84,7 +87,10 @@ private:
     Line madeLine(Line::Kind kind, const QString &key, const QString &value) const;
     static qsizetype insertionPoint(const Block &block);
 
+    void changed();
+
     QString m_fileName;
+    quint64 m_revision = 0;
     bool m_utf8 = false;            // the file began with a UTF-8 byte-order mark
     QByteArray m_eol = "\r\n";      // line break of new lines: the file's first one
     QList<Line> m_preamble;         // lines above the first section, kept as they are

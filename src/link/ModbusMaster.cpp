@@ -70,28 +70,32 @@ void ModbusMaster::attemptEnded(const QByteArray &request, bool sent, const Sent
                               tx.elapsed.isValid() ? tx.elapsed.elapsed() : -1});
 }
 
-ModbusMaster::Timing ModbusMaster::timing() const
+const ModbusMaster::ConnectValues &ModbusMaster::connectValues() const
 {
+    if (m_connect.revision == m_settings.revision() && m_connect.revision != 0)
+        return m_connect;
     const QString s = QStringLiteral("connect");
     auto ms = [&](const char *key, int def) {
         return m_settings.readInteger(s, QString::fromLatin1(key), def) & 0xFFFF;
     };
-    return {ms("send", 50), ms("receive", 500), ms("sleep", 0)};
+    m_connect.timing = {ms("send", 50), ms("receive", 500), ms("sleep", 0)};
+    // Not in the connection dialog: velmaris-cli --retries sets it for its run.
+    const int n = m_settings.readInteger(s, QStringLiteral("attempts"), kAttempts);
+    m_connect.attempts = n >= 1 && n <= kMaxAttempts ? n : kAttempts;
+    m_connect.address = quint8(m_settings.readInteger(s, QStringLiteral("adr"), 100));
+    m_connect.revision = m_settings.revision();
+    return m_connect;
 }
+
+ModbusMaster::Timing ModbusMaster::timing() const { return connectValues().timing; }
 
 int ModbusMaster::attempts() const
 {
-    // Not in the connection dialog: velmaris-cli --retries sets it for its run.
-    const int n = m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("attempts"),
-                                         kAttempts);
-    const int tries = n >= 1 && n <= kMaxAttempts ? n : kAttempts;
+    const int tries = connectValues().attempts;
     return m_attemptsCap > 0 ? qMin(tries, m_attemptsCap) : tries;
 }
 
-quint8 ModbusMaster::slaveAddress() const
-{
-    return quint8(m_settings.readInteger(QStringLiteral("connect"), QStringLiteral("adr"), 100));
-}
+quint8 ModbusMaster::slaveAddress() const { return connectValues().address; }
 
 bool ModbusMaster::ReadRegistersOnce(ModbusReadRecord &r) { return readOnce(r, 1); }
 

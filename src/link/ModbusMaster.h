@@ -91,6 +91,15 @@ private:
     Timing timing() const;
     int attempts() const;
     quint8 slaveAddress() const;
+    // [connect] as last read; read again only when the INI has changed since (looking the
+    // keys up on every transaction was a sixth of its CPU).
+    struct ConnectValues {
+        quint64 revision = 0; // of m_settings; 0: never read
+        Timing timing{};
+        int attempts = 0;
+        quint8 address = 0;
+    };
+    const ConnectValues &connectValues() const;
     // One attempt (1 the first of a transaction); a retry of the same request takes a late
     // answer to the one before.
     bool readOnce(ModbusReadRecord &record, int attempt);
@@ -124,4 +133,5 @@ private:
     LinkStatistics m_statistics;
     FrameLog m_frameLog;
     int m_attemptsCap = 0;
+    mutable ConnectValues m_connect;
 };

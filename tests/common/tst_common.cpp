@@ -262,6 +262,52 @@ private slots:
         QVERIFY(!ini.valueExists("a", "k"));
     }
 
+    // A reader keeps what it read while the revision stands (the master's [connect]
+    // values): every change must move it, and no other content may ever carry it.
+    void iniRevisionMovesWithEveryChange_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::newRow("value changed") << 0;
+        QTest::newRow("key added") << 1;
+        QTest::newRow("section added") << 2;
+        QTest::newRow("key deleted") << 3;
+        QTest::newRow("section erased") << 4;
+        QTest::newRow("cleared") << 5;
+        QTest::newRow("bytes set") << 6;
+        QTest::newRow("reloaded") << 7;
+    }
+    void iniRevisionMovesWithEveryChange()
+    {
+        QFETCH(int, change);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("x.ini");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[connect]\r\nadr=100\r\nreceive=500\r\n");
+        f.close();
+        MemIniFile ini(path);
+        const MemIniFile copy = ini;
+        const quint64 before = ini.revision();
+        QVERIFY(before != 0);
+        QCOMPARE(copy.revision(), before); // the same content
+        ini.readInteger("connect", "adr", 0); // reading changes nothing
+        QCOMPARE(ini.revision(), before);
+        switch (change) {
+        case 0: ini.writeInteger("connect", "adr", 7); break;
+        case 1: ini.writeInteger("connect", "send", 20); break;
+        case 2: ini.writeInteger("measure", "period", 1); break;
+        case 3: ini.deleteKey("connect", "receive"); break;
+        case 4: ini.eraseSection("connect"); break;
+        case 5: ini.clear(); break;
+        case 6: ini.setBytes("[connect]\r\nadr=100\r\n"); break;
+        case 7: QVERIFY(ini.reload()); break;
+        }
+        QVERIFY(ini.revision() != before);
+        QCOMPARE(copy.revision(), before);
+        MemIniFile other(path); // another object's content never takes a revision seen
+        QVERIFY(other.revision() != before && other.revision() != ini.revision());
+    }
+
     void lookupFollowsTheLanguageSection()
     {
         MemIniFile ini(QString{});

@@ -1,14 +1,15 @@
 #!/bin/sh
-# Builds the fuzz targets with clang (ASan + UBSan) into build-fuzz/ and runs each for the
+# Builds the fuzz targets with clang (ASan + UBSan) into build-fuzz/ (or the folder named by
+# FUZZ_BUILD: the test run's sanitizer build is such a clang build) and runs each for the
 # seconds given (default 60) from its corpus in fuzz/corpus/<target>; with FUZZ_RUNS set,
 # for that many executions instead (the long run, bench/fuzz_long.sh). New inputs found on
-# the way go to build-fuzz/corpus/<target>; a finding stops the run with the target's crash
+# the way go to <build>/corpus/<target>; a finding stops the run with the target's crash
 # file and a non-zero exit.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
-dir=$root/build-fuzz
+dir=${FUZZ_BUILD:-$root/build-fuzz}
 CXX=${FUZZ_CXX:-clang++} cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELMARIS_FUZZ=ON -DVELMARIS_BENCH=OFF >/dev/null
 targets="fuzz_master_answer fuzz_ini fuzz_device_map fuzz_files"

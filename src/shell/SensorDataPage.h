@@ -79,22 +79,22 @@ private:
     // The sensor (zero-based) a row shows, from its label; -1 for none.
     static int SensorOfRow(const TextGrid &grid, int row);
 
-    QGroupBox *GroupBox22, *GroupBox2;
-    QGridLayout *m_gridPlaces;
-    QScrollArea *m_gridsScroll;
-    QSplitter *SplitterSensorData;
+    QGroupBox *GroupBox22 = nullptr, *GroupBox2 = nullptr;
+    QGridLayout *m_gridPlaces = nullptr;
+    QScrollArea *m_gridsScroll = nullptr;
+    QSplitter *SplitterSensorData = nullptr;
     QWidget *m_panel = nullptr;
     bool m_splitSet = false; // restored, or moved by the user
     bool m_defaultSplitApplied = false;
     bool m_stacked = false;
-    QPushButton *ButtonStartFile, *ButtonStopFile;
-    QLabel *LabelTrendEvery, *LabelTrendSeconds;
-    QLineEdit *EditTrendTime;
+    QPushButton *ButtonStartFile = nullptr, *ButtonStopFile = nullptr;
+    QLabel *LabelTrendEvery = nullptr, *LabelTrendSeconds = nullptr;
+    QLineEdit *EditTrendTime = nullptr;
     QPalette m_editPalette; // clWindow: the edit's colours while its period is valid
     std::unique_ptr<StateTrendHost> m_trendHost;
-    TrendRecorder *m_recorder; // a child: Timer1 is found under the window
-    GridView *StringGridSensorsData, *StringGridSensorsData2;
-    QWidget *m_legend;
+    TrendRecorder *m_recorder = nullptr; // a child: Timer1 is found under the window
+    GridView *StringGridSensorsData = nullptr, *StringGridSensorsData2 = nullptr;
+    QWidget *m_legend = nullptr;
     PollCycle &m_cycle;
     bool m_live = false;
     QList<int> m_widths;     // column widths of both grids as last laid out

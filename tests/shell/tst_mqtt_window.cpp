@@ -315,7 +315,9 @@ private slots:
         view->show();
         view->Start(true);
         QVERIFY(view->plant());
-        for (const auto &[name, address] : members) {
+        for (const auto &member : members) {
+            const QString &name = member.first;
+            const int address = member.second; // a lambda may not capture a structured binding (clang 14)
             const QString level = "velmaris/" + MqttTopicLevel(name) + "/";
             QVERIFY2(sub.waitFor([&] { return sub.latest(level + "status").payload == "online"; }, 30000),
                      qPrintable(level));

@@ -55,7 +55,9 @@ class TestTrendsSim : public ControllerFolderTest {
         MemIniFile start(dir.filePath("start.ini"));
         start.writeString("connect", "port", sim.ptyPath());
         start.writeInteger("connect", "stopbits", 0);
-        start.writeInteger("connect", "receive", 150);
+        // Long enough that a loaded machine (the sanitizer build beside other tests) does not
+        // starve a paced read into a time-out and an empty row.
+        start.writeInteger("connect", "receive", 500);
         start.writeInteger("trends", "time", 3600); // the test ticks itself
         QVERIFY(start.updateFile());
     }

@@ -298,8 +298,11 @@ int main(int argc, char **argv)
     if (args.contains("--framelog")) // the frame log's cost only
         return frameLogCost(quick ? 6 : 40, quick ? 200 : 250) ? 0 : 1;
     const bool tcpOnly = args.contains("--tcp"); // the Modbus TCP rate only
+    const bool ptyOnly = args.contains("--pty"); // the unpaced pty rate only
     if (!tcpOnly && !unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only))
         return 1;
+    if (ptyOnly)
+        return 0;
     if (!unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only, SimProcess::Transport::TcpMbap))
         return 1;
     if (tcpOnly)

@@ -9,11 +9,11 @@
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 class MemIniFile;
 class LinkReporter;
 class LinkTransport;
-class QEventLoop;
 
 // The one link to the controller: a serial port, or a TCP connection named
 // "tcp://HOST:PORT" (RTU frames as they are) or "mbtcp://HOST:PORT" (Modbus TCP), which
@@ -125,7 +125,16 @@ private:
     void answerArrived();
     void drainOwed(int receiveMs);
     bool waitForSilence(int maxMs);
-    int runWait(QEventLoop &loop, bool letUserIn);
+    struct Wait;
+    Wait &startWait(int kind);
+    int runWait(Wait &wait, bool letUserIn);
+    void take(Wait &wait);
+    void finish(Wait &wait);
+    void onGap(Wait &wait);
+    void onReadyRead();
+    void onBytesWritten();
+    void onLost();
+    void onOpenEnded();
 
     const MemIniFile &m_settings;
     LinkReporter &m_reporter;
@@ -144,5 +153,9 @@ private:
     QString m_path;        // opened last; another place starts a new estimate
     QByteArray m_request;          // of the transaction under way
     QByteArray m_abandonedRequest; // whose answer may still come
-    QEventLoop *m_wait = nullptr; // the running wait, ended by Abort()
+    // The waits' loops and timers, made once and re-armed for every wait; [0] serves every
+    // wait but one nested in another.
+    std::vector<std::unique_ptr<Wait>> m_waits;
+    int m_depth = 0;         // waits running, outermost first in m_waits
+    Wait *m_wait = nullptr;  // the innermost running wait, ended by Abort()
 };

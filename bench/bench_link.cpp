@@ -155,7 +155,7 @@ bool unpacedRate(int rounds, int ms, const QString &only,
     return true;
 }
 
-bool pacedRead(int baud, int rounds, int reads)
+bool pacedRead(int baud, int rounds, int reads, const QString &only = {})
 {
     SimProcess sim;
     if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)}, 10000, SimProcess::Log::Off)) {
@@ -166,7 +166,7 @@ bool pacedRead(int baud, int rounds, int reads)
     int failed = 0;
     QElapsedTimer t;
     for (int r = 0; r < rounds; ++r) {
-        {
+        if (only != QLatin1String("libmodbus")) {
             Ours o(sim.ptyPath(), baud);
             if (!o.open())
                 return false;
@@ -177,7 +177,7 @@ bool pacedRead(int baud, int rounds, int reads)
                 ok ? ours.push_back(ms) : void(++failed);
             }
         }
-        {
+        if (only != QLatin1String("ours")) {
             LibmodbusMaster m(sim.ptyPath(), baud, kSlave);
             if (!m.ok())
                 return false;
@@ -297,6 +297,12 @@ int main(int argc, char **argv)
     printf("# Link benchmark\n\n");
     if (args.contains("--framelog")) // the frame log's cost only
         return frameLogCost(quick ? 6 : 40, quick ? 200 : 250) ? 0 : 1;
+    const qsizetype pacedAt = args.indexOf("--paced"); // --paced BAUD READS: that paced part only
+    if (pacedAt >= 0 && pacedAt + 2 < args.size()) {
+        printf("| baud | wire ms | ours median ms | ours mean ms | ours / wire | libmodbus median "
+               "ms | libmodbus / wire | ours / libmodbus | failed |\n|---|---|---|---|---|---|---|---|---|\n");
+        return pacedRead(args[pacedAt + 1].toInt(), 1, args[pacedAt + 2].toInt(), only) ? 0 : 1;
+    }
     const bool tcpOnly = args.contains("--tcp"); // the Modbus TCP rate only
     const bool ptyOnly = args.contains("--pty"); // the unpaced pty rate only
     if (!tcpOnly && !unpacedRate(quick ? 6 : 30, quick ? 300 : 500, only))

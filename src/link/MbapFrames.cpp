@@ -112,13 +112,15 @@ AnswerReader::Splice AnswerReader::spliceIn(qsizetype frameEnd, bool more) const
     // still be coming in the next bytes. A value that only looks like one costs a wait
     // for silence or a retry; a splice let through puts another register's value in a cell.
     const quint8 unit = quint8(m_buffer[HeaderLength - 1]);
+    const char *const b = m_buffer.constData();
     for (qsizetype at = 1; at < frameEnd; ++at) {
         const qsizetype have = m_buffer.size() - at;
         if (have < 2)
             break; // one byte says too little: it would hold most answers
-        // The header's fixed bytes first: most values fail there, before the list of
-        // transactions owed is looked through.
-        if (!headerFits(at, unit))
+        // The protocol id's zeros first, inline (this runs for every byte of every answer),
+        // then the rest of the header, then the transactions owed.
+        if ((have > 2 && b[at + 2] != 0) || (have > 3 && b[at + 3] != 0) ||
+            !headerFits(at, unit))
             continue;
         const quint16 transaction = wordAt(m_buffer, at);
         if (std::none_of(m_sent.begin(), m_sent.end(),

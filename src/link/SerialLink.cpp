@@ -169,11 +169,10 @@ bool SerialLink::ConfigurePort()
                                                     QSerialPort::OddParity};
         return index >= 0 && index < 3 ? std::optional(kinds[index]) : std::nullopt;
     };
-    const qint32 rate = baud(m_settings.readInteger(kConnect, QStringLiteral("speed"), 0));
-    const auto wantParity = parity(m_settings.readInteger(kConnect, QStringLiteral("parity"), 0));
-    const auto stops = m_settings.readInteger(kConnect, QStringLiteral("stopbits"), 1) == 0
-                           ? QSerialPort::OneStop
-                           : QSerialPort::TwoStop;
+    const LineSettings &line = lineSettings();
+    const qint32 rate = baud(line.speed);
+    const auto wantParity = parity(line.parity);
+    const auto stops = line.stopbits == 0 ? QSerialPort::OneStop : QSerialPort::TwoStop;
     if (!m_port->setLine(rate, wantParity, stops)) {
         const QString reason = m_port->errorString();
         m_portError = reason;
@@ -185,15 +184,28 @@ bool SerialLink::ConfigurePort()
     return true;
 }
 
+const SerialLink::LineSettings &SerialLink::lineSettings()
+{
+    if (m_line.revision == m_settings.revision() && m_line.revision != 0)
+        return m_line;
+    auto key = [&](const char *name, int def) {
+        return m_settings.readInteger(kConnect, QString::fromLatin1(name), def);
+    };
+    auto ms = [&](const char *name, int def) { return qMax(0, key(name, def)); };
+    m_line.speed = key("speed", 0);
+    m_line.parity = key("parity", 0);
+    m_line.stopbits = key("stopbits", 1);
+    m_line.timeouts = {ms("cto1", 10), ms("cto2", 0), ms("cto3", 1000), ms("cto4", 100),
+                       ms("cto5", 1000)};
+    m_line.revision = m_settings.revision();
+    return m_line;
+}
+
 bool SerialLink::ApplyTimeouts()
 {
     if (!m_port->isOpen())
         return false;
-    auto key = [&](const char *name, int def) {
-        return qMax(0, m_settings.readInteger(kConnect, QString::fromLatin1(name), def));
-    };
-    m_timeouts = {key("cto1", 10), key("cto2", 0), key("cto3", 1000), key("cto4", 100),
-                  key("cto5", 1000)};
+    m_timeouts = lineSettings().timeouts;
     m_port->setSilenceMs(SilenceMs());
     return true;
 }

@@ -136,8 +136,18 @@ private:
     void onLost();
     void onOpenEnded();
 
+    // [connect]'s line settings and time-outs as last read; read again when the settings
+    // have changed since (every step configures the port).
+    struct LineSettings {
+        int speed = 0, parity = 0, stopbits = 1;
+        Timeouts timeouts;
+        quint64 revision = 0; // of m_settings; 0: never read
+    };
+    const LineSettings &lineSettings();
+
     const MemIniFile &m_settings;
     LinkReporter &m_reporter;
+    LineSettings m_line;
     std::unique_ptr<LinkTransport> m_port;
     Timeouts m_timeouts;
     bool m_portErrorShown = false;

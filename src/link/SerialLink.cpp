@@ -64,7 +64,11 @@ SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObje
     usePortFor(QString());
 }
 
-SerialLink::~SerialLink() { ClosePort(); }
+SerialLink::~SerialLink()
+{
+    ClosePort();
+    m_port->setInputListener(nullptr);
+}
 
 bool SerialLink::IsOpen() const { return m_port->isOpen(); }
 
@@ -80,8 +84,8 @@ void SerialLink::usePortFor(const QString &path)
     // A port that goes away (adapter pulled out, connection dropped) closes itself and
     // says so (lost); every wait ends on that, and the next connect opens it again.
     m_port = LinkTransport::Create(kind);
-    // Connected once; they act on the waits that are running.
-    connect(m_port.get(), &LinkTransport::readyRead, this, &SerialLink::onReadyRead);
+    // Told once; the handlers act on the waits that are running.
+    m_port->setInputListener(this);
     connect(m_port.get(), &LinkTransport::bytesWritten, this, &SerialLink::onBytesWritten);
     connect(m_port.get(), &LinkTransport::lost, this, &SerialLink::onLost);
     connect(m_port.get(), &LinkTransport::openEnded, this, &SerialLink::onOpenEnded);
@@ -282,7 +286,7 @@ int SerialLink::runWait(Wait &w, bool letUserIn)
     return result;
 }
 
-void SerialLink::onReadyRead()
+void SerialLink::inputArrived()
 {
     for (int i = 0; i < m_depth; ++i) {
         Wait &w = *m_waits[i];

@@ -1,4 +1,5 @@
 #pragma once
+#include "LinkTransport.h"
 #include "ModbusFrames.h"
 #include "RoundTrip.h"
 
@@ -13,14 +14,13 @@
 
 class MemIniFile;
 class LinkReporter;
-class LinkTransport;
 
 // The one link to the controller: a serial port, or a TCP connection named
 // "tcp://HOST:PORT" (RTU frames as they are) or "mbtcp://HOST:PORT" (Modbus TCP), which
 // carry the same transactions. Line settings and time-outs come from [connect] of the
 // program settings each time the port is configured. Transfers, and connecting, wait in a
 // local event loop woken by the port and a deadline, never by spinning.
-class SerialLink : public QObject {
+class SerialLink : public QObject, private LinkTransport::InputListener {
     Q_OBJECT
 public:
     SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObject *parent = nullptr);
@@ -131,7 +131,7 @@ private:
     void take(Wait &wait);
     void finish(Wait &wait);
     void onGap(Wait &wait);
-    void onReadyRead();
+    void inputArrived() override;
     void onBytesWritten();
     void onLost();
     void onOpenEnded();

@@ -8,7 +8,7 @@
 #endif
 
 SerialTransport::SerialTransport() {
-    connect(&m_port, &QSerialPort::readyRead, this, &LinkTransport::readyRead);
+    connect(&m_port, &QSerialPort::readyRead, this, [this] { tellInput(); });
     connect(&m_port, &QSerialPort::bytesWritten, this, &LinkTransport::bytesWritten);
     connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
         // A vanished device (USB adapter pulled out): close it; the next open reopens it.

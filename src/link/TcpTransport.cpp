@@ -24,7 +24,7 @@ TcpTransport::TcpTransport(bool mbap) : m_mbap(mbap) {
             return;
         m_in.append(rtu);
         ++m_told;
-        emit readyRead();
+        tellInput();
     });
 }
 
@@ -114,7 +114,7 @@ void TcpTransport::onReadyRead() {
     }
     if (!m_mbap) {
         ++m_told;
-        emit readyRead();
+        tellInput();
         return;
     }
     takeMbap(true);
@@ -137,7 +137,7 @@ void TcpTransport::takeMbap(bool notify) {
     m_in.append(rtu);
     if (notify) {
         ++m_told;
-        emit readyRead();
+        tellInput();
     }
 }
 

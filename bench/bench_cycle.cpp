@@ -143,18 +143,22 @@ double cpuSeconds()
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU of this process (the engine's two threads) over `onlineS` seconds of polling at 9600
-// baud, then over `offlineS` seconds with the simulator silent.
-bool engineCpu(int onlineS, int offlineS)
+// CPU of this process (the engine's two threads) over `onlineS` seconds of polling at
+// `baud`, then (if `offlineS`) over `offlineS` seconds with the simulator silent; then
+// libmodbus making the same four reads for the same time. CPU per cycle is the figure to
+// compare: both sides make the same reads, the cycle counts differ a little.
+bool engineCpu(int baud, int speedIndex, int onlineS, int offlineS, double *ratio)
 {
     SimProcess sim;
-    if (!sim.start({"--sensors", "36", "--pace", "--baud", "9600"}, 10000, SimProcess::Log::Off))
+    if (!sim.start({"--sensors", "36", "--pace", "--baud", QString::number(baud)}, 10000,
+                   SimProcess::Log::Off))
         return false;
     QTemporaryDir dir;
-    if (!prepareFolder(dir, sim.ptyPath(), 0))
+    if (!prepareFolder(dir, sim.ptyPath(), speedIndex))
         return false;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
+    double oursPerCycle = 0;
     {
         Engine e;
         QElapsedTimer t;
@@ -168,8 +172,10 @@ bool engineCpu(int onlineS, int offlineS)
         RunEvents(onlineS * 1000);
         double cpu = cpuSeconds() - cpu0;
         double wall = double(t.nsecsElapsed()) / 1e9;
-        printf("| online, 9600 baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu |\n", wall, cpu,
-               100 * cpu / wall, e.endsNs.size() - cycles0);
+        const size_t cycles = e.endsNs.size() - cycles0;
+        oursPerCycle = cycles ? cpu * 1e6 / double(cycles) : 0;
+        printf("| engine online, %d baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu | %.0f |\n",
+               baud, wall, cpu, 100 * cpu / wall, cycles, oursPerCycle);
         if (offlineS > 0) {
             sim.command("offline");
             t.restart();
@@ -180,14 +186,14 @@ bool engineCpu(int onlineS, int offlineS)
             RunEvents(offlineS * 1000);
             cpu = cpuSeconds() - cpu0;
             wall = double(t.nsecsElapsed()) / 1e9;
-            printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - |\n", wall,
-                   cpu, 100 * cpu / wall);
+            printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - | - |\n",
+                   wall, cpu, 100 * cpu / wall);
+            sim.command("online");
         }
     }
     QDir::setCurrent(previous);
     // The reference: libmodbus making the same four reads for the same time.
-    sim.command("online");
-    LibmodbusMaster m(sim.ptyPath(), 9600, kSlave);
+    LibmodbusMaster m(sim.ptyPath(), baud, kSlave);
     if (!m.ok())
         return false;
     uint16_t relay[1], status[kSensors], temp[kSensors], elapsed[kSensors];
@@ -199,8 +205,10 @@ bool engineCpu(int onlineS, int offlineS)
         cycles += m.read(kRelayStatus, 1, relay) && m.read(kStatus, kSensors, status) &&
                   m.read(kTemperature, kSensors, temp) && m.read(kElapsed, kSensors, elapsed);
     const double cpu = cpuSeconds() - cpu0, wall = double(t.nsecsElapsed()) / 1e9;
-    printf("| libmodbus, same four reads, 9600 baud | %.1f | %.3f | %.3f %% | %d |\n", wall, cpu,
-           100 * cpu / wall, cycles);
+    const double theirsPerCycle = cycles ? cpu * 1e6 / cycles : 0;
+    printf("| libmodbus, same four reads, %d baud | %.1f | %.3f | %.3f %% | %d | %.0f |\n", baud,
+           wall, cpu, 100 * cpu / wall, cycles, theirsPerCycle);
+    *ratio = theirsPerCycle > 0 ? oursPerCycle / theirsPerCycle : 0;
     return true;
 }
 
@@ -212,6 +220,7 @@ int main(int argc, char **argv)
     g_clock.start();
     const QStringList args = app.arguments();
     const bool quick = args.contains("--quick");
+    const bool cpuOnly = args.contains("--cpu-only"); // the CPU part alone
     const qsizetype cpuAt = args.indexOf("--cpu");
     printf("# Poll-cycle benchmark (sensor-data page, 36 registered sensors)\n\n");
     printf("Cycle wire time = 4 reads: relay state (8 + 3.5 + 7 characters) and statuses, "
@@ -223,17 +232,19 @@ int main(int argc, char **argv)
         int baud, index, cycles;
     } runs[] = {{9600, 0, 12}, {19200, 1, 24}, {115200, 4, 120}};
     for (const auto &r : runs)
-        if (!cycleTimes(r.baud, r.index, quick ? 1 : 2, quick ? r.cycles / 3 : r.cycles))
+        if (!cpuOnly && !cycleTimes(r.baud, r.index, quick ? 1 : 2, quick ? r.cycles / 3 : r.cycles))
             return 1;
     printf("\n");
     if (cpuAt >= 0) {
         const int online = cpuAt + 1 < args.size() ? args[cpuAt + 1].toInt() : 60;
         const int offline = cpuAt + 2 < args.size() ? args[cpuAt + 2].toInt() : 30;
         printf("## Engine CPU time (no window)\n\n| state | wall s | CPU s | CPU / wall | "
-               "cycles |\n|---|---|---|---|---|\n");
-        if (!engineCpu(online, offline))
+               "cycles | CPU us / cycle |\n|---|---|---|---|---|---|\n");
+        double slow = 0, fast = 0;
+        if (!engineCpu(9600, 0, online, offline, &slow) || !engineCpu(115200, 4, online, 0, &fast))
             return 1;
-        printf("\n");
+        printf("\nEngine / libmodbus, CPU per cycle: **%.2f** at 9600, **%.2f** at 115200.\n\n",
+               slow, fast);
     }
     return 0;
 }

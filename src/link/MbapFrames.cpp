@@ -16,7 +16,7 @@ constexpr quint8 kGatewayPathUnavailable = 0x0A;
 constexpr quint8 kGatewayTargetSilent = 0x0B;
 
 // The gateway speaks for itself: the controller behind it has not answered.
-bool gatewaySaysNoAnswer(const QByteArray &frame) {
+bool gatewaySaysNoAnswer(QByteArrayView frame) {
     return frame.size() == HeaderLength + 2 &&
            (quint8(frame[HeaderLength]) & ModbusFrame::ExceptionFlag) &&
            (quint8(frame[HeaderLength + 1]) == kGatewayPathUnavailable ||
@@ -27,12 +27,22 @@ quint16 wordAt(const QByteArray &b, qsizetype at) {
     return ModbusFrame::word(b, at);
 }
 
+// Unit id and PDU, then the CRC: one allocation.
+QByteArray rtuOf(QByteArrayView frame) {
+    const QByteArrayView body = frame.sliced(HeaderLength - 1);
+    QByteArray rtu;
+    rtu.reserve(body.size() + 2);
+    rtu.append(body);
+    AppendModbusCrc(rtu);
+    return rtu;
+}
+
 } // namespace
 
 QByteArray FromRtu(const QByteArray &rtu, quint16 transaction) {
     if (rtu.size() < 4)
         return {};
-    const QByteArray pdu = rtu.mid(1, rtu.size() - 3);
+    const QByteArrayView pdu = QByteArrayView(rtu).sliced(1, rtu.size() - 3);
     QByteArray f;
     f.reserve(HeaderLength + pdu.size());
     ModbusFrame::appendWord(f, transaction);
@@ -43,13 +53,9 @@ QByteArray FromRtu(const QByteArray &rtu, quint16 transaction) {
     return f;
 }
 
-QByteArray ToRtu(const QByteArray &frame) {
-    QByteArray rtu = frame.mid(HeaderLength - 1); // unit id and PDU
-    AppendModbusCrc(rtu);
-    return rtu;
-}
+QByteArray ToRtu(const QByteArray &frame) { return rtuOf(frame); }
 
-bool PduLengthConsistent(const QByteArray &pdu) {
+bool PduLengthConsistent(QByteArrayView pdu) {
     if (pdu.isEmpty())
         return false;
     const quint8 function = quint8(pdu[0]);
@@ -106,14 +112,19 @@ AnswerReader::Splice AnswerReader::spliceIn(qsizetype frameEnd, bool more) const
     // still be coming in the next bytes. A value that only looks like one costs a wait
     // for silence or a retry; a splice let through puts another register's value in a cell.
     const quint8 unit = quint8(m_buffer[HeaderLength - 1]);
+    const char *const b = m_buffer.constData();
     for (qsizetype at = 1; at < frameEnd; ++at) {
         const qsizetype have = m_buffer.size() - at;
         if (have < 2)
             break; // one byte says too little: it would hold most answers
+        // The protocol id's zeros first, inline (this runs for every byte of every answer),
+        // then the rest of the header, then the transactions owed.
+        if ((have > 2 && b[at + 2] != 0) || (have > 3 && b[at + 3] != 0) ||
+            !headerFits(at, unit))
+            continue;
         const quint16 transaction = wordAt(m_buffer, at);
         if (std::none_of(m_sent.begin(), m_sent.end(),
-                         [&](const Sent &s) { return s.transaction == transaction; }) ||
-            !headerFits(at, unit))
+                         [&](const Sent &s) { return s.transaction == transaction; }))
             continue;
         if (have >= HeaderLength)
             return {at, false};
@@ -167,7 +178,7 @@ QByteArray AnswerReader::frames(bool more) {
         const qsizetype total = 6 + wordAt(m_buffer, 4);
         if (m_buffer.size() < total)
             break;
-        if (!PduLengthConsistent(m_buffer.mid(HeaderLength, total - HeaderLength))) {
+        if (!PduLengthConsistent(QByteArrayView(m_buffer).sliced(HeaderLength, total - HeaderLength))) {
             // The length field lies, so where the next frame starts is unknown.
             allNoise();
             break;
@@ -193,12 +204,12 @@ QByteArray AnswerReader::frames(bool more) {
             allNoise();
             break;
         }
-        const QByteArray frame = m_buffer.left(total);
-        m_buffer.remove(0, total);
-        switch (take(wordAt(frame, 0))) {
+        // Judged in place, then dropped from the buffer: no copy of the frame on the way.
+        const QByteArrayView frame = QByteArrayView(m_buffer).first(total);
+        switch (take(wordAt(m_buffer, 0))) {
         case Owner::Current:
             if (!gatewaySaysNoAnswer(frame))
-                out.append(ToRtu(frame));
+                out.append(rtuOf(frame));
             break;
         case Owner::Stale:
             break; // the answer to an abandoned request
@@ -206,6 +217,7 @@ QByteArray AnswerReader::frames(bool more) {
             out.append(frame);
             break;
         }
+        m_buffer.remove(0, total);
     }
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <deque>
@@ -19,7 +20,7 @@ QByteArray FromRtu(const QByteArray &rtu, quint16 transaction);
 QByteArray ToRtu(const QByteArray &frame);
 // Whether a PDU is as long as its function says (exception 2 bytes, read 2 + byte count,
 // write confirmations 5); unknown functions cannot be told and pass.
-bool PduLengthConsistent(const QByteArray &pdu);
+bool PduLengthConsistent(QByteArrayView pdu);
 
 // The receiving side of one connection. Whole answers to the request under way (or to an
 // earlier attempt of that same request, whose answer is as good) come out as RTU frames.

@@ -20,14 +20,42 @@ namespace {
 
 const QString kConnect = QStringLiteral("connect");
 
-void armTimer(QTimer &t, int ms)
-{
-    t.setSingleShot(true);
-    t.setTimerType(Qt::PreciseTimer);
-    t.start(qMax(0, ms));
-}
+void armTimer(QTimer &t, int ms) { t.start(qMax(0, ms)); }
 
 } // namespace
+
+// A wait of the link: its loop, its timers and what the wait is for. Made once and re-armed
+// for every wait: a loop, its timers and their connections made and destroyed per call
+// cost about a third of a transaction's instructions.
+struct SerialLink::Wait {
+    enum Kind { Connection, Sent, Answer, Silence, Pause };
+    QEventLoop loop;
+    QTimer limit;     // the deadline
+    QTimer gap;       // silence on the line
+    QTimer portTotal; // the port's total read time-out
+    int kind = Pause;
+    int silenceMs = 0; // 0: no silence ends this answer
+    bool complete = false;
+    // An answer being read
+    QByteArray *answer = nullptr;
+    ModbusFrame::Expected expected;
+    int capacity = 0;
+    QElapsedTimer sinceLastByte;
+
+    Wait()
+    {
+        for (QTimer *t : {&limit, &gap, &portTotal}) {
+            t->setSingleShot(true);
+            t->setTimerType(Qt::PreciseTimer);
+        }
+    }
+    void stopTimers()
+    {
+        limit.stop();
+        gap.stop();
+        portTotal.stop();
+    }
+};
 
 SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObject *parent)
     : QObject(parent), m_settings(settings), m_reporter(reporter)
@@ -36,7 +64,11 @@ SerialLink::SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObje
     usePortFor(QString());
 }
 
-SerialLink::~SerialLink() { ClosePort(); }
+SerialLink::~SerialLink()
+{
+    ClosePort();
+    m_port->setInputListener(nullptr);
+}
 
 bool SerialLink::IsOpen() const { return m_port->isOpen(); }
 
@@ -52,6 +84,11 @@ void SerialLink::usePortFor(const QString &path)
     // A port that goes away (adapter pulled out, connection dropped) closes itself and
     // says so (lost); every wait ends on that, and the next connect opens it again.
     m_port = LinkTransport::Create(kind);
+    // Told once; the handlers act on the waits that are running.
+    m_port->setInputListener(this);
+    connect(m_port.get(), &LinkTransport::bytesWritten, this, &SerialLink::onBytesWritten);
+    connect(m_port.get(), &LinkTransport::lost, this, &SerialLink::onLost);
+    connect(m_port.get(), &LinkTransport::openEnded, this, &SerialLink::onOpenEnded);
 }
 
 QString SerialLink::PortPathFromSetting(const QString &port)
@@ -116,13 +153,11 @@ void SerialLink::reportOpenFailure()
 
 bool SerialLink::waitForConnection(int maxMs)
 {
-    QEventLoop loop;
-    QTimer limit;
-    connect(m_port.get(), &LinkTransport::openEnded, &loop, &QEventLoop::quit);
-    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    armTimer(limit, maxMs);
+    Wait &w = startWait(Wait::Connection);
+    armTimer(w.limit, maxMs);
     if (m_port->isOpening())
-        runWait(loop, true);
+        runWait(w, true);
+    w.stopTimers();
     return !m_aborted && m_port->isOpen();
 }
 
@@ -138,11 +173,10 @@ bool SerialLink::ConfigurePort()
                                                     QSerialPort::OddParity};
         return index >= 0 && index < 3 ? std::optional(kinds[index]) : std::nullopt;
     };
-    const qint32 rate = baud(m_settings.readInteger(kConnect, QStringLiteral("speed"), 0));
-    const auto wantParity = parity(m_settings.readInteger(kConnect, QStringLiteral("parity"), 0));
-    const auto stops = m_settings.readInteger(kConnect, QStringLiteral("stopbits"), 1) == 0
-                           ? QSerialPort::OneStop
-                           : QSerialPort::TwoStop;
+    const LineSettings &line = lineSettings();
+    const qint32 rate = baud(line.speed);
+    const auto wantParity = parity(line.parity);
+    const auto stops = line.stopbits == 0 ? QSerialPort::OneStop : QSerialPort::TwoStop;
     if (!m_port->setLine(rate, wantParity, stops)) {
         const QString reason = m_port->errorString();
         m_portError = reason;
@@ -154,15 +188,28 @@ bool SerialLink::ConfigurePort()
     return true;
 }
 
+const SerialLink::LineSettings &SerialLink::lineSettings()
+{
+    if (m_line.revision == m_settings.revision() && m_line.revision != 0)
+        return m_line;
+    auto key = [&](const char *name, int def) {
+        return m_settings.readInteger(kConnect, QString::fromLatin1(name), def);
+    };
+    auto ms = [&](const char *name, int def) { return qMax(0, key(name, def)); };
+    m_line.speed = key("speed", 0);
+    m_line.parity = key("parity", 0);
+    m_line.stopbits = key("stopbits", 1);
+    m_line.timeouts = {ms("cto1", 10), ms("cto2", 0), ms("cto3", 1000), ms("cto4", 100),
+                       ms("cto5", 1000)};
+    m_line.revision = m_settings.revision();
+    return m_line;
+}
+
 bool SerialLink::ApplyTimeouts()
 {
     if (!m_port->isOpen())
         return false;
-    auto key = [&](const char *name, int def) {
-        return qMax(0, m_settings.readInteger(kConnect, QString::fromLatin1(name), def));
-    };
-    m_timeouts = {key("cto1", 10), key("cto2", 0), key("cto3", 1000), key("cto4", 100),
-                  key("cto5", 1000)};
+    m_timeouts = lineSettings().timeouts;
     m_port->setSilenceMs(SilenceMs());
     return true;
 }
@@ -200,19 +247,137 @@ void SerialLink::Abort()
     if (m_port->isOpen())
         m_port->discardOutput(); // nothing more goes on the line
     if (m_wait)
-        m_wait->exit(1);
+        m_wait->loop.exit(1);
 }
 
-int SerialLink::runWait(QEventLoop &loop, bool letUserIn)
+SerialLink::Wait &SerialLink::startWait(int kind)
+{
+    if (m_depth == int(m_waits.size())) {
+        // A wait inside a running one (only a handler run by that wait can start it).
+        auto made = std::make_unique<Wait>();
+        Wait *const w = made.get();
+        connect(&w->limit, &QTimer::timeout, &w->loop, [w] { w->loop.quit(); });
+        connect(&w->gap, &QTimer::timeout, &w->loop, [this, w] { onGap(*w); });
+        connect(&w->portTotal, &QTimer::timeout, &w->loop, [this, w] {
+            if (w->kind == Wait::Answer && !w->answer->isEmpty())
+                finish(*w);
+        });
+        m_waits.push_back(std::move(made));
+    }
+    Wait &w = *m_waits[m_depth];
+    w.kind = kind;
+    w.silenceMs = 0;
+    w.complete = false;
+    w.answer = nullptr;
+    return w;
+}
+
+int SerialLink::runWait(Wait &w, bool letUserIn)
 {
     if (m_aborted)
         return 1;
-    QEventLoop *const outer = m_wait;
-    m_wait = &loop;
+    Wait *const outer = m_wait;
+    m_wait = &w;
+    ++m_depth;
     const int result =
-        loop.exec(letUserIn ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        w.loop.exec(letUserIn ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    --m_depth;
     m_wait = outer;
     return result;
+}
+
+void SerialLink::inputArrived()
+{
+    for (int i = 0; i < m_depth; ++i) {
+        Wait &w = *m_waits[i];
+        if (w.kind == Wait::Answer) {
+            take(w);
+        } else if (w.kind == Wait::Silence) {
+            discardInput();
+            armTimer(w.gap, w.silenceMs); // counts again from the last byte
+        }
+    }
+}
+
+void SerialLink::onBytesWritten()
+{
+    for (int i = 0; i < m_depth; ++i)
+        if (m_waits[i]->kind == Wait::Sent && m_port->bytesToWrite() == 0)
+            m_waits[i]->loop.quit();
+}
+
+void SerialLink::onLost()
+{
+    for (int i = 0; i < m_depth; ++i) {
+        const int kind = m_waits[i]->kind;
+        if (kind == Wait::Sent || kind == Wait::Answer || kind == Wait::Silence)
+            m_waits[i]->loop.quit();
+    }
+}
+
+void SerialLink::onOpenEnded()
+{
+    for (int i = 0; i < m_depth; ++i)
+        if (m_waits[i]->kind == Wait::Connection)
+            m_waits[i]->loop.quit();
+}
+
+void SerialLink::onGap(Wait &w)
+{
+    if (w.kind == Wait::Silence) {
+        // Unread bytes in the driver are no silence (see Read).
+        if (m_port->isOpen() && m_port->pollInput())
+            return; // readyRead discarded them and armed the gap again
+        w.loop.quit();
+        return;
+    }
+    if (w.kind != Wait::Answer)
+        return;
+    // Bytes the driver holds but we have not been told of yet are no silence: on a busy
+    // machine the timer can come before the port's notification.
+    if (m_port->isOpen() && m_port->pollInput())
+        take(w);
+    if (w.complete)
+        return;
+    const qint64 quiet = w.sinceLastByte.elapsed();
+    if (quiet >= w.silenceMs)
+        finish(w);
+    else
+        armTimer(w.gap, int(w.silenceMs - quiet));
+}
+
+void SerialLink::finish(Wait &w)
+{
+    w.complete = true;
+    if (w.loop.isRunning())
+        w.loop.quit();
+}
+
+void SerialLink::take(Wait &w)
+{
+    QByteArray &answer = *w.answer;
+    if (w.complete || !m_port->isOpen())
+        return;
+    const qsizetype had = answer.size();
+    const qint64 wanted = qMin<qint64>(w.capacity - had, m_port->bytesAvailable());
+    if (wanted <= 0)
+        return;
+    answer.resize(had + wanted);
+    const qint64 got = m_port->read(answer.data() + had, wanted);
+    answer.resize(had + qMax<qint64>(0, got));
+    if (got <= 0)
+        return;
+    if (ModbusFrame::answerEnds(w.expected, answer) || answer.size() >= w.capacity)
+        return finish(w);
+    const int want = ModbusFrame::answerLength(w.expected, answer);
+    // Bytes that cannot begin the answer say nothing about where it ends: only silence
+    // does, even when the read-interval time-out is off.
+    w.silenceMs = want == ModbusFrame::NotTheAnswer ? SilenceMs() : m_timeouts.readInterval;
+    // The silence counts from the last byte; the timer is armed once and re-armed only
+    // when it fires early, not for every byte that arrives.
+    w.sinceLastByte.start();
+    if (w.silenceMs > 0 && !w.gap.isActive())
+        armTimer(w.gap, w.silenceMs);
 }
 
 void SerialLink::discardInput()
@@ -224,25 +389,13 @@ void SerialLink::discardInput()
 
 bool SerialLink::waitForSilence(int maxMs)
 {
-    const int silence = SilenceMs();
-    QEventLoop loop;
-    QTimer gap, limit;
-    connect(m_port.get(), &LinkTransport::readyRead, &loop, [&] {
-        discardInput();
-        armTimer(gap, silence); // counts again from the last byte
-    });
-    connect(m_port.get(), &LinkTransport::lost, &loop, &QEventLoop::quit);
-    connect(&gap, &QTimer::timeout, &loop, [&] {
-        // Unread bytes in the driver are no silence (see Read).
-        if (m_port->isOpen() && m_port->pollInput())
-            return; // readyRead discarded them and armed the gap again
-        loop.quit();
-    });
-    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    Wait &w = startWait(Wait::Silence);
+    w.silenceMs = SilenceMs();
     discardInput();
-    armTimer(gap, silence);
-    armTimer(limit, qMax(maxMs, silence));
-    runWait(loop, true);
+    armTimer(w.gap, w.silenceMs);
+    armTimer(w.limit, qMax(maxMs, w.silenceMs));
+    runWait(w, true);
+    w.stopTimers();
     return !m_aborted && m_port->isOpen();
 }
 
@@ -318,16 +471,10 @@ bool SerialLink::Write(const QByteArray &frame, int ms)
     if (m_port->bytesToWrite() > 0) {
         const int portLimit = TotalTimeoutMs(m_timeouts.writeTotalMultiplier, frame.size(),
                                              m_timeouts.writeTotalConstant);
-        QEventLoop loop;
-        QTimer limit;
-        connect(m_port.get(), &LinkTransport::bytesWritten, &loop, [&] {
-            if (m_port->bytesToWrite() == 0)
-                loop.quit();
-        });
-        connect(m_port.get(), &LinkTransport::lost, &loop, &QEventLoop::quit);
-        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        armTimer(limit, portLimit > 0 ? qMin(ms, portLimit) : ms);
-        runWait(loop, false);
+        Wait &w = startWait(Wait::Sent);
+        armTimer(w.limit, portLimit > 0 ? qMin(ms, portLimit) : ms);
+        runWait(w, false);
+        w.stopTimers();
     }
     if (!m_port->isOpen())
         return false;
@@ -345,70 +492,24 @@ bool SerialLink::Read(QByteArray &answer, const ModbusFrame::Expected &expected,
     answer.clear();
     if (m_aborted || !m_port->isOpen())
         return false;
-    bool complete = false;
-    QEventLoop loop;
-    QTimer total, gap, portTotal;
-    QElapsedTimer sinceLastByte;
-    int silenceMs = 0; // 0: no silence ends this answer
-    auto finish = [&] {
-        complete = true;
-        loop.quit();
-    };
+    Wait &w = startWait(Wait::Answer);
+    w.answer = &answer;
+    w.expected = expected;
+    w.capacity = capacity;
     // Bytes go straight into the answer's own storage: no allocation per byte.
     answer.reserve(capacity);
-    auto take = [&] {
-        if (complete || !m_port->isOpen())
-            return;
-        const qsizetype had = answer.size();
-        const qint64 wanted = qMin<qint64>(capacity - had, m_port->bytesAvailable());
-        if (wanted <= 0)
-            return;
-        answer.resize(had + wanted);
-        const qint64 got = m_port->read(answer.data() + had, wanted);
-        answer.resize(had + qMax<qint64>(0, got));
-        if (got <= 0)
-            return;
-        if (ModbusFrame::answerEnds(expected, answer) || answer.size() >= capacity)
-            return finish();
-        const int want = ModbusFrame::answerLength(expected, answer);
-        // Bytes that cannot begin the answer say nothing about where it ends: only silence
-        // does, even when the read-interval time-out is off.
-        silenceMs = want == ModbusFrame::NotTheAnswer ? SilenceMs() : m_timeouts.readInterval;
-        // The silence counts from the last byte; the timer is armed once and re-armed only
-        // when it fires early, not for every byte that arrives.
-        sinceLastByte.start();
-        if (silenceMs > 0 && !gap.isActive())
-            armTimer(gap, silenceMs);
-    };
-    take();
-    if (!complete && ms > 0) {
-        connect(m_port.get(), &LinkTransport::readyRead, &loop, take);
-        connect(m_port.get(), &LinkTransport::lost, &loop, &QEventLoop::quit);
-        connect(&gap, &QTimer::timeout, &loop, [&] {
-            // Bytes the driver holds but we have not been told of yet are no silence: on a
-            // busy machine the timer can come before the port's notification.
-            if (m_port->isOpen() && m_port->pollInput())
-                take();
-            if (complete)
-                return;
-            const qint64 quiet = sinceLastByte.elapsed();
-            if (quiet >= silenceMs)
-                finish();
-            else
-                armTimer(gap, int(silenceMs - quiet));
-        });
-        connect(&portTotal, &QTimer::timeout, &loop, [&] {
-            if (!answer.isEmpty())
-                finish();
-        });
-        connect(&total, &QTimer::timeout, &loop, &QEventLoop::quit);
-        armTimer(total, ms);
+    take(w);
+    if (!w.complete && ms > 0) {
+        armTimer(w.limit, ms);
         const int portLimit = TotalTimeoutMs(m_timeouts.readTotalMultiplier, capacity,
                                              m_timeouts.readTotalConstant);
         if (portLimit > 0 && portLimit < ms)
-            armTimer(portTotal, portLimit);
-        runWait(loop, letUserIn);
+            armTimer(w.portTotal, portLimit);
+        runWait(w, letUserIn);
     }
+    w.stopTimers();
+    w.answer = nullptr;
+    bool complete = w.complete;
     if (!answer.isEmpty())
         qCDebug(lcLink) << "RX" << answer.toHex(' ') << (complete ? "" : "(incomplete)");
     if (m_aborted)
@@ -437,10 +538,9 @@ bool SerialLink::Pause(int ms, bool letUserIn)
         return false;
     if (ms <= 0)
         return true;
-    QEventLoop loop;
-    QTimer t;
-    connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
-    armTimer(t, ms);
-    runWait(loop, letUserIn);
+    Wait &w = startWait(Wait::Pause);
+    armTimer(w.limit, ms);
+    runWait(w, letUserIn);
+    w.stopTimers();
     return !m_aborted;
 }

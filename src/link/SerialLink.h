@@ -1,4 +1,5 @@
 #pragma once
+#include "LinkTransport.h"
 #include "ModbusFrames.h"
 #include "RoundTrip.h"
 
@@ -9,18 +10,17 @@
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 class MemIniFile;
 class LinkReporter;
-class LinkTransport;
-class QEventLoop;
 
 // The one link to the controller: a serial port, or a TCP connection named
 // "tcp://HOST:PORT" (RTU frames as they are) or "mbtcp://HOST:PORT" (Modbus TCP), which
 // carry the same transactions. Line settings and time-outs come from [connect] of the
 // program settings each time the port is configured. Transfers, and connecting, wait in a
 // local event loop woken by the port and a deadline, never by spinning.
-class SerialLink : public QObject {
+class SerialLink : public QObject, private LinkTransport::InputListener {
     Q_OBJECT
 public:
     SerialLink(const MemIniFile &settings, LinkReporter &reporter, QObject *parent = nullptr);
@@ -125,10 +125,29 @@ private:
     void answerArrived();
     void drainOwed(int receiveMs);
     bool waitForSilence(int maxMs);
-    int runWait(QEventLoop &loop, bool letUserIn);
+    struct Wait;
+    Wait &startWait(int kind);
+    int runWait(Wait &wait, bool letUserIn);
+    void take(Wait &wait);
+    void finish(Wait &wait);
+    void onGap(Wait &wait);
+    void inputArrived() override;
+    void onBytesWritten();
+    void onLost();
+    void onOpenEnded();
+
+    // [connect]'s line settings and time-outs as last read; read again when the settings
+    // have changed since (every step configures the port).
+    struct LineSettings {
+        int speed = 0, parity = 0, stopbits = 1;
+        Timeouts timeouts;
+        quint64 revision = 0; // of m_settings; 0: never read
+    };
+    const LineSettings &lineSettings();
 
     const MemIniFile &m_settings;
     LinkReporter &m_reporter;
+    LineSettings m_line;
     std::unique_ptr<LinkTransport> m_port;
     Timeouts m_timeouts;
     bool m_portErrorShown = false;
@@ -144,5 +163,9 @@ private:
     QString m_path;        // opened last; another place starts a new estimate
     QByteArray m_request;          // of the transaction under way
     QByteArray m_abandonedRequest; // whose answer may still come
-    QEventLoop *m_wait = nullptr; // the running wait, ended by Abort()
+    // The waits' loops and timers, made once and re-armed for every wait; [0] serves every
+    // wait but one nested in another.
+    std::vector<std::unique_ptr<Wait>> m_waits;
+    int m_depth = 0;         // waits running, outermost first in m_waits
+    Wait *m_wait = nullptr;  // the innermost running wait, ended by Abort()
 };

@@ -2,8 +2,13 @@
 
 #include "TcpTransport.h"
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 SerialTransport::SerialTransport() {
-    connect(&m_port, &QSerialPort::readyRead, this, &LinkTransport::readyRead);
+    connect(&m_port, &QSerialPort::readyRead, this, [this] { tellInput(); });
     connect(&m_port, &QSerialPort::bytesWritten, this, &LinkTransport::bytesWritten);
     connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
         // A vanished device (USB adapter pulled out): close it; the next open reopens it.
@@ -40,8 +45,37 @@ bool SerialTransport::setLine(qint32 rate, std::optional<QSerialPort::Parity> pa
     return ok;
 }
 
+qint64 SerialTransport::write(const QByteArray &frame) {
+#ifdef Q_OS_UNIX
+    // A request is a few bytes and the driver takes them at once: written straight to the
+    // device they need no write notifier switched on and off and no bytesWritten round
+    // through the event loop. Whatever the driver does not take, or an error, goes the
+    // port's own way (queued, or reported as the port reports it).
+    if (m_port.isOpen() && m_port.bytesToWrite() == 0) {
+        qint64 done = 0;
+        while (done < frame.size()) {
+            const ssize_t n = ::write(int(m_port.handle()), frame.constData() + done,
+                                      size_t(frame.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+        if (done == frame.size())
+            return done;
+        const qint64 rest = m_port.write(frame.constData() + done, frame.size() - done);
+        return rest < 0 ? (done > 0 ? done : -1) : done + rest;
+    }
+#endif
+    return m_port.write(frame);
+}
+
 QByteArray SerialTransport::discardInput() {
-    const QByteArray old = m_port.readAll();
+    // Nothing buffered is the usual case: no copy made for nothing. The driver's bytes are
+    // dropped either way.
+    const QByteArray old = m_port.bytesAvailable() > 0 ? m_port.readAll() : QByteArray();
     m_port.clear(QSerialPort::Input);
     return old;
 }

@@ -16,7 +16,7 @@ public:
     bool setLine(qint32 rate, std::optional<QSerialPort::Parity> parity,
                  QSerialPort::StopBits stops) override;
     qint32 baudRate() const override { return m_port.isOpen() ? m_port.baudRate() : 0; }
-    qint64 write(const QByteArray &frame) override { return m_port.write(frame); }
+    qint64 write(const QByteArray &frame) override;
     void flush() override { m_port.flush(); }
     qint64 bytesToWrite() const override { return m_port.bytesToWrite(); }
     qint64 bytesAvailable() const override { return m_port.bytesAvailable(); }

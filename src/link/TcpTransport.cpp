@@ -3,6 +3,11 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/socket.h>
+#endif
+
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 TcpTransport::TcpTransport(bool mbap) : m_mbap(mbap) {
@@ -19,7 +24,7 @@ TcpTransport::TcpTransport(bool mbap) : m_mbap(mbap) {
             return;
         m_in.append(rtu);
         ++m_told;
-        emit readyRead();
+        tellInput();
     });
 }
 
@@ -109,13 +114,15 @@ void TcpTransport::onReadyRead() {
     }
     if (!m_mbap) {
         ++m_told;
-        emit readyRead();
+        tellInput();
         return;
     }
     takeMbap(true);
 }
 
 void TcpTransport::takeMbap(bool notify) {
+    if (m_socket.bytesAvailable() == 0)
+        return;
     const QByteArray bytes = m_socket.readAll();
     if (bytes.isEmpty())
         return;
@@ -130,7 +137,7 @@ void TcpTransport::takeMbap(bool notify) {
     m_in.append(rtu);
     if (notify) {
         ++m_told;
-        emit readyRead();
+        tellInput();
     }
 }
 
@@ -140,7 +147,28 @@ qint64 TcpTransport::write(const QByteArray &frame) {
     const QByteArray bytes = m_mbap ? m_reader.request(frame) : frame;
     if (bytes.isEmpty())
         return -1;
-    return m_socket.write(bytes) == bytes.size() ? frame.size() : -1;
+    qint64 done = 0;
+#ifdef Q_OS_UNIX
+    // Straight to the socket when nothing is queued: a request fits the socket's buffer, so
+    // no write notifier is switched on and off for it. What it does not take, or an error,
+    // goes the socket's own way.
+    if (m_socket.bytesToWrite() == 0 && m_socket.socketDescriptor() >= 0) {
+        while (done < bytes.size()) {
+            const ssize_t n = ::send(int(m_socket.socketDescriptor()), bytes.constData() + done,
+                                     size_t(bytes.size() - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+    }
+#endif
+    if (done == bytes.size())
+        return frame.size();
+    const qint64 rest = bytes.size() - done;
+    return m_socket.write(bytes.constData() + done, rest) == rest ? frame.size() : -1;
 }
 
 qint64 TcpTransport::bytesAvailable() const {

@@ -3,13 +3,14 @@
 # baud (36 sensors, sensor-data page) under Xvfb, the password typed with xdotool.
 # Usage: window_cpu.sh BUILD_DIR [ONLINE_S=60] [OFFLINE_S=30]
 # CHART=1 shows the live chart under the sensor grids (it is hidden otherwise).
+# APP=path runs another velmaris binary (e.g. a copy from before a change) against the same setup.
 set -euo pipefail
 build=$(realpath "$1")
 online=${2:-60}
 offline=${3:-30}
 src=$(cd "$(dirname "$0")/.." && pwd)
 sim="$build/src/sim/qor7070-sim"
-app="$build/src/app/velmaris"
+app=$(realpath "${APP:-$build/src/app/velmaris}")
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "window_cpu.sh: $tool is missing (apt-get install xvfb xdotool)" >&2; exit 1; }
 done

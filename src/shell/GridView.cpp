@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextLayout>
@@ -181,12 +182,19 @@ bool GridDelegate::StyleDrawsPlainly(const QStyle *style, const QStyleOptionView
 {
     // Asked once per style, by drawing a cell both ways: a style with an item drawing of
     // its own (e.g. the Windows ones) keeps it.
+    static QPointer<QStyle> lastStyle; // a style deleted since is not taken for a new one
+    static bool lastVerdict = false;
+    if (lastStyle && lastStyle.data() == style)
+        return lastVerdict;
     static QHash<QString, bool> verdicts;
     const QString key =
         QString::fromLatin1(style->metaObject()->className()) + u'/' + style->name();
     const auto known = verdicts.constFind(key);
-    if (known != verdicts.cend())
-        return *known;
+    if (known != verdicts.cend()) {
+        lastStyle = const_cast<QStyle *>(style);
+        lastVerdict = *known;
+        return lastVerdict;
+    }
     bool same = true;
     QStyleOptionViewItem probe(opt);
     probe.rect = QRect(0, 0, 200, 30);
@@ -207,6 +215,8 @@ bool GridDelegate::StyleDrawsPlainly(const QStyle *style, const QStyleOptionView
         same = same && styled == plain;
     }
     verdicts.insert(key, same);
+    lastStyle = const_cast<QStyle *>(style);
+    lastVerdict = same;
     return same;
 }
 

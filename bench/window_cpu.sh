@@ -72,15 +72,16 @@ xdotool key Return
 
 status_reads() { grep -c ' RX 64 03 01 40 00 24' "$wd/sim.log" || true; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$vpid/stat"; }
+sys_ticks() { awk '{print $15}' "/proc/$vpid/stat"; }
 for _ in $(seq $([ -n "${CALLGRIND:-}" ] && echo 1800 || echo 200)); do [ "$(status_reads)" -gt 2 ] && break; sleep 0.1; done
 [ "$(status_reads)" -gt 2 ] || { echo "the program is not polling the sensor data" >&2; exit 1; }
 sleep 3
 hz=$(getconf CLK_TCK)
 
 [ -z "${CALLGRIND:-}" ] || callgrind_control -i on "$vpid" >/dev/null
-t0=$(date +%s.%N); c0=$(cpu_ticks); r0=$(status_reads)
+t0=$(date +%s.%N); c0=$(cpu_ticks); s0=$(sys_ticks); r0=$(status_reads)
 sleep "$online"
-t1=$(date +%s.%N); c1=$(cpu_ticks); r1=$(status_reads)
+t1=$(date +%s.%N); c1=$(cpu_ticks); s1=$(sys_ticks); r1=$(status_reads)
 if [ -n "${CALLGRIND:-}" ]; then
   callgrind_control -d "$vpid" >/dev/null
   callgrind_control -i off "$vpid" >/dev/null
@@ -90,6 +91,7 @@ if [ -n "${CALLGRIND:-}" ]; then
 fi
 echo "| window online, 9600 baud, 36 sensors | $(awk -v a="$t0" -v b="$t1" -v c="$c0" -v d="$c1" -v hz="$hz" -v n="$((r1 - r0))" \
   'BEGIN { w = b - a; cpu = (d - c) / hz; printf "%.1f | %.2f | **%.3f %%** | %d (%.1f ms each)", w, cpu, 100 * cpu / w, n, 1000 * w / n }') |"
+echo "(of which in the kernel: $(awk -v s0="$s0" -v s1="$s1" -v hz="$hz" 'BEGIN { printf "%.2f s", (s1 - s0) / hz }'))"
 
 if [ "$offline" -gt 0 ]; then
   echo offline >&7

@@ -252,7 +252,6 @@ bool PollCycle::ReadSensorData()
 {
     MainState &s = m_state;
     const DeviceRegisterMap &m = s.registerMap;
-    const QString label = s.Text(Msg::n32) + u' ';
     if (!s.modbus.ReadRegisters(statusRecord, m.QOR_STATUS_ADDR, m.MAX_SENSORS)) {
         fillColumn(2, QStringLiteral("---"));
         s.view().ProcessMessages();
@@ -292,7 +291,8 @@ bool PollCycle::ReadSensorData()
     auto place = [&](int k) -> std::pair<TextGrid *, int> {
         return k <= half ? std::pair{&left, k} : std::pair{&right, k - half};
     };
-    const SensorStatusTexts statusText(s);
+    const SensorStatusTexts &statusText = gridTexts().status;
+    const QString &label = gridTexts().label;
     for (int k = 1; k <= n; ++k) {
         auto [g, row] = place(k);
         const int sensor = registered[k - 1];
@@ -322,6 +322,15 @@ bool PollCycle::ReadSensorData()
         !readColumn(timeElapsedRecord, m.QOR_TIMEELAPSED_ADDR, 3))
         return false;
     return true;
+}
+
+const PollCycle::GridTexts &PollCycle::gridTexts()
+{
+    const quint64 revision = m_state.settingsIni.revision();
+    if (!m_gridTexts || m_gridTexts->revision != revision)
+        m_gridTexts.emplace(
+            GridTexts{revision, SensorStatusTexts(m_state), m_state.Text(Msg::n32) + u' '});
+    return *m_gridTexts;
 }
 
 bool PollCycle::ReadLiveData()

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class MainState;
@@ -108,6 +109,15 @@ private:
     bool readTag(int i);
 
     MainState &m_state;
+    // The sensor-data grid's status texts and row label, looked up again only when the
+    // settings (and with them the language) changed.
+    struct GridTexts {
+        quint64 revision;
+        SensorStatusTexts status;
+        QString label;
+    };
+    std::optional<GridTexts> m_gridTexts;
+    const GridTexts &gridTexts();
     // The controller whose configuration failed: another one clears the latch.
     quint16 m_failedDeviceCode = 0;
     quint16 m_failedFirmware = 0;

@@ -2,11 +2,17 @@
 
 #include "TextGrid.h"
 
+#include <QApplication>
+#include <QHash>
 #include <QHelpEvent>
+#include <QImage>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
+#include <QStyle>
+#include <QTextLayout>
 #include <QToolTip>
 
 GridView::GridView(const QString &name, TextGrid &grid, QWidget *parent)
@@ -80,13 +86,138 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     }
     if (look.text.isValid())
         opt.palette.setColor(QPalette::Text, look.text);
-    QStyledItemDelegate::paint(painter, opt, index);
+    if (!paintPlain(painter, opt, index))
+        QStyledItemDelegate::paint(painter, opt, index);
     if (framed) {
         painter->setPen(QPen(opt.palette.highlight().color(), 2));
         painter->drawRect(opt.rect.adjusted(1, 1, -1, -1));
     }
     if (m_view->cellPainter())
         m_view->cellPainter()(painter, opt.rect, index.column(), index.row());
+}
+
+namespace {
+
+// The style's own drawing of an item lays its text out four or five times (sizes for the
+// item's parts, eliding, drawing): 70,000 instructions a cell, most of a repaint. A cell that
+// is plain text on one line that fits is drawn here with one layout, as the style places it.
+bool PlainCell(const QStyleOptionViewItem &o)
+{
+    using F = QStyleOptionViewItem;
+    return !(o.features & (F::WrapText | F::HasCheckIndicator | F::HasDecoration)) &&
+           !(o.state & (QStyle::State_HasFocus | QStyle::State_Editing)) &&
+           o.direction == Qt::LeftToRight && o.backgroundBrush.style() == Qt::NoBrush;
+}
+
+bool OneLine(const QString &text)
+{
+    for (QChar c : text)
+        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return false;
+    return true;
+}
+
+// As the style draws an item of one line of text (its ground, the text placed in the cell
+// less the focus margins, clipped to the cell); false, with nothing drawn, when the text
+// does not fit on one line and would be elided.
+bool DrawPlain(QPainter *painter, const QStyleOptionViewItem &opt, const QStyle *style)
+{
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, opt.widget) + 1;
+    const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
+    QTextLayout layout;
+    if (!opt.text.isEmpty()) {
+        QTextOption to;
+        to.setWrapMode(QTextOption::ManualWrap);
+        to.setTextDirection(opt.direction);
+        to.setAlignment(QStyle::visualAlignment(opt.direction, opt.displayAlignment));
+        layout.setText(opt.text);
+        layout.setFont(opt.font);
+        layout.setTextOption(to);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(textRect.width());
+        line.setPosition(QPointF(0, 0));
+        const bool more = layout.createLine().isValid();
+        layout.endLayout();
+        if (more || line.naturalTextWidth() > textRect.width())
+            return false;
+    }
+    painter->save();
+    painter->setClipRect(opt.rect);
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, opt.widget);
+    if (!opt.text.isEmpty()) {
+        QPalette::ColorGroup cg =
+            opt.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        if (cg == QPalette::Normal && !(opt.state & QStyle::State_Active))
+            cg = QPalette::Inactive;
+        painter->setPen(opt.palette.color(cg, opt.state & QStyle::State_Selected
+                                                  ? QPalette::HighlightedText
+                                                  : QPalette::Text));
+        const QRect placed = QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
+                                                 layout.boundingRect().size().toSize(), textRect);
+        layout.draw(painter, QPointF(textRect.x(), placed.top()));
+    }
+    painter->restore();
+    return true;
+}
+
+} // namespace
+
+bool GridDelegate::paintPlain(QPainter *painter, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const
+{
+    if (!s_plainDrawing)
+        return false;
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+    if (!PlainCell(opt) || !OneLine(opt.text) || !StyleDrawsPlainly(style, opt) ||
+        !DrawPlain(painter, opt, style))
+        return false;
+    ++s_plainCells;
+    return true;
+}
+
+bool GridDelegate::StyleDrawsPlainly(const QStyle *style, const QStyleOptionViewItem &opt)
+{
+    // Asked once per style, by drawing a cell both ways: a style with an item drawing of
+    // its own (e.g. the Windows ones) keeps it.
+    static QPointer<QStyle> lastStyle; // a style deleted since is not taken for a new one
+    static bool lastVerdict = false;
+    if (lastStyle && lastStyle.data() == style)
+        return lastVerdict;
+    static QHash<QString, bool> verdicts;
+    const QString key =
+        QString::fromLatin1(style->metaObject()->className()) + u'/' + style->name();
+    const auto known = verdicts.constFind(key);
+    if (known != verdicts.cend()) {
+        lastStyle = const_cast<QStyle *>(style);
+        lastVerdict = *known;
+        return lastVerdict;
+    }
+    bool same = true;
+    QStyleOptionViewItem probe(opt);
+    probe.rect = QRect(0, 0, 200, 30);
+    for (const QString &text : {QStringLiteral("1234567"), QStringLiteral("Датчик 36 Wq")}) {
+        probe.text = text;
+        QImage styled(probe.rect.size(), QImage::Format_ARGB32_Premultiplied);
+        QImage plain(styled.size(), styled.format());
+        styled.fill(Qt::white);
+        plain.fill(Qt::white);
+        {
+            QPainter p(&styled);
+            style->drawControl(QStyle::CE_ItemViewItem, &probe, &p, probe.widget);
+        }
+        {
+            QPainter p(&plain);
+            same = DrawPlain(&p, probe, style) && same;
+        }
+        same = same && styled == plain;
+    }
+    verdicts.insert(key, same);
+    lastStyle = const_cast<QStyle *>(style);
+    lastVerdict = same;
+    return same;
 }
 
 bool GridDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,

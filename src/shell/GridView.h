@@ -54,6 +54,10 @@ private:
 class GridDelegate : public QStyledItemDelegate {
 public:
     explicit GridDelegate(GridView *view) : QStyledItemDelegate(view), m_view(view) {}
+    // Off: every cell through the style's own item drawing (to compare the two).
+    static void setPlainDrawing(bool on) { s_plainDrawing = on; }
+    // Cells drawn so far without the style's item drawing.
+    static int plainCells() { return s_plainCells; }
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
@@ -62,5 +66,13 @@ public:
                           const QModelIndex &index) const override;
 
 private:
+    // Draws a cell of plain one-line text without the style's item layout; false when the
+    // cell needs the style's own drawing (icon, wrap, elision, focus, an unknown style).
+    bool paintPlain(QPainter *painter, const QStyleOptionViewItem &option,
+                    const QModelIndex &index) const;
+    static bool StyleDrawsPlainly(const QStyle *style, const QStyleOptionViewItem &opt);
+
     GridView *m_view;
+    static inline bool s_plainDrawing = true;
+    static inline int s_plainCells = 0;
 };

@@ -361,10 +361,14 @@ void SensorDataPage::CellsChanged(GridView *grid, const QModelIndex &from, const
 {
     if (m_fullPassPending)
         return; // everything is measured then anyway
-    // Only the changed cells are measured here; a wider text asks for its column.
+    // Only the changed cells are measured here; a wider text asks for its column. A number
+    // (most changes) that surely fits its column is not measured at all: shaping it costs
+    // more than the rest of the change.
     const QFontMetrics metrics(grid->font());
     for (int row = from.row(); row <= to.row(); ++row)
         for (int col = from.column(); col <= to.column(); ++col) {
+            if (row > 0 && NumberFits(grid, grid->grid().cell(col, row), m_widths.value(col, 0)))
+                continue;
             const int want = row == 0 ? grid->horizontalHeader()->sectionSizeHint(col)
                                       : metrics.horizontalAdvance(grid->grid().cell(col, row)) + 12;
             if (want <= m_widths.value(col, 0) || want <= m_widen.value(col, 0))
@@ -372,6 +376,26 @@ void SensorDataPage::CellsChanged(GridView *grid, const QModelIndex &from, const
             m_widen[col] = want;
             SchedulePass();
         }
+}
+
+bool SensorDataPage::NumberFits(const GridView *grid, const QString &text, int width)
+{
+    // Digits and a sign only, each at most as wide as the widest of them, and a pixel
+    // a character to spare for rounding and kerning.
+    if (text.size() > 12)
+        return false;
+    for (QChar c : text)
+        if (!(c.isDigit() && c.unicode() < 128) && c != u'-')
+            return false;
+    const QFont font = grid->font();
+    if (font != m_numberFont) {
+        m_numberFont = font;
+        const QFontMetrics metrics(font);
+        m_digitWidth = metrics.horizontalAdvance(u'-');
+        for (char16_t d = u'0'; d <= u'9'; ++d)
+            m_digitWidth = qMax(m_digitWidth, metrics.horizontalAdvance(QChar(d)));
+    }
+    return int(text.size()) * (m_digitWidth + 1) + 12 <= width;
 }
 
 void SensorDataPage::SchedulePass()

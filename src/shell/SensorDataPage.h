@@ -2,6 +2,7 @@
 #include "GridView.h"
 #include "QorPage.h"
 
+#include <QFont>
 #include <QHash>
 #include <QList>
 #include <QPalette>
@@ -61,6 +62,8 @@ protected:
 private:
     void SensorsDataMouseMove(GridView *grid, int x);
     void CellsChanged(GridView *grid, const QModelIndex &from, const QModelIndex &to);
+    // True when text is a number that surely fits a column this wide in grid's font.
+    bool NumberFits(const GridView *grid, const QString &text, int width);
     void SchedulePass();
     void RunPass();
     // Every column measured over every cell of both grids.
@@ -99,6 +102,9 @@ private:
     bool m_live = false;
     QList<int> m_widths;     // column widths of both grids as last laid out
     QHash<int, int> m_widen; // column -> width a changed cell needs
+    // The widest digit (or minus) of the grids' font, for numbers that need no measuring.
+    QFont m_numberFont;
+    int m_digitWidth = 0;
     bool m_fullPassPending = false;
     bool m_passQueued = false;
     int m_layoutPasses = 0;

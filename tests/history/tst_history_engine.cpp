@@ -134,7 +134,9 @@ class TestHistoryEngine : public ControllerFolderTest {
         MemIniFile start(dir.filePath("start.ini"));
         start.writeString("connect", "port", sim.portSetting());
         start.writeInteger("connect", "stopbits", 0);
-        start.writeInteger("connect", "receive", 150);
+        // Long enough that a loaded machine does not starve a paced read into a time-out
+        // (and a link-lost event the script did not make).
+        start.writeInteger("connect", "receive", 500);
         for (const QString &kv : history)
             start.writeString("history", kv.section('=', 0, 0), kv.section('=', 1));
         QVERIFY(start.updateFile());

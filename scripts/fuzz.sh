@@ -10,6 +10,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 dir=${FUZZ_BUILD:-$root/build-fuzz}
+# Absolute: a target may change its working folder.
+case $dir in /*) ;; *) dir=$root/$dir ;; esac
 CXX=${FUZZ_CXX:-clang++} cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELMARIS_FUZZ=ON -DVELMARIS_BENCH=OFF >/dev/null
 targets="fuzz_master_answer fuzz_ini fuzz_device_map fuzz_files"

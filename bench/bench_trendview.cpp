@@ -120,12 +120,39 @@ int main(int argc, char **argv)
                     what, channels, median(ms), median(redraw),
                     *std::max_element(ms.begin(), ms.end()), points);
     };
+    // Zoom steps: one wheel notch (the plot's factor 0.8) in, then one out, around a time a
+    // third across, so the span stays about the one chosen.
+    auto zoom = [&](const char *what, int steps) {
+        std::vector<double> ms, redraw;
+        for (int i = 0; i < steps; ++i) {
+            const qint64 a = viewer->view()->from(), b = viewer->view()->to();
+            QElapsedTimer t;
+            t.start();
+            viewer->view()->Zoom(i % 2 == 0 ? 0.8 : 1 / 0.8, a + (b - a) / 3);
+            viewer->RedrawNow();
+            redraw.push_back(t.nsecsElapsed() / 1e6);
+            viewer->view()->replot();
+            viewer->view()->repaint();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("zoom step on %s (in and out by a wheel notch), median %.1f ms (of which "
+                    "decimating %.1f ms), worst %.1f ms\n",
+                    what, median(ms), median(redraw), *std::max_element(ms.begin(), ms.end()));
+    };
+    const qint64 first = viewer->data().timesMs.front(), last = viewer->data().timesMs.back();
+    viewer->view()->SetRange(first, last);
     pan("the whole week", 40);
+    viewer->view()->SetRange(first, last);
+    zoom("the whole week", 40);
     const qint64 from = viewer->data().timesMs[size_t(rows) / 2];
     viewer->view()->SetRange(from, from + 86400LL * 1000);
     pan("one day", 40);
+    viewer->view()->SetRange(from, from + 86400LL * 1000);
+    zoom("one day", 40);
     viewer->view()->SetRange(from, from + 3600LL * 1000);
     pan("one hour", 40);
+    viewer->view()->SetRange(from, from + 3600LL * 1000);
+    zoom("one hour", 40);
 
     // The cursor swept across the plot as a hovering mouse moves it: the cursor layer and
     // the legend's values are drawn again, the lines are not.

@@ -287,13 +287,15 @@ void TimeChart::Decimate()
     const qint64 from = m_plot->from(), to = m_plot->to();
     ValueSpan drawn;
     QVector<QCPGraphData> points;
+    // The channels share their times: the buckets are found once for all of them.
+    const DecimationPlan plan = PlanDecimation(m_times, m_count, from, to, buckets, m_maxStepMs);
+    std::vector<PlotPoint> &decimated = m_decimated;
     for (size_t c = 0; c < m_channels.size(); ++c) {
         QCPGraph *graph = m_graphs[c];
         if (!graph->visible())
             continue; // a hidden channel costs nothing
-        const std::vector<PlotPoint> decimated = DecimateMinMax(
-            m_times, m_channels[c].values, m_count, from, to, buckets, m_maxStepMs,
-            m_blocks && c < m_blocks->size() ? &(*m_blocks)[c] : nullptr);
+        DecimateByPlan(plan, m_times, m_channels[c].values, m_maxStepMs,
+                       m_blocks && c < m_blocks->size() ? &(*m_blocks)[c] : nullptr, decimated);
         points.resize(qsizetype(decimated.size()));
         for (size_t i = 0; i < decimated.size(); ++i) {
             const PlotPoint &p = decimated[i];

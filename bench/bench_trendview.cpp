@@ -11,11 +11,13 @@
 #include "TrendViewer.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -23,6 +25,15 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The thread's own CPU time: on a shared machine, what a step costs without the waits
+// for a core.
+double ThreadCpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 } // namespace
@@ -47,7 +58,7 @@ int main(int argc, char **argv)
                 QFileInfo(path).size() / 1e6);
 
     std::vector<double> parse;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < (qEnvironmentVariableIsSet("EXP_DEC") ? 1 : 3); ++i) {
         QElapsedTimer t;
         t.start();
         const auto data = ReadTrendColumns(path);
@@ -83,7 +94,9 @@ int main(int argc, char **argv)
         for (const int buckets : {970, 640}) {
             ms.clear();
             std::vector<PlotPoint> out;
+            std::vector<double> cpu;
             for (int i = 0; i < 9; ++i) {
+                const double c0 = ThreadCpuMs();
                 QElapsedTimer t;
                 t.start();
                 points = 0;
@@ -96,10 +109,23 @@ int main(int argc, char **argv)
                     points += out.size();
                 }
                 ms.push_back(t.nsecsElapsed() / 1e6);
+                cpu.push_back(ThreadCpuMs() - c0);
             }
             std::printf("decimation from the blocks, %d channels x %d rows into %d buckets: "
-                        "median %.2f ms (%zu points)\n",
-                        channels, rows, buckets, median(ms), points);
+                        "median %.2f ms, CPU %.2f ms (%zu points)\n",
+                        channels, rows, buckets, median(ms), median(cpu), points);
+        }
+        if (qEnvironmentVariableIsSet("EXP_DEC")) {
+            std::vector<double> cpu;
+            size_t runs = 0;
+            for (int i = 0; i < 9; ++i) {
+                const double c0 = ThreadCpuMs();
+                runs += PlanDecimation(data->timesMs.data(), data->timesMs.size(),
+                                   data->timesMs.front(), data->timesMs.back(), 970, 5000).runs.size();
+                cpu.push_back(ThreadCpuMs() - c0);
+            }
+            std::printf("plan alone: CPU %.2f ms (%zu)\n", median(cpu), runs);
+            return 0;
         }
     }
 
@@ -122,6 +148,33 @@ int main(int argc, char **argv)
     }
     std::printf("open in the viewer (read, decimate, first frame), median of 3: %.0f ms\n",
                 median(open));
+    if (qEnvironmentVariableIsSet("EXP_PIXELS")) {
+        auto shot = [&](bool fast) {
+            viewer->view()->setPlottingHint(QCP::phFastPolylines, fast);
+            viewer->view()->replot();
+            return viewer->view()->toPixmap().toImage();
+        };
+        for (int k = 0; k < 3; ++k) {
+            if (k == 1) {
+                const qint64 f = viewer->data().timesMs[size_t(rows) / 2];
+                viewer->view()->SetRange(f, f + 86400LL * 1000);
+                viewer->RedrawNow();
+            }
+            if (k == 2) {
+                viewer->chart()->SetHighlighted(3);
+            }
+            const QImage a = shot(true), b = shot(false);
+            long diff = 0;
+            for (int yy = 0; yy < a.height(); ++yy)
+                for (int xx = 0; xx < a.width(); ++xx)
+                    diff += a.pixel(xx, yy) != b.pixel(xx, yy);
+            std::printf("pixels differing fast/polyline: %ld of %d (%dx%d)\n", diff,
+                        a.width() * a.height(), a.width(), a.height());
+            a.save(QStringLiteral("/tmp/htrend_fast%1.png").arg(k));
+            b.save(QStringLiteral("/tmp/htrend_poly%1.png").arg(k));
+        }
+        return 0;
+    }
 
     // Pan steps: 2 %% of the width each, decimated, replotted and painted, on the whole week,
     // one day and one hour. A step is what one mouse move of a drag costs.

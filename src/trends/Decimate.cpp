@@ -141,45 +141,41 @@ struct Extremes {
 
 void Reduce(const float *y, size_t from, size_t to, const MinMaxBlocks *blocks, Extremes &e)
 {
-    constexpr int kMaxLevels = 12;
-    const int levels = blocks ? std::min(int(blocks->levels.size()), kMaxLevels) : 0;
-    static const auto sizes = [] {
-        std::array<size_t, kMaxLevels> s{};
-        s[0] = MinMaxBlocks::kSize;
-        for (size_t l = 1; l < s.size(); ++l)
-            s[l] = s[l - 1] * MinMaxBlocks::kFan;
-        return s;
-    }();
-    auto size = [](int level) { return sizes[size_t(level)]; };
-    auto take = [&](int level, size_t i, size_t step) {
-        if (level < 0)
-            e.sample(y[i], i);
-        else
-            e.block(blocks->levels[size_t(level)][i / step]);
-    };
-    // Up: at each level up to where the next level's blocks start, while they fit; then
-    // down: the biggest blocks that fit, smaller ones, the last samples. All in order.
+    // Block sizes are powers of two: 32 << 3L samples at level L.
+    static_assert(MinMaxBlocks::kSize == 32 && MinMaxBlocks::kFan == 8);
+    auto shift = [](int level) { return 5 + 3 * level; };
+    const int levels = blocks ? std::min(int(blocks->levels.size()), 16) : 0;
+    // Up: samples, then blocks of each level, to where the next level's blocks start,
+    // while a block of that one still fits; down: the biggest blocks that fit, smaller
+    // ones, the last samples. All in order, so the first lowest/highest value is kept.
     size_t i = from;
     int level = -1;
-    size_t step = 1;
     while (level + 1 < levels) {
-        const size_t next = size(level + 1);
-        while (i % next != 0 && i + step <= to) {
-            take(level, i, step);
-            i += step;
-        }
-        if (i % next != 0 || i + next > to)
+        const size_t next = size_t(1) << shift(level + 1);
+        const size_t aligned = (i + next - 1) & ~(next - 1);
+        if (aligned + next > to)
             break;
-        ++level;
-        step = next;
-    }
-    for (; level >= -1; --level) {
-        step = level < 0 ? 1 : size(level);
-        while (i + step <= to) {
-            take(level, i, step);
-            i += step;
+        if (level < 0) {
+            for (; i < aligned; ++i)
+                e.sample(y[i], i);
+        } else {
+            const std::vector<MinMaxBlocks::Extremes> &l = blocks->levels[size_t(level)];
+            for (size_t k = i >> shift(level), end = aligned >> shift(level); k < end; ++k)
+                e.block(l[k]);
+            i = aligned;
         }
+        ++level;
     }
+    for (; level >= 0; --level) {
+        const std::vector<MinMaxBlocks::Extremes> &l = blocks->levels[size_t(level)];
+        const size_t k0 = i >> shift(level), end = to >> shift(level);
+        for (size_t k = k0; k < end; ++k)
+            e.block(l[k]);
+        if (end > k0)
+            i = end << shift(level);
+    }
+    for (; i < to; ++i)
+        e.sample(y[i], i);
 }
 
 } // namespace
@@ -239,9 +235,11 @@ void DecimateByPlan(const DecimationPlan &plan, const qint64 *x, const float *y,
     Extremes e;
     for (size_t r = 0; r < runs.size(); ++r) {
         if (r + kAhead < runs.size()) {
-            const size_t edge = runs[r + kAhead].to;
-            __builtin_prefetch(y + (edge & ~size_t(31)));
-            __builtin_prefetch(y + (edge & ~size_t(31)) + 16);
+            // The 32 samples around the run's end: up to three cache lines.
+            const float *edge = y + (runs[r + kAhead].to & ~size_t(31));
+            __builtin_prefetch(edge);
+            __builtin_prefetch(edge + 16);
+            __builtin_prefetch(edge + 31);
         }
         const DecimationPlan::Run &run = runs[r];
         if (run.pauseBefore) {

@@ -11,7 +11,6 @@
 #include "TrendViewer.h"
 
 #include <QApplication>
-#include <QImage>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -58,7 +57,7 @@ int main(int argc, char **argv)
                 QFileInfo(path).size() / 1e6);
 
     std::vector<double> parse;
-    for (int i = 0; i < (qEnvironmentVariableIsSet("EXP_DEC") ? 1 : 3); ++i) {
+    for (int i = 0; i < 3; ++i) {
         QElapsedTimer t;
         t.start();
         const auto data = ReadTrendColumns(path);
@@ -115,18 +114,6 @@ int main(int argc, char **argv)
                         "median %.2f ms, CPU %.2f ms (%zu points)\n",
                         channels, rows, buckets, median(ms), median(cpu), points);
         }
-        if (qEnvironmentVariableIsSet("EXP_DEC")) {
-            std::vector<double> cpu;
-            size_t runs = 0;
-            for (int i = 0; i < 9; ++i) {
-                const double c0 = ThreadCpuMs();
-                runs += PlanDecimation(data->timesMs.data(), data->timesMs.size(),
-                                   data->timesMs.front(), data->timesMs.back(), 970, 5000).runs.size();
-                cpu.push_back(ThreadCpuMs() - c0);
-            }
-            std::printf("plan alone: CPU %.2f ms (%zu)\n", median(cpu), runs);
-            return 0;
-        }
     }
 
     MemIniFile settings(QString{});
@@ -148,30 +135,19 @@ int main(int argc, char **argv)
     }
     std::printf("open in the viewer (read, decimate, first frame), median of 3: %.0f ms\n",
                 median(open));
-    if (qEnvironmentVariableIsSet("EXP_PIXELS")) {
-        auto shot = [&](bool fast) {
-            viewer->view()->setPlottingHint(QCP::phFastPolylines, fast);
-            viewer->view()->replot();
-            return viewer->view()->toPixmap().toImage();
-        };
+    // BENCH_SHOTS=DIR: the plot as drawn on the screen, over the week, a day and a day with
+    // a channel highlighted, into DIR (to compare one build's pixels with another's).
+    if (const QString shots = qEnvironmentVariable("BENCH_SHOTS"); !shots.isEmpty()) {
         for (int k = 0; k < 3; ++k) {
             if (k == 1) {
                 const qint64 f = viewer->data().timesMs[size_t(rows) / 2];
                 viewer->view()->SetRange(f, f + 86400LL * 1000);
-                viewer->RedrawNow();
             }
-            if (k == 2) {
+            if (k == 2)
                 viewer->chart()->SetHighlighted(3);
-            }
-            const QImage a = shot(true), b = shot(false);
-            long diff = 0;
-            for (int yy = 0; yy < a.height(); ++yy)
-                for (int xx = 0; xx < a.width(); ++xx)
-                    diff += a.pixel(xx, yy) != b.pixel(xx, yy);
-            std::printf("pixels differing fast/polyline: %ld of %d (%dx%d)\n", diff,
-                        a.width() * a.height(), a.width(), a.height());
-            a.save(QStringLiteral("/tmp/htrend_fast%1.png").arg(k));
-            b.save(QStringLiteral("/tmp/htrend_poly%1.png").arg(k));
+            viewer->RedrawNow();
+            viewer->view()->replot();
+            viewer->view()->grab().save(QStringLiteral("%1/plot%2.png").arg(shots).arg(k));
         }
         return 0;
     }
@@ -179,8 +155,9 @@ int main(int argc, char **argv)
     // Pan steps: 2 %% of the width each, decimated, replotted and painted, on the whole week,
     // one day and one hour. A step is what one mouse move of a drag costs.
     auto pan = [&](const char *what, int steps) {
-        std::vector<double> ms, redraw;
+        std::vector<double> ms, redraw, cpu;
         for (int i = 0; i < steps; ++i) {
+            const double c0 = ThreadCpuMs();
             QElapsedTimer t;
             t.start();
             viewer->view()->Pan(i < steps / 2 ? 0.02 : -0.02);
@@ -189,22 +166,24 @@ int main(int argc, char **argv)
             viewer->view()->replot();
             viewer->view()->repaint();
             ms.push_back(t.nsecsElapsed() / 1e6);
+            cpu.push_back(ThreadCpuMs() - c0);
         }
         int points = 0;
         for (const QCPGraph *g : viewer->graphs())
             points += g->dataCount();
         std::printf("pan step on %s (decimate %d channels, replot, paint), median %.1f ms (of "
                     "which decimating and handing the points to the graphs %.1f ms), worst "
-                    "%.1f ms, %d points drawn\n",
+                    "%.1f ms, CPU median %.1f ms, %d points drawn\n",
                     what, channels, median(ms), median(redraw),
-                    *std::max_element(ms.begin(), ms.end()), points);
+                    *std::max_element(ms.begin(), ms.end()), median(cpu), points);
     };
     // Zoom steps: one wheel notch (the plot's factor 0.8) in, then one out, around a time a
     // third across, so the span stays about the one chosen.
     auto zoom = [&](const char *what, int steps) {
-        std::vector<double> ms, redraw;
+        std::vector<double> ms, redraw, cpu;
         for (int i = 0; i < steps; ++i) {
             const qint64 a = viewer->view()->from(), b = viewer->view()->to();
+            const double c0 = ThreadCpuMs();
             QElapsedTimer t;
             t.start();
             viewer->view()->Zoom(i % 2 == 0 ? 0.8 : 1 / 0.8, a + (b - a) / 3);
@@ -213,10 +192,12 @@ int main(int argc, char **argv)
             viewer->view()->replot();
             viewer->view()->repaint();
             ms.push_back(t.nsecsElapsed() / 1e6);
+            cpu.push_back(ThreadCpuMs() - c0);
         }
         std::printf("zoom step on %s (in and out by a wheel notch), median %.1f ms (of which "
-                    "decimating %.1f ms), worst %.1f ms\n",
-                    what, median(ms), median(redraw), *std::max_element(ms.begin(), ms.end()));
+                    "decimating %.1f ms), worst %.1f ms, CPU median %.1f ms\n",
+                    what, median(ms), median(redraw), *std::max_element(ms.begin(), ms.end()),
+                    median(cpu));
     };
     const qint64 first = viewer->data().timesMs.front(), last = viewer->data().timesMs.back();
     viewer->view()->SetRange(first, last);

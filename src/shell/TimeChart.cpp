@@ -212,7 +212,7 @@ void TimeChart::Rebuild(const std::vector<ChartChannel> &channels)
     const QSignalBlocker quiet(m_legend);
     m_legend->clear();
     for (const ChartChannel &c : channels) {
-        QCPGraph *g = m_plot->addGraph();
+        QCPGraph *g = new ChannelGraph(m_plot->xAxis, m_plot->yAxis);
         // A one-pixel pen: the raster engine draws it several times faster than a wider one.
         g->setPen(QPen(ChannelColor(c.key), c.key == m_highlighted ? 3 : 0));
         g->setName(c.label);

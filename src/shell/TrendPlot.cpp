@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 // Not below ten seconds nor above ten years across (seconds).
@@ -42,6 +43,61 @@ private:
     QString m_format = QStringLiteral("HH:mm");
 };
 } // namespace
+
+bool ChannelGraph::Plain() const
+{
+    const QCPAxis *key = mKeyAxis.data(), *value = mValueAxis.data();
+    return key && value && mLineStyle == lsLine && mScatterStyle.isNone() &&
+           mBrush.style() == Qt::NoBrush && !mChannelFillGraph && mSelection.isEmpty() &&
+           key->orientation() == Qt::Horizontal && key->scaleType() == QCPAxis::stLinear &&
+           value->scaleType() == QCPAxis::stLinear && !key->rangeReversed() &&
+           !value->rangeReversed();
+}
+
+void ChannelGraph::LinePixels(QVector<QPointF> &lines) const
+{
+    lines.clear();
+    QCPGraphDataContainer::const_iterator begin, end;
+    getVisibleDataBounds(begin, end, QCPDataRange(0, dataCount()));
+    if (begin == end)
+        return;
+    const QCPAxis *key = mKeyAxis.data(), *value = mValueAxis.data();
+    const QCPRange kr = key->range(), vr = value->range();
+    const QRect kRect = key->axisRect()->rect(), vRect = value->axisRect()->rect();
+    lines.resize(int(end - begin));
+    QPointF *out = lines.data();
+    for (auto it = begin; it != end; ++it, ++out) {
+        // As QCPAxis::coordToPixel for a horizontal and a vertical linear axis.
+        out->setX((it->key - kr.lower) / kr.size() * kRect.width() + kRect.left());
+        out->setY(vRect.bottom() - (it->value - vr.lower) / vr.size() * vRect.height());
+    }
+}
+
+void ChannelGraph::draw(QCPPainter *painter)
+{
+    if (!Plain() || mKeyAxis->range().size() <= 0 || mDataContainer->isEmpty()) {
+        QCPGraph::draw(painter);
+        return;
+    }
+    QCPGraphDataContainer::const_iterator begin, end;
+    getVisibleDataBounds(begin, end, QCPDataRange(0, dataCount()));
+    if (begin == end)
+        return;
+    if (mAdaptiveSampling) {
+        // QCPGraph samples from two points a pixel on: then it draws.
+        const double span = qAbs(mKeyAxis->coordToPixel(begin->key) -
+                                 mKeyAxis->coordToPixel((end - 1)->key));
+        if (2 * span + 2 < double(std::numeric_limits<int>::max()) &&
+            int(end - begin) >= int(2 * span + 2)) {
+            QCPGraph::draw(painter);
+            return;
+        }
+    }
+    LinePixels(m_lines);
+    painter->setPen(mPen);
+    painter->setBrush(Qt::NoBrush);
+    drawLinePlot(painter, m_lines);
+}
 
 TrendPlot::TrendPlot(QWidget *parent) : QCustomPlot(parent)
 {

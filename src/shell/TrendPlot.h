@@ -3,6 +3,25 @@
 
 #include <qcustomplot.h>
 
+// A channel's line. Drawn as QCPGraph draws it, without its copy of the points on every
+// replot and its call per coordinate: the points go straight from the data to pixels, by
+// the same arithmetic as QCPAxis::coordToPixel, so the pixels are the same. Anything but
+// a plain line on linear axes (or enough points for QCPGraph to sample them) is left to
+// QCPGraph.
+class ChannelGraph : public QCPGraph {
+public:
+    ChannelGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+    // The points of the shown range as pixels: what a replot draws.
+    void LinePixels(QVector<QPointF> &lines) const;
+
+protected:
+    void draw(QCPPainter *painter) override;
+
+private:
+    bool Plain() const;
+    QVector<QPointF> m_lines; // kept: no allocation a replot
+};
+
 // The plot of the live chart and of the trend viewer: values against a date-time axis with
 // ticks at round times, panned by dragging and zoomed by the wheel along the time axis
 // only. Times are ms since the epoch here, as in the data; the axis itself counts seconds.

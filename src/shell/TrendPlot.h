@@ -4,8 +4,9 @@
 #include <qcustomplot.h>
 
 // A channel's line. Drawn as QCPGraph draws it, without its copy of the points on every
-// replot and its call per coordinate: the points go straight from the data to pixels, by
-// the same arithmetic as QCPAxis::coordToPixel, so the pixels are the same. Anything but
+// replot, its call per coordinate and its painter call per segment: the points go
+// straight from the data to pixels by the same arithmetic as QCPAxis::coordToPixel, and
+// the segments to the raster engine in one call, so the pixels are the same. Anything but
 // a plain line on linear axes (or enough points for QCPGraph to sample them) is left to
 // QCPGraph.
 class ChannelGraph : public QCPGraph {
@@ -20,6 +21,7 @@ protected:
 private:
     bool Plain() const;
     QVector<QPointF> m_lines; // kept: no allocation a replot
+    QVector<QLine> m_segments;
 };
 
 // The plot of the live chart and of the trend viewer: values against a date-time axis with

@@ -1,7 +1,8 @@
-// Opening and panning a week-long trend file (one row a second, 36 channels): parsing,
-// the viewer's first drawing and the time per pan step, offscreen.
+// Opening, panning and zooming a week-long trend file (one row a second, 36 channels):
+// parsing, the viewer's first drawing and the time per pan or zoom step, offscreen.
 // Usage: QT_QPA_PLATFORM=offscreen bench_trendview [ROWS=604800] [CHANNELS=36]
 //        bench_trendview --write FILE [ROWS] [CHANNELS]   (only writes the file)
+//        BENCH_SHOTS=DIR bench_trendview   (only the plot's pixels, to compare two builds)
 #include "Decimate.h"
 #include "MemIniFile.h"
 #include "TrendGen.h"

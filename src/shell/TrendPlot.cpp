@@ -54,6 +54,18 @@ bool ChannelGraph::Plain() const
            !value->rangeReversed();
 }
 
+bool ChannelGraph::Sampled(QCPGraphDataContainer::const_iterator begin,
+                           QCPGraphDataContainer::const_iterator end) const
+{
+    // As QCPGraph::getOptimizedLineData: from two points a pixel on, it reduces them itself.
+    if (!mAdaptiveSampling)
+        return false;
+    const double span =
+        qAbs(mKeyAxis->coordToPixel(begin->key) - mKeyAxis->coordToPixel((end - 1)->key));
+    return 2 * span + 2 < double(std::numeric_limits<int>::max()) &&
+           int(end - begin) >= int(2 * span + 2);
+}
+
 void ChannelGraph::LinePixels(QVector<QPointF> &lines) const
 {
     lines.clear();
@@ -61,6 +73,13 @@ void ChannelGraph::LinePixels(QVector<QPointF> &lines) const
     getVisibleDataBounds(begin, end, QCPDataRange(0, dataCount()));
     if (begin == end)
         return;
+    QVector<QCPGraphData> sampled;
+    if (Sampled(begin, end)) {
+        // The points QCPGraph would draw: a column's points reduced by its own sampling.
+        getOptimizedLineData(&sampled, begin, end);
+        begin = sampled.constBegin();
+        end = sampled.constEnd();
+    }
     const QCPAxis *key = mKeyAxis.data(), *value = mValueAxis.data();
     const QCPRange kr = key->range(), vr = value->range();
     const QRect kRect = key->axisRect()->rect(), vRect = value->axisRect()->rect();
@@ -79,21 +98,9 @@ void ChannelGraph::draw(QCPPainter *painter)
         QCPGraph::draw(painter);
         return;
     }
-    QCPGraphDataContainer::const_iterator begin, end;
-    getVisibleDataBounds(begin, end, QCPDataRange(0, dataCount()));
-    if (begin == end)
-        return;
-    if (mAdaptiveSampling) {
-        // QCPGraph samples from two points a pixel on: then it draws.
-        const double span = qAbs(mKeyAxis->coordToPixel(begin->key) -
-                                 mKeyAxis->coordToPixel((end - 1)->key));
-        if (2 * span + 2 < double(std::numeric_limits<int>::max()) &&
-            int(end - begin) >= int(2 * span + 2)) {
-            QCPGraph::draw(painter);
-            return;
-        }
-    }
     LinePixels(m_lines);
+    if (m_lines.isEmpty())
+        return;
     painter->setPen(mPen);
     painter->setBrush(Qt::NoBrush);
     applyDefaultAntialiasingHint(painter);

@@ -6,9 +6,9 @@
 // A channel's line. Drawn as QCPGraph draws it, without its copy of the points on every
 // replot, its call per coordinate and its painter call per segment: the points go
 // straight from the data to pixels by the same arithmetic as QCPAxis::coordToPixel, and
-// the segments to the raster engine in one call, so the pixels are the same. Anything but
-// a plain line on linear axes (or enough points for QCPGraph to sample them) is left to
-// QCPGraph.
+// the segments to the raster engine in one call, so the pixels are the same (points
+// QCPGraph would sample are sampled by it first). Anything but a plain line on linear
+// axes is left to QCPGraph.
 class ChannelGraph : public QCPGraph {
 public:
     ChannelGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
@@ -20,6 +20,8 @@ protected:
 
 private:
     bool Plain() const;
+    bool Sampled(QCPGraphDataContainer::const_iterator begin,
+                 QCPGraphDataContainer::const_iterator end) const;
     QVector<QPointF> m_lines; // kept: no allocation a replot
     QVector<QLine> m_segments;
 };

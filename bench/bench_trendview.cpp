@@ -1,7 +1,8 @@
-// Opening and panning a week-long trend file (one row a second, 36 channels): parsing,
-// the viewer's first drawing and the time per pan step, offscreen.
+// Opening, panning and zooming a week-long trend file (one row a second, 36 channels):
+// parsing, the viewer's first drawing and the time per pan or zoom step, offscreen.
 // Usage: QT_QPA_PLATFORM=offscreen bench_trendview [ROWS=604800] [CHANNELS=36]
 //        bench_trendview --write FILE [ROWS] [CHANNELS]   (only writes the file)
+//        BENCH_SHOTS=DIR bench_trendview   (only the plot's pixels, to compare two builds)
 #include "Decimate.h"
 #include "MemIniFile.h"
 #include "TrendGen.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -23,6 +25,15 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The thread's own CPU time: on a shared machine, what a step costs without the waits
+// for a core.
+double ThreadCpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 } // namespace
@@ -75,6 +86,35 @@ int main(int argc, char **argv)
         std::printf("decimation alone, %d channels x %d rows into 640 buckets: median %.1f ms "
                     "(%zu points)\n",
                     channels, rows, median(ms), points);
+        // As the viewer does it: from the blocks built at open, the buckets found once.
+        std::vector<MinMaxBlocks> blocks;
+        for (const auto &channel : data->values)
+            blocks.push_back(BuildMinMaxBlocks(data->timesMs.data(), channel.data(),
+                                               channel.size(), 5000));
+        for (const int buckets : {970, 640}) {
+            ms.clear();
+            std::vector<PlotPoint> out;
+            std::vector<double> cpu;
+            for (int i = 0; i < 9; ++i) {
+                const double c0 = ThreadCpuMs();
+                QElapsedTimer t;
+                t.start();
+                points = 0;
+                const DecimationPlan plan =
+                    PlanDecimation(data->timesMs.data(), data->timesMs.size(),
+                                   data->timesMs.front(), data->timesMs.back(), buckets, 5000);
+                for (size_t c = 0; c < data->values.size(); ++c) {
+                    DecimateByPlan(plan, data->timesMs.data(), data->values[c].data(), 5000,
+                                   &blocks[c], out);
+                    points += out.size();
+                }
+                ms.push_back(t.nsecsElapsed() / 1e6);
+                cpu.push_back(ThreadCpuMs() - c0);
+            }
+            std::printf("decimation from the blocks, %d channels x %d rows into %d buckets: "
+                        "median %.2f ms, CPU %.2f ms (%zu points)\n",
+                        channels, rows, buckets, median(ms), median(cpu), points);
+        }
     }
 
     MemIniFile settings(QString{});
@@ -96,12 +136,29 @@ int main(int argc, char **argv)
     }
     std::printf("open in the viewer (read, decimate, first frame), median of 3: %.0f ms\n",
                 median(open));
+    // BENCH_SHOTS=DIR: the plot as drawn on the screen, over the week, a day and a day with
+    // a channel highlighted, into DIR (to compare one build's pixels with another's).
+    if (const QString shots = qEnvironmentVariable("BENCH_SHOTS"); !shots.isEmpty()) {
+        for (int k = 0; k < 3; ++k) {
+            if (k == 1) {
+                const qint64 f = viewer->data().timesMs[size_t(rows) / 2];
+                viewer->view()->SetRange(f, f + 86400LL * 1000);
+            }
+            if (k == 2)
+                viewer->chart()->SetHighlighted(3);
+            viewer->RedrawNow();
+            viewer->view()->replot();
+            viewer->view()->grab().save(QStringLiteral("%1/plot%2.png").arg(shots).arg(k));
+        }
+        return 0;
+    }
 
     // Pan steps: 2 %% of the width each, decimated, replotted and painted, on the whole week,
     // one day and one hour. A step is what one mouse move of a drag costs.
     auto pan = [&](const char *what, int steps) {
-        std::vector<double> ms, redraw;
+        std::vector<double> ms, redraw, cpu;
         for (int i = 0; i < steps; ++i) {
+            const double c0 = ThreadCpuMs();
             QElapsedTimer t;
             t.start();
             viewer->view()->Pan(i < steps / 2 ? 0.02 : -0.02);
@@ -110,22 +167,53 @@ int main(int argc, char **argv)
             viewer->view()->replot();
             viewer->view()->repaint();
             ms.push_back(t.nsecsElapsed() / 1e6);
+            cpu.push_back(ThreadCpuMs() - c0);
         }
         int points = 0;
         for (const QCPGraph *g : viewer->graphs())
             points += g->dataCount();
         std::printf("pan step on %s (decimate %d channels, replot, paint), median %.1f ms (of "
                     "which decimating and handing the points to the graphs %.1f ms), worst "
-                    "%.1f ms, %d points drawn\n",
+                    "%.1f ms, CPU median %.1f ms, %d points drawn\n",
                     what, channels, median(ms), median(redraw),
-                    *std::max_element(ms.begin(), ms.end()), points);
+                    *std::max_element(ms.begin(), ms.end()), median(cpu), points);
     };
+    // Zoom steps: one wheel notch (the plot's factor 0.8) in, then one out, around a time a
+    // third across, so the span stays about the one chosen.
+    auto zoom = [&](const char *what, int steps) {
+        std::vector<double> ms, redraw, cpu;
+        for (int i = 0; i < steps; ++i) {
+            const qint64 a = viewer->view()->from(), b = viewer->view()->to();
+            const double c0 = ThreadCpuMs();
+            QElapsedTimer t;
+            t.start();
+            viewer->view()->Zoom(i % 2 == 0 ? 0.8 : 1 / 0.8, a + (b - a) / 3);
+            viewer->RedrawNow();
+            redraw.push_back(t.nsecsElapsed() / 1e6);
+            viewer->view()->replot();
+            viewer->view()->repaint();
+            ms.push_back(t.nsecsElapsed() / 1e6);
+            cpu.push_back(ThreadCpuMs() - c0);
+        }
+        std::printf("zoom step on %s (in and out by a wheel notch), median %.1f ms (of which "
+                    "decimating %.1f ms), worst %.1f ms, CPU median %.1f ms\n",
+                    what, median(ms), median(redraw), *std::max_element(ms.begin(), ms.end()),
+                    median(cpu));
+    };
+    const qint64 first = viewer->data().timesMs.front(), last = viewer->data().timesMs.back();
+    viewer->view()->SetRange(first, last);
     pan("the whole week", 40);
+    viewer->view()->SetRange(first, last);
+    zoom("the whole week", 40);
     const qint64 from = viewer->data().timesMs[size_t(rows) / 2];
     viewer->view()->SetRange(from, from + 86400LL * 1000);
     pan("one day", 40);
+    viewer->view()->SetRange(from, from + 86400LL * 1000);
+    zoom("one day", 40);
     viewer->view()->SetRange(from, from + 3600LL * 1000);
     pan("one hour", 40);
+    viewer->view()->SetRange(from, from + 3600LL * 1000);
+    zoom("one hour", 40);
 
     // The cursor swept across the plot as a hovering mouse moves it: the cursor layer and
     // the legend's values are drawn again, the lines are not.

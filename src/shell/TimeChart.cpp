@@ -212,7 +212,7 @@ void TimeChart::Rebuild(const std::vector<ChartChannel> &channels)
     const QSignalBlocker quiet(m_legend);
     m_legend->clear();
     for (const ChartChannel &c : channels) {
-        QCPGraph *g = m_plot->addGraph();
+        QCPGraph *g = new ChannelGraph(m_plot->xAxis, m_plot->yAxis);
         // A one-pixel pen: the raster engine draws it several times faster than a wider one.
         g->setPen(QPen(ChannelColor(c.key), c.key == m_highlighted ? 3 : 0));
         g->setName(c.label);
@@ -287,13 +287,15 @@ void TimeChart::Decimate()
     const qint64 from = m_plot->from(), to = m_plot->to();
     ValueSpan drawn;
     QVector<QCPGraphData> points;
+    // The channels share their times: the buckets are found once for all of them.
+    const DecimationPlan plan = PlanDecimation(m_times, m_count, from, to, buckets, m_maxStepMs);
+    std::vector<PlotPoint> &decimated = m_decimated;
     for (size_t c = 0; c < m_channels.size(); ++c) {
         QCPGraph *graph = m_graphs[c];
         if (!graph->visible())
             continue; // a hidden channel costs nothing
-        const std::vector<PlotPoint> decimated = DecimateMinMax(
-            m_times, m_channels[c].values, m_count, from, to, buckets, m_maxStepMs,
-            m_blocks && c < m_blocks->size() ? &(*m_blocks)[c] : nullptr);
+        DecimateByPlan(plan, m_times, m_channels[c].values, m_maxStepMs,
+                       m_blocks && c < m_blocks->size() ? &(*m_blocks)[c] : nullptr, decimated);
         points.resize(qsizetype(decimated.size()));
         for (size_t i = 0; i < decimated.size(); ++i) {
             const PlotPoint &p = decimated[i];

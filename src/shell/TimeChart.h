@@ -109,6 +109,7 @@ private:
     const std::vector<MinMaxBlocks> *m_blocks = nullptr;
     qint64 m_maxStepMs = 3000;
     std::vector<QCPGraph *> m_graphs;
+    std::vector<PlotPoint> m_decimated; // kept: no allocation a frame
     QSet<int> m_hidden;
     int m_highlighted = -1;
     bool m_paused = false;

@@ -3,6 +3,29 @@
 
 #include <qcustomplot.h>
 
+// A channel's line. Drawn as QCPGraph draws it, without its copy of the points on every
+// replot, its call per coordinate and its painter call per segment: the points go
+// straight from the data to pixels by the same arithmetic as QCPAxis::coordToPixel, and
+// the segments to the raster engine in one call, so the pixels are the same (points
+// QCPGraph would sample are sampled by it first). Anything but a plain line on linear
+// axes is left to QCPGraph.
+class ChannelGraph : public QCPGraph {
+public:
+    ChannelGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+    // The points of the shown range as pixels: what a replot draws.
+    void LinePixels(QVector<QPointF> &lines) const;
+
+protected:
+    void draw(QCPPainter *painter) override;
+
+private:
+    bool Plain() const;
+    bool Sampled(QCPGraphDataContainer::const_iterator begin,
+                 QCPGraphDataContainer::const_iterator end) const;
+    QVector<QPointF> m_lines; // kept: no allocation a replot
+    QVector<QLine> m_segments;
+};
+
 // The plot of the live chart and of the trend viewer: values against a date-time axis with
 // ticks at round times, panned by dragging and zoomed by the wheel along the time axis
 // only. Times are ms since the epoch here, as in the data; the axis itself counts seconds.

@@ -1,6 +1,7 @@
 #include "Decimate.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace {
@@ -24,62 +25,279 @@ private:
 
 } // namespace
 
-MinMaxBlocks BuildMinMaxBlocks(const qint64 *x, const float *y, size_t n, qint64 maxStepMs)
+MinMaxBlocks BuildMinMaxBlocks(const qint64 *, const float *y, size_t n, qint64)
 {
+    using E = MinMaxBlocks::Extremes;
+    constexpr quint32 kNone = MinMaxBlocks::kNone;
     MinMaxBlocks b;
-    const size_t count = n / MinMaxBlocks::kSize; // a last partial block is scanned
-    b.lo.resize(count, quint32(n));
-    b.hi.resize(count, quint32(n));
-    b.plain.resize(count, true);
-    for (size_t k = 0; k < count; ++k) {
-        const size_t start = k * MinMaxBlocks::kSize, end = start + MinMaxBlocks::kSize;
-        size_t lo = n, hi = n;
-        for (size_t i = start; i < end; ++i) {
-            if (maxStepMs > 0 && i > start && x[i] - x[i - 1] > maxStepMs)
-                b.plain[k] = false;
-            if (std::isnan(y[i]))
+    // A last partial block is scanned when decimating.
+    std::vector<E> first(n / MinMaxBlocks::kSize);
+    for (size_t k = 0; k < first.size(); ++k) {
+        E e{0, 0, kNone, kNone};
+        for (size_t i = k * MinMaxBlocks::kSize, end = i + MinMaxBlocks::kSize; i < end; ++i) {
+            const float v = y[i];
+            if (std::isnan(v))
                 continue;
-            if (lo == n || y[i] < y[lo])
-                lo = i;
-            if (hi == n || y[i] > y[hi])
-                hi = i;
+            if (e.lowAt == kNone || v < e.low) {
+                e.low = v;
+                e.lowAt = quint32(i);
+            }
+            if (e.highAt == kNone || v > e.high) {
+                e.high = v;
+                e.highAt = quint32(i);
+            }
         }
-        b.lo[k] = quint32(lo);
-        b.hi[k] = quint32(hi);
+        first[k] = e;
+    }
+    b.levels.push_back(std::move(first));
+    while (b.levels.back().size() >= MinMaxBlocks::kFan) {
+        const std::vector<E> &below = b.levels.back();
+        std::vector<E> up(below.size() / MinMaxBlocks::kFan);
+        for (size_t k = 0; k < up.size(); ++k) {
+            E e{0, 0, kNone, kNone};
+            for (size_t j = k * MinMaxBlocks::kFan; j < (k + 1) * MinMaxBlocks::kFan; ++j) {
+                const E &d = below[j];
+                // In order and only on a strictly lower/higher value: the first one stays.
+                if (d.lowAt != kNone && (e.lowAt == kNone || d.low < e.low)) {
+                    e.low = d.low;
+                    e.lowAt = d.lowAt;
+                }
+                if (d.highAt != kNone && (e.highAt == kNone || d.high > e.high)) {
+                    e.high = d.high;
+                    e.highAt = d.highAt;
+                }
+            }
+            up[k] = e;
+        }
+        b.levels.push_back(std::move(up));
     }
     return b;
+}
+
+namespace {
+
+// The samples to draw for x0..x1: one beyond each end included.
+bool DrawnSamples(const qint64 *x, size_t n, qint64 x0, qint64 x1, int buckets, size_t &from,
+                  size_t &to)
+{
+    if (n == 0 || x1 <= x0 || buckets < 1)
+        return false;
+    from = size_t(std::lower_bound(x, x + n, x0) - x);
+    to = size_t(std::upper_bound(x, x + n, x1) - x); // one past the last inside
+    if (from > 0)
+        --from;
+    if (to < n)
+        ++to;
+    return from < to;
+}
+
+void PassThrough(const qint64 *x, const float *y, size_t from, size_t to, qint64 maxStepMs,
+                 std::vector<PlotPoint> &out)
+{
+    Output emit(out);
+    out.reserve(out.size() + to - from + 8);
+    for (size_t i = from; i < to; ++i) {
+        if (maxStepMs > 0 && i > from && x[i] - x[i - 1] > maxStepMs)
+            emit.gap();
+        if (std::isnan(y[i]))
+            emit.gap();
+        else
+            emit.point(double(x[i]), y[i]);
+    }
+}
+
+// The first lowest and highest value of samples from..to-1 (a run has no pause inside).
+struct Extremes {
+    float low = 0, high = 0;
+    size_t lowAt = MinMaxBlocks::kNone, highAt = MinMaxBlocks::kNone;
+    bool none() const { return lowAt == MinMaxBlocks::kNone; }
+    void sample(float v, size_t i)
+    {
+        if (std::isnan(v))
+            return;
+        if (lowAt == MinMaxBlocks::kNone || v < low) {
+            low = v;
+            lowAt = i;
+        }
+        if (highAt == MinMaxBlocks::kNone || v > high) {
+            high = v;
+            highAt = i;
+        }
+    }
+    void block(const MinMaxBlocks::Extremes &e)
+    {
+        if (e.lowAt == MinMaxBlocks::kNone)
+            return;
+        if (lowAt == MinMaxBlocks::kNone || e.low < low) {
+            low = e.low;
+            lowAt = e.lowAt;
+        }
+        if (highAt == MinMaxBlocks::kNone || e.high > high) {
+            high = e.high;
+            highAt = e.highAt;
+        }
+    }
+};
+
+void Reduce(const float *y, size_t from, size_t to, const MinMaxBlocks *blocks, Extremes &e)
+{
+    // Block sizes are powers of two: 32 << 3L samples at level L.
+    static_assert(MinMaxBlocks::kSize == 32 && MinMaxBlocks::kFan == 8);
+    auto shift = [](int level) { return 5 + 3 * level; };
+    const int levels = blocks ? std::min(int(blocks->levels.size()), 16) : 0;
+    // Up: samples, then blocks of each level, to where the next level's blocks start,
+    // while a block of that one still fits; down: the biggest blocks that fit, smaller
+    // ones, the last samples. All in order, so the first lowest/highest value is kept.
+    size_t i = from;
+    int level = -1;
+    while (level + 1 < levels) {
+        const size_t next = size_t(1) << shift(level + 1);
+        const size_t aligned = (i + next - 1) & ~(next - 1);
+        if (aligned + next > to)
+            break;
+        if (level < 0) {
+            for (; i < aligned; ++i)
+                e.sample(y[i], i);
+        } else {
+            const std::vector<MinMaxBlocks::Extremes> &l = blocks->levels[size_t(level)];
+            for (size_t k = i >> shift(level), end = aligned >> shift(level); k < end; ++k)
+                e.block(l[k]);
+            i = aligned;
+        }
+        ++level;
+    }
+    for (; level >= 0; --level) {
+        const std::vector<MinMaxBlocks::Extremes> &l = blocks->levels[size_t(level)];
+        const size_t k0 = i >> shift(level), end = to >> shift(level);
+        for (size_t k = k0; k < end; ++k)
+            e.block(l[k]);
+        if (end > k0)
+            i = end << shift(level);
+    }
+    for (; i < to; ++i)
+        e.sample(y[i], i);
+}
+
+} // namespace
+
+DecimationPlan PlanDecimation(const qint64 *x, size_t n, qint64 x0, qint64 x1, int buckets,
+                              qint64 maxStepMs)
+{
+    DecimationPlan plan;
+    if (!DrawnSamples(x, n, x0, x1, buckets, plan.from, plan.to)) {
+        plan.from = plan.to = 0;
+        return plan;
+    }
+    const size_t from = plan.from, to = plan.to;
+    plan.passThrough = to - from <= size_t(buckets) * 2;
+    if (plan.passThrough)
+        return plan;
+    plan.runs.reserve(size_t(buckets) + 16);
+    const bool stepBreaks = maxStepMs > 0;
+    const double width = double(x1 - x0) / buckets;
+    size_t i = from;
+    while (i < to) {
+        // As in DecimateMinMax: the bucket of x[i], which always takes x[i] itself.
+        const double b = std::floor((double(x[i]) - double(x0)) / width);
+        const double bucketEnd = double(x0) + (b + 1) * width;
+        size_t start = i;
+        bool pause = stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs;
+        for (++i; i < to && double(x[i]) < bucketEnd; ++i)
+            if (stepBreaks && x[i] - x[i - 1] > maxStepMs) {
+                plan.runs.push_back({start, i, pause, false});
+                start = i;
+                pause = true;
+            }
+        plan.runs.push_back({start, i, pause, true});
+    }
+    return plan;
+}
+
+void DecimateByPlan(const DecimationPlan &plan, const qint64 *x, const float *y,
+                    qint64 maxStepMs, const MinMaxBlocks *blocks, std::vector<PlotPoint> &out)
+{
+    out.clear();
+    if (plan.from >= plan.to)
+        return;
+    if (plan.passThrough) {
+        PassThrough(x, y, plan.from, plan.to, maxStepMs, out);
+        return;
+    }
+    // Time goes into memory misses, not into comparing: a bucket's edges are samples far
+    // from the last bucket's, and its points' times are anywhere in it. So the extremes are
+    // found first, the samples at the edges of the runs ahead fetched early, and the
+    // points' times fetched ahead when they are written (about 3 times faster for a week).
+    constexpr size_t kAhead = 8;
+    thread_local std::vector<Extremes> found; // in order; none: a break
+    found.clear();
+    found.reserve(plan.runs.size() + 16);
+    const std::vector<DecimationPlan::Run> &runs = plan.runs;
+    Extremes e;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (r + kAhead < runs.size()) {
+            // The 32 samples around the run's end: up to three cache lines.
+            const float *edge = y + (runs[r + kAhead].to & ~size_t(31));
+            __builtin_prefetch(edge);
+            __builtin_prefetch(edge + 16);
+            __builtin_prefetch(edge + 31);
+        }
+        const DecimationPlan::Run &run = runs[r];
+        if (run.pauseBefore) {
+            // What came before the pause is drawn, then the break.
+            if (!e.none())
+                found.push_back(e);
+            found.push_back(Extremes());
+            e = Extremes();
+        }
+        Reduce(y, run.from, run.to, blocks, e);
+        if (run.endsBucket) {
+            found.push_back(e);
+            e = Extremes();
+        }
+    }
+    out.reserve(found.size() * 2 + 16);
+    Output emit(out);
+    for (size_t k = 0; k < found.size(); ++k) {
+        if (k + kAhead < found.size() && !found[k + kAhead].none()) {
+            __builtin_prefetch(x + found[k + kAhead].lowAt);
+            __builtin_prefetch(x + found[k + kAhead].highAt);
+        }
+        const Extremes &f = found[k];
+        if (f.none()) {
+            emit.gap();
+            continue;
+        }
+        if (f.lowAt <= f.highAt) {
+            emit.point(double(x[f.lowAt]), f.low);
+            if (f.highAt != f.lowAt)
+                emit.point(double(x[f.highAt]), f.high);
+        } else {
+            emit.point(double(x[f.highAt]), f.high);
+            emit.point(double(x[f.lowAt]), f.low);
+        }
+    }
 }
 
 std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n, qint64 x0,
                                       qint64 x1, int buckets, qint64 maxStepMs,
                                       const MinMaxBlocks *blocks)
 {
-    constexpr size_t kBlock = MinMaxBlocks::kSize;
     std::vector<PlotPoint> out;
-    if (n == 0 || x1 <= x0 || buckets < 1)
-        return out;
-    size_t from = size_t(std::lower_bound(x, x + n, x0) - x);
-    size_t to = size_t(std::upper_bound(x, x + n, x1) - x); // one past the last inside
-    if (from > 0)
-        --from;
-    if (to < n)
-        ++to;
-    if (from >= to)
-        return out;
-    Output emit(out);
-    const bool stepBreaks = maxStepMs > 0;
-    if (to - from <= size_t(buckets) * 2) {
-        out.reserve(to - from + 8);
-        for (size_t i = from; i < to; ++i) {
-            if (stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs)
-                emit.gap();
-            if (std::isnan(y[i]))
-                emit.gap();
-            else
-                emit.point(double(x[i]), y[i]);
-        }
+    if (blocks) {
+        DecimateByPlan(PlanDecimation(x, n, x0, x1, buckets, maxStepMs), x, y, maxStepMs,
+                       blocks, out);
         return out;
     }
+    // Sample by sample: what the blocks must give too.
+    size_t from = 0, to = 0;
+    if (!DrawnSamples(x, n, x0, x1, buckets, from, to))
+        return out;
+    if (to - from <= size_t(buckets) * 2) {
+        PassThrough(x, y, from, to, maxStepMs, out);
+        return out;
+    }
+    Output emit(out);
+    const bool stepBreaks = maxStepMs > 0;
     out.reserve(size_t(buckets) * 2 + 16);
     const double width = double(x1 - x0) / buckets;
     size_t i = from;
@@ -92,23 +310,6 @@ std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n,
         // below it (a range ending on a sample), and a bucket that takes nothing never ends.
         const size_t first = i;
         for (; i < to && (i == first || double(x[i]) < bucketEnd); ++i) {
-            // A whole block inside the bucket, without a pause, past the pause check of its
-            // first sample: its extremes stand for its samples.
-            while (blocks && i % kBlock == 0 && i / kBlock < blocks->plain.size() &&
-                   i + kBlock <= to && double(x[i + kBlock - 1]) < bucketEnd &&
-                   blocks->plain[i / kBlock] &&
-                   !(stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs)) {
-                const size_t k = i / kBlock, bl = blocks->lo[k], bh = blocks->hi[k];
-                if (bl != n) {
-                    if (lo == to || y[bl] < y[lo])
-                        lo = bl;
-                    if (hi == to || y[bh] > y[hi])
-                        hi = bh;
-                }
-                i += kBlock;
-            }
-            if (i >= to || (i != first && double(x[i]) >= bucketEnd))
-                break;
             if (stepBreaks && i > from && x[i] - x[i - 1] > maxStepMs) {
                 // A pause in the recording: what came before it is drawn, then the break.
                 if (lo != to) {

@@ -351,6 +351,57 @@ private slots:
         QTest::keyClick(w, Qt::Key_Escape);
         QVERIFY(!viewer.isVisible());
     }
+
+    // A channel's line is mapped to pixels without QCPAxis::coordToPixel: a difference in
+    // the arithmetic (order, rounding, the axis rect's edges) moves pixels of the drawn line.
+    void channelLinePixelsAreTheAxesPixels_data()
+    {
+        QTest::addColumn<double>("from"); // s
+        QTest::addColumn<double>("to");
+        QTest::addColumn<double>("low"); // the value axis
+        QTest::addColumn<double>("high");
+        QTest::newRow("a week") << 1795996800.0 << 1795996800.0 + 7 * 86400 << 150.0 << 560.0;
+        QTest::newRow("ten seconds, fractions")
+            << 1795996800.125 << 1795996810.375 << -12.5 << 7.25;
+        QTest::newRow("values beyond the axis") << 1795996800.0 << 1795996900.0 << 200.0 << 210.0;
+    }
+
+    void channelLinePixelsAreTheAxesPixels()
+    {
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        TrendPlot plot;
+        plot.resize(1013, 607);
+        auto *graph = new ChannelGraph(plot.xAxis, plot.yAxis);
+        QVector<QCPGraphData> points;
+        for (int i = -3; i < 400; ++i) {
+            const double key = from + (to - from) * i / 397.0;
+            const double spread = (high - low + 60) * ((i * 7919 + 400000) % 400) / 400.0;
+            const double value = i % 37 == 5 ? qQNaN() : low - 30 + spread; // gaps too
+            points.append(QCPGraphData(key, value));
+        }
+        graph->data()->set(points, true);
+        plot.xAxis->setRange(from, to);
+        plot.yAxis->setRange(low, high);
+        plot.replot(); // lays out the axis rect
+        QVector<QPointF> pixels;
+        graph->LinePixels(pixels);
+        QVERIFY(pixels.size() > 300);
+        int checked = 0;
+        for (int i = 0; i < int(points.size()); ++i) {
+            const double x = plot.xAxis->coordToPixel(points[i].key);
+            const auto at = std::find_if(pixels.begin(), pixels.end(),
+                                         [x](const QPointF &p) { return p.x() == x; });
+            if (at == pixels.end())
+                continue; // outside the shown range
+            const double y = plot.yAxis->coordToPixel(points[i].value);
+            QVERIFY2(qIsNaN(y) ? qIsNaN(at->y()) : at->y() == y, qPrintable(QString::number(i)));
+            ++checked;
+        }
+        QCOMPARE(checked, int(pixels.size()));
+    }
 };
 
 QTEST_MAIN(TestChartParts)

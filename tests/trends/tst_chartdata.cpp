@@ -12,6 +12,7 @@
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr int kPyramidRows = 4 * 2048 + 77; // four 2048-blocks and a partial 32-block
 
 QByteArray trendBytes(const char *utf8) { return Cp1251::encode(QString::fromUtf8(utf8)); }
 
@@ -232,6 +233,74 @@ private slots:
                         QCOMPARE(fast[i].y, plain[i].y);
                 }
             }
+    }
+
+    // Every level of blocks (32, 256, 2048 samples) against the samples themselves, over
+    // ranges that start and end on, just before and just after the blocks' edges: a block
+    // taken one sample too far, or at the wrong level, moves a point. Many equal values
+    // (the first of them is the point), spikes on the edges, blocks and a whole 2048-block
+    // with no value at all, a pause; two channels decimated with the buckets found once.
+    void decimationFromThePyramid_data()
+    {
+        QTest::addColumn<int>("first"); // sample at the range's start
+        QTest::addColumn<int>("last");  // sample at its end
+        QTest::addColumn<int>("shiftMs"); // both ends moved by this, into the next second
+        QTest::addColumn<int>("buckets");
+        QTest::newRow("everything, few buckets") << 0 << kPyramidRows - 1 << 0 << 7;
+        QTest::newRow("everything, a bucket about a 256-block") << 0 << kPyramidRows - 1 << 0 << 24;
+        QTest::newRow("everything, many buckets") << 0 << kPyramidRows - 1 << 0 << 977;
+        QTest::newRow("on 256-block edges") << 256 << 4096 << 0 << 2;
+        QTest::newRow("one before 256-block edges") << 255 << 4095 << 0 << 3;
+        QTest::newRow("one after 256-block edges") << 257 << 4097 << 0 << 3;
+        QTest::newRow("one 2048-block and one sample each side") << 2047 << 4097 << 0 << 1;
+        QTest::newRow("exactly one 2048-block") << 2048 << 4095 << 0 << 1;
+        QTest::newRow("32-block edges, half seconds") << 31 << 2049 << 500 << 5;
+        QTest::newRow("across the empty 2048-block") << 1000 << 7000 << 250 << 11;
+        QTest::newRow("across the pause") << 5000 << 5200 << 0 << 4;
+        QTest::newRow("the tail past the last whole block") << 8100 << kPyramidRows - 1 << 0 << 3;
+    }
+
+    void decimationFromThePyramid()
+    {
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QFETCH(int, shiftMs);
+        QFETCH(int, buckets);
+        std::vector<qint64> x(kPyramidRows);
+        std::vector<float> a(kPyramidRows), b(kPyramidRows);
+        quint32 seed = 11;
+        auto rnd = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+        qint64 t = 1795996800000;
+        for (int i = 0; i < kPyramidRows; ++i) {
+            t += i == 5100 ? 90000 : 1000; // a pause of a minute and a half
+            x[size_t(i)] = t;
+            a[size_t(i)] = float(20 + rnd() % 4); // few values: ties everywhere
+            b[size_t(i)] = rnd() % 97 == 0 ? kNaN : float(rnd() % 1000) / 10;
+        }
+        for (int i : {31, 32, 255, 256, 2047, 2048, 4095, 4096})
+            a[size_t(i)] = i % 2 ? 90 : -90; // spikes on both sides of the edges
+        std::fill(a.begin() + 512, a.begin() + 768, kNaN);   // an empty 256-block
+        std::fill(a.begin() + 6144, a.begin() + 8192, kNaN); // an empty 2048-block
+        std::fill(b.begin() + 4096, b.begin() + 4096 + 2048, kNaN);
+        const MinMaxBlocks blocksA = BuildMinMaxBlocks(x.data(), a.data(), x.size(), 5000);
+        const MinMaxBlocks blocksB = BuildMinMaxBlocks(x.data(), b.data(), x.size(), 5000);
+        QVERIFY(blocksA.levels.size() >= 3); // 32, 256 and 2048 samples a block
+        const qint64 x0 = x[size_t(first)] + shiftMs, x1 = x[size_t(last)] + shiftMs;
+        const DecimationPlan plan = PlanDecimation(x.data(), x.size(), x0, x1, buckets, 5000);
+        QVERIFY(!plan.passThrough);
+        for (const auto &[y, blocks] : {std::pair{&a, &blocksA}, std::pair{&b, &blocksB}}) {
+            const auto samples =
+                DecimateMinMax(x.data(), y->data(), x.size(), x0, x1, buckets, 5000);
+            std::vector<PlotPoint> fromBlocks;
+            DecimateByPlan(plan, x.data(), y->data(), 5000, blocks, fromBlocks);
+            QCOMPARE(fromBlocks.size(), samples.size());
+            for (size_t i = 0; i < samples.size(); ++i) {
+                QCOMPARE(fromBlocks[i].x, samples[i].x);
+                QCOMPARE(fromBlocks[i].isBreak(), samples[i].isBreak());
+                if (!samples[i].isBreak())
+                    QCOMPARE(fromBlocks[i].y, samples[i].y);
+            }
+        }
     }
 
     void columnsFromEveryStatusTextAndShortRows()

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <ctime>
 
@@ -153,52 +154,50 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    // Pan steps: 2 %% of the width each, decimated, replotted and painted, on the whole week,
-    // one day and one hour. A step is what one mouse move of a drag costs.
-    auto pan = [&](const char *what, int steps) {
+    // One step as the user makes it: the view moved, decimated and handed to the graphs
+    // (`redraw`), replotted and painted (`ms`), and the GUI thread's CPU time for it.
+    struct Steps {
         std::vector<double> ms, redraw, cpu;
-        for (int i = 0; i < steps; ++i) {
-            const double c0 = ThreadCpuMs();
-            QElapsedTimer t;
-            t.start();
-            viewer->view()->Pan(i < steps / 2 ? 0.02 : -0.02);
-            viewer->RedrawNow();
-            redraw.push_back(t.nsecsElapsed() / 1e6);
-            viewer->view()->replot();
-            viewer->view()->repaint();
-            ms.push_back(t.nsecsElapsed() / 1e6);
-            cpu.push_back(ThreadCpuMs() - c0);
-        }
+    };
+    auto step = [&](Steps &s, const std::function<void()> &move) {
+        const double c0 = ThreadCpuMs();
+        QElapsedTimer t;
+        t.start();
+        move();
+        viewer->RedrawNow();
+        s.redraw.push_back(t.nsecsElapsed() / 1e6);
+        viewer->view()->replot();
+        viewer->view()->repaint();
+        s.ms.push_back(t.nsecsElapsed() / 1e6);
+        s.cpu.push_back(ThreadCpuMs() - c0);
+    };
+    // Pan steps: 2 % of the width each, on the whole week, one day and one hour. A step is
+    // what one mouse move of a drag costs.
+    auto pan = [&](const char *what, int steps) {
+        Steps s;
+        for (int i = 0; i < steps; ++i)
+            step(s, [&] { viewer->view()->Pan(i < steps / 2 ? 0.02 : -0.02); });
         int points = 0;
         for (const QCPGraph *g : viewer->graphs())
             points += g->dataCount();
         std::printf("pan step on %s (decimate %d channels, replot, paint), median %.1f ms (of "
                     "which decimating and handing the points to the graphs %.1f ms), worst "
                     "%.1f ms, CPU median %.1f ms, %d points drawn\n",
-                    what, channels, median(ms), median(redraw),
-                    *std::max_element(ms.begin(), ms.end()), median(cpu), points);
+                    what, channels, median(s.ms), median(s.redraw),
+                    *std::max_element(s.ms.begin(), s.ms.end()), median(s.cpu), points);
     };
     // Zoom steps: one wheel notch (the plot's factor 0.8) in, then one out, around a time a
     // third across, so the span stays about the one chosen.
     auto zoom = [&](const char *what, int steps) {
-        std::vector<double> ms, redraw, cpu;
+        Steps s;
         for (int i = 0; i < steps; ++i) {
             const qint64 a = viewer->view()->from(), b = viewer->view()->to();
-            const double c0 = ThreadCpuMs();
-            QElapsedTimer t;
-            t.start();
-            viewer->view()->Zoom(i % 2 == 0 ? 0.8 : 1 / 0.8, a + (b - a) / 3);
-            viewer->RedrawNow();
-            redraw.push_back(t.nsecsElapsed() / 1e6);
-            viewer->view()->replot();
-            viewer->view()->repaint();
-            ms.push_back(t.nsecsElapsed() / 1e6);
-            cpu.push_back(ThreadCpuMs() - c0);
+            step(s, [&] { viewer->view()->Zoom(i % 2 == 0 ? 0.8 : 1 / 0.8, a + (b - a) / 3); });
         }
         std::printf("zoom step on %s (in and out by a wheel notch), median %.1f ms (of which "
                     "decimating %.1f ms), worst %.1f ms, CPU median %.1f ms\n",
-                    what, median(ms), median(redraw), *std::max_element(ms.begin(), ms.end()),
-                    median(cpu));
+                    what, median(s.ms), median(s.redraw),
+                    *std::max_element(s.ms.begin(), s.ms.end()), median(s.cpu));
     };
     const qint64 first = viewer->data().timesMs.front(), last = viewer->data().timesMs.back();
     viewer->view()->SetRange(first, last);

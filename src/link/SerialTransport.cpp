@@ -2,10 +2,7 @@
 
 #include "TcpTransport.h"
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <unistd.h>
-#endif
+#include "WriteNow.h"
 
 SerialTransport::SerialTransport() {
     connect(&m_port, &QSerialPort::readyRead, this, [this] { tellInput(); });
@@ -47,24 +44,11 @@ bool SerialTransport::setLine(qint32 rate, std::optional<QSerialPort::Parity> pa
 
 qint64 SerialTransport::write(const QByteArray &frame) {
 #ifdef Q_OS_UNIX
-    // A request is a few bytes and the driver takes them at once: written straight to the
-    // device they need no write notifier switched on and off and no bytesWritten round
-    // through the event loop. Whatever the driver does not take, or an error, goes the
-    // port's own way (queued, or reported as the port reports it).
     if (m_port.isOpen() && m_port.bytesToWrite() == 0) {
-        qint64 done = 0;
-        while (done < frame.size()) {
-            const ssize_t n = ::write(int(m_port.handle()), frame.constData() + done,
-                                      size_t(frame.size() - done));
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                break;
-        }
+        const qint64 done = WriteNow(m_port.handle(), frame.constData(), frame.size(), false);
         if (done == frame.size())
             return done;
+        // What the driver did not take, or an error, goes the port's own way.
         const qint64 rest = m_port.write(frame.constData() + done, frame.size() - done);
         return rest < 0 ? (done > 0 ? done : -1) : done + rest;
     }

@@ -1,12 +1,9 @@
 #include "TcpTransport.h"
 
+#include "WriteNow.h"
+
 #include <QLoggingCategory>
 #include <QUrl>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <sys/socket.h>
-#endif
 
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
@@ -149,21 +146,10 @@ qint64 TcpTransport::write(const QByteArray &frame) {
         return -1;
     qint64 done = 0;
 #ifdef Q_OS_UNIX
-    // Straight to the socket when nothing is queued: a request fits the socket's buffer, so
-    // no write notifier is switched on and off for it. What it does not take, or an error,
-    // goes the socket's own way.
-    if (m_socket.bytesToWrite() == 0 && m_socket.socketDescriptor() >= 0) {
-        while (done < bytes.size()) {
-            const ssize_t n = ::send(int(m_socket.socketDescriptor()), bytes.constData() + done,
-                                     size_t(bytes.size() - done), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                break;
-        }
-    }
+    // Straight to the socket when nothing is queued (a request fits its buffer); what it
+    // does not take, or an error, goes the socket's own way.
+    if (m_socket.bytesToWrite() == 0 && m_socket.socketDescriptor() >= 0)
+        done = WriteNow(m_socket.socketDescriptor(), bytes.constData(), bytes.size(), true);
 #endif
     if (done == bytes.size())
         return frame.size();

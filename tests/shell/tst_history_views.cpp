@@ -474,8 +474,8 @@ private slots:
         QFETCH(int, sensor);
         QFETCH(qint64, at);
         QFETCH(float, expected);
-        const qint64 t0 = 1'800'000'000'000;
-        auto s = [t0](int seconds) { return t0 + seconds * 1000; };
+        constexpr qint64 t0 = 1'800'000'000'000;
+        auto s = [](int seconds) { return t0 + seconds * 1000; };
         const std::vector<SensorSeries> series{
             Series(1, {{s(60), 101}, {s(120), 102}, {s(180), 103}, {s(1200), 120}}),
             Series(2, {{s(-30), 250}, {s(60), 201}, {s(120), -4}, {s(200), 203}}),

@@ -19,7 +19,7 @@
 namespace {
 
 // The shipped firmware 1.2 map: where each sensor's words live.
-constexpr int kTemperature = 0x0100, kStatus = 0x0140, kElapsed = 0x0180, kSensors = 36;
+constexpr int kTemperature = 0x0100, kElapsed = 0x0180, kSensors = 36;
 
 qint64 residentKb() {
     QFile f(QStringLiteral("/proc/self/status"));

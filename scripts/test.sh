@@ -16,16 +16,18 @@ export QT_QPA_PLATFORM=offscreen
 lines_only="-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 scripts/build.sh build "$lines_only"
 stage "build"
-# -j16: most suites wait on paced lines, not on the CPU (their parts run side by side).
+# Most suites wait on paced lines, not on the CPU: their parts run side by side.
 if [ "${1:-}" = "--quick" ]; then
-    (cd build && ctest --output-on-failure -j16)
+    (cd build && ctest --output-on-failure -j12)
     stage "tests"
     exit 0
 fi
 # So the sanitizer build (clang builds with sanitizers in a third of gcc's time, and with
 # the fuzzer's instrumentation added the same build serves the fuzz targets) runs beside
 # these tests, at a lower priority: they wake on the line's bytes and must not wait for it.
-(cd build && ctest --output-on-failure -j16 > ctest.log 2>&1; echo $? > ctest.rc) &
+# -j8 here: they end well within the build's time, and a lighter load keeps them from
+# being starved.
+(cd build && ctest --output-on-failure -j8 > ctest.log 2>&1; echo $? > ctest.rc) &
 tests=$!
 trap 'kill $tests 2>/dev/null || true' EXIT
 CXX=${FUZZ_CXX:-clang++} nice -n 10 scripts/build.sh build-asan "$lines_only" \
@@ -35,7 +37,7 @@ wait $tests || true
 cat build/ctest.log
 [ "$(cat build/ctest.rc)" = 0 ] || exit 1
 stage "tests"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j16)
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j12)
 stage "sanitizer tests"
 scripts/package_check.sh build
 scripts/configure_three.sh build

@@ -101,7 +101,8 @@ class TestCli : public ControllerFolderTest {
                                  "Cfg/qor7070__fw_1_2.ini"}));
         MemIniFile start("start.ini");
         start.writeString("connect", "port", sim.portSetting());
-        start.writeInteger("connect", "receive", 150);
+        // Long enough that a loaded machine does not starve a read into a time-out.
+        start.writeInteger("connect", "receive", 500);
         start.writeInteger("language", "lang", lang);
         QVERIFY(start.updateFile());
     }

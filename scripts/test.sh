@@ -22,11 +22,11 @@ if [ "${1:-}" = "--quick" ]; then
     stage "tests"
     exit 0
 fi
-# So the sanitizer build (clang builds with sanitizers in a third of gcc's time, and with
-# the fuzzer's instrumentation added the same build serves the fuzz targets) runs beside
-# these tests, at a lower priority: they wake on the line's bytes and must not wait for it.
-# -j8 here: they end well within the build's time, and a lighter load keeps them from
-# being starved.
+# These tests run beside the sanitizer build, which runs at a lower priority: they wake on
+# the line's bytes and must not wait for a compiler. -j8: they end well within the build's
+# time, and a lighter load keeps them from being starved. clang builds with sanitizers in a
+# third of gcc's time, and with the fuzzer's instrumentation added the same build serves
+# the fuzz targets.
 (cd build && ctest --output-on-failure -j8 > ctest.log 2>&1; echo $? > ctest.rc) &
 tests=$!
 trap 'kill $tests 2>/dev/null || true' EXIT

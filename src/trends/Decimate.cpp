@@ -94,15 +94,15 @@ bool DrawnSamples(const qint64 *x, size_t n, qint64 x0, qint64 x1, int buckets, 
 void PassThrough(const qint64 *x, const float *y, size_t from, size_t to, qint64 maxStepMs,
                  std::vector<PlotPoint> &out)
 {
-    Output emit(out);
+    Output put(out);
     out.reserve(out.size() + to - from + 8);
     for (size_t i = from; i < to; ++i) {
         if (maxStepMs > 0 && i > from && x[i] - x[i - 1] > maxStepMs)
-            emit.gap();
+            put.gap();
         if (std::isnan(y[i]))
-            emit.gap();
+            put.gap();
         else
-            emit.point(double(x[i]), y[i]);
+            put.point(double(x[i]), y[i]);
     }
 }
 
@@ -256,7 +256,7 @@ void DecimateByPlan(const DecimationPlan &plan, const qint64 *x, const float *y,
         }
     }
     out.reserve(found.size() * 2 + 16);
-    Output emit(out);
+    Output put(out);
     for (size_t k = 0; k < found.size(); ++k) {
         if (k + kAhead < found.size() && !found[k + kAhead].none()) {
             __builtin_prefetch(x + found[k + kAhead].lowAt);
@@ -264,16 +264,16 @@ void DecimateByPlan(const DecimationPlan &plan, const qint64 *x, const float *y,
         }
         const Extremes &f = found[k];
         if (f.none()) {
-            emit.gap();
+            put.gap();
             continue;
         }
         if (f.lowAt <= f.highAt) {
-            emit.point(double(x[f.lowAt]), f.low);
+            put.point(double(x[f.lowAt]), f.low);
             if (f.highAt != f.lowAt)
-                emit.point(double(x[f.highAt]), f.high);
+                put.point(double(x[f.highAt]), f.high);
         } else {
-            emit.point(double(x[f.highAt]), f.high);
-            emit.point(double(x[f.lowAt]), f.low);
+            put.point(double(x[f.highAt]), f.high);
+            put.point(double(x[f.lowAt]), f.low);
         }
     }
 }
@@ -296,7 +296,7 @@ std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n,
         PassThrough(x, y, from, to, maxStepMs, out);
         return out;
     }
-    Output emit(out);
+    Output put(out);
     const bool stepBreaks = maxStepMs > 0;
     out.reserve(size_t(buckets) * 2 + 16);
     const double width = double(x1 - x0) / buckets;
@@ -314,12 +314,12 @@ std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n,
                 // A pause in the recording: what came before it is drawn, then the break.
                 if (lo != to) {
                     const size_t a = std::min(lo, hi), c = std::max(lo, hi);
-                    emit.point(double(x[a]), y[a]);
+                    put.point(double(x[a]), y[a]);
                     if (c != a)
-                        emit.point(double(x[c]), y[c]);
+                        put.point(double(x[c]), y[c]);
                     lo = hi = to;
                 }
-                emit.gap();
+                put.gap();
             }
             const float v = y[i];
             if (std::isnan(v))
@@ -330,13 +330,13 @@ std::vector<PlotPoint> DecimateMinMax(const qint64 *x, const float *y, size_t n,
                 hi = i;
         }
         if (lo == to) {
-            emit.gap();
+            put.gap();
             continue;
         }
         const size_t a = std::min(lo, hi), c = std::max(lo, hi);
-        emit.point(double(x[a]), y[a]);
+        put.point(double(x[a]), y[a]);
         if (c != a)
-            emit.point(double(x[c]), y[c]);
+            put.point(double(x[c]), y[c]);
     }
     return out;
 }

@@ -40,7 +40,7 @@ namespace {
 // numbers, a line's text, a file dialog's file names) are data, not captions.
 class TextWalk {
 public:
-    explicit TextWalk(QWidget *root) : m_root(root) {
+    explicit TextWalk(QWidget *root) {
         add(QStringLiteral("title"), root->windowTitle());
         for (QWidget *w : root->findChildren<QWidget *>())
             if (w->isVisibleTo(root) || qobject_cast<QMenu *>(w))
@@ -120,7 +120,6 @@ private:
         for (int i = 0; i < p->graphCount(); ++i)
             add(name + QStringLiteral(" graph"), p->graph(i)->name());
     }
-    QWidget *m_root;
 };
 
 bool HasCyrillic(const QString &text) {

@@ -135,12 +135,18 @@ bool cycleTimes(int baud, int speedIndex, int rounds, int cycles)
     return true;
 }
 
-double cpuSeconds()
+// This process's CPU time so far, and the kernel's part of it.
+struct Cpu {
+    double all = 0, kernel = 0;
+    Cpu operator-(const Cpu &o) const { return {all - o.all, kernel - o.kernel}; }
+};
+Cpu cpuNow()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    const double user = double(u.ru_utime.tv_sec) + double(u.ru_utime.tv_usec) / 1e6;
+    const double kernel = double(u.ru_stime.tv_sec) + double(u.ru_stime.tv_usec) / 1e6;
+    return {user + kernel, kernel};
 }
 
 // CPU of this process (the engine's two threads) over `onlineS` seconds of polling at
@@ -166,27 +172,29 @@ bool engineCpu(int baud, int speedIndex, int onlineS, int offlineS, double *rati
         while (!e.state.linkUp && t.elapsed() < 10000)
             RunEvents(10);
         RunEvents(1000);
-        double cpu0 = cpuSeconds();
+        Cpu cpu0 = cpuNow();
         size_t cycles0 = e.endsNs.size();
         t.restart();
         RunEvents(onlineS * 1000);
-        double cpu = cpuSeconds() - cpu0;
+        Cpu used = cpuNow() - cpu0;
+        double cpu = used.all;
         double wall = double(t.nsecsElapsed()) / 1e9;
         const size_t cycles = e.endsNs.size() - cycles0;
         oursPerCycle = cycles ? cpu * 1e6 / double(cycles) : 0;
-        printf("| engine online, %d baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu | %.0f |\n",
-               baud, wall, cpu, 100 * cpu / wall, cycles, oursPerCycle);
+        printf("| engine online, %d baud, 36 sensors | %.1f | %.3f | **%.3f %%** | %zu | %.0f | %.0f %% |\n",
+               baud, wall, cpu, 100 * cpu / wall, cycles, oursPerCycle,
+               cpu > 0 ? 100 * used.kernel / cpu : 0);
         if (offlineS > 0) {
             sim.command("offline");
             t.restart();
             while (e.state.linkUp && t.elapsed() < 10000)
                 RunEvents(10);
-            cpu0 = cpuSeconds();
+            cpu0 = cpuNow();
             t.restart();
             RunEvents(offlineS * 1000);
-            cpu = cpuSeconds() - cpu0;
+            cpu = (cpuNow() - cpu0).all;
             wall = double(t.nsecsElapsed()) / 1e9;
-            printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - | - |\n",
+            printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - | - | - |\n",
                    wall, cpu, 100 * cpu / wall);
             sim.command("online");
         }
@@ -197,17 +205,19 @@ bool engineCpu(int baud, int speedIndex, int onlineS, int offlineS, double *rati
     if (!m.ok())
         return false;
     uint16_t relay[1], status[kSensors], temp[kSensors], elapsed[kSensors];
-    const double cpu0 = cpuSeconds();
+    const Cpu cpu0 = cpuNow();
     QElapsedTimer t;
     t.start();
     int cycles = 0;
     while (t.elapsed() < onlineS * 1000)
         cycles += m.read(kRelayStatus, 1, relay) && m.read(kStatus, kSensors, status) &&
                   m.read(kTemperature, kSensors, temp) && m.read(kElapsed, kSensors, elapsed);
-    const double cpu = cpuSeconds() - cpu0, wall = double(t.nsecsElapsed()) / 1e9;
+    const Cpu used = cpuNow() - cpu0;
+    const double cpu = used.all, wall = double(t.nsecsElapsed()) / 1e9;
     const double theirsPerCycle = cycles ? cpu * 1e6 / cycles : 0;
-    printf("| libmodbus, same four reads, %d baud | %.1f | %.3f | %.3f %% | %d | %.0f |\n", baud,
-           wall, cpu, 100 * cpu / wall, cycles, theirsPerCycle);
+    printf("| libmodbus, same four reads, %d baud | %.1f | %.3f | %.3f %% | %d | %.0f | %.0f %% |\n",
+           baud, wall, cpu, 100 * cpu / wall, cycles, theirsPerCycle,
+           cpu > 0 ? 100 * used.kernel / cpu : 0);
     *ratio = theirsPerCycle > 0 ? oursPerCycle / theirsPerCycle : 0;
     return true;
 }
@@ -239,7 +249,7 @@ int main(int argc, char **argv)
         const int online = cpuAt + 1 < args.size() ? args[cpuAt + 1].toInt() : 60;
         const int offline = cpuAt + 2 < args.size() ? args[cpuAt + 2].toInt() : 30;
         printf("## Engine CPU time (no window)\n\n| state | wall s | CPU s | CPU / wall | "
-               "cycles | CPU us / cycle |\n|---|---|---|---|---|---|\n");
+               "cycles | CPU us / cycle | in the kernel |\n|---|---|---|---|---|---|---|\n");
         double slow = 0, fast = 0;
         if (!engineCpu(9600, 0, online, offline, &slow) || !engineCpu(115200, 4, online, 0, &fast))
             return 1;

@@ -23,7 +23,7 @@ mkfifo "$fifo"
     --log "$work/traffic.log" <"$fifo" >"$work/sim.out" 2>&1 &
 simpid=$!
 exec 3>"$fifo"
-trap 'echo quit >&3 2>/dev/null; kill $simpid 2>/dev/null; wait $simpid 2>/dev/null || true' EXIT
+trap 'echo quit >&3 2>/dev/null || true; kill $simpid 2>/dev/null || true; wait $simpid 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$work/qor7070-port" ] && break; sleep 0.1; done
 [ -e "$work/qor7070-port" ] || { echo "the simulator did not start:"; cat "$work/sim.out"; exit 1; }
 # Point [connect] port at the simulator (the file is Windows-1251 with CR LF; ASCII here).
@@ -44,7 +44,7 @@ CONF
     /usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
     brokerpid=$!
     subpid=
-    trap 'kill $subpid $brokerpid 2>/dev/null; echo quit >&3 2>/dev/null; kill $simpid 2>/dev/null; wait 2>/dev/null || true' EXIT
+    trap 'kill $subpid $brokerpid 2>/dev/null || true; echo quit >&3 2>/dev/null || true; kill $simpid 2>/dev/null || true; wait 2>/dev/null || true' EXIT
     trap 'exit 1' INT TERM HUP PIPE # the EXIT trap ends the broker too
     for _ in $(seq 50); do
         python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break

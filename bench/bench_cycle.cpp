@@ -4,6 +4,7 @@
 // engine's CPU time over a minute online and over a stretch with the controller offline.
 #include "BenchFolder.h"
 #include "RunEvents.h"
+#include "ProcessCpu.h"
 #include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "MainState.h"
@@ -19,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -135,20 +135,6 @@ bool cycleTimes(int baud, int speedIndex, int rounds, int cycles)
     return true;
 }
 
-// This process's CPU time so far, and the kernel's part of it.
-struct Cpu {
-    double all = 0, kernel = 0;
-    Cpu operator-(const Cpu &o) const { return {all - o.all, kernel - o.kernel}; }
-};
-Cpu cpuNow()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    const double user = double(u.ru_utime.tv_sec) + double(u.ru_utime.tv_usec) / 1e6;
-    const double kernel = double(u.ru_stime.tv_sec) + double(u.ru_stime.tv_usec) / 1e6;
-    return {user + kernel, kernel};
-}
-
 // CPU of this process (the engine's two threads) over `onlineS` seconds of polling at
 // `baud`, then (if `offlineS`) over `offlineS` seconds with the simulator silent; then
 // libmodbus making the same four reads for the same time. CPU per cycle is the figure to
@@ -172,11 +158,11 @@ bool engineCpu(int baud, int speedIndex, int onlineS, int offlineS, double *rati
         while (!e.state.linkUp && t.elapsed() < 10000)
             RunEvents(10);
         RunEvents(1000);
-        Cpu cpu0 = cpuNow();
+        ProcessCpu cpu0 = ProcessCpuNow();
         size_t cycles0 = e.endsNs.size();
         t.restart();
         RunEvents(onlineS * 1000);
-        Cpu used = cpuNow() - cpu0;
+        ProcessCpu used = ProcessCpuNow() - cpu0;
         double cpu = used.all;
         double wall = double(t.nsecsElapsed()) / 1e9;
         const size_t cycles = e.endsNs.size() - cycles0;
@@ -189,10 +175,10 @@ bool engineCpu(int baud, int speedIndex, int onlineS, int offlineS, double *rati
             t.restart();
             while (e.state.linkUp && t.elapsed() < 10000)
                 RunEvents(10);
-            cpu0 = cpuNow();
+            cpu0 = ProcessCpuNow();
             t.restart();
             RunEvents(offlineS * 1000);
-            cpu = (cpuNow() - cpu0).all;
+            cpu = (ProcessCpuNow() - cpu0).all;
             wall = double(t.nsecsElapsed()) / 1e9;
             printf("| controller offline (no answers) | %.1f | %.3f | **%.3f %%** | - | - | - |\n",
                    wall, cpu, 100 * cpu / wall);
@@ -205,14 +191,14 @@ bool engineCpu(int baud, int speedIndex, int onlineS, int offlineS, double *rati
     if (!m.ok())
         return false;
     uint16_t relay[1], status[kSensors], temp[kSensors], elapsed[kSensors];
-    const Cpu cpu0 = cpuNow();
+    const ProcessCpu cpu0 = ProcessCpuNow();
     QElapsedTimer t;
     t.start();
     int cycles = 0;
     while (t.elapsed() < onlineS * 1000)
         cycles += m.read(kRelayStatus, 1, relay) && m.read(kStatus, kSensors, status) &&
                   m.read(kTemperature, kSensors, temp) && m.read(kElapsed, kSensors, elapsed);
-    const Cpu used = cpuNow() - cpu0;
+    const ProcessCpu used = ProcessCpuNow() - cpu0;
     const double cpu = used.all, wall = double(t.nsecsElapsed()) / 1e9;
     const double theirsPerCycle = cycles ? cpu * 1e6 / cycles : 0;
     printf("| libmodbus, same four reads, %d baud | %.1f | %.3f | %.3f %% | %d | %.0f | %.0f %% |\n",

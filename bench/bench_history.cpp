@@ -14,6 +14,7 @@
 #include "ReadingBlock.h"
 #include "RecorderView.h"
 #include "RunEvents.h"
+#include "ProcessCpu.h"
 #include "SimProcess.h"
 
 #include <QCoreApplication>
@@ -29,7 +30,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,13 +40,6 @@ constexpr int kRelays = 8;
 constexpr qint64 kKeepMs = 60000; // a sensor's reading is kept at least once a minute
 constexpr qint64 kT0 = 1767225600000;
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // CPU time of the calling thread.
 qint64 threadCpuNs()
@@ -286,14 +279,14 @@ bool withEngine(int seconds)
             while (!e.state.linkUp && t.elapsed() < 10000)
                 RunEvents(10);
             RunEvents(500);
-            const double cpu0 = cpuSeconds();
+            const double cpu0 = ProcessCpuSeconds();
             const qint64 writer0 = namedThreadCpuNs("history-writer");
             submitNs = 0;
             const int cycles0 = e.cycles;
             t.restart();
             RunEvents(seconds * 1000);
             store.Flush();
-            const double cpu = cpuSeconds() - cpu0, wall = double(t.nsecsElapsed()) / 1e9;
+            const double cpu = ProcessCpuSeconds() - cpu0, wall = double(t.nsecsElapsed()) / 1e9;
             const int cycles = e.cycles - cycles0;
             writerMs[mode] += double(namedThreadCpuNs("history-writer") - writer0) / 1e6;
             submitMs[mode] += double(submitNs) / 1e6;

@@ -1,6 +1,7 @@
 // Modbus master throughput and latency against qor7070-sim on a pty, and over loopback Modbus
 // TCP: ours (ModbusMaster over SerialLink) and libmodbus, alternating on the same simulator
 // in one run.
+#include "ProcessCpu.h"
 #include "SimProcess.h"
 #include "LibmodbusMaster.h"
 #include "LinkReporter.h"
@@ -13,7 +14,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QUrl>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -56,13 +56,6 @@ struct Ours {
     bool read() { return master.ReadRegisters(record, kTemperatures, kRegisters); }
 };
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 struct Count {
     qint64 ok = 0, failed = 0, ns = 0;
@@ -85,9 +78,9 @@ template <class Read> void runFor(int ms, Count &c, Read read)
 
 template <class Read> void runForWithCpu(int ms, Count &c, Read read)
 {
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = ProcessCpuSeconds();
     runFor(ms, c, read);
-    c.cpu += cpuSeconds() - cpu0;
+    c.cpu += ProcessCpuSeconds() - cpu0;
 }
 
 double median(std::vector<double> v)
@@ -248,9 +241,9 @@ bool frameLogCost(int rounds, int ms)
             if (!o.open())
                 return false;
             Side &side = pair[logging ? 0 : 1];
-            const double cpu0 = cpuSeconds();
+            const double cpu0 = ProcessCpuSeconds();
             runFor(ms, side.count, [&] { return o.read(); });
-            side.cpu += cpuSeconds() - cpu0;
+            side.cpu += ProcessCpuSeconds() - cpu0;
         }
         if (pair[1].perTx() > 0 && pair[1].count.rate() > 0) {
             cpuRatios.push_back(pair[0].perTx() / pair[1].perTx());

@@ -18,6 +18,7 @@
 #include "QorThread.h"
 #include "RecorderView.h"
 #include "RunEvents.h"
+#include "ProcessCpu.h"
 #include "SimProcess.h"
 
 #include <QCoreApplication>
@@ -33,19 +34,11 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 qint64 threadCpuNs()
 {
@@ -219,7 +212,7 @@ int main(int argc, char **argv)
             RunEvents(1000);
             drainSub();
             latencyMs.clear();
-            const double cpu0 = cpuSeconds();
+            const double cpu0 = ProcessCpuSeconds();
             const qint64 bridge0 = namedThreadCpuNs("mqtt-bridge");
             const quint64 sent0 = bridge ? bridge->sentCount() : 0;
             feedNs = 0;
@@ -229,7 +222,7 @@ int main(int argc, char **argv)
                 RunEvents(100);
                 drainSub();
             }
-            const double cpuMs = 1e3 * (cpuSeconds() - cpu0), wall = double(t.nsecsElapsed()) / 1e9;
+            const double cpuMs = 1e3 * (ProcessCpuSeconds() - cpu0), wall = double(t.nsecsElapsed()) / 1e9;
             const double bridgeMs = double(namedThreadCpuNs("mqtt-bridge") - bridge0) / 1e6;
             const quint64 sent = bridge ? bridge->sentCount() - sent0 : 0;
             const int cycles = std::max(1, e.cycles - cycles0);

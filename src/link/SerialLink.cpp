@@ -246,8 +246,8 @@ void SerialLink::Abort()
     m_aborted = true;
     if (m_port->isOpen())
         m_port->discardOutput(); // nothing more goes on the line
-    if (m_wait)
-        m_wait->loop.exit(1);
+    if (m_depth > 0) // the innermost running wait
+        m_waits[m_depth - 1]->loop.exit(1);
 }
 
 SerialLink::Wait &SerialLink::startWait(int kind)
@@ -276,13 +276,10 @@ int SerialLink::runWait(Wait &w, bool letUserIn)
 {
     if (m_aborted)
         return 1;
-    Wait *const outer = m_wait;
-    m_wait = &w;
     ++m_depth;
     const int result =
         w.loop.exec(letUserIn ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     --m_depth;
-    m_wait = outer;
     return result;
 }
 

@@ -166,6 +166,5 @@ private:
     // The waits' loops and timers, made once and re-armed for every wait; [0] serves every
     // wait but one nested in another.
     std::vector<std::unique_ptr<Wait>> m_waits;
-    int m_depth = 0;         // waits running, outermost first in m_waits
-    Wait *m_wait = nullptr;  // the innermost running wait, ended by Abort()
+    int m_depth = 0; // waits running, outermost first in m_waits; Abort() ends the innermost
 };
